@@ -1,0 +1,42 @@
+// The Windows GUI entry. Everything runs inside one guard: a CError is shown
+// (unless quiet), anything else is an internal error; both end with -1.
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/Error.h"
+#include "app/MessageBox.h"
+#include "app/Program.h"
+#include "app/Switches.h"
+#include "app/UpdateLog.h"
+
+namespace {
+
+constexpr UINT kStrInternalError = 125;
+
+std::vector<std::string> RuntimeArguments() {
+  std::vector<std::string> args;
+  for (int i = 1; i < __argc; ++i) args.emplace_back(__argv[i] ? __argv[i] : "");
+  return args;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  int result = kExitFailed;
+  try {
+    SetProcessArguments(RuntimeArguments());
+    result = RunProgram(instance);
+  } catch (const CError& error) {
+    if (!IsQuiet()) error.Show();
+    result = kExitFailed;
+  } catch (...) {
+    if (!IsQuiet()) AppMessageBox(kStrInternalError, MB_OK | MB_ICONSTOP, kCaptionInstall);
+    result = kExitFailed;
+  }
+  // The closing lines, once, on every way out.
+  TheUpdateLog().Finish();
+  return result;
+}

@@ -1,0 +1,34 @@
+// CError: the program's exception, for operations that cannot go on. It
+// carries a 32-bit code (system or WinINet) and a text; the entry and the
+// thread procedures catch it and Show it.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+class CError {
+ public:
+  CError(DWORD code, std::string text) : code_(code), text_(std::move(text)) {}
+  DWORD Code() const { return code_; }
+  const std::string& Text() const { return text_; }
+
+  // What Show displays: the text, plus the system's message for the code;
+  // for codes the system does not know, the server's last response text or
+  // WinInet's message instead.
+  std::string Description() const;
+  // Shows a non-empty description with a stop icon and caption 124.
+  void Show() const;
+
+ private:
+  DWORD code_;
+  std::string text_;
+};
+
+// The server's extended error text of the transfer layer's latest failure.
+void SetLastResponseText(const std::string& text);
+std::string LastResponseText();
+
+// The system message table's text for a code (default language), its first
+// line break removed; "" when the system has none.
+std::string SystemErrorText(DWORD code);

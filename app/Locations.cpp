@@ -1,0 +1,168 @@
+#include "app/Locations.h"
+
+#include <shlobj.h>
+
+#include <vector>
+
+#include "app/Log.h"
+#include "frame/RegKey.h"
+
+const char kPelloryKey[] = "SOFTWARE\\Pellory";
+const char kUpgradeKeyPrefix[] = "Software\\Pellory\\Upgrade\\";
+const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\PelloryManager";
+
+namespace {
+
+std::string ReadPelloryFolder(const char* valueName) {
+  frame::RegKey key;
+  LONG rc = key.Open(HKEY_LOCAL_MACHINE, kPelloryKey, KEY_READ | KEY_WRITE);
+  if (rc != ERROR_SUCCESS) {
+    LogFormat("Failed to open the registry key 'SOFTWARE\\Pellory'. Error 0x0%x",
+              static_cast<unsigned>(rc));
+    return std::string();
+  }
+  std::string value;
+  rc = key.QueryString(valueName, value, MAX_PATH);
+  if (rc != ERROR_SUCCESS) {
+    LogFormat("Failed to query the registry entry '%s'. Error 0x0%x", valueName,
+              static_cast<unsigned>(rc));
+    return std::string();
+  }
+  return WithBackslash(value);
+}
+
+struct ShellFolderName {
+  const char* name;
+  int id;
+};
+
+const ShellFolderName kShellFolders[] = {
+    {"CSIDL_DESKTOP", 0},          {"CSIDL_INTERNET", 1},
+    {"CSIDL_PROGRAMS", 2},         {"CSIDL_CONTROLS", 3},
+    {"CSIDL_PRINTERS", 4},         {"CSIDL_PERSONAL", 5},
+    {"CSIDL_FAVORITES", 6},        {"CSIDL_STARTUP", 7},
+    {"CSIDL_RECENT", 8},           {"CSIDL_SENDTO", 9},
+    {"CSIDL_BITBUCKET", 10},       {"CSIDL_DESKTOPDIRECTORY", 16},
+    {"CSIDL_DRIVES", 17},          {"CSIDL_NETWORK", 18},
+    {"CSIDL_NETHOOD", 19},         {"CSIDL_FONTS", 20},
+    {"CSIDL_TEMPLATES", 21},       {"CSIDL_COMMON_STARTMENU", 22},
+    {"CSIDL_COMMON_PROGRAMS", 23}, {"CSIDL_COMMON_STARTUP", 24},
+    {"CSIDL_COMMON_DESKTOPDIRECTORY", 25}, {"CSIDL_APPDATA", 26},
+    {"CSIDL_PRINTHOOD", 27},       {"CSIDL_ALTSTARTUP", 29},
+    {"CSIDL_COMMON_ALTSTARTUP", 30}, {"CSIDL_COMMON_FAVORITES", 31},
+    {"CSIDL_INTERNET_CACHE", 32},  {"CSIDL_COOKIES", 33},
+    {"CSIDL_HISTORY", 34},
+};
+
+}  // namespace
+
+std::string WithBackslash(std::string folder) {
+  if (folder.empty() || folder.back() != '\\') folder += '\\';
+  return folder;
+}
+
+std::string GetAppDir() { return ReadPelloryFolder("PelloryAppDir"); }
+std::string GetProgramsDir() { return ReadPelloryFolder("PelloryProgramsDir"); }
+
+std::string GetUserDataDir() {
+  char documents[MAX_PATH] = "";
+  if (FAILED(::SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents)) ||
+      !documents[0])
+    return std::string();
+  std::string folder = std::string(documents) + "\\Pellory";
+  ::CreateDirectoryA(folder.c_str(), nullptr);
+  return folder + "\\";
+}
+
+std::string GetLogsDir() {
+  std::string base = GetUserDataDir();
+  if (base.empty()) base = GetAppDir();
+  if (base.empty()) return std::string();
+  return base + "Logs\\";
+}
+
+std::string GetModuleDir() {
+  char path[MAX_PATH] = "";
+  DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::string();
+  std::string folder(path, length);
+  const auto slash = folder.find_last_of('\\');
+  return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+}
+
+std::string GetTempDir() {
+  char temp[MAX_PATH] = "";
+  DWORD length = ::GetTempPathA(MAX_PATH, temp);
+  if (length == 0 || length >= MAX_PATH) return std::string();
+  return WithBackslash(std::string(temp, length));
+}
+
+std::string MakeTempFileName() {
+  const std::string folder = GetTempDir();
+  char name[MAX_PATH] = "";
+  if (folder.empty() || !::GetTempFileNameA(folder.c_str(), "PGF", 0, name)) return std::string();
+  return name;
+}
+
+bool CreateDirectoryPath(const std::string& path) {
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (path[i] != '\\') continue;
+    const std::string prefix = path.substr(0, i + 1);
+    // Drive roots ("C:\") and UNC server parts exist or cannot be made.
+    if (prefix.size() <= 3 && prefix.size() >= 2 && prefix[1] == ':') continue;
+    if (prefix == "\\" || prefix == "\\\\") continue;
+    if (::GetFileAttributesA(prefix.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
+    if (!::CreateDirectoryA(prefix.c_str(), nullptr) &&
+        ::GetLastError() != ERROR_ALREADY_EXISTS)
+      return false;
+  }
+  return true;
+}
+
+std::string ReadUpgradeValue(const std::string& subkey, const std::string& name,
+                             const std::string& defaultValue) {
+  frame::RegKey key;
+  if (key.Open(HKEY_LOCAL_MACHINE, kUpgradeKeyPrefix + subkey, KEY_READ) != ERROR_SUCCESS)
+    return defaultValue;
+  std::string value;
+  if (key.QueryString(name, value, 1040) != ERROR_SUCCESS) return defaultValue;
+  return value;
+}
+
+LONG WriteUpgradeValue(const std::string& subkey, const std::string& name,
+                       const std::string& value) {
+  const std::string path = kUpgradeKeyPrefix + subkey;
+  frame::RegKey key;
+  LONG rc = key.Create(HKEY_LOCAL_MACHINE, path, KEY_READ | KEY_WRITE);
+  if (rc != ERROR_SUCCESS) {
+    LogFormat("CRegKey::Create failed with error %d for key HKLM\\%s", static_cast<int>(rc),
+              path.c_str());
+    return rc;
+  }
+  rc = key.SetString(name, value);
+  if (rc != ERROR_SUCCESS) {
+    LogFormat("CRegKey::SetStringValue failed with error %d for key HKLM\\%s,entry '%s'",
+              static_cast<int>(rc), path.c_str(), name.c_str());
+  }
+  return rc;
+}
+
+int ShellFolderId(const std::string& name) {
+  for (const auto& entry : kShellFolders) {
+    if (::lstrcmpiA(entry.name, name.c_str()) == 0) return entry.id;
+  }
+  return 0;
+}
+
+bool PrependBinToPath() {
+  frame::RegKey key;
+  if (key.Open(HKEY_LOCAL_MACHINE, kPelloryKey, KEY_READ) != ERROR_SUCCESS) return false;
+  std::string appDir;
+  if (key.QueryString("PelloryAppDir", appDir, MAX_PATH) != ERROR_SUCCESS) return false;
+  const std::string prefix = WithBackslash(appDir) + "Bin\\;";
+  DWORD length = ::GetEnvironmentVariableA("PATH", nullptr, 0);
+  std::vector<char> old(length + 1, '\0');
+  if (length) ::GetEnvironmentVariableA("PATH", old.data(), length + 1);
+  const std::string value = prefix + old.data();
+  return ::SetEnvironmentVariableA("PATH", value.c_str()) != FALSE;
+}

@@ -1,0 +1,17 @@
+// What kind of Windows this is, and the user's interface language.
+// GetLanguageTag is plain formatting and also builds natively.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+bool IsNT();            // the NT platform family
+bool IsVistaOrLater();  // NT family, major version 6 or higher
+
+// On the NT family the user's default language; on the older family the
+// user's default UI language when the kernel has it, else the default language.
+uint16_t GetUILanguageId();
+
+// "LANGID <primary>" or "LANGID <primary> SUBLANGID <sub>", the suffixes that
+// pick language-specific keys in the catalogue.
+std::string GetLanguageTag(uint16_t langId, bool withSublanguage);

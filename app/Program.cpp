@@ -1,0 +1,111 @@
+#include "app/Program.h"
+
+#include <objbase.h>
+
+#include <string>
+
+#include "app/AdminCheck.h"
+#include "app/Log.h"
+#include "app/MessageBox.h"
+#include "app/Platform.h"
+#include "app/SkinColours.h"
+#include "app/Switches.h"
+#include "app/SystemLibraries.h"
+#include "app/UpdateLog.h"
+#include "frame/Handle.h"
+#include "frame/Module.h"
+#include "transfer/WinInetApi.h"
+
+namespace {
+
+constexpr char kMutexName[] = "PMUpdate";
+constexpr UINT kStrAlreadyRunning = 132;
+constexpr UINT kStrNotAdministrator = 4;
+constexpr UINT kStrComponentsMissing = 1001;
+
+// COM for the whole run: a multithreaded apartment with packet privacy.
+class ComScope {
+ public:
+  ComScope() {
+    initialised_ = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    // Failures are ignored: security may already be set by the system.
+    ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
+                           RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+  }
+  ~ComScope() {
+    if (initialised_) ::CoUninitialize();
+  }
+  ComScope(const ComScope&) = delete;
+  ComScope& operator=(const ComScope&) = delete;
+
+ private:
+  bool initialised_ = false;
+};
+
+std::string CommandLineText() { return ::GetCommandLineA(); }
+
+}  // namespace
+
+// The single-instance mutex, held until the process ends; the uninstaller
+// releases it early when it hands over to its copy in the temporary folder.
+frame::ScopedHandle& InstanceMutex() {
+  static frame::ScopedHandle mutex;
+  return mutex;
+}
+
+bool CreateInstanceMutex() {
+  InstanceMutex().reset(::CreateMutexA(nullptr, FALSE, kMutexName));
+  return InstanceMutex().valid();
+}
+
+int RunProgram(HINSTANCE instance) {
+  ComScope com;
+  InitSkinColours(GetUILanguageId());
+  // Resource lookups follow the user's language through the program's own
+  // loader (app/Resources.h), on every call: nothing to install here.
+
+  {
+    frame::ScopedHandle existing(::OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kMutexName));
+    if (existing) {
+      if (HasSwitch("Uninstall")) AppMessageBox(kStrAlreadyRunning, MB_OK | MB_ICONEXCLAMATION);
+      return kExitFailed;
+    }
+  }
+  CreateInstanceMutex();
+
+  UpdateLog& log = TheUpdateLog();
+  log.Open(HasSwitch("Uninstall"));
+  InstallUpdateLogSink();
+  log.WriteStart();
+
+  frame::TheModule().Init(instance);
+  LogFormat("Command line: \"%s\"", CommandLineText().c_str());
+
+  if (IsNT() && !IsUserAdministrator()) {
+    if (!IsQuiet()) AppMessageBox(kStrNotAdministrator, MB_OK | MB_ICONEXCLAMATION);
+    return kExitOk;
+  }
+
+  if (!BindComCtl() && !IsQuiet()) {
+    LogWrite("Comctl32.dll is not installed or old version");
+    AppMessageBox(kStrComponentsMissing, MB_OK | MB_ICONINFORMATION);
+    return kExitFailed;
+  }
+  if (!BindWinInet() && !IsQuiet()) {
+    LogWrite("Wininet.dll is not installed or old version");
+    AppMessageBox(kStrComponentsMissing, MB_OK | MB_ICONINFORMATION);
+    return kExitFailed;
+  }
+  BindShlwapi();
+
+  const std::string switchMode = GetSwitchValue("SwitchMode");
+  if (!switchMode.empty()) {
+    const int processId = ParseDecimal(switchMode);
+    if (processId != -1) {
+      const std::string removeFile = GetSwitchValue("RemoveFile");
+      return RunModeSwitch(processId, removeFile.empty() ? nullptr : removeFile.c_str());
+    }
+  }
+  if (HasSwitch("Uninstall")) return RunUninstallBranch();
+  return RunUpdateBranch();
+}

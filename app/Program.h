@@ -1,0 +1,18 @@
+// The program's spine: start-up checks, the single-instance guard and the
+// dispatch to a mode. Runs on the main thread from entry to exit.
+#pragma once
+
+#include <windows.h>
+
+// Exit codes.
+constexpr int kExitOk = 0;
+constexpr int kExitRestartNeeded = 36;
+constexpr int kExitFailed = -1;
+
+// Everything after the argument vector is set; returns the exit code.
+int RunProgram(HINSTANCE instance);
+
+// The branches (each in a file of its own).
+int RunUninstallBranch();
+int RunUpdateBranch();
+int RunModeSwitch(int managerProcessId, const char* removeFile);

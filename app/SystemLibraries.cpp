@@ -1,0 +1,75 @@
+#include "app/SystemLibraries.h"
+
+#include "frame/Binding.h"
+
+namespace {
+
+using frame::FunctionSlot;
+using frame::Slot;
+
+ComCtlApi g_comctl;
+ShellApi g_shell;
+AdvapiApi g_advapi;
+PathSetDlgItemPathFn g_pathSetDlgItemPath = nullptr;
+
+frame::LibraryBinding g_comctlBinding;
+frame::LibraryBinding g_shellBinding;
+frame::LibraryBinding g_advapiBinding;
+frame::LibraryBinding g_shlwapiBinding;
+
+template <size_t N>
+bool BindAll(frame::LibraryBinding& binding, const char* library, const FunctionSlot (&slots)[N]) {
+  return binding.Bind(library, slots, N);
+}
+
+}  // namespace
+
+bool BindComCtl() {
+  static bool initialised = false;
+  const FunctionSlot slots[] = {
+      {"InitCommonControlsEx", Slot(g_comctl.InitCommonControlsEx)},
+      {"ImageList_LoadImageA", Slot(g_comctl.ImageList_LoadImageA)},
+      {"ImageList_Draw", Slot(g_comctl.ImageList_Draw)},
+      {"ImageList_Destroy", Slot(g_comctl.ImageList_Destroy)},
+      {"ImageList_AddMasked", Slot(g_comctl.ImageList_AddMasked)},
+  };
+  if (!BindAll(g_comctlBinding, "ComCtl32.dll", slots)) return false;
+  if (!initialised) {
+    INITCOMMONCONTROLSEX init = {sizeof(init), ICC_TAB_CLASSES | ICC_ANIMATE_CLASS};
+    initialised = g_comctl.InitCommonControlsEx(&init) != FALSE;
+  }
+  return initialised;
+}
+
+bool BindShell() {
+  const FunctionSlot slots[] = {
+      {"SHGetSpecialFolderLocation", Slot(g_shell.SHGetSpecialFolderLocation)},
+      {"SHGetPathFromIDListA", Slot(g_shell.SHGetPathFromIDListA)},
+      {"SHGetMalloc", Slot(g_shell.SHGetMalloc)},
+  };
+  return BindAll(g_shellBinding, "Shell32.dll", slots);
+}
+
+bool BindAdvapi() {
+  const FunctionSlot slots[] = {
+      {"OpenThreadToken", Slot(g_advapi.OpenThreadToken)},
+      {"OpenProcessToken", Slot(g_advapi.OpenProcessToken)},
+      {"GetTokenInformation", Slot(g_advapi.GetTokenInformation)},
+      {"AllocateAndInitializeSid", Slot(g_advapi.AllocateAndInitializeSid)},
+      {"EqualSid", Slot(g_advapi.EqualSid)},
+      {"FreeSid", Slot(g_advapi.FreeSid)},
+      {"LookupPrivilegeValueA", Slot(g_advapi.LookupPrivilegeValueA)},
+      {"AdjustTokenPrivileges", Slot(g_advapi.AdjustTokenPrivileges)},
+  };
+  return BindAll(g_advapiBinding, "Advapi32.dll", slots);
+}
+
+bool BindShlwapi() {
+  const FunctionSlot slots[] = {{"PathSetDlgItemPathA", Slot(g_pathSetDlgItemPath)}};
+  return BindAll(g_shlwapiBinding, "shlwapi.dll", slots);
+}
+
+const ComCtlApi& ComCtl() { return g_comctl; }
+const ShellApi& ShellFunctions() { return g_shell; }
+const AdvapiApi& Advapi() { return g_advapi; }
+PathSetDlgItemPathFn PathSetDlgItemPath() { return g_pathSetDlgItemPath; }

@@ -1,0 +1,86 @@
+// The uninstall mode up to the removal itself: an uninstaller started from the
+// installation's own Bin\ folder first moves out of it (to the temporary
+// folder), so that the removal can delete the program's own files.
+#include <string>
+
+#include "app/Locations.h"
+#include "app/Log.h"
+#include "app/MessageBox.h"
+#include "app/Program.h"
+#include "app/UpdateLog.h"
+#include "frame/Handle.h"
+
+frame::ScopedHandle& InstanceMutex();
+bool CreateInstanceMutex();
+
+namespace {
+
+constexpr UINT kStrConfirmUninstall = 65529;
+constexpr UINT kStrNoUninstallFile = 65533;
+
+std::string OwnPath() {
+  char path[MAX_PATH] = "";
+  DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return length && length < MAX_PATH ? std::string(path, length) : std::string();
+}
+
+// "name.ext" of a path.
+std::string FileNameOf(const std::string& path) {
+  const auto slash = path.find_last_of("\\/:");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool FileExists(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Copies the program to the temporary folder and starts the copy with only
+// "/Uninstall". True when the copy runs and this process should end.
+bool RelaunchFromTemp(const std::string& ownPath, const std::string& tempDir) {
+  const std::string copy = tempDir + FileNameOf(ownPath);
+  if (!::CopyFileA(ownPath.c_str(), copy.c_str(), FALSE)) return false;
+  char commandLine[2 * MAX_PATH + 32];
+  wsprintfA(commandLine, "\"%s\" %s", copy.c_str(), "/Uninstall");
+  LogWrite("Launching Uninstall from temp directory:");
+  LogWrite(commandLine);
+  TheUpdateLog().Finish();
+
+  // The copy tests for the single-instance mutex as every start does, so let
+  // it go first; it is taken again if the copy cannot be started.
+  InstanceMutex().reset();
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!::CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+                        nullptr, nullptr, &startup, &process)) {
+    CreateInstanceMutex();
+    return false;
+  }
+  frame::ScopedHandle processHandle(process.hProcess);
+  frame::ScopedHandle threadHandle(process.hThread);
+  return true;
+}
+
+}  // namespace
+
+int RunUninstallBranch() {
+  const std::string appDir = GetAppDir();
+  const std::string ownPath = OwnPath();
+  const std::string installed = appDir + "Bin\\" + FileNameOf(ownPath);
+  const std::string tempDir = GetTempDir();
+  if (!appDir.empty() && ::lstrcmpiA(ownPath.c_str(), installed.c_str()) == 0 &&
+      !tempDir.empty()) {
+    if (RelaunchFromTemp(ownPath, tempDir)) return kExitOk;
+  }
+
+  if (AppMessageBox(kStrConfirmUninstall, MB_YESNO | MB_ICONQUESTION) != IDYES) return kExitOk;
+
+  if (!FileExists(appDir + "Bin\\PM Install1.INF")) {
+    AppMessageBox(kStrNoUninstallFile, MB_OK | MB_ICONSTOP);
+    return kExitFailed;
+  }
+  // The removal itself is not part of this build yet: say so and fail honestly.
+  LogWrite("Uninstall: the removal procedure is not available in this build.");
+  return kExitFailed;
+}

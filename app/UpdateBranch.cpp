@@ -1,0 +1,68 @@
+// The update mode's first steps: the entry in the installed-programs list and
+// the check that the installation exists.
+#include <string>
+
+#include "app/FileVersion.h"
+#include "app/Locations.h"
+#include "app/Log.h"
+#include "app/MessageBox.h"
+#include "app/Program.h"
+#include "app/Resources.h"
+#include "frame/Module.h"
+#include "frame/RegKey.h"
+
+namespace {
+
+constexpr UINT kStrProductName = 65531;
+constexpr UINT kStrNoInstallFolder = 95;
+
+std::string OwnFileName() {
+  char path[MAX_PATH] = "";
+  DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string own(path, length < MAX_PATH ? length : 0);
+  const auto slash = own.find_last_of('\\');
+  return slash == std::string::npos ? own : own.substr(slash + 1);
+}
+
+bool FolderExists(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+int RunUpdateBranch() {
+  const std::string appDir = GetAppDir();
+
+  frame::RegKey uninstallKey;
+  if (uninstallKey.Create(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_READ | KEY_WRITE) ==
+      ERROR_SUCCESS) {
+    uninstallKey.SetString("DisplayName", LoadResString(kStrProductName));
+    uninstallKey.SetString("UninstallString", appDir + "Bin\\" + OwnFileName() + " /Uninstall");
+    uninstallKey.SetString("Publisher", "Pellory, Inc.");
+  }
+
+  if (appDir.empty() || !FolderExists(appDir)) {
+    AppMessageBox(kStrNoInstallFolder, MB_OK | MB_ICONSTOP);
+    return kExitOk;
+  }
+
+  FileVersionParts version;
+  if (ReadFileVersionParts(appDir + "Bin\\Manager.exe", version) && uninstallKey.IsOpen()) {
+    char text[64];
+    wsprintfA(text, "%d.%d.%d.%d", version.part[0], version.part[1], version.part[2],
+              version.part[3]);
+    uninstallKey.SetString("DisplayVersion", text);
+  }
+
+  // The catalogue fetch and installation are not part of this build yet.
+  LogWrite("Update: the component update is not available in this build.");
+  frame::TheModule().Term();
+  LogWrite("After CComModule::Term.");
+  return kExitFailed;
+}
+
+int RunModeSwitch(int managerProcessId, const char*) {
+  LogFormat("Mode switch for process %d: not available in this build.", managerProcessId);
+  return kExitFailed;
+}

@@ -1,0 +1,10 @@
+#include "frame/Module.h"
+
+namespace frame {
+
+Module& TheModule() {
+  static Module module;
+  return module;
+}
+
+}  // namespace frame
