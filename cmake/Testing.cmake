@@ -4,6 +4,13 @@
 #   A GoogleTest executable registered as one CTest test. In the Windows
 #   builds CTest runs it through the Wine wrapper (CMAKE_CROSSCOMPILING_EMULATOR),
 #   which gives it a prefix and a display of its own. Default time limit 300 s.
+#   Test suites whose names end in "Env" need a special environment (a user
+#   language, a disabled system library): the plain run leaves them out and
+#   upgrade_add_gtest_run runs them with that environment.
+#
+# upgrade_add_gtest_run(NAME <name> TARGET <gtest target> FILTER <gtest filter>
+#                       ENV <VAR=value...> [TIMEOUT <s>])
+#   One more CTest test: the same executable, a subset, another environment.
 #
 # upgrade_add_fuzzer(NAME <name> SOURCES <files...>)
 #   Native clang builds only: a libFuzzer target with address and undefined-
@@ -17,12 +24,29 @@ function(upgrade_add_gtest)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} gtest_main gtest)
-  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
-  set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_filter=-*Env.*)
+  _upgrade_test_properties(${T_NAME} ${T_TIMEOUT} "")
+endfunction()
+
+function(upgrade_add_gtest_run)
+  cmake_parse_arguments(R "" "NAME;TARGET;FILTER;TIMEOUT" "ENV" ${ARGN})
+  if(NOT R_TIMEOUT)
+    set(R_TIMEOUT 300)
+  endif()
+  add_test(NAME ${R_NAME} COMMAND ${R_TARGET} --gtest_filter=${R_FILTER})
+  _upgrade_test_properties(${R_NAME} ${R_TIMEOUT} "${R_ENV}")
+endfunction()
+
+function(_upgrade_test_properties name timeout env)
+  # The Wine wrapper ends a hung program itself, 20 s before CTest would,
+  # so that it still gets to remove the prefix and the display.
+  math(EXPR inner "${timeout} - 20")
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${timeout}
+                       ENVIRONMENT "UPGRADE_TEST_TIMEOUT=${inner};${env}")
   if(WIN32)
-    set_tests_properties(${T_NAME} PROPERTIES LABELS wine)
+    set_tests_properties(${name} PROPERTIES LABELS wine)
   else()
-    set_tests_properties(${T_NAME} PROPERTIES LABELS native)
+    set_tests_properties(${name} PROPERTIES LABELS native)
   endif()
 endfunction()
 

@@ -1,0 +1,83 @@
+#include "tests/e2e/Installation.h"
+
+#include <shlobj.h>
+
+namespace e2e {
+
+using namespace testing_support;
+
+std::string BuiltUpgradeExe() { return WinePath(UPGRADE_EXE_UNIX); }
+std::string FixturePath(const std::string& name) {
+  return WinePath(FIXTURES_DIR_UNIX) + "\\" + name;
+}
+
+std::string DocumentsDir() {
+  char path[MAX_PATH] = "";
+  ::SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, path);
+  return path;
+}
+
+std::string UserLogPath() { return DocumentsDir() + "\\Pellory\\Logs\\Update.log"; }
+
+Installation::Installation(const std::string& name) : dir_("C:\\" + name + "\\") {
+  RemoveTree(dir_);
+  ::CreateDirectoryA(dir_.c_str(), nullptr);
+  ::CreateDirectoryA(Bin().c_str(), nullptr);
+  ::CopyFileA(BuiltUpgradeExe().c_str(), InstalledUpgrade().c_str(), FALSE);
+}
+
+Installation::~Installation() { RemoveTree(dir_); }
+
+void Installation::SetManagerVersion(WORD a, WORD b, WORD c, WORD d) {
+  CopyWithVersion(FixturePath("Manager.exe"), Bin() + "Manager.exe", a, b, c, d);
+}
+
+void Installation::WriteCatalogueCopy() {
+  WriteFileBytes(Bin() + "PM Install1.INF", "[Components]\r\n");
+}
+
+void Installation::Register() const {
+  RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "PelloryAppDir", dir_);
+}
+
+void ResetMachineState() {
+  RegDeleteTree(HKEY_LOCAL_MACHINE, kPelloryKey);
+  RegDeleteTree(HKEY_LOCAL_MACHINE, kUninstallKey);
+  RemoveTree(DocumentsDir() + "\\Pellory");
+  char temp[MAX_PATH] = "";
+  ::GetTempPathA(MAX_PATH, temp);
+  ::DeleteFileA((std::string(temp) + "Upgrade.exe").c_str());
+  ::DeleteFileA((std::string(temp) + "Update.log").c_str());
+}
+
+DWORD RunUpgrade(const std::string& exe, const std::string& args, DWORD timeoutMs) {
+  ChildProcess child;
+  if (!child.Start(exe, args)) return STILL_ACTIVE;
+  return child.Wait(timeoutMs);
+}
+
+static SeenBox Describe(HWND window) {
+  SeenBox box;
+  box.window = window;
+  if (window) {
+    box.caption = ui::WindowText(window);
+    box.text = ui::MessageBoxText(window);
+  }
+  return box;
+}
+
+SeenBox WaitForMessageBox(DWORD processId, DWORD timeoutMs) {
+  ui::WindowQuery query;
+  query.className = "#32770";
+  query.processId = processId;
+  return Describe(ui::WaitForWindow(query, timeoutMs));
+}
+
+SeenBox WaitForMessageBoxCaption(const std::string& caption, DWORD timeoutMs) {
+  ui::WindowQuery query;
+  query.className = "#32770";
+  query.caption = caption;
+  return Describe(ui::WaitForWindow(query, timeoutMs));
+}
+
+}  // namespace e2e

@@ -1,0 +1,69 @@
+#include "tests/support/TestProcess.h"
+
+#include <tlhelp32.h>
+
+#include <vector>
+
+namespace testing_support {
+
+ChildProcess::~ChildProcess() {
+  if (Running()) Kill();
+  if (info_.hProcess) ::CloseHandle(info_.hProcess);
+  if (info_.hThread) ::CloseHandle(info_.hThread);
+}
+
+bool ChildProcess::Start(const std::string& exe, const std::string& args,
+                         const std::string& currentDir) {
+  std::string commandLine = "\"" + exe + "\"";
+  if (!args.empty()) commandLine += " " + args;
+  std::vector<char> buffer(commandLine.begin(), commandLine.end());
+  buffer.push_back('\0');
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  return ::CreateProcessA(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          currentDir.empty() ? nullptr : currentDir.c_str(), &startup,
+                          &info_) != FALSE;
+}
+
+DWORD ChildProcess::Wait(DWORD timeoutMs) {
+  if (!info_.hProcess) return STILL_ACTIVE;
+  if (::WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0) return STILL_ACTIVE;
+  DWORD code = STILL_ACTIVE;
+  ::GetExitCodeProcess(info_.hProcess, &code);
+  return code;
+}
+
+bool ChildProcess::Running() const {
+  return info_.hProcess && ::WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+void ChildProcess::Kill() {
+  if (!info_.hProcess) return;
+  ::TerminateProcess(info_.hProcess, 0xDEAD);
+  ::WaitForSingleObject(info_.hProcess, 5000);
+}
+
+int CountProcessesNamed(const std::string& fileName) {
+  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  int count = 0;
+  for (BOOL more = ::Process32First(snapshot, &entry); more;
+       more = ::Process32Next(snapshot, &entry)) {
+    if (::lstrcmpiA(entry.szExeFile, fileName.c_str()) == 0) ++count;
+  }
+  ::CloseHandle(snapshot);
+  return count;
+}
+
+bool WaitNoProcessNamed(const std::string& fileName, DWORD timeoutMs) {
+  const DWORD start = ::GetTickCount();
+  while (CountProcessesNamed(fileName) > 0) {
+    if (::GetTickCount() - start >= timeoutMs) return false;
+    ::Sleep(100);
+  }
+  return true;
+}
+
+}  // namespace testing_support

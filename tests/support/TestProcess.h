@@ -1,0 +1,40 @@
+// A child process started by a test: ended on destruction if still running,
+// so a failed assertion never leaves a program behind.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace testing_support {
+
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  ~ChildProcess();
+
+  // Starts `exe` with the command line "\"exe\" args"; false on failure.
+  bool Start(const std::string& exe, const std::string& args,
+             const std::string& currentDir = std::string());
+  // Waits for the end; returns the exit code, or STILL_ACTIVE on time-out.
+  DWORD Wait(DWORD timeoutMs = 60000);
+  bool Running() const;
+  void Kill();
+  DWORD Id() const { return info_.dwProcessId; }
+  HANDLE Handle() const { return info_.hProcess; }
+
+ private:
+  PROCESS_INFORMATION info_ = {};
+};
+
+// Exit code as the program's int (-1 comes back as 0xFFFFFFFF).
+inline int AsInt(DWORD code) { return static_cast<int>(code); }
+
+// Processes now running whose executable has this file name (case-insensitive).
+int CountProcessesNamed(const std::string& fileName);
+// Waits until no process of that name runs; false on time-out.
+bool WaitNoProcessNamed(const std::string& fileName, DWORD timeoutMs = 20000);
+
+}  // namespace testing_support
