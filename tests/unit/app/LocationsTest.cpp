@@ -1,0 +1,143 @@
+#include "app/Locations.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "app/Log.h"
+#include "tests/support/Scratch.h"
+
+namespace {
+
+using testing_support::DirExists;
+using testing_support::RegDeleteTree;
+using testing_support::RegWriteString;
+using testing_support::ScratchDir;
+
+// Captures what the code under test logs.
+class CapturedLog {
+ public:
+  CapturedLog() {
+    previous_ = SetLogSink([this](const std::string& line) { lines.push_back(line); });
+  }
+  ~CapturedLog() { SetLogSink(previous_); }
+  std::vector<std::string> lines;
+
+ private:
+  LogSink previous_;
+};
+
+class Locations : public ::testing::Test {
+ protected:
+  void SetUp() override { RegDeleteTree(HKEY_LOCAL_MACHINE, kPelloryKey); }
+  void TearDown() override {
+    RegDeleteTree(HKEY_LOCAL_MACHINE, kPelloryKey);
+    RegDeleteTree(HKEY_LOCAL_MACHINE, "Software\\Pellory\\Upgrade");
+  }
+};
+
+TEST_F(Locations, FoldersFromTheRegistryEndWithOneBackslash) {
+  RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "PelloryAppDir", "C:\\Program Files\\App");
+  RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "PelloryProgramsDir", "D:\\Audio\\");
+  EXPECT_EQ(GetAppDir(), "C:\\Program Files\\App\\");
+  EXPECT_EQ(GetProgramsDir(), "D:\\Audio\\");
+}
+
+TEST_F(Locations, MissingKeyOrValueIsLoggedAndEmpty) {
+  {
+    CapturedLog log;
+    EXPECT_EQ(GetAppDir(), "");
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(log.lines[0], "Failed to open the registry key 'SOFTWARE\\Pellory'. Error 0x02");
+  }
+  RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "Other", "x");
+  {
+    CapturedLog log;
+    EXPECT_EQ(GetProgramsDir(), "");
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(log.lines[0], "Failed to query the registry entry 'PelloryProgramsDir'. Error 0x02");
+  }
+  // A value longer than the 260-character buffer cannot be read either.
+  RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "PelloryAppDir", "C:\\" + std::string(300, 'a'));
+  {
+    CapturedLog log;
+    EXPECT_EQ(GetAppDir(), "");
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(log.lines[0], "Failed to query the registry entry 'PelloryAppDir'. Error 0x0ea");
+  }
+}
+
+TEST_F(Locations, UserFoldersAndLogsFolder) {
+  const std::string data = GetUserDataDir();
+  ASSERT_FALSE(data.empty());
+  EXPECT_EQ(data.substr(data.size() - 9), "\\Pellory\\");
+  EXPECT_TRUE(DirExists(data));
+  EXPECT_EQ(GetLogsDir(), data + "Logs\\");
+  const std::string module = GetModuleDir();
+  ASSERT_FALSE(module.empty());
+  EXPECT_EQ(module.back(), '\\');
+}
+
+TEST_F(Locations, TempFileNamesAreNewFilesWithThePrefix) {
+  const std::string a = MakeTempFileName();
+  const std::string b = MakeTempFileName();
+  ASSERT_FALSE(a.empty());
+  EXPECT_NE(a, b);
+  EXPECT_TRUE(testing_support::FileExists(a));
+  EXPECT_NE(a.find("\\PGF"), std::string::npos);
+  ::DeleteFileA(a.c_str());
+  ::DeleteFileA(b.c_str());
+}
+
+TEST_F(Locations, CreateDirectoryPathMakesOnlyFoldersFollowedByABackslash) {
+  ScratchDir dir;
+  const std::string base = dir.Path();
+  ASSERT_TRUE(CreateDirectoryPath(base + "a\\b\\c"));
+  EXPECT_TRUE(DirExists(base + "a"));
+  EXPECT_TRUE(DirExists(base + "a\\b"));
+  EXPECT_FALSE(DirExists(base + "a\\b\\c"));
+  ASSERT_TRUE(CreateDirectoryPath(base + "a\\b\\c\\"));  // existing ones are fine
+  EXPECT_TRUE(DirExists(base + "a\\b\\c"));
+  // A file where a folder should be stops the walk with failure.
+  ASSERT_TRUE(testing_support::WriteFileBytes(base + "file", "x"));
+  EXPECT_FALSE(CreateDirectoryPath(base + "file\\sub\\"));
+}
+
+TEST_F(Locations, UpgradeValuesRoundTripAndLogFailures) {
+  EXPECT_EQ(ReadUpgradeValue("Components\\Player", "Version", "none"), "none");
+  ASSERT_EQ(WriteUpgradeValue("Components\\Player", "Version", "1, 2, 3, 4"), ERROR_SUCCESS);
+  EXPECT_EQ(ReadUpgradeValue("Components\\Player", "Version", "none"), "1, 2, 3, 4");
+  EXPECT_EQ(ReadUpgradeValue("Components\\Player", "Other", "dflt"), "dflt");
+  CapturedLog log;
+  // An empty value name on a key path with an invalid character cannot be created.
+  EXPECT_NE(WriteUpgradeValue(std::string(300, 'k') + "\\" + std::string(300, 'k'), "v", "x"),
+            ERROR_SUCCESS);
+  ASSERT_EQ(log.lines.size(), 1u);
+  EXPECT_EQ(log.lines[0].compare(0, 30, "CRegKey::Create failed with er"), 0);
+}
+
+TEST_F(Locations, ShellFolderNamesIgnoreCase) {
+  EXPECT_EQ(ShellFolderId("csidl_personal"), 5);
+  EXPECT_EQ(ShellFolderId("CSIDL_COMMON_PROGRAMS"), 23);
+  EXPECT_EQ(ShellFolderId("CSIDL_HISTORY"), 34);
+  EXPECT_EQ(ShellFolderId("CSIDL_ALTSTARTUP"), 29);
+  EXPECT_EQ(ShellFolderId("CSIDL_X"), 0);
+  EXPECT_EQ(ShellFolderId(""), 0);
+}
+
+TEST_F(Locations, PrependBinToPath) {
+  char before[32767];
+  ::GetEnvironmentVariableA("PATH", before, sizeof(before));
+  EXPECT_FALSE(PrependBinToPath());  // no installation: PATH untouched
+  char after[32767];
+  ::GetEnvironmentVariableA("PATH", after, sizeof(after));
+  EXPECT_STREQ(before, after);
+
+  RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "PelloryAppDir", "C:\\Inst");
+  ASSERT_TRUE(PrependBinToPath());
+  ::GetEnvironmentVariableA("PATH", after, sizeof(after));
+  EXPECT_EQ(std::string(after), std::string("C:\\Inst\\Bin\\;") + before);
+  ::SetEnvironmentVariableA("PATH", before);
+}
+
+}  // namespace

@@ -1,0 +1,142 @@
+#include "app/UpdateLog.h"
+
+#include <gtest/gtest.h>
+
+#include "app/Log.h"
+#include "tests/support/Scratch.h"
+
+namespace {
+
+using testing_support::ReadFileBytes;
+using testing_support::ScratchDir;
+using testing_support::WriteFileBytes;
+
+TEST(UpdateLog, TimeHasTheFixed24CharacterForm) {
+  SYSTEMTIME time = {};
+  time.wYear = 2026;
+  time.wMonth = 12;
+  time.wDayOfWeek = 1;
+  time.wDay = 7;
+  time.wHour = 9;
+  time.wMinute = 5;
+  time.wSecond = 3;
+  EXPECT_EQ(FormatLogTime(time), "Mon Dec  7 09:05:03 2026");
+  time.wMonth = 1;
+  time.wDay = 31;
+  time.wDayOfWeek = 0;
+  time.wHour = 23;
+  EXPECT_EQ(FormatLogTime(time), "Sun Jan 31 23:05:03 2026");
+  EXPECT_EQ(FormatLogTime(time).size(), 24u);
+}
+
+TEST(UpdateLog, ItemsAreTextThenCrLfAndNothingWhenClosed) {
+  ScratchDir dir;
+  const std::string path = dir.Path() + "Update.log";
+  UpdateLog log;
+  EXPECT_FALSE(log.Write("before open"));
+  ASSERT_TRUE(log.OpenAt(path));
+  EXPECT_EQ(log.Path(), path);
+  EXPECT_TRUE(log.Write("Done."));
+  EXPECT_TRUE(log.Write("two\n"));  // a text ending in \n keeps it before the CR LF
+  log.Close();
+  EXPECT_FALSE(log.IsOpen());
+  EXPECT_TRUE(log.Path().empty());
+  EXPECT_FALSE(log.Write("after close"));
+  std::string bytes;
+  ASSERT_TRUE(ReadFileBytes(path, bytes));
+  EXPECT_EQ(bytes, "Done.\r\ntwo\n\r\n");
+}
+
+TEST(UpdateLog, FinishWritesTheClosingLinesOnce) {
+  ScratchDir dir;
+  const std::string path = dir.Path() + "Update.log";
+  {
+    UpdateLog log;
+    ASSERT_TRUE(log.OpenAt(path));
+    log.WriteStart();
+    log.Finish();
+    log.Finish();  // closed: nothing more
+  }  // the destructor finds it closed as well
+  std::string bytes;
+  ASSERT_TRUE(ReadFileBytes(path, bytes));
+  const std::string hyphens(59, '-');
+  ASSERT_EQ(bytes.compare(0, 18, "Update started at "), 0);
+  EXPECT_EQ(bytes.substr(42, 2 + 59 + 2), "\r\n" + hyphens + "\r\n");
+  EXPECT_EQ(bytes.substr(42 + 63, 4 + 59 + 2), "\r\n\r\n" + hyphens + "\r\n");
+  EXPECT_EQ(bytes.substr(42 + 63 + 65, 20), "Update Completed at ");
+  EXPECT_EQ(bytes.size(), 42u + 63 + 65 + 20 + 24 + 2);
+}
+
+TEST(UpdateLog, SizeRuleAtTheLimit) {
+  ScratchDir dir;
+  struct Case {
+    size_t size;
+    bool kept;
+  } cases[] = {{1, true}, {512000, true}, {512001, false}, {2000000, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    const std::string path = dir.Path() + "size.log";
+    ASSERT_TRUE(WriteFileBytes(path, std::string(c.size, '#')));
+    {
+      UpdateLog log;
+      ASSERT_TRUE(log.OpenAt(path));
+      log.Write("next");
+      log.Close();
+    }
+    std::string bytes;
+    ASSERT_TRUE(ReadFileBytes(path, bytes));
+    const std::string tail = "\n\n\r\nnext\r\n";
+    if (c.kept) {
+      EXPECT_EQ(bytes, std::string(c.size, '#') + tail);
+    } else {
+      EXPECT_EQ(bytes, tail);
+    }
+  }
+}
+
+TEST(UpdateLog, EmptyFileGetsNoLeadingLineFeeds) {
+  ScratchDir dir;
+  const std::string path = dir.Path() + "empty.log";
+  ASSERT_TRUE(WriteFileBytes(path, ""));
+  UpdateLog log;
+  ASSERT_TRUE(log.OpenAt(path));
+  log.Write("x");
+  log.Close();
+  std::string bytes;
+  ASSERT_TRUE(ReadFileBytes(path, bytes));
+  EXPECT_EQ(bytes, "x\r\n");
+}
+
+TEST(UpdateLog, UnopenableFileFallsBackToTheTemporaryFolder) {
+  char temp[MAX_PATH] = "";
+  ::GetTempPathA(MAX_PATH, temp);
+  const std::string fallback = std::string(temp) + "Update.log";
+  ::DeleteFileA(fallback.c_str());
+  {
+    UpdateLog log;
+    ASSERT_TRUE(log.OpenAt("C:\\no\\such\\folder\\Update.log"));
+    EXPECT_EQ(log.Path(), fallback);
+    log.Write("fell back");
+  }
+  std::string bytes;
+  ASSERT_TRUE(ReadFileBytes(fallback, bytes));
+  EXPECT_NE(bytes.find("fell back\r\n"), std::string::npos);
+  ::DeleteFileA(fallback.c_str());
+}
+
+TEST(UpdateLog, LogFormatReachesTheProcessLog) {
+  ScratchDir dir;
+  const std::string path = dir.Path() + "sink.log";
+  ASSERT_TRUE(TheUpdateLog().OpenAt(path));
+  LogSink previous = SetLogSink(nullptr);
+  InstallUpdateLogSink();
+  LogFormat("Error 0x0%x in %s", 0x2ee7u, "Ftp");
+  LogWrite(std::string(5000, 'L'));  // no length limit
+  TheUpdateLog().Close();
+  SetLogSink(previous);
+  std::string bytes;
+  ASSERT_TRUE(ReadFileBytes(path, bytes));
+  EXPECT_EQ(bytes, "Error 0x02ee7 in Ftp\r\n" + std::string(5000, 'L') + "\r\n");
+}
+
+}  // namespace
