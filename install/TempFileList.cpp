@@ -1,0 +1,44 @@
+#include "install/TempFileList.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+namespace {
+
+bool SamePath(const std::string& a, const std::string& b) {
+  return ::lstrcmpiA(a.c_str(), b.c_str()) == 0;
+}
+
+}  // namespace
+
+void TempFileList::Add(const std::string& path) {
+  if (!path.empty()) paths_.push_back(path);
+}
+
+bool TempFileList::Remove(const std::string& path) {
+  const auto before = paths_.size();
+  paths_.erase(std::remove_if(paths_.begin(), paths_.end(),
+                              [&](const std::string& p) { return SamePath(p, path); }),
+               paths_.end());
+  return paths_.size() != before;
+}
+
+bool TempFileList::Contains(const std::string& path) const {
+  return std::any_of(paths_.begin(), paths_.end(),
+                     [&](const std::string& p) { return SamePath(p, path); });
+}
+
+void TempFileList::DeleteAll() {
+  for (const auto& path : paths_) {
+    // An extracted member may have kept a read-only attribute from elsewhere.
+    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileA(path.c_str());
+  }
+  paths_.clear();
+}
+
+TempFileList& TheTempFileList() {
+  static TempFileList list;
+  return list;
+}
