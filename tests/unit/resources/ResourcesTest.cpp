@@ -1,0 +1,414 @@
+// Checks the resources linked into this test program exactly as into
+// Upgrade.exe: every identifier of StringIds.h in each of the four string
+// tables, the printf placeholders of every translation against US English,
+// a few original texts, the icon and the version block.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cwchar>
+#include <cwctype>
+#include <iterator>
+#include <map>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "resources/StringIds.h"
+
+namespace {
+
+struct StringId {
+  UINT id;
+  const char* name;
+};
+
+// Generated at build time from the IDS_ lines of StringIds.h.
+const StringId kStringIds[] = {
+#include "StringIdTable.inc"
+};
+
+struct Language {
+  LANGID id;
+  const char* name;
+};
+
+// Names the language in failure messages of the parameterised tests.
+void PrintTo(const Language& language, std::ostream* os) { *os << language.name; }
+
+const LANGID kNeutral = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
+const Language kLanguages[] = {
+    {kNeutral, "UsEnglishNeutral"},
+    {MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_UK), "BritishEnglish"},
+    {MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), "German"},
+    {MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH), "French"},
+};
+
+// LoadResString cuts longer texts (its larger buffer less the terminator).
+constexpr size_t kLongestLoadable = 779;
+
+// Strings live in blocks of 16: block (id >> 4) + 1, entry id & 15.
+UINT BlockOf(UINT id) { return (id >> 4) + 1; }
+
+struct BlockData {
+  const void* address = nullptr;
+  std::vector<std::wstring> entries;  // 16 texts, empty where there is none
+};
+
+// Reads one language's block; false when it is missing or malformed. Each
+// entry is a 16-bit length followed by that many UTF-16 units.
+bool LoadBlock(UINT block, LANGID language, BlockData* out) {
+  HMODULE module = ::GetModuleHandleA(nullptr);
+  HRSRC found = ::FindResourceExA(module, RT_STRING, MAKEINTRESOURCEA(block), language);
+  if (!found) return false;
+  HGLOBAL loaded = ::LoadResource(module, found);
+  if (!loaded) return false;
+  const auto* p = static_cast<const WCHAR*>(::LockResource(loaded));
+  const DWORD bytes = ::SizeofResource(module, found);
+  if (!p) return false;
+  const WCHAR* end = p + bytes / sizeof(WCHAR);
+  out->address = p;
+  out->entries.assign(16, std::wstring());
+  for (auto& entry : out->entries) {
+    if (p >= end) return false;
+    const size_t length = *p++;
+    if (length > static_cast<size_t>(end - p)) return false;
+    entry.assign(p, length);
+    p += length;
+  }
+  return true;
+}
+
+// The text of one string in one language; empty when missing.
+std::wstring LoadText(UINT id, LANGID language) {
+  BlockData block;
+  if (!LoadBlock(BlockOf(id), language, &block)) return std::wstring();
+  return block.entries[id & 15];
+}
+
+BOOL CALLBACK CollectLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR param) {
+  reinterpret_cast<std::set<LANGID>*>(param)->insert(language);
+  return TRUE;
+}
+
+// Languages in which a resource exists, without any lookup fallback.
+std::set<LANGID> LanguagesOf(LPCSTR type, LPCSTR name) {
+  std::set<LANGID> languages;
+  ::EnumResourceLanguagesA(::GetModuleHandleA(nullptr), type, name, CollectLanguage,
+                           reinterpret_cast<LONG_PTR>(&languages));
+  return languages;
+}
+
+// The conversions of a printf format in order, each as what decides the type
+// of its argument: "*" for a star width or precision, then the length
+// modifier and the conversion letter ("d", "s", "I64u", "3.1f" gives "f").
+// "%%" takes no argument. A malformed conversion gives "?" and the rest.
+std::vector<std::wstring> Placeholders(const std::wstring& text) {
+  static const wchar_t* const kLengths[] = {L"I64", L"I32", L"hh", L"ll", L"h", L"l",
+                                            L"L", L"I", L"z", L"j", L"t", L"w"};
+  std::vector<std::wstring> found;
+  size_t i = 0;
+  while ((i = text.find(L'%', i)) != std::wstring::npos) {
+    ++i;
+    if (i < text.size() && text[i] == L'%') {
+      ++i;
+      continue;
+    }
+    while (i < text.size() && wcschr(L"-+ #0", text[i])) ++i;
+    for (int part = 0; part < 2; ++part) {  // width, then precision
+      if (part == 1) {
+        if (i >= text.size() || text[i] != L'.') break;
+        ++i;
+      }
+      if (i < text.size() && text[i] == L'*') {
+        found.push_back(L"*");
+        ++i;
+      } else {
+        while (i < text.size() && iswdigit(text[i])) ++i;
+      }
+    }
+    std::wstring kind;
+    for (const wchar_t* length : kLengths) {
+      if (text.compare(i, wcslen(length), length) == 0) {
+        kind = length;
+        i += kind.size();
+        break;
+      }
+    }
+    if (i < text.size() && wcschr(L"diouxXeEfgGaAcspn", text[i])) {
+      kind += text[i++];
+    } else {
+      kind = L"?" + text.substr(i);
+      i = text.size();
+    }
+    found.push_back(kind);
+  }
+  return found;
+}
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) {
+    if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      char hex[12];
+      snprintf(hex, sizeof hex, "\\u%04X", static_cast<unsigned>(c));
+      out += hex;
+    }
+  }
+  return out;
+}
+
+std::string JoinPlaceholders(const std::wstring& text) {
+  std::string out;
+  for (const auto& p : Placeholders(text)) out += "%" + Narrow(p) + " ";
+  return out;
+}
+
+TEST(PlaceholderParserTest, FindsKindsInOrder) {
+  struct Case {
+    const wchar_t* text;
+    std::vector<std::wstring> expected;
+  };
+  const Case cases[] = {
+      {L"no placeholder", {}},
+      {L"100%% done", {}},
+      {L"Error 0x0%x. %s", {L"x", L"s"}},
+      {L"%3.1f MB/sec", {L"f"}},
+      {L"%I64u of %-10lu", {L"I64u", L"lu"}},
+      {L"%*d", {L"*", L"d"}},
+      {L"broken %", {L"?"}},
+      {L"broken %q", {L"?q"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.text));
+    EXPECT_EQ(Placeholders(c.text), c.expected);
+  }
+}
+
+TEST(StringIdsTest, EveryIdentifierHasItsOwnNumber) {
+  ASSERT_GT(std::size(kStringIds), 0u);
+  std::map<UINT, const char*> seen;
+  for (const StringId& s : kStringIds) {
+    auto inserted = seen.emplace(s.id, s.name);
+    EXPECT_TRUE(inserted.second) << s.name << " reuses " << s.id << " of " << inserted.first->second;
+  }
+}
+
+TEST(StringTableTest, EveryBlockExistsInExactlyTheFourLanguages) {
+  const std::set<LANGID> expected = {kLanguages[0].id, kLanguages[1].id, kLanguages[2].id,
+                                     kLanguages[3].id};
+  std::set<UINT> blocks;
+  for (const StringId& s : kStringIds) blocks.insert(BlockOf(s.id));
+  for (UINT block : blocks) {
+    SCOPED_TRACE("block " + std::to_string(block));
+    EXPECT_EQ(LanguagesOf(RT_STRING, MAKEINTRESOURCEA(block)), expected);
+    // The neutral lookup must give the neutral table, not a translation that
+    // the system's own fallback picked for it.
+    std::set<const void*> addresses;
+    for (const Language& language : kLanguages) {
+      BlockData data;
+      ASSERT_TRUE(LoadBlock(block, language.id, &data)) << language.name;
+      addresses.insert(data.address);
+    }
+    EXPECT_EQ(addresses.size(), std::size(kLanguages));
+  }
+}
+
+TEST(StringTableTest, UsEnglishTextsAreTheOriginals) {
+  struct Case {
+    UINT id;
+    const wchar_t* text;
+  };
+  const Case cases[] = {
+      {IDS_ALREADY_RUNNING, L"PelloryManager Upgrade is running. Please close it and try again."},
+      {IDS_CAPTION_WEBINSTALL, L"PelloryManager WebInstall"},
+      {IDS_NOT_ADMINISTRATOR,
+       L"You must have an administrative priviliges to update PelloryManager or add additional "
+       L"components. Your current system account does not have administrative priviliges. To "
+       L"upgrade Pellory software please log on using the same administrative account you "
+       L"installed PelloryManager from."},
+      // A quoted name and a line break.
+      {IDS_COMPONENT_NEEDS_UPDATE,
+       L"PelloryManager component \"%s\" needs to be updated. \nPress OK button to update this "
+       L"component now."},
+      // The doubled blank is the original's.
+      {IDS_CONFIRM_REBOOT,
+       L"In order to complete the installation of new components, you must reboot  your computer "
+       L"before continuing to use Pellory software. \nDo you want to reboot your computer now?"},
+      {IDS_CATALOG_DOWNLOAD_FAILED,
+       L"Failed to download components initialization file %s.\nError 0x0%x. %s"},
+      {IDS_CAPTION_UNINSTALL, L"PelloryManager Uninstall"},
+      {IDS_CAPTION_UPDATE, L"PelloryManager Components Update"},
+      {IDS_INSTALLING_COMPONENT, L"Installing component:   %s"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    EXPECT_EQ(Narrow(LoadText(c.id, kNeutral)), Narrow(c.text));
+  }
+}
+
+TEST(StringTableTest, NamesAndAddressesAreTheSameInEveryLanguage) {
+  // The product name is also the uninstall registry key's name.
+  const UINT fixed[] = {IDS_PRODUCT_NAME, IDS_CATALOG_URL, IDS_SITE_DISPLAY_NAME};
+  for (UINT id : fixed) {
+    SCOPED_TRACE(id);
+    const std::wstring us = LoadText(id, kNeutral);
+    for (const Language& language : kLanguages) {
+      EXPECT_EQ(Narrow(LoadText(id, language.id)), Narrow(us)) << language.name;
+    }
+  }
+  EXPECT_EQ(LoadText(IDS_PRODUCT_NAME, kNeutral), L"PelloryManager");
+  const std::wstring url = LoadText(IDS_CATALOG_URL, kNeutral);
+  EXPECT_EQ(url.compare(0, 7, L"http://"), 0) << Narrow(url);
+  const std::wstring path = L"/PM50/Quoma/PM_InstallQuoma.cab";
+  ASSERT_GT(url.size(), path.size());
+  EXPECT_EQ(url.substr(url.size() - path.size()), path);
+}
+
+TEST(StringTableTest, TranslationsKeepTheirCodePageCharacters) {
+  // Bytes 0x84 and 0x93 are quotation marks only in Windows-1252; a table
+  // read as Latin-1 or saved as UTF-8 gives other characters here.
+  const LANGID german = MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN);
+  const LANGID french = MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH);
+  EXPECT_EQ(Narrow(LoadText(IDS_COLUMN_SIZE, german)), Narrow(L"Gr\u00F6\u00DFe"));
+  EXPECT_EQ(Narrow(LoadText(IDS_COLUMN_STATUS, french)), Narrow(L"\u00C9tat de l'installation"));
+  const std::wstring quoted = LoadText(IDS_COMPONENT_NEEDS_UPDATE, german);
+  EXPECT_NE(quoted.find(L"\u201E%s\u201C"), std::wstring::npos) << Narrow(quoted);
+  const std::wstring guillemets = LoadText(IDS_COMPONENT_NEEDS_UPDATE, french);
+  EXPECT_NE(guillemets.find(L"\u00AB %s \u00BB"), std::wstring::npos) << Narrow(guillemets);
+}
+
+class StringTableLanguageTest : public ::testing::TestWithParam<Language> {};
+
+TEST_P(StringTableLanguageTest, EveryStringExistsAndKeepsItsPlaceholders) {
+  const LANGID language = GetParam().id;
+  for (const StringId& s : kStringIds) {
+    SCOPED_TRACE(s.name);
+    const std::wstring us = LoadText(s.id, kNeutral);
+    const std::wstring text = LoadText(s.id, language);
+    ASSERT_FALSE(text.empty());
+    // A dropped or retyped placeholder would make the formatting read the
+    // wrong argument, which for a %s can crash the program.
+    EXPECT_EQ(JoinPlaceholders(text), JoinPlaceholders(us)) << Narrow(text);
+    for (const auto& p : Placeholders(text)) EXPECT_NE(p[0], L'?') << Narrow(text);
+    EXPECT_EQ(std::count(text.begin(), text.end(), L'\n'), std::count(us.begin(), us.end(), L'\n'))
+        << Narrow(text);
+    EXPECT_LE(text.size(), kLongestLoadable);
+    // C1 controls appear when Windows-1252 bytes were read as Latin-1.
+    const bool misread = std::any_of(text.begin(), text.end(), [](wchar_t c) {
+      return (c >= 0x80 && c <= 0x9F) || c == 0xFFFD || (c < 0x20 && c != L'\n');
+    });
+    EXPECT_FALSE(misread) << Narrow(text);
+  }
+}
+
+TEST_P(StringTableLanguageTest, HoldsNoStringOutsideTheHeader) {
+  std::set<UINT> known;
+  std::set<UINT> blocks;
+  for (const StringId& s : kStringIds) {
+    known.insert(s.id);
+    blocks.insert(BlockOf(s.id));
+  }
+  for (UINT block : blocks) {
+    BlockData data;
+    ASSERT_TRUE(LoadBlock(block, GetParam().id, &data)) << block;
+    for (UINT entry = 0; entry < 16; ++entry) {
+      const UINT id = (block - 1) * 16 + entry;
+      if (!data.entries[entry].empty()) {
+        EXPECT_TRUE(known.count(id)) << "string " << id;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, StringTableLanguageTest, ::testing::ValuesIn(kLanguages),
+                         [](const ::testing::TestParamInfo<Language>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// Little-endian fields of an icon group directory: a 6-byte header whose
+// count sits at offset 4, then 14-byte entries with the width at offset 0.
+constexpr size_t kGroupCountOffset = 4;
+constexpr size_t kGroupHeaderSize = 6;
+constexpr size_t kGroupEntrySize = 14;
+
+TEST(IconTest, AppIconHoldsBothSizesAndLoads) {
+  HMODULE module = ::GetModuleHandleA(nullptr);
+  EXPECT_EQ(LanguagesOf(RT_GROUP_ICON, MAKEINTRESOURCEA(IDI_APP)), std::set<LANGID>{kNeutral});
+  HRSRC group = ::FindResourceExA(module, RT_GROUP_ICON, MAKEINTRESOURCEA(IDI_APP), kNeutral);
+  ASSERT_NE(group, nullptr);
+  const auto* bytes = static_cast<const uint8_t*>(::LockResource(::LoadResource(module, group)));
+  const DWORD size = ::SizeofResource(module, group);
+  ASSERT_NE(bytes, nullptr);
+  ASSERT_GE(size, kGroupHeaderSize);
+  const unsigned count = bytes[kGroupCountOffset] | (bytes[kGroupCountOffset + 1] << 8);
+  ASSERT_GE(size, kGroupHeaderSize + count * kGroupEntrySize);
+  std::set<unsigned> widths;
+  for (unsigned i = 0; i < count; ++i) widths.insert(bytes[kGroupHeaderSize + i * kGroupEntrySize]);
+  EXPECT_EQ(widths, (std::set<unsigned>{16, 32}));
+
+  for (int side : {16, 32}) {
+    SCOPED_TRACE(side);
+    HANDLE icon = ::LoadImageA(module, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON, side, side, 0);
+    ASSERT_NE(icon, nullptr);
+    ICONINFO info = {};
+    ASSERT_TRUE(::GetIconInfo(static_cast<HICON>(icon), &info));
+    BITMAP colour = {};
+    ASSERT_TRUE(::GetObjectA(info.hbmColor, sizeof colour, &colour));
+    EXPECT_EQ(colour.bmWidth, side);
+    ::DeleteObject(info.hbmColor);
+    ::DeleteObject(info.hbmMask);
+    ::DestroyIcon(static_cast<HICON>(icon));
+  }
+}
+
+TEST(VersionTest, VersionBlockDescribesTheProgram) {
+  char path[MAX_PATH] = {};
+  ASSERT_GT(::GetModuleFileNameA(nullptr, path, MAX_PATH), 0u);
+  DWORD handle = 0;
+  const DWORD size = ::GetFileVersionInfoSizeA(path, &handle);
+  ASSERT_GT(size, 0u);
+  std::vector<char> data(size);
+  ASSERT_TRUE(::GetFileVersionInfoA(path, 0, size, data.data()));
+
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(::VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+  ASSERT_GE(length, sizeof(VS_FIXEDFILEINFO));
+  EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);  // 1.0
+  EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);  // .0.1
+  EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+  EXPECT_EQ(fixed->dwProductVersionLS, 0x00000001u);
+
+  WORD* translation = nullptr;
+  ASSERT_TRUE(::VerQueryValueA(data.data(), "\\VarFileInfo\\Translation",
+                               reinterpret_cast<void**>(&translation), &length));
+  ASSERT_GE(length, 4u);
+  EXPECT_EQ(translation[0], 0x0409);
+  EXPECT_EQ(translation[1], 1252);
+
+  const std::pair<const char*, const char*> values[] = {
+      {"CompanyName", "Pellory, Inc."},
+      {"FileDescription", "PelloryManager Upgrade"},
+      {"ProductName", "PelloryManager"},
+      {"FileVersion", "1.0.0.1"},
+      {"ProductVersion", "1.0.0.1"},
+      {"OriginalFilename", "Upgrade.exe"},
+  };
+  for (const auto& value : values) {
+    SCOPED_TRACE(value.first);
+    const std::string key = std::string("\\StringFileInfo\\040904e4\\") + value.first;
+    char* text = nullptr;
+    ASSERT_TRUE(::VerQueryValueA(data.data(), key.c_str(), reinterpret_cast<void**>(&text), &length));
+    EXPECT_EQ(std::string(text), value.second);
+  }
+}
+
+}  // namespace
