@@ -1,0 +1,207 @@
+#include "install/ExtractCabinet.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "app/Log.h"
+#include "app/Resources.h"
+#include "app/SystemLibraries.h"
+#include "frame/Handle.h"
+#include "install/Fdi.h"
+#include "install/TempFileList.h"
+#include "install/cab/CabError.h"
+#include "install/cab/MemberName.h"
+
+namespace {
+
+constexpr UINT kStrExtractFailed = 97;
+constexpr UINT kStrCabinetMissing = 114;
+constexpr UINT kStrCabinetCorrupted = 115;
+constexpr UINT kStrOpenFailed = 116;
+
+// The two values one extraction shares with its callbacks.
+std::string g_destination;
+HWND g_statusWindow = nullptr;
+
+const char* ErrorText(int code) {
+  return cab::CabErrorText(static_cast<cab::CabError>(code));
+}
+
+std::string Format(UINT id, const std::string& a) {
+  std::vector<char> text(LoadResString(id).size() + a.size() + 64);
+  std::snprintf(text.data(), text.size(), LoadResString(id).c_str(), a.c_str());
+  return text.data();
+}
+
+std::string Format(UINT id, const std::string& a, unsigned long b) {
+  std::vector<char> text(LoadResString(id).size() + a.size() + 64);
+  std::snprintf(text.data(), text.size(), LoadResString(id).c_str(), a.c_str(), b);
+  return text.data();
+}
+
+// The decoder's memory and file callbacks: the program's heap, and the
+// runtime's low-level handles in binary mode.
+FNALLOC(HeapAllocate) { return std::malloc(cb); }
+FNFREE(HeapRelease) { std::free(pv); }
+FNOPEN(FileOpen) { return _open(pszFile, oflag | _O_BINARY, pmode); }
+FNREAD(FileRead) { return static_cast<UINT>(_read(static_cast<int>(hf), pv, cb)); }
+FNWRITE(FileWrite) { return static_cast<UINT>(_write(static_cast<int>(hf), pv, cb)); }
+FNCLOSE(FileClose) { return _close(static_cast<int>(hf)); }
+FNSEEK(FileSeek) { return _lseek(static_cast<int>(hf), dist, seektype); }
+
+void ShowTarget(const std::string& target) {
+  if (!g_statusWindow) return;
+  if (PathSetDlgItemPathFn setPath = PathSetDlgItemPath()) {
+    setPath(::GetParent(g_statusWindow), ::GetDlgCtrlID(g_statusWindow), target.c_str());
+  } else {
+    ::SetWindowTextA(g_statusWindow, target.c_str());
+  }
+}
+
+// Gives the written member its stored date and time (local time), and no
+// attributes: a read-only member must stay replaceable.
+void FinishMember(const std::string& target, USHORT date, USHORT time) {
+  frame::ScopedFile file(::CreateFileA(target.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                       FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file) {
+    FILETIME local, utc;
+    if (::DosDateTimeToFileTime(date, time, &local) && ::LocalFileTimeToFileTime(&local, &utc))
+      ::SetFileTime(file.get(), &utc, nullptr, &utc);
+  }
+  ::SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+FNFDINOTIFY(Notify) {
+  switch (fdint) {
+    case fdintCOPY_FILE: {
+      const std::string name = pfdin->psz1 ? pfdin->psz1 : "";
+      // Names come from the download: never write outside the destination.
+      if (!cab::IsSafeMemberName(name)) {
+        LogFormat("Refusing to extract '%s': the name leaves the destination folder.",
+                  name.c_str());
+        return -1;
+      }
+      const std::string target = g_destination + name;
+      ShowTarget(target);
+      const int hf = _open(target.c_str(), _O_BINARY | _O_CREAT | _O_TRUNC | _O_WRONLY,
+                           _S_IREAD | _S_IWRITE);
+      return hf;  // -1 ends the copy
+    }
+    case fdintCLOSE_FILE_INFO: {
+      const std::string target = g_destination + (pfdin->psz1 ? pfdin->psz1 : "");
+      _close(static_cast<int>(pfdin->hf));
+      FinishMember(target, pfdin->date, pfdin->time);
+      TheTempFileList().Add(target);
+      return TRUE;
+    }
+    default:
+      // Cabinet information, partial files, the next cabinet (looked for in
+      // the same folder under the name in the header), enumeration: go on.
+      return 0;
+  }
+}
+
+// Clears the shared values on every way out of ExtractCabinet.
+struct ExtractionScope {
+  ExtractionScope(std::string destination, HWND window) {
+    g_destination = std::move(destination);
+    g_statusWindow = window;
+  }
+  ~ExtractionScope() {
+    g_destination.clear();
+    g_statusWindow = nullptr;
+  }
+};
+
+}  // namespace
+
+int ExtractCabinet(const std::string& cabinetPath, HWND statusWindow) {
+  char drive[_MAX_DRIVE], dir[_MAX_DIR], name[_MAX_FNAME], ext[_MAX_EXT];
+  _splitpath(cabinetPath.c_str(), drive, dir, name, ext);
+  ExtractionScope scope(std::string(drive) + dir, statusWindow);
+
+  ERF erf = {};
+  HFDI fdi = FDICreate(HeapAllocate, HeapRelease, FileOpen, FileRead, FileWrite, FileClose,
+                       FileSeek, cpu80386, &erf);
+  if (!fdi) {
+    LogFormat("FDICreate() failed: code %d [%s]\n", erf.erfOper, ErrorText(erf.erfOper));
+    return 0;
+  }
+  const int hf = _open(cabinetPath.c_str(), _O_BINARY | _O_RDONLY | _O_SEQUENTIAL, 0);
+  if (hf == -1) {
+    FDIDestroy(fdi);
+    LogFormat("Unable to open '%s' for input\n", cabinetPath.c_str());
+    return 0;
+  }
+  FDICABINETINFO info = {};
+  const BOOL isCabinet = FDIIsCabinet(fdi, hf, &info);
+  _close(hf);
+  if (!isCabinet) {
+    LogFormat("FDIIsCabinet() failed: '%s' is not a cabinet\n", cabinetPath.c_str());
+    FDIDestroy(fdi);
+    return 0;
+  }
+
+  std::string cabName = cabinetPath;
+  std::string cabFolder;
+  const auto slash = cabinetPath.find_last_of('\\');
+  if (slash != std::string::npos) {
+    cabName = cabinetPath.substr(slash + 1);
+    cabFolder = cabinetPath.substr(0, slash + 1);
+  }
+  if (!FDICopy(fdi, &cabName[0], &cabFolder[0], 0, Notify, nullptr, nullptr)) {
+    LogFormat("FDICopy() failed: code %d [%s]\n", erf.erfOper, ErrorText(erf.erfOper));
+    FDIDestroy(fdi);
+    return 0;
+  }
+  if (!FDIDestroy(fdi)) {
+    LogFormat("FDIDestroy() failed: code %d [%s]\n", erf.erfOper, ErrorText(erf.erfOper));
+    return 0;
+  }
+  return 1;
+}
+
+std::string CheckCabinet(const std::string& cabinetPath) {
+  const DWORD lastError = ::GetLastError();
+  LogWrite(Format(kStrExtractFailed, cabinetPath, lastError));
+  if (::GetFileAttributesA(cabinetPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    const std::string missing = Format(kStrCabinetMissing, cabinetPath);
+    LogWrite(missing);
+    return missing;
+  }
+  WIN32_FIND_DATAA data;
+  frame::ScopedFind find(::FindFirstFileA(cabinetPath.c_str(), &data));
+  if (!find) {
+    LogFormat("FindFirstFile failed for the file %s.", cabinetPath.c_str());
+    return std::string();
+  }
+  std::string result = Format(kStrCabinetCorrupted, cabinetPath);
+  LogFormat("The cabinet file '%s' size %d bytes.", cabinetPath.c_str(),
+            static_cast<int>(data.nFileSizeLow));
+  if (data.nFileSizeLow != 0 || data.nFileSizeHigh != 0) {
+    frame::ScopedFile file(::CreateFileA(cabinetPath.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+      LogWrite(Format(kStrOpenFailed, cabinetPath, ::GetLastError()));
+    } else {
+      // The whole file, zero-terminated: an error page saved in place of
+      // the cabinet shows up in the log as text.
+      std::vector<char> bytes(static_cast<size_t>(data.nFileSizeLow) + 1, '\0');
+      DWORD read = 0;
+      if (!::ReadFile(file.get(), bytes.data(), data.nFileSizeLow, &read, nullptr)) {
+        LogFormat("ReadFile failed to read from file %s. Error %d.", cabinetPath.c_str(),
+                  static_cast<int>(::GetLastError()));
+      } else {
+        result = "The cabinet file " + cabinetPath + " contained corrupted data.";
+        LogWrite(result);
+        LogWrite(std::string("Corrupted data") + "\n\n" + bytes.data() + "\n\n" + ".");
+      }
+    }
+  }
+  return result;
+}

@@ -1,0 +1,18 @@
+// Unpacking a downloaded cabinet into its own folder, and the diagnosis of a
+// cabinet that would not unpack. Not re-entrant: one extraction at a time
+// (the catalogue fetch, then the worker).
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// Every member goes into the cabinet's folder (under the member's relative
+// folder part, which must exist) and onto the temporary file list. Returns 1
+// on success, 0 on failure with the reason in the log. `statusWindow` (may be
+// null) shows each target path.
+int ExtractCabinet(const std::string& cabinetPath, HWND statusWindow);
+
+// Called right after a failed extraction: logs what is known about the file
+// and returns the message for the user ("" when there is nothing to say).
+std::string CheckCabinet(const std::string& cabinetPath);
