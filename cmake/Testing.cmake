@@ -1,12 +1,12 @@
 # Test helpers shared by every folder.
 #
-# upgrade_add_gtest(NAME <name> SOURCES <files...> [LIBS <libs...>] [TIMEOUT <s>])
+# upgrade_add_gtest(NAME <name> SOURCES <files...> [LIBS <libs...>] [TIMEOUT <s>] [ENV_ONLY])
 #   A GoogleTest executable registered as one CTest test. In the Windows
 #   builds CTest runs it through the Wine wrapper (CMAKE_CROSSCOMPILING_EMULATOR),
 #   which gives it a prefix and a display of its own. Default time limit 300 s.
 #   Test suites whose names end in "Env" need a special environment (a user
 #   language, a disabled system library): the plain run leaves them out and
-#   upgrade_add_gtest_run runs them with that environment.
+#   upgrade_add_gtest_run runs them with that environment. ENV_ONLY: no plain run.
 #
 # upgrade_add_gtest_run(NAME <name> TARGET <gtest target> FILTER <gtest filter>
 #                       ENV <VAR=value...> [TIMEOUT <s>])
@@ -18,14 +18,16 @@
 #   so that they are instrumented. Not a CTest test.
 
 function(upgrade_add_gtest)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "ENV_ONLY" "NAME;TIMEOUT" "SOURCES;LIBS" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} gtest_main gtest)
-  add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_filter=-*Env.*)
-  _upgrade_test_properties(${T_NAME} ${T_TIMEOUT} "")
+  if(NOT T_ENV_ONLY)
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_filter=-*Env.*)
+    _upgrade_test_properties(${T_NAME} ${T_TIMEOUT} "")
+  endif()
 endfunction()
 
 function(upgrade_add_gtest_run)

@@ -1,0 +1,77 @@
+// The user's language picks the texts: run with LC_ALL set (CMakeLists.txt).
+// Expected texts are in the ANSI code page those users have (1252).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "tests/e2e/Installation.h"
+
+namespace e2e {
+namespace {
+
+struct LanguageTexts {
+  const char* locale;
+  const char* updateCaption;
+  const char* noFolder;
+  const char* uninstallCaption;
+  const char* confirmUninstall;
+};
+
+const LanguageTexts kTexts[] = {
+    {"de_DE", "PelloryManager-Komponentenaktualisierung",
+     "Der PelloryManager-Ordner wurde nicht gefunden. Der Vorgang kann nicht fortgesetzt werden.",
+     "PelloryManager-Deinstallation", "M\xF6" "chten Sie PelloryManager wirklich deinstallieren?"},
+    {"fr_FR", "Mise \xE0 jour des composants PelloryManager",
+     "Le dossier de PelloryManager est introuvable. Impossible de continuer.",
+     "D\xE9sinstallation de PelloryManager",
+     "Voulez-vous vraiment d\xE9sinstaller PelloryManager ?"},
+    {"en_GB", "PelloryManager Components Update",
+     "The PelloryManager folder could not be found. Cannot continue.",
+     "PelloryManager Uninstall", "Are you sure you want to uninstall PelloryManager?"},
+    // No table of its own: the US English originals.
+    {"es_ES", "PelloryManager Components Update",
+     "PelloryManager directory could not be found. Cannot continue.",
+     "PelloryManager Uninstall", "Are you sure you want to uninstall PelloryManager?"},
+};
+
+const LanguageTexts* ForThisRun() {
+  const char* lc = std::getenv("LC_ALL");
+  if (!lc) return nullptr;
+  for (const auto& texts : kTexts) {
+    if (std::string(lc).rfind(texts.locale, 0) == 0) return &texts;
+  }
+  return nullptr;
+}
+
+TEST(LanguageEnv, MessagesAndCaptionsAreInTheUsersLanguage) {
+  const LanguageTexts* texts = ForThisRun();
+  ASSERT_NE(texts, nullptr) << "LC_ALL names no language of this test";
+  ResetMachineState();
+
+  testing_support::ChildProcess update;
+  ASSERT_TRUE(update.Start(BuiltUpgradeExe(), ""));
+  SeenBox box = WaitForMessageBox(update.Id());
+  ASSERT_NE(box.window, nullptr);
+  EXPECT_EQ(box.caption, texts->updateCaption);
+  EXPECT_EQ(box.text, texts->noFolder);
+  ui::PressButton(box.window, IDOK);
+  EXPECT_EQ(update.Wait(), 0u);
+  // The entry's display name is the product name in every language.
+  std::string name;
+  ASSERT_TRUE(testing_support::RegReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName", name));
+  EXPECT_EQ(name, "PelloryManager");
+
+  testing_support::ChildProcess uninstall;
+  ASSERT_TRUE(uninstall.Start(BuiltUpgradeExe(), "/Uninstall"));
+  SeenBox ask = WaitForMessageBox(uninstall.Id());
+  ASSERT_NE(ask.window, nullptr);
+  EXPECT_EQ(ask.caption, texts->uninstallCaption);
+  EXPECT_EQ(ask.text, texts->confirmUninstall);
+  ui::PressButton(ask.window, IDNO);
+  EXPECT_EQ(uninstall.Wait(), 0u);
+  ResetMachineState();
+}
+
+}  // namespace
+}  // namespace e2e
