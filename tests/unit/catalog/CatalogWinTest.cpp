@@ -1,0 +1,274 @@
+// The Windows side of the catalogue: registry lines on the real registry of
+// the test's prefix, destinations from the system folders and registered
+// classes, the platform test under the prefix's Windows version, and the
+// user's language. Scratch keys live below HKCU\Software\UpgradeTests.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "app/Locations.h"
+#include "app/Platform.h"
+#include "catalog/ComponentCatalog.h"
+#include "catalog/TargetPath.h"
+#include "install/RegistryEntry.h"
+#include "tests/support/Scratch.h"
+#include "tests/support/TestProcess.h"
+#include "tests/unit/catalog/CatalogTestUtil.h"
+
+namespace {
+
+using testing_support::RegDeleteTree;
+using testing_support::RegKeyExists;
+using testing_support::RegReadString;
+using testing_support::RegWriteString;
+using testing_support::ScratchDir;
+
+const char kScratch[] = "Software\\UpgradeTests\\RegistryLines";
+
+// Type, size and bytes of one value; false when it does not exist.
+bool ReadRaw(const std::string& key, const std::string& name, DWORD& type, std::string& data) {
+  HKEY h = nullptr;
+  if (::RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
+    return false;
+  char buffer[512];
+  DWORD size = sizeof(buffer);
+  const LONG rc = ::RegQueryValueExA(h, name.c_str(), nullptr, &type,
+                                     reinterpret_cast<BYTE*>(buffer), &size);
+  ::RegCloseKey(h);
+  if (rc != ERROR_SUCCESS) return false;
+  data.assign(buffer, size);
+  return true;
+}
+
+class RegistryApply : public ::testing::Test {
+ protected:
+  void SetUp() override { RegDeleteTree(HKEY_CURRENT_USER, kScratch); }
+  void TearDown() override { RegDeleteTree(HKEY_CURRENT_USER, kScratch); }
+  static std::string Key(const std::string& sub) { return std::string(kScratch) + "\\" + sub; }
+};
+
+TEST_F(RegistryApply, AddLinesWriteTheirTypes) {
+  const std::string k = Key("K");
+  EXPECT_EQ(RegistryEntry::ParseAdd("HKCU," + k + ",Str,FLG_ADDREG_TYPE_SZ,hello,ignored")
+                .ApplyAdd(), ERROR_SUCCESS);
+  EXPECT_EQ(RegistryEntry::ParseAdd("HKCU ," + k + ",Num,FLG_ADDREG_TYPE_DWORD, 12").ApplyAdd(),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegistryEntry::ParseAdd("HKEY_CURRENT_USER," + k + ",Bin,FLG_ADDREG_TYPE_BINARY,01 02")
+                .ApplyAdd(), ERROR_SUCCESS);
+  EXPECT_EQ(RegistryEntry::ParseAdd("HKCU," + k + ",,FLG_ADDREG_TYPE_SZ,default").ApplyAdd(),
+            ERROR_SUCCESS);
+  DWORD type = 0;
+  std::string data;
+  ASSERT_TRUE(ReadRaw(k, "Str", type, data));
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(data, std::string("hello\0", 6));
+  ASSERT_TRUE(ReadRaw(k, "Num", type, data));
+  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(data, std::string("\x0C\0\0\0", 4));
+  ASSERT_TRUE(ReadRaw(k, "Bin", type, data));
+  EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+  EXPECT_EQ(data.size(), 0u);
+  std::string value;
+  EXPECT_TRUE(RegReadString(HKEY_CURRENT_USER, k, "", value));
+  EXPECT_EQ(value, "default");
+}
+
+TEST_F(RegistryApply, LinesThatDoNothing) {
+  const std::string k = Key("None");
+  EXPECT_EQ(RegistryEntry::ParseAdd("HKCU," + k + ",V,FLG_ADDREG_TYPE_MULTI_SZ,a").ApplyAdd(),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegistryEntry::ParseAdd("HKCU," + k + ",V").ApplyAdd(), ERROR_SUCCESS);
+  EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, k));
+  // No root: the write fails and says so.
+  EXPECT_NE(RegistryEntry::ParseAdd("hkcu," + k + ",V,FLG_ADDREG_TYPE_SZ,a").ApplyAdd(),
+            ERROR_SUCCESS);
+  EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, k));
+  // A delete line whose key does not exist gives 0.
+  EXPECT_EQ(RegistryEntry::ParseDelete("HKCU," + k + ",V").ApplyDelete(), ERROR_SUCCESS);
+  EXPECT_EQ(RegistryEntry::ParseDelete("nowhere," + k + ",V").ApplyDelete(), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryApply, DeleteTakesTheSubkeyTreeBeforeTheValue) {
+  const std::string k = Key("D");
+  ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, k, "Both", "value"));
+  ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, k + "\\Both\\Deep\\Deeper", "x", "1"));
+  ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, k + "\\Both\\Second", "y", "2"));
+  const RegistryEntry line = RegistryEntry::ParseDelete("HKCU," + k + ",Both");
+  EXPECT_EQ(line.ApplyDelete(), ERROR_SUCCESS);
+  EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, k + "\\Both"));
+  std::string value;
+  EXPECT_TRUE(RegReadString(HKEY_CURRENT_USER, k, "Both", value));
+  // The second time there is no subkey: the value goes.
+  EXPECT_EQ(line.ApplyDelete(), ERROR_SUCCESS);
+  EXPECT_FALSE(RegReadString(HKEY_CURRENT_USER, k, "Both", value));
+  // Nothing of that name left: the value deletion's code.
+  EXPECT_EQ(line.ApplyDelete(), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(RegistryApply, EmptyNameNeverDeletesTheKeyItself) {
+  const std::string k = Key("E");
+  ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, k + "\\Child", "x", "1"));
+  ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, k, "", "default"));
+  EXPECT_EQ(RegistryEntry::ParseDelete("HKCU," + k + ",").ApplyDelete(), ERROR_SUCCESS);
+  EXPECT_TRUE(RegKeyExists(HKEY_CURRENT_USER, k + "\\Child"));
+  std::string value;
+  EXPECT_FALSE(RegReadString(HKEY_CURRENT_USER, k, "", value));
+}
+
+// Classes registered below a scratch key that stands in for HKCR.
+class RegisteredClass : public ::testing::Test {
+ protected:
+  static constexpr const char* kClasses = "Software\\UpgradeTests\\Classes";
+  void SetUp() override {
+    RegDeleteTree(HKEY_CURRENT_USER, kClasses);
+    ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, kClasses, "", ""));
+    HKEY classes = nullptr;
+    ASSERT_EQ(::RegOpenKeyExA(HKEY_CURRENT_USER, kClasses, 0, KEY_ALL_ACCESS, &classes),
+              ERROR_SUCCESS);
+    ASSERT_EQ(::RegOverridePredefKey(HKEY_CLASSES_ROOT, classes), ERROR_SUCCESS);
+    ::RegCloseKey(classes);
+    ParseClassIdText(kClsidText, clsid_);
+  }
+  void TearDown() override {
+    ::RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+    RegDeleteTree(HKEY_CURRENT_USER, kClasses);
+  }
+  void Register(const char* serverKey, const std::string& path) {
+    ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER,
+                               std::string(kClasses) + "\\CLSID\\" + kClsidText + "\\" + serverKey,
+                               "", path));
+  }
+  static constexpr const char* kClsidText = "{4A6B8C0D-1E2F-4031-8293-A4B5C6D7E8F9}";
+  ClassId clsid_ = {};
+  ScratchDir dir_{"srv"};
+};
+
+TEST_F(RegisteredClass, ServerPathOnlyForAnExistingFile) {
+  const std::string dll = dir_.Path() + "Server.dll";
+  EXPECT_EQ(InstalledServerPath(clsid_), "");
+  Register("InprocServer32", dll);
+  EXPECT_EQ(InstalledServerPath(clsid_), "");  // registered, but no file
+  ASSERT_TRUE(testing_support::WriteFileBytes(dll, "MZ"));
+  catalog_test::CapturedLog log;
+  EXPECT_EQ(InstalledServerPath(clsid_), dll);
+  ASSERT_EQ(log.lines.size(), 1u);
+  EXPECT_EQ(log.lines[0], std::string("COM server with CLSID ") + kClsidText +
+                              " is already installed in " + dll + ".");
+
+  // A file with that class and no DestDir goes where the class lives.
+  ComponentFile file;
+  file.sName = "Server.dll";
+  file.clsid = clsid_;
+  EXPECT_EQ(TargetPath(file, "C:\\App\\"), dll);
+  file.sDestDir = "Bin";  // a DestDir wins over the registration
+  EXPECT_EQ(TargetPath(file, "C:\\App\\"), "C:\\App\\Bin\\Server.dll");
+}
+
+TEST_F(RegisteredClass, LocalServerOnlyWhenTheInprocKeyIsMissing) {
+  const std::string exe = dir_.Path() + "Server.exe";
+  ASSERT_TRUE(testing_support::WriteFileBytes(exe, "MZ"));
+  Register("LocalServer", exe);
+  EXPECT_EQ(InstalledServerPath(clsid_), exe);
+  Register("InprocServer32", dir_.Path() + "Missing.dll");
+  EXPECT_EQ(InstalledServerPath(clsid_), "");
+  // No usable registration: the installation folder.
+  ComponentFile file;
+  file.sName = "Server.exe";
+  file.clsid = clsid_;
+  EXPECT_EQ(TargetPath(file, "C:\\App\\"), "C:\\App\\Server.exe");
+}
+
+TEST(TargetPathWin, SystemFoldersSubfoldersAndRefusals) {
+  char sys[MAX_PATH], win[MAX_PATH];
+  ASSERT_GT(::GetSystemDirectoryA(sys, MAX_PATH), 0u);
+  ASSERT_GT(::GetWindowsDirectoryA(win, MAX_PATH), 0u);
+  ComponentFile file;
+  file.sName = "Player.dll";
+  file.sDestDir = "LDID_SYS";
+  EXPECT_EQ(TargetPath(file, "C:\\App\\"), std::string(sys) + "\\Player.dll");
+  file.sDestDir = "Ldid_Win";
+  EXPECT_EQ(TargetPath(file, "C:\\App\\"), std::string(win) + "\\Player.dll");
+  file.sDestDir = "Bin";
+  EXPECT_EQ(TargetPath(file, "C:\\App\\"), "C:\\App\\Bin\\Player.dll");
+  file.sDestDir = "";
+  EXPECT_EQ(TargetPath(file, "C:\\App\\"), "C:\\App\\Player.dll");
+  file.sDestDir = "..\\..\\Windows";
+  catalog_test::CapturedLog log;
+  EXPECT_EQ(TargetPath(file, "C:\\App\\"), "");
+  EXPECT_EQ(log.lines.size(), 1u);
+
+  // The one-argument form takes the installation folder from the registry.
+  RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "PelloryAppDir", "C:\\Program Files\\App");
+  file.sDestDir = "Bin";
+  EXPECT_EQ(TargetPath(file), "C:\\Program Files\\App\\Bin\\Player.dll");
+  RegDeleteTree(HKEY_LOCAL_MACHINE, kPelloryKey);
+}
+
+TEST(PlatformWin, DefaultPrefixIsWindows7) {
+  EXPECT_TRUE(PlatformMatches(16));
+  EXPECT_TRUE(PlatformMatches(31));
+  EXPECT_FALSE(PlatformMatches(8));
+  EXPECT_FALSE(PlatformMatches(1 | 2 | 4));
+  EXPECT_FALSE(PlatformMatches(0));
+  EXPECT_FALSE(PlatformMatches(256));
+}
+
+// Runs in a child of this program that Wine starts as Windows 98: writes which
+// single bits match to the file the parent names.
+TEST(PlatformProbeEnv, WriteMatchingBits) {
+  const char* out = std::getenv("CATALOG_PLATFORM_OUT");
+  if (!out) GTEST_SKIP() << "only run as the child of PlatformWin.Windows98Emulation";
+  int bits = 0;
+  for (int bit = 0; bit < 8; ++bit)
+    if (PlatformMatches(1u << bit)) bits |= 1 << bit;
+  std::ofstream(out) << bits << " " << (IsNT() ? 1 : 0);
+}
+
+TEST(PlatformWin, Windows98Emulation) {
+  char self[MAX_PATH];
+  ASSERT_GT(::GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
+  std::string exeName = self;
+  exeName = exeName.substr(exeName.find_last_of('\\') + 1);
+  const std::string appKey = "Software\\Wine\\AppDefaults\\" + exeName;
+  ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, appKey, "Version", "win98"));
+  ScratchDir dir("w98");
+  const std::string out = dir.Path() + "bits.txt";
+  ::SetEnvironmentVariableA("CATALOG_PLATFORM_OUT", out.c_str());
+  testing_support::ChildProcess child;
+  ASSERT_TRUE(child.Start(self, "--gtest_filter=PlatformProbeEnv.*"));
+  const DWORD code = child.Wait(60000);
+  ::SetEnvironmentVariableA("CATALOG_PLATFORM_OUT", nullptr);
+  RegDeleteTree(HKEY_CURRENT_USER, appKey);
+  EXPECT_EQ(code, 0u);
+  std::ifstream in(out);
+  int bits = -1, nt = -1;
+  in >> bits >> nt;
+  EXPECT_EQ(nt, 0);      // the older family
+  EXPECT_EQ(bits, 2);    // 4.10: bit 1 only
+}
+
+// Run once per user language (CTest sets LC_ALL and CATALOG_EXPECT_LANGID):
+// the reader picks the user's variant by itself.
+TEST(CatalogLanguageEnv, ReaderUsesTheUsersLanguage) {
+  const char* expected = std::getenv("CATALOG_EXPECT_LANGID");
+  if (!expected) GTEST_SKIP() << "needs CATALOG_EXPECT_LANGID";
+  const uint16_t langId = static_cast<uint16_t>(std::strtoul(expected, nullptr, 16));
+  ASSERT_EQ(GetUILanguageId(), langId);
+  const std::string text =
+      "[C]\r\nDescription=plain\r\nDescription LANGID 9 SUBLANGID 2=british\r\n"
+      "Description LANGID 7=german\r\nDescription LANGID 12 SUBLANGID 1=french\r\n"
+      "Description LANGID 9 SUBLANGID 1=american\r\n";
+  IniFile ini;
+  ini.Parse(text.data(), text.size());
+  const char* want = langId == 0x0409   ? "american"
+                     : langId == 0x0809 ? "british"
+                     : langId == 0x0407 ? "german"
+                     : langId == 0x040C ? "french"
+                                        : "plain";
+  EXPECT_EQ(ini.GetString("C", "Description", ""), want);
+}
+
+}  // namespace

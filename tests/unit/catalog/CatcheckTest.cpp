@@ -1,0 +1,135 @@
+// catcheck on small catalogues with known traps (tests/unit/catalog/catcheck).
+#include "tools/catcheck/CatalogChecker.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+
+namespace {
+
+std::string Data(const std::string& name) {
+  std::string path = std::string(CATCHECK_DATA_DIR) + "/" + name;
+#ifdef _WIN32
+  // The build tree as Wine sees it.
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  path = "Z:" + path;
+#endif
+  return path;
+}
+
+struct CatcheckRun {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+CatcheckRun Catcheck(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  const int code = RunCatcheck(args, out, err);
+  return {code, out.str(), err.str()};
+}
+
+TEST(Catcheck, ExitCodesAndExactFindings) {
+  struct Case {
+    const char* file;
+    int code;
+    std::vector<std::string> lines;  // each must appear in the output
+  } cases[] = {
+      {"clean.inf", 0, {}},
+      {"lf-only.inf", 1, {": the file has no carriage return (LF line ends)"}},
+      {"dropped.inf",
+       1,
+       {":6: hook 'H2' has no \"File\": the hook list ends here",
+        ":7: Hook4 is never read: the list ends at Hook3",
+        ":9: Add Registry2 is never read: the list ends at Add Registry1",
+        ":10: ForceInstall=yes is not exactly \"Yes\": it reads as false",
+        ":13: component 'A' is dropped: the file section 'noversion.dll' has no "
+        "\"FileVersion\"",
+        "5 findings"}},
+      {"unsafe.inf",
+       1,
+       {":3: component 'Ghost' has no section of its own",
+        ":5: '//' cuts the line, what stays is 'Image=http:'",
+        ":7: DeleteFiles=Gone names a section that does not exist",
+        ":12: file name '..\\evil.dll' is absolute or climbs out",
+        ":16: DestDir=C:\\Windows is absolute or climbs out",
+        ":17: every '=' after the first is removed: the value reads '/a1'",
+        ":21: DestDir=LDID_APP is no known folder",
+        ":23: delete line 'HKLM,Software\\Pellory,' has no name",
+        ":24: registry line 'hklm,Software\\X,Y' names no root",
+        ":26: DWORD data 'ten' reads as 0",
+        ":27: registry line 'HKCU,Software\\X,N,REG_SZ,ten' has no known flag",
+        "11 findings"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const CatcheckRun run = Catcheck({Data(c.file)});
+    EXPECT_EQ(run.code, c.code) << run.out;
+    for (const std::string& line : c.lines)
+      EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
+    if (c.code == 0) EXPECT_EQ(run.out, "");
+  }
+}
+
+TEST(Catcheck, CabinetFolderChecksPresenceAndSizes) {
+  const CatcheckRun without = Catcheck({Data("cabinets.inf")});
+  EXPECT_EQ(without.code, 0) << without.out;
+  const CatcheckRun with = Catcheck({Data("cabinets.inf"), Data("cabinets")});
+  EXPECT_EQ(with.code, 1);
+  EXPECT_NE(with.out.find(":14: cabinet 'missing.cab' is not in the cabinet folder"),
+            std::string::npos) << with.out;
+  // 2KB for 2048 bytes fits; 10 bytes for 5000 does not.
+  EXPECT_NE(with.out.find(":18: Size of 'h.cab' says 10 bytes, the cabinet has 5000 bytes"),
+            std::string::npos) << with.out;
+  EXPECT_EQ(with.out.find("c.cab"), std::string::npos) << with.out;
+  EXPECT_NE(with.out.find("2 findings"), std::string::npos);
+}
+
+TEST(Catcheck, UnreadableInputAndUsage) {
+  EXPECT_EQ(Catcheck({Data("no-such.inf")}).code, 2);
+  EXPECT_EQ(Catcheck({}).code, 2);
+  EXPECT_EQ(Catcheck({Data("clean.inf"), Data("no-such-folder")}).code, 2);
+  EXPECT_EQ(Catcheck({"--help"}).code, 0);
+}
+
+TEST(Catcheck, ReaderTrapsInText) {
+  const std::string text =
+      "\xEF\xBB\xBF[Components]\r\n"   // 1: a UTF-8 mark before a header is harmless
+      "P=1,0,0,0\r\n"                  // 2
+      "// [Old]\r\n"                   // 3: the header is live
+      "[P]\r\n"                        // 4
+      "Description=a\nMore=b\r\n"      // 5, 6: lone LF
+      "Platform=256\r\n"               // 7
+      "[P]\r\n"                        // 8: duplicate section
+      "x//=y\r\n"                      // 9
+      "[Broken\r\n"                    // 10
+      "junk\r\n"                       // 11
+      "; a comment\r\n"                // 12: fine
+      "P=1,0,0,0\r\n"                  // 13: a key in the second [P]
+      "P=2,0,0,0\r\n"                  // 14: duplicate key
+      "tail=1";                        // 15
+  CatcheckOptions options;
+  const std::vector<CatcheckFinding> findings = CheckCatalog(text, options);
+  std::map<size_t, std::vector<std::string>> byLine;
+  for (const CatcheckFinding& f : findings) byLine[f.line].push_back(f.text);
+  auto has = [&](size_t line, const std::string& part) {
+    for (const std::string& t : byLine[line])
+      if (t.find(part) != std::string::npos) return true;
+    return false;
+  };
+  EXPECT_TRUE(byLine[1].empty());
+  EXPECT_TRUE(has(3, "a header behind '//' is not commented out"));
+  EXPECT_TRUE(has(5, "line feed without carriage return"));
+  EXPECT_TRUE(has(7, "matches no system"));
+  EXPECT_TRUE(has(8, "section [P] appears again (first on line 4)"));
+  EXPECT_TRUE(has(9, "its '=' stands after '//'"));
+  EXPECT_TRUE(has(10, "section header without ']' is ignored"));
+  EXPECT_TRUE(has(11, "line dropped: it holds neither"));
+  EXPECT_TRUE(byLine[12].empty());
+  EXPECT_TRUE(has(14, "appears again"));
+  EXPECT_TRUE(has(15, "the last line has no carriage return"));
+}
+
+}  // namespace
