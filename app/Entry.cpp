@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr UINT kStrInternalError = 125;
 
 std::vector<std::string> RuntimeArguments() {
   std::vector<std::string> args;
@@ -33,7 +32,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (!IsQuiet()) error.Show();
     result = kExitFailed;
   } catch (...) {
-    if (!IsQuiet()) AppMessageBox(kStrInternalError, MB_OK | MB_ICONSTOP, kCaptionInstall);
+    if (!IsQuiet()) AppMessageBox(IDS_INTERNAL_ERROR, MB_OK | MB_ICONSTOP, kCaptionInstall);
     result = kExitFailed;
   }
   // The closing lines, once, on every way out.

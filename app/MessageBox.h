@@ -7,11 +7,13 @@
 
 #include <string>
 
+#include "resources/StringIds.h"
+
 // Caption string ids.
-constexpr UINT kCaptionWebInstall = 65535;  // Setup mode
-constexpr UINT kCaptionUninstall = 99;      // "Uninstall" switch
-constexpr UINT kCaptionUpdate = 102;        // everything else
-constexpr UINT kCaptionInstall = 124;       // errors (CError, internal error)
+constexpr UINT kCaptionWebInstall = IDS_CAPTION_WEBINSTALL;  // Setup mode
+constexpr UINT kCaptionUninstall = IDS_CAPTION_UNINSTALL; // "Uninstall" switch
+constexpr UINT kCaptionUpdate = IDS_CAPTION_UPDATE; // everything else
+constexpr UINT kCaptionInstall = IDS_CAPTION_INSTALL; // errors (CError, internal error)
 
 bool IsSetupMode();        // the "Setup" switch, or the latch once set
 void SetSetupLatch();      // set when the selection dialog starts an installation

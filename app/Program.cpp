@@ -19,9 +19,6 @@
 namespace {
 
 constexpr char kMutexName[] = "PMUpdate";
-constexpr UINT kStrAlreadyRunning = 132;
-constexpr UINT kStrNotAdministrator = 4;
-constexpr UINT kStrComponentsMissing = 1001;
 
 // COM for the whole run: a multithreaded apartment with packet privacy.
 class ComScope {
@@ -67,7 +64,7 @@ int RunProgram(HINSTANCE instance) {
   {
     frame::ScopedHandle existing(::OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kMutexName));
     if (existing) {
-      if (HasSwitch("Uninstall")) AppMessageBox(kStrAlreadyRunning, MB_OK | MB_ICONEXCLAMATION);
+      if (HasSwitch("Uninstall")) AppMessageBox(IDS_ALREADY_RUNNING, MB_OK | MB_ICONEXCLAMATION);
       return kExitFailed;
     }
   }
@@ -82,18 +79,18 @@ int RunProgram(HINSTANCE instance) {
   LogFormat("Command line: \"%s\"", CommandLineText().c_str());
 
   if (IsNT() && !IsUserAdministrator()) {
-    if (!IsQuiet()) AppMessageBox(kStrNotAdministrator, MB_OK | MB_ICONEXCLAMATION);
+    if (!IsQuiet()) AppMessageBox(IDS_NOT_ADMINISTRATOR, MB_OK | MB_ICONEXCLAMATION);
     return kExitOk;
   }
 
   if (!BindComCtl() && !IsQuiet()) {
     LogWrite("Comctl32.dll is not installed or old version");
-    AppMessageBox(kStrComponentsMissing, MB_OK | MB_ICONINFORMATION);
+    AppMessageBox(IDS_SYSTEM_COMPONENTS_MISSING, MB_OK | MB_ICONINFORMATION);
     return kExitFailed;
   }
   if (!BindWinInet() && !IsQuiet()) {
     LogWrite("Wininet.dll is not installed or old version");
-    AppMessageBox(kStrComponentsMissing, MB_OK | MB_ICONINFORMATION);
+    AppMessageBox(IDS_SYSTEM_COMPONENTS_MISSING, MB_OK | MB_ICONINFORMATION);
     return kExitFailed;
   }
   BindShlwapi();

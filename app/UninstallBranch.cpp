@@ -15,8 +15,6 @@ bool CreateInstanceMutex();
 
 namespace {
 
-constexpr UINT kStrConfirmUninstall = 65529;
-constexpr UINT kStrNoUninstallFile = 65533;
 
 std::string OwnPath() {
   char path[MAX_PATH] = "";
@@ -74,10 +72,10 @@ int RunUninstallBranch() {
     if (RelaunchFromTemp(ownPath, tempDir)) return kExitOk;
   }
 
-  if (AppMessageBox(kStrConfirmUninstall, MB_YESNO | MB_ICONQUESTION) != IDYES) return kExitOk;
+  if (AppMessageBox(IDS_CONFIRM_UNINSTALL, MB_YESNO | MB_ICONQUESTION) != IDYES) return kExitOk;
 
   if (!FileExists(appDir + "Bin\\PM Install1.INF")) {
-    AppMessageBox(kStrNoUninstallFile, MB_OK | MB_ICONSTOP);
+    AppMessageBox(IDS_NO_UNINSTALL_FILE, MB_OK | MB_ICONSTOP);
     return kExitFailed;
   }
   // The removal itself is not part of this build yet: say so and fail honestly.

@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr UINT kStrProductName = 65531;
-constexpr UINT kStrNoInstallFolder = 95;
 
 std::string OwnFileName() {
   char path[MAX_PATH] = "";
@@ -37,13 +35,13 @@ int RunUpdateBranch() {
   frame::RegKey uninstallKey;
   if (uninstallKey.Create(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_READ | KEY_WRITE) ==
       ERROR_SUCCESS) {
-    uninstallKey.SetString("DisplayName", LoadResString(kStrProductName));
+    uninstallKey.SetString("DisplayName", LoadResString(IDS_PRODUCT_NAME));
     uninstallKey.SetString("UninstallString", appDir + "Bin\\" + OwnFileName() + " /Uninstall");
     uninstallKey.SetString("Publisher", "Pellory, Inc.");
   }
 
   if (appDir.empty() || !FolderExists(appDir)) {
-    AppMessageBox(kStrNoInstallFolder, MB_OK | MB_ICONSTOP);
+    AppMessageBox(IDS_NO_INSTALL_FOLDER, MB_OK | MB_ICONSTOP);
     return kExitOk;
   }
 

@@ -15,13 +15,10 @@
 #include "install/TempFileList.h"
 #include "install/cab/CabError.h"
 #include "install/cab/MemberName.h"
+#include "resources/StringIds.h"
 
 namespace {
 
-constexpr UINT kStrExtractFailed = 97;
-constexpr UINT kStrCabinetMissing = 114;
-constexpr UINT kStrCabinetCorrupted = 115;
-constexpr UINT kStrOpenFailed = 116;
 
 // The two values one extraction shares with its callbacks.
 std::string g_destination;
@@ -168,9 +165,9 @@ int ExtractCabinet(const std::string& cabinetPath, HWND statusWindow) {
 
 std::string CheckCabinet(const std::string& cabinetPath) {
   const DWORD lastError = ::GetLastError();
-  LogWrite(Format(kStrExtractFailed, cabinetPath, lastError));
+  LogWrite(Format(IDS_CABINET_EXTRACT_FAILED, cabinetPath, lastError));
   if (::GetFileAttributesA(cabinetPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    const std::string missing = Format(kStrCabinetMissing, cabinetPath);
+    const std::string missing = Format(IDS_CABINET_NOT_FOUND, cabinetPath);
     LogWrite(missing);
     return missing;
   }
@@ -180,14 +177,14 @@ std::string CheckCabinet(const std::string& cabinetPath) {
     LogFormat("FindFirstFile failed for the file %s.", cabinetPath.c_str());
     return std::string();
   }
-  std::string result = Format(kStrCabinetCorrupted, cabinetPath);
+  std::string result = Format(IDS_CABINET_CORRUPTED, cabinetPath);
   LogFormat("The cabinet file '%s' size %d bytes.", cabinetPath.c_str(),
             static_cast<int>(data.nFileSizeLow));
   if (data.nFileSizeLow != 0 || data.nFileSizeHigh != 0) {
     frame::ScopedFile file(::CreateFileA(cabinetPath.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-      LogWrite(Format(kStrOpenFailed, cabinetPath, ::GetLastError()));
+      LogWrite(Format(IDS_CABINET_OPEN_FAILED, cabinetPath, ::GetLastError()));
     } else {
       // The whole file, zero-terminated: an error page saved in place of
       // the cabinet shows up in the log as text.
