@@ -169,37 +169,52 @@ void IniFile::Parse(const char* data, size_t size, IniParseObserver* observer) {
   // A last line without a carriage return does not exist for the reader.
   if (!line.empty()) builder.Note(IniLineEvent::kUnterminatedLastLine, lineStart, line, "");
   builder.Finish();
+  BuildIndex();
 }
 
-bool IniFile::FindValue(const std::string& section, const std::string& key,
-                        const std::string** value) const {
-  for (const IniSection& s : sections_) {
-    if (!IniNameEquals(s.name, section)) continue;
-    for (const IniEntry& e : s.entries) {
-      if (IniNameEquals(e.key, key)) {
-        *value = &e.value;
-        return true;
-      }
-    }
+static std::string LowerName(const std::string& name) {
+  std::string lower = name;
+  for (char& c : lower) c = LowerAscii(c);
+  return lower;
+}
+
+void IniFile::BuildIndex() {
+  index_.clear();
+  for (size_t i = 0; i < sections_.size(); ++i) index_[LowerName(sections_[i].name)].push_back(i);
+}
+
+const std::vector<size_t>* IniFile::SectionsNamed(const std::string& name) const {
+  const auto found = index_.find(LowerName(name));
+  return found == index_.end() ? nullptr : &found->second;
+}
+
+const IniEntry* IniFile::FindEntry(const std::string& section, const std::string& key) const {
+  const std::vector<size_t>* named = SectionsNamed(section);
+  if (!named) return nullptr;
+  for (size_t i : *named) {
+    for (const IniEntry& e : sections_[i].entries)
+      if (IniNameEquals(e.key, key)) return &e;
   }
-  return false;
+  return nullptr;
 }
 
 std::string IniFile::GetValue(const std::string& section, const std::string& key,
                               const char* defaultText) const {
-  const std::string* value = nullptr;
-  if (FindValue(section, key, &value)) return *value;
+  if (const IniEntry* entry = FindEntry(section, key)) return entry->value;
   return defaultText ? std::string(defaultText) : std::string();
 }
 
+const IniSection* IniFile::FindSection(const std::string& section) const {
+  const std::vector<size_t>* named = SectionsNamed(section);
+  return named ? &sections_[named->front()] : nullptr;
+}
+
 bool IniFile::GetSectionEntries(const std::string& section, std::vector<IniEntry>& out) const {
-  for (const IniSection& s : sections_) {
-    if (IniNameEquals(s.name, section)) {
-      out.insert(out.end(), s.entries.begin(), s.entries.end());
-      return true;
-    }
-  }
-  return false;
+  const std::vector<size_t>* named = SectionsNamed(section);
+  if (!named) return false;
+  const IniSection& s = sections_[named->front()];
+  out.insert(out.end(), s.entries.begin(), s.entries.end());
+  return true;
 }
 
 bool IniFile::FindLocalized(const std::string& section, const std::string& key,

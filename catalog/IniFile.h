@@ -5,7 +5,8 @@
 // lines end only at a carriage return, "//" cuts the rest of any line, every
 // "=" after the first is dropped. Parse() is pure; Load() adds the file I/O.
 //
-// Lookups compare section names and keys without regard to ASCII case. The
+// Lookups compare section names and keys without regard to ASCII case; an
+// index by section name keeps them from scanning the whole file. The
 // language-aware lookups add the user's language tag to the key; the language
 // is a value the reader is given, so the grammar stays free of system calls.
 #pragma once
@@ -13,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct IniEntry {
@@ -86,19 +88,28 @@ class IniFile {
                            const std::string& defaultText, char* buffer,
                            size_t capacity) const;
 
+  // The entry GetValue would return, or null.
+  const IniEntry* FindEntry(const std::string& section, const std::string& key) const;
+  // The first section of that name, or null.
+  const IniSection* FindSection(const std::string& section) const;
+
   uint16_t LanguageId() const { return langId_; }
   void SetLanguageId(uint16_t langId) { langId_ = langId; }
   const std::vector<IniSection>& Sections() const { return sections_; }
 
  private:
-  bool FindValue(const std::string& section, const std::string& key,
-                 const std::string** value) const;
   // Steps 1 and 2 of the language-aware lookups; false when neither tag is there.
   bool FindLocalized(const std::string& section, const std::string& key,
                      std::string& value) const;
 
+  // Sections of one name, in file order, under the lower-case name: keeps a
+  // catalogue's parse linear in its size however many sections it has.
+  const std::vector<size_t>* SectionsNamed(const std::string& name) const;
+  void BuildIndex();
+
   uint16_t langId_;
   std::vector<IniSection> sections_;
+  std::unordered_map<std::string, std::vector<size_t>> index_;
 };
 
 // The reader's text: UTF-16LE (first bytes FF FE) narrowed to the low byte of

@@ -13,6 +13,7 @@
 
 bool IniFile::Load(const std::string& path) {
   sections_.clear();
+  index_.clear();
   frame::ScopedFile file(::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
@@ -45,6 +46,7 @@ bool IniFile::Load(const std::string& path) {
 
 bool IniFile::Load(const std::string& path) {
   sections_.clear();
+  index_.clear();
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
                                                        &std::fclose);
   if (!file) {

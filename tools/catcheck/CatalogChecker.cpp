@@ -156,23 +156,12 @@ class Checker : public IniParseObserver {
   void Add(size_t line, const std::string& text) { findings_.push_back({line, text}); }
 
   size_t LineOfSection(const std::string& name) const {
-    for (const IniSection& s : ini_.Sections())
-      if (IniNameEquals(s.name, name)) return lines_.LineOf(s.offset);
-    return 0;
+    const IniSection* s = ini_.FindSection(name);
+    return s ? lines_.LineOf(s->offset) : 0;
   }
-  const IniSection* FindSection(const std::string& name) const {
-    for (const IniSection& s : ini_.Sections())
-      if (IniNameEquals(s.name, name)) return &s;
-    return nullptr;
-  }
-  // The entry a raw lookup would find, for its line number.
+  const IniSection* FindSection(const std::string& name) const { return ini_.FindSection(name); }
   const IniEntry* FindEntry(const std::string& section, const std::string& key) const {
-    for (const IniSection& s : ini_.Sections()) {
-      if (!IniNameEquals(s.name, section)) continue;
-      for (const IniEntry& e : s.entries)
-        if (IniNameEquals(e.key, key)) return &e;
-    }
-    return nullptr;
+    return ini_.FindEntry(section, key);
   }
   // The line of a key as the language-aware lookup finds it; else the section's.
   size_t LineOfKey(const std::string& section, const std::string& key) const {
