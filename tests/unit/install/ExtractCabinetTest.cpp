@@ -1,0 +1,195 @@
+// ExtractCabinet and CheckCabinet on real files in the test's prefix.
+#include "install/ExtractCabinet.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "app/Log.h"
+#include "install/TempFileList.h"
+#include "tests/support/Scratch.h"
+#include "tests/unit/install/CabinetFixtures.h"
+
+namespace {
+
+using testing_support::FileExists;
+using testing_support::ReadFileBytes;
+using testing_support::ScratchDir;
+using testing_support::WriteFileBytes;
+
+class CapturedLog {
+ public:
+  CapturedLog() {
+    previous_ = SetLogSink([this](const std::string& line) { text += line + "\r\n"; });
+  }
+  ~CapturedLog() { SetLogSink(previous_); }
+  std::string text;
+
+ private:
+  LogSink previous_;
+};
+
+class Extraction : public ::testing::Test {
+ protected:
+  // Puts a reference cabinet (optionally changed) into the scratch folder.
+  std::string Place(const std::string& name, const std::string& bytes) {
+    const std::string path = dir_.Path() + name;
+    EXPECT_TRUE(WriteFileBytes(path, bytes));
+    return path;
+  }
+  // simple.cab with its first member's name (7 bytes, "hello.c") replaced.
+  std::string SimpleWithFirstName(const std::string& name) {
+    std::string cab = cabtest::ReadCabinet("simple.cab");
+    const uint32_t entry = cabtest::FirstFileEntry(cab);
+    EXPECT_EQ(cab.compare(entry + 16, 7, "hello.c"), 0);
+    EXPECT_EQ(name.size(), 7u);
+    cab.replace(entry + 16, 7, name);
+    return cab;
+  }
+  void TearDown() override { TheTempFileList().DeleteAll(); }
+
+  ScratchDir dir_{"cab"};
+};
+
+TEST_F(Extraction, MembersLandBesideTheCabinetAsNormalListedFiles) {
+  std::string cab = cabtest::ReadCabinet("simple.cab");
+  // Mark the first member read-only: it must come out writable.
+  const uint32_t entry = cabtest::FirstFileEntry(cab);
+  cab[entry + 14] = 0x01;
+  const std::string path = Place("simple.cab", cab);
+  ASSERT_EQ(ExtractCabinet(path, nullptr), 1);
+
+  for (const char* member : {"hello.c", "welcome.c"}) {
+    SCOPED_TRACE(member);
+    const std::string target = dir_.Path() + member;
+    ASSERT_TRUE(FileExists(target));
+    // No attribute kept (Wine shows plain files as "archive").
+    const DWORD attributes = ::GetFileAttributesA(target.c_str());
+    EXPECT_EQ(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+              0u);
+    EXPECT_TRUE(TheTempFileList().Contains(target));
+  }
+  std::string hello;
+  ASSERT_TRUE(ReadFileBytes(dir_.Path() + "hello.c", hello));
+  EXPECT_EQ(hello.size(), 77u);
+  EXPECT_NE(hello.find("main"), std::string::npos);
+
+  // The stored DOS time 1997-03-12 11:13:52 is local time.
+  HANDLE file = ::CreateFileA((dir_.Path() + "hello.c").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  FILETIME created, written, local;
+  ASSERT_TRUE(::GetFileTime(file, &created, nullptr, &written));
+  ::CloseHandle(file);
+  ASSERT_TRUE(::FileTimeToLocalFileTime(&written, &local));
+  SYSTEMTIME when;
+  ASSERT_TRUE(::FileTimeToSystemTime(&local, &when));
+  EXPECT_EQ(when.wYear, 1997);
+  EXPECT_EQ(when.wMonth, 3);
+  EXPECT_EQ(when.wDay, 12);
+  EXPECT_EQ(when.wHour, 11);
+  EXPECT_EQ(when.wMinute, 13);
+  EXPECT_EQ(::CompareFileTime(&created, &written), 0);
+}
+
+TEST_F(Extraction, SecondExtractionOverwrites) {
+  const std::string path = Place("simple.cab", cabtest::ReadCabinet("simple.cab"));
+  ASSERT_EQ(ExtractCabinet(path, nullptr), 1);
+  ASSERT_TRUE(WriteFileBytes(dir_.Path() + "hello.c", "changed since"));
+  ASSERT_EQ(ExtractCabinet(path, nullptr), 1);
+  std::string hello;
+  ASSERT_TRUE(ReadFileBytes(dir_.Path() + "hello.c", hello));
+  EXPECT_EQ(hello.size(), 77u);
+}
+
+TEST_F(Extraction, StatusWindowShowsEachTarget) {
+  HWND window = ::CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 400, 20, nullptr, nullptr, nullptr,
+                                nullptr);
+  ASSERT_NE(window, nullptr);
+  const std::string path = Place("simple.cab", cabtest::ReadCabinet("simple.cab"));
+  ASSERT_EQ(ExtractCabinet(path, window), 1);
+  char text[MAX_PATH] = "";
+  ::GetWindowTextA(window, text, sizeof(text));
+  EXPECT_EQ(std::string(text), dir_.Path() + "welcome.c");  // the last member shown
+  ::DestroyWindow(window);
+}
+
+TEST_F(Extraction, MemberFoldersMustAlreadyExist) {
+  const std::string path = Place("dir.cab", cabtest::ReadCabinet("dir.cab"));
+  {
+    CapturedLog log;
+    EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
+    EXPECT_NE(log.text.find("FDICopy() failed: code 11"), std::string::npos) << log.text;
+  }
+  ASSERT_TRUE(::CreateDirectoryA((dir_.Path() + "1").c_str(), nullptr));
+  ASSERT_TRUE(::CreateDirectoryA((dir_.Path() + "1\\2").c_str(), nullptr));
+  ASSERT_TRUE(::CreateDirectoryA((dir_.Path() + "1\\2\\3").c_str(), nullptr));
+  EXPECT_EQ(ExtractCabinet(path, nullptr), 1);
+  EXPECT_TRUE(FileExists(dir_.Path() + "1\\2\\3\\4.c"));
+  EXPECT_TRUE(FileExists(dir_.Path() + "plain.c"));
+}
+
+TEST_F(Extraction, UnsafeMemberNamesAreNeverWritten) {
+  const char* names[] = {"..\\xy.c", "C:\\ab.c", "\\\\s\\a.c", "\\abc.cc", "a\\..\\.c"};
+  ScratchDir outside("outside");
+  for (const char* name : names) {
+    SCOPED_TRACE(name);
+    ScratchDir inner("inner");
+    const std::string path = inner.Path() + "simple.cab";
+    ASSERT_TRUE(WriteFileBytes(path, SimpleWithFirstName(name)));
+    CapturedLog log;
+    EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
+    EXPECT_NE(log.text.find("Refusing to extract"), std::string::npos) << log.text;
+    EXPECT_FALSE(FileExists(inner.Path() + "..\\xy.c"));
+    EXPECT_FALSE(FileExists("C:\\ab.c"));
+    EXPECT_FALSE(FileExists(inner.Path() + "welcome.c")) << "the extraction stops there";
+  }
+}
+
+TEST_F(Extraction, NotACabinetIsDiagnosedWithItsContentInTheLog) {
+  const std::string page = "<html><body>404 Not Found</body></html>";
+  const std::string path = Place("PM_Install.cab", page);
+  CapturedLog log;
+  EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
+  EXPECT_NE(log.text.find("FDIIsCabinet() failed: '" + path + "' is not a cabinet\n\r\n"),
+            std::string::npos)
+      << log.text;
+  const std::string message = CheckCabinet(path);
+  EXPECT_EQ(message, "The cabinet file " + path + " contained corrupted data.");
+  EXPECT_NE(log.text.find("The cabinet file '" + path + "' size 39 bytes."), std::string::npos);
+  EXPECT_NE(log.text.find("Corrupted data\n\n" + page + "\n\n.\r\n"), std::string::npos)
+      << log.text;
+}
+
+TEST_F(Extraction, EmptyAndMissingCabinets) {
+  const std::string empty = Place("empty.cab", "");
+  CapturedLog log;
+  EXPECT_EQ(ExtractCabinet(empty, nullptr), 0);
+  EXPECT_EQ(CheckCabinet(empty), "The cabinet file " + empty + " is corrupted.");
+  EXPECT_NE(log.text.find("size 0 bytes."), std::string::npos);
+  EXPECT_EQ(log.text.find("Corrupted data"), std::string::npos) << "nothing to dump";
+
+  const std::string missing = dir_.Path() + "missing.cab";
+  EXPECT_EQ(ExtractCabinet(missing, nullptr), 0);
+  EXPECT_NE(log.text.find("Unable to open '" + missing + "' for input\n"), std::string::npos);
+  ::SetLastError(ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(CheckCabinet(missing), "The cabinet file '" + missing + "' cannot be found.");
+  EXPECT_NE(log.text.find("Failed to extract files from cabinet file '" + missing +
+                          "'. Error 2."),
+            std::string::npos);
+}
+
+TEST_F(Extraction, DamagedDataFailsAndKeepsWhatWasWritten) {
+  // normal_2files_2folders.cab: flip a byte in the last data block.
+  std::string cab = cabtest::ReadCabinet("normal_2files_2folders.cab");
+  cab[cab.size() - 3] ^= 0x55;
+  const std::string path = Place("damaged.cab", cab);
+  CapturedLog log;
+  EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
+  EXPECT_NE(log.text.find("FDICopy() failed: code "), std::string::npos);
+  EXPECT_TRUE(FileExists(dir_.Path() + "mszip1.txt")) << "members before the damage stay";
+  EXPECT_TRUE(TheTempFileList().Contains(dir_.Path() + "mszip1.txt"));
+}
+
+}  // namespace
