@@ -69,7 +69,9 @@ TEST(Catcheck, ExitCodesAndExactFindings) {
     EXPECT_EQ(run.code, c.code) << run.out;
     for (const std::string& line : c.lines)
       EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
-    if (c.code == 0) EXPECT_EQ(run.out, "");
+    if (c.code == 0) {
+      EXPECT_EQ(run.out, "");
+    }
   }
 }
 
