@@ -107,10 +107,7 @@ class ExtractCallbacks : public ToolCallbacks {
     if (out_) std::fclose(out_);
   }
   cab::MemberAction OpenMember(const cab::CabFile& file, uint16_t) override {
-    if (!cab::IsSafeMemberName(file.name)) {
-      std::fprintf(stderr, "cabtool: refusing unsafe member name '%s'\n", file.name.c_str());
-      return cab::MemberAction::kFail;
-    }
+    // Names were checked by SafeNameCallbacks.
     std::string rel = file.name;
     for (char& c : rel)
       if (c == '\\') c = '/';
@@ -154,8 +151,9 @@ int Test(const std::string& path, bool md5) {
 
 int Extract(const std::string& path, const std::string& dest) {
   ExtractCallbacks cb(DirOf(path), dest);
+  cab::SafeNameCallbacks safe(cb);
   auto input = OpenInput(path);
-  CabError err = input ? cab::DecodeCabinetSet(std::move(input), cb) : CabError::kCabinetNotFound;
+  CabError err = input ? cab::DecodeCabinetSet(std::move(input), safe) : CabError::kCabinetNotFound;
   if (err != CabError::kNone) {
     std::fprintf(stderr, "cabtool: %s: error %d (%s)\n", path.c_str(), cab::CabErrorCode(err),
                  cab::CabErrorText(err));

@@ -1,0 +1,68 @@
+// Helpers for the cabinet tests: reading files, decoding a cabinet held in
+// memory (with its set), and building small cabinets byte by byte.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "install/cab/CabDecoder.h"
+
+namespace cabtest {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes ReadFileBytes(const std::string& path);
+std::string TestDataPath(const std::string& name);
+
+struct DecodeResult {
+  cab::CabError error = cab::CabError::kNone;
+  int members = 0;
+  uint64_t bytes = 0;
+  std::string md5;
+  std::vector<std::string> names;
+  std::string data;  // all member bytes, kept up to 1 MiB
+};
+
+// Decodes `cabinet`; next cabinets of a set come from `set` by name.
+DecodeResult DecodeBytes(const Bytes& cabinet, const std::map<std::string, Bytes>& set = {},
+                         bool safeNames = false);
+
+// A cabinet under construction. Offsets, sizes and checksums are filled in
+// by Build().
+struct BuildBlock {
+  Bytes data;
+  uint16_t uncompressed = 0;
+};
+struct BuildFolder {
+  uint16_t compression = 0;
+  std::vector<BuildBlock> blocks;
+};
+struct BuildFile {
+  std::string name;
+  uint32_t size = 0;
+  uint32_t offset = 0;
+  uint16_t folder = 0;
+};
+struct BuildCabinet {
+  uint16_t flags = 0;
+  uint16_t setId = 0x4242;
+  uint16_t index = 0;
+  std::string prev, prevDisk, next, nextDisk;
+  bool reserve = false;
+  uint16_t headerReserve = 0;
+  uint8_t folderReserve = 0, dataReserve = 0;
+  std::vector<BuildFolder> folders;
+  std::vector<BuildFile> files;
+  bool checksums = true;
+};
+Bytes Build(const BuildCabinet& cab);
+
+// An uncompressed cabinet of the given members, one folder, 32 KiB blocks.
+Bytes StoredCabinet(const std::vector<std::pair<std::string, std::string>>& members);
+
+// Where the first data block of folder `folder` starts.
+size_t FirstDataBlock(const Bytes& cabinet, int folder);
+
+}  // namespace cabtest

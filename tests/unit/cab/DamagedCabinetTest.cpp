@@ -1,0 +1,242 @@
+// Damaged and hostile cabinets, made from good ones: each must be refused
+// with the right code, without crashing, hanging or over-allocating.
+#include <gtest/gtest.h>
+
+#include "install/cab/ByteOrder.h"
+#include "install/cab/CabInput.h"
+#include "install/cab/Cabinet.h"
+#include "install/cab/Checksum.h"
+#include "tests/unit/cab/CabTestSupport.h"
+
+namespace {
+
+using cab::CabError;
+using cabtest::Bytes;
+
+Bytes Shared(const char* name) { return cabtest::ReadFileBytes(cabtest::TestDataPath(name)); }
+
+// Byte offsets where one structure ends and the next begins.
+std::vector<size_t> Boundaries(const Bytes& cab) {
+  cab::MemoryCabInput in(cab);
+  cab::CabinetInfo info;
+  EXPECT_EQ(cab::ReadCabinet(in, &info), CabError::kNone);
+  std::vector<size_t> at = {0, 3, 4, 35, 36, static_cast<size_t>(info.header.foldersOffset),
+                            info.header.filesOffset, info.header.filesOffset + 16u};
+  for (const cab::CabFolder& f : info.folders) {
+    at.push_back(f.dataOffset);
+    at.push_back(f.dataOffset + 8u);
+    at.push_back(f.dataOffset + 8u + info.header.dataReserve + 1u);
+  }
+  at.push_back(cab.size() - 1);
+  return at;
+}
+
+TEST(DamagedCabinet, TruncatedAtEveryByteOfASmallCabinet) {
+  Bytes cab = Shared("simple.cab");
+  ASSERT_EQ(cabtest::DecodeBytes(cab).error, CabError::kNone);
+  for (size_t n = 0; n < cab.size(); ++n) {
+    SCOPED_TRACE(n);
+    Bytes cut(cab.begin(), cab.begin() + static_cast<long>(n));
+    CabError e = cabtest::DecodeBytes(cut).error;
+    EXPECT_TRUE(e == CabError::kCorruptCabinet || e == CabError::kNotACabinet) << static_cast<int>(e);
+  }
+}
+
+TEST(DamagedCabinet, TruncatedAtStructureBoundaries) {
+  for (const char* name : {"normal_2files_2folders.cab", "reserve_HFD.cab", "dir.cab",
+                           "large-files-cab.cab", "normal_255c_filename.cab"}) {
+    Bytes cab = Shared(name);
+    ASSERT_EQ(cabtest::DecodeBytes(cab).error, CabError::kNone) << name;
+    for (size_t n : Boundaries(cab)) {
+      if (n >= cab.size()) continue;
+      SCOPED_TRACE(std::string(name) + " cut at " + std::to_string(n));
+      Bytes cut(cab.begin(), cab.begin() + static_cast<long>(n));
+      EXPECT_NE(cabtest::DecodeBytes(cut).error, CabError::kNone);
+    }
+  }
+}
+
+TEST(DamagedCabinet, FlippedDataByteFailsTheChecksum) {
+  Bytes cab = cabtest::StoredCabinet({{"a.txt", "hello, checksummed world"}});
+  size_t block = cabtest::FirstDataBlock(cab, 0);
+  ASSERT_NE(cab::ReadLe32(cab.data() + block), 0u);
+  ASSERT_EQ(cabtest::DecodeBytes(cab).error, CabError::kNone);
+  for (size_t i = block + 8; i < cab.size(); ++i) {
+    SCOPED_TRACE(i);
+    Bytes bad = cab;
+    bad[i] ^= 0x10;
+    EXPECT_EQ(cabtest::DecodeBytes(bad).error, CabError::kCorruptCabinet);
+  }
+  // A zero checksum means "not computed": the same damage then goes through.
+  Bytes unchecked = cab;
+  cab::WriteLe32(unchecked.data() + block, 0);
+  unchecked[block + 8] ^= 0x10;
+  EXPECT_EQ(cabtest::DecodeBytes(unchecked).error, CabError::kNone);
+}
+
+TEST(DamagedCabinet, ReferenceChecksumsAreVerified) {
+  // The reference cabinets carry real checksums; corrupting one is noticed.
+  Bytes cab = Shared("normal_2files_1folder.cab");
+  size_t block = cabtest::FirstDataBlock(cab, 0);
+  ASSERT_NE(cab::ReadLe32(cab.data() + block), 0u);
+  cab[block + 20] ^= 1;
+  EXPECT_EQ(cabtest::DecodeBytes(cab).error, CabError::kCorruptCabinet);
+}
+
+TEST(DamagedCabinet, UnknownCompressionTypes) {
+  Bytes good = cabtest::StoredCabinet({{"a", "abc"}});
+  cab::MemoryCabInput in(good);
+  cab::CabinetInfo info;
+  ASSERT_EQ(cab::ReadCabinet(in, &info), CabError::kNone);
+  const size_t typeAt = static_cast<size_t>(info.header.foldersOffset) + 6;
+  for (uint16_t type : {0x0004, 0x000F, 0x1603 /* LZX, 2^22 window */, 0x0E03 /* 2^14 */}) {
+    SCOPED_TRACE(type);
+    Bytes bad = good;
+    bad[typeAt] = static_cast<uint8_t>(type);
+    bad[typeAt + 1] = static_cast<uint8_t>(type >> 8);
+    EXPECT_EQ(cabtest::DecodeBytes(bad).error, CabError::kBadCompressionType);
+  }
+}
+
+TEST(DamagedCabinet, HostileCountsAndSizes) {
+  Bytes good = cabtest::StoredCabinet({{"a", "abc"}});
+  struct Patch {
+    const char* what;
+    size_t at;
+    std::vector<uint8_t> bytes;
+    CabError error;
+  };
+  const Patch patches[] = {
+      {"60000 folders", 26, {0x60, 0xEA}, CabError::kCorruptCabinet},
+      {"65535 files", 28, {0xFF, 0xFF}, CabError::kCorruptCabinet},
+      {"files offset past the end", 16, {0xFF, 0xFF, 0xFF, 0x7F}, CabError::kCorruptCabinet},
+      {"version 1.4", 24, {4, 1}, CabError::kUnknownVersion},
+      {"version 2.3", 24, {3, 2}, CabError::kUnknownVersion},
+      {"bad signature", 0, {'M', 'S', 'C', 'G'}, CabError::kNotACabinet},
+  };
+  for (const Patch& p : patches) {
+    SCOPED_TRACE(p.what);
+    Bytes bad = good;
+    std::copy(p.bytes.begin(), p.bytes.end(), bad.begin() + static_cast<long>(p.at));
+    EXPECT_EQ(cabtest::DecodeBytes(bad).error, p.error);
+  }
+
+  // Reserve areas: above the published maximum, or larger than the file.
+  for (uint16_t reserve : {60001, 65535, 59999}) {
+    SCOPED_TRACE(reserve);
+    cabtest::BuildCabinet c;
+    c.reserve = true;
+    c.headerReserve = 16;
+    c.folders.push_back({0, {{Bytes{'x'}, 1}}});
+    c.files.push_back({"x", 1, 0, 0});
+    Bytes cab = cabtest::Build(c);
+    ASSERT_EQ(cabtest::DecodeBytes(cab).error, CabError::kNone);
+    cab[36] = static_cast<uint8_t>(reserve);
+    cab[37] = static_cast<uint8_t>(reserve >> 8);
+    EXPECT_EQ(cabtest::DecodeBytes(cab).error, CabError::kCorruptCabinet);
+  }
+
+  // A data block claiming more than the decoder's block limits.
+  for (uint16_t uncompressed : {32769, 65535}) {
+    cabtest::BuildCabinet c;
+    c.folders.push_back({0, {{Bytes(8, 'z'), uncompressed}}});
+    c.files.push_back({"z", 8, 0, 0});
+    EXPECT_EQ(cabtest::DecodeBytes(cabtest::Build(c)).error, CabError::kCorruptCabinet);
+  }
+
+  // A member reaching past the end of its folder's data.
+  cabtest::BuildCabinet c;
+  c.folders.push_back({0, {{Bytes(8, 'z'), 8}}});
+  c.files.push_back({"z", 9, 0, 0});
+  EXPECT_EQ(cabtest::DecodeBytes(cabtest::Build(c)).error, CabError::kCorruptCabinet);
+  // Stored data whose compressed and uncompressed sizes differ.
+  c.folders[0].blocks[0].uncompressed = 7;
+  c.files[0].size = 7;
+  EXPECT_EQ(cabtest::DecodeBytes(cabtest::Build(c)).error, CabError::kDecompressorFailure);
+}
+
+// A two-cabinet set: one member spans the cabinets, and a data block is
+// split between them.
+std::pair<cabtest::BuildCabinet, cabtest::BuildCabinet> SpanningSet() {
+  cabtest::BuildCabinet a, b;
+  a.flags = cab::kFlagNextCabinet;
+  a.next = "two.cab";
+  a.nextDisk = "disk 2";
+  std::string text = "0123456789abcdefghij";
+  // Block 1 whole in cabinet one; block 2 split 5 + 5 bytes.
+  a.folders.push_back({0, {{Bytes(text.begin(), text.begin() + 10), 10},
+                           {Bytes(text.begin() + 10, text.begin() + 15), 0}}});
+  a.files.push_back({"first", 4, 0, 0});
+  a.files.push_back({"span", 14, 4, cab::kFolderContinuedToNext});
+  b.flags = cab::kFlagPrevCabinet;
+  b.prev = "one.cab";
+  b.prevDisk = "disk 1";
+  b.index = 1;
+  b.folders.push_back({0, {{Bytes(text.begin() + 15, text.end()), 10}}});
+  b.files.push_back({"span", 14, 4, cab::kFolderContinuedFromPrev});
+  b.files.push_back({"last", 2, 18, 0});
+  return {a, b};
+}
+
+TEST(CabinetSet, MemberAndBlockSpanningCabinets) {
+  auto set = SpanningSet();
+  cabtest::DecodeResult r =
+      cabtest::DecodeBytes(cabtest::Build(set.first), {{"two.cab", cabtest::Build(set.second)}});
+  ASSERT_EQ(r.error, CabError::kNone);
+  EXPECT_EQ(r.names, (std::vector<std::string>{"first", "span", "last"}));
+  EXPECT_EQ(r.data, "0123" "456789abcdefgh" "ij");
+}
+
+TEST(CabinetSet, WrongNextCabinetIsRefused) {
+  const struct {
+    const char* what;
+    uint16_t setId;
+    uint16_t index;
+    uint8_t dataReserve;
+    CabError error;
+  } cases[] = {
+      {"other set id", 0x4243, 1, 0, CabError::kWrongCabinet},
+      {"same index", 0x4242, 0, 0, CabError::kWrongCabinet},
+      {"index skipped", 0x4242, 2, 0, CabError::kWrongCabinet},
+      {"other data reserve", 0x4242, 1, 4, CabError::kReserveMismatch},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto set = SpanningSet();
+    set.second.setId = c.setId;
+    set.second.index = c.index;
+    if (c.dataReserve) {
+      set.second.reserve = true;
+      set.second.dataReserve = c.dataReserve;
+    }
+    cabtest::DecodeResult r =
+        cabtest::DecodeBytes(cabtest::Build(set.first), {{"two.cab", cabtest::Build(set.second)}});
+    EXPECT_EQ(r.error, c.error);
+  }
+}
+
+TEST(CabinetSet, SplitBlockThatNeverEnds) {
+  auto set = SpanningSet();
+  set.second.folders[0].blocks[0].uncompressed = 0;  // split again, no third cabinet
+  cabtest::DecodeResult r =
+      cabtest::DecodeBytes(cabtest::Build(set.first), {{"two.cab", cabtest::Build(set.second)}});
+  EXPECT_EQ(r.error, CabError::kCorruptCabinet);
+}
+
+TEST(MemberNames, UnsafeNamesAreRefusedByTheExtractionPath) {
+  for (const char* name : {"..\\evil.txt", "a\\..\\..\\evil", "\\abs.txt", "/abs.txt",
+                           "C:evil.txt", "C:\\evil.txt", "\\\\server\\share\\x", "a\\...\\b",
+                           "a\\\\b", ""}) {
+    SCOPED_TRACE(name);
+    Bytes cab = cabtest::StoredCabinet({{"fine.txt", "ok"}, {name, "bad"}});
+    cabtest::DecodeResult r = cabtest::DecodeBytes(cab, {}, true);
+    EXPECT_EQ(r.error, CabError::kTargetFile);
+    EXPECT_EQ(r.names, std::vector<std::string>{"fine.txt"});
+    // Decoding without writing (the test mode) yields the stored bytes.
+    EXPECT_EQ(cabtest::DecodeBytes(cab).error, CabError::kNone);
+  }
+  Bytes good = cabtest::StoredCabinet({{"sub\\file.txt", "ok"}, {"x.y.z", "also"}});
+  EXPECT_EQ(cabtest::DecodeBytes(good, {}, true).error, CabError::kNone);
+}
+
+}  // namespace
