@@ -91,8 +91,7 @@ DecodeResult DecodeBytes(const Bytes& cabinet, const std::map<std::string, Bytes
 }
 
 Bytes Build(const BuildCabinet& cab) {
-  Bytes b;
-  b.insert(b.end(), {'M', 'S', 'C', 'F'});
+  Bytes b = {'M', 'S', 'C', 'F'};
   Put32(&b, 0);
   Put32(&b, 0);  // cabinet size, patched below
   Put32(&b, 0);
