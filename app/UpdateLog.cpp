@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "app/Error.h"
 #include "app/Locations.h"
 #include "app/Log.h"
 
@@ -140,16 +141,5 @@ void InstallUpdateLogSink() {
 
 std::string WinInetErrorText(DWORD code) {
   HMODULE wininet = ::GetModuleHandleA("wininet.dll");
-  if (!wininet) return std::string();
-  char* buffer = nullptr;
-  DWORD length = ::FormatMessageA(
-      FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
-      wininet, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&buffer),
-      0, nullptr);
-  frame::ScopedLocal owner(buffer);
-  if (length == 0 || !buffer) return std::string();
-  std::string text(buffer, length);
-  const auto crlf = text.find("\r\n");
-  if (crlf != std::string::npos) text.erase(crlf, 2);
-  return text;
+  return wininet ? MessageTableText(wininet, code) : std::string();
 }
