@@ -2,29 +2,33 @@
 
 #include <windows.h>
 
-namespace {
-
-OSVERSIONINFOA Version() {
+bool GetOsVersion(OsVersion& version) {
   OSVERSIONINFOA info = {};
   info.dwOSVersionInfoSize = sizeof(info);
 #if defined(__GNUC__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 #endif
-  ::GetVersionExA(&info);
+  const bool ok = ::GetVersionExA(&info) != FALSE;
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
 #endif
-  return info;
+  version.platformId = info.dwPlatformId;
+  version.major = info.dwMajorVersion;
+  version.minor = info.dwMinorVersion;
+  return ok;
 }
 
-}  // namespace
-
-bool IsNT() { return Version().dwPlatformId == VER_PLATFORM_WIN32_NT; }
+bool IsNT() {
+  OsVersion version;
+  GetOsVersion(version);
+  return version.platformId == VER_PLATFORM_WIN32_NT;
+}
 
 bool IsVistaOrLater() {
-  const OSVERSIONINFOA info = Version();
-  return info.dwPlatformId == VER_PLATFORM_WIN32_NT && info.dwMajorVersion >= 6;
+  OsVersion version;
+  GetOsVersion(version);
+  return version.platformId == VER_PLATFORM_WIN32_NT && version.major >= 6;
 }
 
 uint16_t GetUILanguageId() {

@@ -5,6 +5,14 @@
 #include <cstdint>
 #include <string>
 
+// What the system reports of itself (Windows builds only).
+struct OsVersion {
+  uint32_t platformId = 0;  // 1: the older family, 2: NT
+  uint32_t major = 0;
+  uint32_t minor = 0;
+};
+bool GetOsVersion(OsVersion& version);
+
 bool IsNT();            // the NT platform family
 bool IsVistaOrLater();  // NT family, major version 6 or higher
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/Log.h"
+#include "app/Platform.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -217,17 +218,8 @@ bool PlatformMatchesSystem(uint32_t mask, uint32_t platformId, uint32_t major, u
 
 #ifdef _WIN32
 bool PlatformMatches(uint32_t mask) {
-  OSVERSIONINFOA info = {};
-  info.dwOSVersionInfoSize = sizeof(info);
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-#endif
-  if (!::GetVersionExA(&info)) return false;
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
-  return PlatformMatchesSystem(mask, info.dwPlatformId, info.dwMajorVersion,
-                               info.dwMinorVersion);
+  OsVersion version;
+  if (!GetOsVersion(version)) return false;
+  return PlatformMatchesSystem(mask, version.platformId, version.major, version.minor);
 }
 #endif
