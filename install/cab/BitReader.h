@@ -187,4 +187,62 @@ class Msb16BitReader {
   int bits_ = 0;
 };
 
+// Quantum order: bytes in sequence, most significant bit first. Reads one bit
+// at a time for the arithmetic coder and short runs for the extra bits.
+class MsbBitReader {
+ public:
+  void Init(const uint8_t* in, size_t size) {
+    p_ = in;
+    end_ = in + size;
+    buf_ = 0;
+    bits_ = 0;
+    pad_ = 0;
+  }
+
+  // Makes at least 57 bits available.
+  void Refill() {
+    while (bits_ <= 56) {
+      uint64_t b = 0;
+      if (p_ < end_) {
+        b = *p_++;
+      } else {
+        ++pad_;
+      }
+      buf_ |= b << (56 - bits_);
+      bits_ += 8;
+    }
+  }
+
+  uint32_t Bit() {
+    if (bits_ == 0) Refill();
+    uint32_t v = static_cast<uint32_t>(buf_ >> 63);
+    buf_ <<= 1;
+    --bits_;
+    return v;
+  }
+
+  // n in 0..32.
+  uint32_t Read(int n) {
+    if (n == 0) return 0;
+    if (bits_ < n) Refill();
+    uint32_t v = static_cast<uint32_t>(buf_ >> (64 - n));
+    buf_ <<= n;
+    bits_ -= n;
+    return v;
+  }
+
+  // Bits consumed past the real end of the input.
+  size_t OverreadBits() const {
+    size_t padBits = pad_ * 8;
+    return padBits > static_cast<size_t>(bits_) ? padBits - static_cast<size_t>(bits_) : 0;
+  }
+
+ private:
+  const uint8_t* p_ = nullptr;
+  const uint8_t* end_ = nullptr;
+  uint64_t buf_ = 0;
+  int bits_ = 0;
+  size_t pad_ = 0;
+};
+
 }  // namespace cab

@@ -12,6 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
 #if defined(FUZZ_LZX)
   std::unique_ptr<cab::Decompressor> codec = cab::MakeLzxDecompressor(15 + data[0] % 7);
+#elif defined(FUZZ_QUANTUM)
+  std::unique_ptr<cab::Decompressor> codec = cab::MakeQuantumDecompressor(10 + data[0] % 12);
 #else
   std::unique_ptr<cab::Decompressor> codec = cab::MakeMszipDecompressor();
 #endif

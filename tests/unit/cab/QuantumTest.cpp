@@ -1,0 +1,393 @@
+// Quantum codec on streams made by a small encoder kept here: it drives the
+// codec's own models through an arithmetic encoder and places the extra bits
+// where the decoder reads them. The one real Quantum folder among the
+// reference cabinets pins the format down; these streams reach what that
+// short text cannot: model rescaling and reordering, every match kind and
+// slot, the window wrap, frames carried over, damaged streams.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "install/cab/Cabinet.h"
+#include "install/cab/Decompressor.h"
+#include "install/cab/QuantumModel.h"
+#include "tests/unit/cab/CabTestSupport.h"
+
+namespace {
+
+namespace q = cab::quantum;
+using cabtest::Bytes;
+
+struct Token {
+  uint32_t offset = 0;  // 0 for a literal
+  uint32_t length = 0;
+  uint8_t byte = 0;
+};
+using Tokens = std::vector<Token>;
+
+Token Literal(uint8_t b) { return Token{0, 1, b}; }
+Token Match(uint32_t offset, uint32_t length) { return Token{offset, length, 0}; }
+
+int SlotOf(uint32_t offset) {
+  for (int s = q::kMaxPositionSlots - 1; s >= 0; --s)
+    if (offset - 1 >= q::kPositionBase[s]) return s;
+  return 0;
+}
+int LengthSlotOf(uint32_t length) {
+  for (int s = q::kLengthSymbols - 1; s >= 0; --s)
+    if (length - q::kLongMatchBias >= q::kLengthBase[s]) return s;
+  return 0;
+}
+
+class Encoder {
+ public:
+  explicit Encoder(int windowBits) { m_.Init(windowBits); }
+
+  // Whether the models of this window size can express `t`.
+  bool CanCode(const Token& t) const {
+    if (t.offset == 0) return true;
+    const int slot = SlotOf(t.offset);
+    if (t.length == 3) return slot < m_.match3.entries;
+    if (t.length == 4) return slot < m_.match4.entries;
+    return t.length >= 5 && t.length <= 259 && slot < m_.longPosition.entries;
+  }
+
+  // One frame: the coder starts afresh, the models go on.
+  Bytes Frame(const Tokens& tokens) {
+    low_ = 0;
+    high_ = 0xFFFF;
+    pending_ = 0;
+    shifts_ = 0;
+    coder_.clear();
+    raw_.clear();
+    for (const Token& t : tokens) Token1(t);
+    // Flush the 16-bit low register, then zeros until every bit the decoder
+    // will have looked at is present.
+    Emit(low_ >> 15);
+    for (int i = 14; i >= 0; --i) coder_.push_back((low_ >> i) & 1);
+    while (coder_.size() < shifts_ + 16) coder_.push_back(0);
+    return Merge();
+  }
+
+ private:
+  void Token1(const Token& t) {
+    if (t.offset == 0) {
+      Symbol(m_.selector, t.byte >> 6);
+      Symbol(m_.literal[t.byte >> 6], t.byte);
+      return;
+    }
+    const int slot = SlotOf(t.offset);
+    if (t.length == 3) {
+      Symbol(m_.selector, q::kSelectMatch3);
+      Symbol(m_.match3, slot);
+    } else if (t.length == 4) {
+      Symbol(m_.selector, q::kSelectMatch4);
+      Symbol(m_.match4, slot);
+    } else {
+      Symbol(m_.selector, 6);
+      const int ls = LengthSlotOf(t.length);
+      Symbol(m_.longLength, ls);
+      Raw(t.length - q::kLongMatchBias - q::kLengthBase[ls], q::kLengthExtra[ls]);
+      Symbol(m_.longPosition, slot);
+    }
+    Raw(t.offset - 1 - q::kPositionBase[slot], q::kPositionExtra[slot]);
+  }
+
+  void Symbol(q::Model& m, int symbol) {
+    int i = 0;
+    while (m.sym[i] != symbol) ++i;
+    const uint32_t range = high_ - low_ + 1;
+    const uint32_t total = m.cum[0];
+    high_ = low_ + m.cum[i] * range / total - 1;
+    low_ = low_ + m.cum[i + 1] * range / total;
+    m.Update(i);
+    for (;;) {
+      if (!((low_ ^ high_) & 0x8000)) {
+        Emit(low_ >> 15);
+      } else if ((low_ & 0x4000) && !(high_ & 0x4000)) {
+        ++pending_;
+        low_ &= 0x3FFF;
+        high_ |= 0x4000;
+      } else {
+        break;
+      }
+      low_ = (low_ << 1) & 0xFFFF;
+      high_ = ((high_ << 1) | 1) & 0xFFFF;
+      ++shifts_;
+    }
+  }
+
+  void Emit(uint32_t bit) {
+    coder_.push_back(static_cast<uint8_t>(bit));
+    for (; pending_ > 0; --pending_) coder_.push_back(static_cast<uint8_t>(bit ^ 1));
+  }
+
+  // The decoder reads extra bits straight from the stream, after the 16
+  // coder bits it holds: after coder bit 16 + shifts so far.
+  void Raw(uint32_t value, int n) {
+    for (int i = n - 1; i >= 0; --i) raw_.push_back({shifts_ + 16, (value >> i) & 1});
+  }
+
+  Bytes Merge() const {
+    std::vector<uint8_t> bits;
+    size_t r = 0;
+    for (size_t k = 0; k <= coder_.size(); ++k) {
+      while (r < raw_.size() && raw_[r].first == k) bits.push_back(raw_[r++].second);
+      if (k < coder_.size()) bits.push_back(coder_[k]);
+    }
+    Bytes out((bits.size() + 7) / 8, 0);
+    for (size_t i = 0; i < bits.size(); ++i)
+      out[i / 8] = static_cast<uint8_t>(out[i / 8] | (bits[i] << (7 - i % 8)));
+    return out;
+  }
+
+  q::ModelSet m_;
+  uint32_t low_ = 0, high_ = 0xFFFF;
+  int pending_ = 0;
+  size_t shifts_ = 0;
+  std::vector<uint8_t> coder_;
+  std::vector<std::pair<size_t, uint32_t>> raw_;
+};
+
+// What the tokens mean, worked out the plain way over the whole history.
+void Expand(const Tokens& tokens, std::string& history) {
+  for (const Token& t : tokens) {
+    if (t.offset == 0) {
+      history.push_back(static_cast<char>(t.byte));
+    } else {
+      for (uint32_t i = 0; i < t.length; ++i) history.push_back(history[history.size() - t.offset]);
+    }
+  }
+}
+
+// Frames of tokens from a fixed seed: text-like literals, matches of every
+// kind with offsets anywhere in the data the window still holds.
+std::vector<Tokens> RandomFrames(int windowBits, const std::vector<uint32_t>& frameSizes,
+                                 uint32_t seed) {
+  std::mt19937 rng(seed);
+  Encoder probe(windowBits);
+  const uint32_t window = 1u << windowBits;
+  std::vector<Tokens> frames;
+  uint64_t produced = 0;
+  for (uint32_t size : frameSizes) {
+    Tokens f;
+    uint32_t left = size;
+    while (left > 0) {
+      const uint32_t have = static_cast<uint32_t>(std::min<uint64_t>(produced, window));
+      const uint32_t kind = rng() % 10;
+      Token t;
+      if (have == 0 || kind < 4) {
+        t = Literal(static_cast<uint8_t>(kind < 2 ? 'a' + rng() % 26 : rng()));
+      } else {
+        const uint32_t maxLen = std::min<uint32_t>(left, 259);
+        uint32_t len = kind < 6 ? 3 + rng() % 2 : 5 + rng() % 255;
+        if (len > maxLen) len = maxLen;
+        // Short offsets mostly, now and then the far end of the window.
+        uint32_t off = kind == 9 ? have - rng() % std::min<uint32_t>(have, 4)
+                                 : 1 + rng() % std::min<uint32_t>(have, 4096);
+        t = Match(off, len);
+        if (len < 3 || !probe.CanCode(t)) t = Literal(static_cast<uint8_t>(rng()));
+      }
+      f.push_back(t);
+      left -= t.length;
+      produced += t.length;
+    }
+    frames.push_back(f);
+  }
+  return frames;
+}
+
+struct RoundTrip {
+  std::string expected, decoded;
+  cab::CodecStatus status = cab::CodecStatus::kOk;
+};
+
+RoundTrip EncodeAndDecode(int windowBits, const std::vector<Tokens>& frames) {
+  Encoder enc(windowBits);
+  auto dec = cab::MakeQuantumDecompressor(windowBits);
+  RoundTrip r;
+  for (const Tokens& f : frames) {
+    const size_t start = r.expected.size();
+    Expand(f, r.expected);
+    const size_t size = r.expected.size() - start;
+    Bytes in = enc.Frame(f);
+    std::string out(size, '\0');
+    r.status = dec->DecodeBlock(in.data(), in.size(), reinterpret_cast<uint8_t*>(&out[0]), size);
+    r.decoded += out;
+    if (r.status != cab::CodecStatus::kOk) break;
+  }
+  return r;
+}
+
+TEST(Quantum, WindowSizesOutsideTenToTwentyOneAreRefused) {
+  EXPECT_EQ(cab::MakeQuantumDecompressor(9), nullptr);
+  EXPECT_EQ(cab::MakeQuantumDecompressor(22), nullptr);
+  EXPECT_NE(cab::MakeQuantumDecompressor(10), nullptr);
+  EXPECT_NE(cab::MakeQuantumDecompressor(21), nullptr);
+}
+
+// Several full frames and a short last one per window size: thousands of
+// symbols per model, so every model is halved and reordered many times, and
+// with the small windows the output wraps the window again and again.
+TEST(Quantum, RandomStreamsDecodeAcrossFramesForEveryWindowSize) {
+  for (int bits : {10, 12, 15, 16, 18, 21}) {
+    SCOPED_TRACE("window bits " + std::to_string(bits));
+    auto frames = RandomFrames(bits, {32768, 32768, 32768, 32768, 1000}, 1234u + bits);
+    RoundTrip r = EncodeAndDecode(bits, frames);
+    EXPECT_EQ(r.status, cab::CodecStatus::kOk);
+    ASSERT_EQ(r.decoded.size(), r.expected.size());
+    EXPECT_TRUE(r.decoded == r.expected);
+  }
+}
+
+// Each match kind at the edges of its slots and lengths, literals of every
+// byte value (all four literal models), the longest match, offsets reaching
+// the oldest byte the window holds.
+TEST(Quantum, EveryMatchKindAtItsLimits) {
+  const int bits = 16;
+  Tokens f;
+  for (int b = 0; b < 256; ++b) f.push_back(Literal(static_cast<uint8_t>(b)));
+  for (int b = 255; b >= 0; --b) f.push_back(Literal(static_cast<uint8_t>(b)));
+  f.push_back(Match(1, 3));
+  f.push_back(Match(512, 4));
+  f.push_back(Match(515, 259));
+  f.push_back(Match(2, 5));
+  f.push_back(Match(300, 6));
+  f.push_back(Match(4096 - 4000, 3));
+  // Fill on to past the window, then reach back exactly one window.
+  while (true) {
+    std::string sofar;
+    Expand(f, sofar);
+    if (sofar.size() >= (1u << bits) + 10) break;
+    f.push_back(Match(static_cast<uint32_t>(std::min<size_t>(sofar.size(), 700)), 259));
+  }
+  f.push_back(Match(1u << bits, 200));
+  f.push_back(Match((1u << bits) - 1, 4));
+
+  Encoder probe(bits);
+  for (const Token& t : f) ASSERT_TRUE(probe.CanCode(t)) << t.offset << "/" << t.length;
+  // Cut into frames of at most 32 KiB on token boundaries.
+  std::vector<Tokens> frames(1);
+  uint32_t inFrame = 0;
+  for (const Token& t : f) {
+    if (inFrame + t.length > cab::kMaxBlockBytes) {
+      frames.emplace_back();
+      inFrame = 0;
+    }
+    frames.back().push_back(t);
+    inFrame += t.length;
+  }
+  RoundTrip r = EncodeAndDecode(bits, frames);
+  EXPECT_EQ(r.status, cab::CodecStatus::kOk);
+  EXPECT_TRUE(r.decoded == r.expected);
+}
+
+// Reset forgets window and models: the same stream decodes again the same.
+TEST(Quantum, ResetStartsAFreshFolder) {
+  auto frames = RandomFrames(15, {32768, 500}, 99);
+  Encoder enc(15);
+  std::vector<Bytes> blocks;
+  std::string expected;
+  for (const Tokens& f : frames) {
+    blocks.push_back(enc.Frame(f));
+    Expand(f, expected);
+  }
+  auto dec = cab::MakeQuantumDecompressor(15);
+  for (int pass = 0; pass < 2; ++pass) {
+    SCOPED_TRACE(pass);
+    dec->Reset();
+    std::string out;
+    for (size_t i = 0; i < blocks.size(); ++i) {
+      std::string part(i == 0 ? 32768 : 500, '\0');
+      ASSERT_EQ(dec->DecodeBlock(blocks[i].data(), blocks[i].size(),
+                                 reinterpret_cast<uint8_t*>(&part[0]), part.size()),
+                cab::CodecStatus::kOk);
+      out += part;
+    }
+    EXPECT_TRUE(out == expected);
+  }
+}
+
+TEST(Quantum, DamagedStreamsFailInsteadOfMisbehaving) {
+  const int bits = 12;
+  struct Case {
+    const char* what;
+    Tokens frame;
+    size_t outSize;  // 0: the tokens' own size
+    size_t cut;      // bytes dropped from the end of the block
+  };
+  Tokens good;
+  for (int i = 0; i < 40; ++i) good.push_back(Literal(static_cast<uint8_t>('A' + i % 7)));
+  good.push_back(Match(7, 100));
+  // Text whose last bytes' codes are lost: the decoder runs into the zeros
+  // it makes up past the end.
+  Tokens text;
+  for (int i = 0; i < 3000; ++i) text.push_back(Literal(static_cast<uint8_t>(' ' + i * 7 % 90)));
+  const Case cases[] = {
+      {"match before the first byte", {Literal('x'), Match(2, 3)}, 0, 0},
+      {"match as the very first token", {Match(1, 4)}, 0, 0},
+      {"match running past the end of the frame", good, 60, 0},
+      {"block cut to half", good, 0, 20},
+      {"block missing its last bytes", text, 0, 12},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Encoder enc(bits);
+    Bytes in = enc.Frame(c.frame);
+    ASSERT_GT(in.size(), c.cut);
+    in.resize(in.size() - c.cut);
+    size_t size = c.outSize;
+    if (size == 0) {
+      std::string all;
+      for (const Token& t : c.frame) all.append(t.length, ' ');
+      size = all.size();
+    }
+    auto dec = cab::MakeQuantumDecompressor(bits);
+    std::vector<uint8_t> out(size);
+    EXPECT_EQ(dec->DecodeBlock(in.data(), in.size(), out.data(), out.size()),
+              cab::CodecStatus::kCorrupt);
+  }
+  // More than one frame's worth of output is never asked of a block.
+  auto dec = cab::MakeQuantumDecompressor(bits);
+  std::vector<uint8_t> in(100, 0x55), out(cab::kMaxBlockBytes + 1);
+  EXPECT_EQ(dec->DecodeBlock(in.data(), in.size(), out.data(), out.size()),
+            cab::CodecStatus::kCorrupt);
+}
+
+// Through the whole decoder: a cabinet of two Quantum folders with
+// different windows, one member spanning frames, checksums on.
+TEST(Quantum, CabinetWithTwoQuantumFolders) {
+  cabtest::BuildCabinet c;
+  std::string expected;
+  const int windows[] = {15, 11};
+  for (int folder = 0; folder < 2; ++folder) {
+    const int bits = windows[folder];
+    auto frames = RandomFrames(bits, {32768, 32768, 7000}, 7u + folder);
+    Encoder enc(bits);
+    cabtest::BuildFolder bf;
+    bf.compression = static_cast<uint16_t>(cab::kCompressionQuantum | (bits << 8));
+    std::string data;
+    for (const Tokens& f : frames) {
+      const size_t before = data.size();
+      Expand(f, data);
+      bf.blocks.push_back({enc.Frame(f), static_cast<uint16_t>(data.size() - before)});
+    }
+    c.folders.push_back(bf);
+    // Two members per folder, the first one spanning the first frame boundary.
+    const uint32_t split = 40000;
+    c.files.push_back({"q" + std::to_string(folder) + "a.bin", split, 0,
+                       static_cast<uint16_t>(folder)});
+    c.files.push_back({"q" + std::to_string(folder) + "b.bin",
+                       static_cast<uint32_t>(data.size()) - split, split,
+                       static_cast<uint16_t>(folder)});
+    expected += data;
+  }
+  cabtest::DecodeResult r = cabtest::DecodeBytes(cabtest::Build(c));
+  EXPECT_EQ(r.error, cab::CabError::kNone);
+  EXPECT_EQ(r.members, 4);
+  EXPECT_EQ(r.bytes, expected.size());
+  EXPECT_TRUE(r.data == expected);
+}
+
+}  // namespace
