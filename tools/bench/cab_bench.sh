@@ -1,6 +1,7 @@
 #!/bin/sh
 # Cabinet decoder benchmark: cabtool test --no-md5 against cabextract -t on
-# generated cabinets, plus a plain zlib inflate of the same MSZIP data.
+# generated cabinets, plus a plain zlib inflate of the same MSZIP data, and
+# Quantum cabinets made by the test encoder.
 # Usage: tools/bench/cab_bench.sh BUILD_DIR [WORK_DIR] [RUNS]
 # Inputs are generated deterministically (fixed seeds) with python3 and gcab.
 set -eu
@@ -9,6 +10,7 @@ WORK=${2:-/tmp/cab-bench}
 RUNS=${3:-5}
 CABTOOL=$BUILD/tools/cabtool/cabtool
 ZINF=$BUILD/tools/bench/cab_zinflate
+QTMPACK=$BUILD/tools/bench/make_quantum_cab
 mkdir -p "$WORK"
 cd "$WORK"
 
@@ -48,6 +50,16 @@ PY
   (cd bin && gcab -c ../stored.cab raw.bin)
   touch done.stamp
 fi
+# Quantum: 16 MiB slices of the same data, packed by the test encoder with
+# the largest window (no other tool here writes Quantum).
+if [ ! -f quantum.stamp ]; then
+  mkdir -p q
+  head -c 16777216 txt/text.txt > q/text16.txt
+  head -c 16777216 bin/mixed.bin > q/mixed16.bin
+  "$QTMPACK" qtm-text.cab 21 q/text16.txt
+  "$QTMPACK" qtm-mixed.cab 21 q/mixed16.bin
+  touch quantum.stamp
+fi
 
 # One timed run: appends wall seconds and peak RSS (KiB) to NAME.t / NAME.m.
 run() {
@@ -60,7 +72,7 @@ median() { sort -n "$1" | sed -n "$(( (RUNS + 1) / 2 ))p"; }
 peak() { sort -n "$1" | tail -1; }
 
 printf '%-12s %9s %9s %9s %10s %10s %8s %8s\n' cabinet cabtool_s cabext_s zlib_s cabtool_KiB cabext_KiB speedup vs_zlib
-for c in mszip-mixed mszip-text small-files stored; do
+for c in mszip-mixed mszip-text small-files stored qtm-mixed qtm-text; do
   rm -f ct.t ct.m ce.t ce.m cz.t cz.m
   i=0
   # Interleaved: each round runs every decoder once.

@@ -1,9 +1,8 @@
-// Quantum codec on streams made by a small encoder kept here: it drives the
-// codec's own models through an arithmetic encoder and places the extra bits
-// where the decoder reads them. The one real Quantum folder among the
-// reference cabinets pins the format down; these streams reach what that
-// short text cannot: model rescaling and reordering, every match kind and
-// slot, the window wrap, frames carried over, damaged streams.
+// Quantum codec on streams made by the test encoder (QuantumEncoder.h). The
+// one real Quantum folder among the reference cabinets pins the format down;
+// these streams reach what that short text cannot: model rescaling and
+// reordering, every match kind and slot, the window wrap, frames carried
+// over, damaged streams.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -11,154 +10,21 @@
 
 #include "install/cab/Cabinet.h"
 #include "install/cab/Decompressor.h"
-#include "install/cab/QuantumModel.h"
 #include "tests/unit/cab/CabTestSupport.h"
+#include "tests/unit/cab/QuantumEncoder.h"
 
 namespace {
 
-namespace q = cab::quantum;
 using cabtest::Bytes;
 
-struct Token {
-  uint32_t offset = 0;  // 0 for a literal
-  uint32_t length = 0;
-  uint8_t byte = 0;
-};
-using Tokens = std::vector<Token>;
+using Token = cabtest::QuantumToken;
+using Tokens = cabtest::QuantumTokens;
+using Encoder = cabtest::QuantumEncoder;
+constexpr auto Literal = cabtest::QLiteral;
+constexpr auto Match = cabtest::QMatch;
 
-Token Literal(uint8_t b) { return Token{0, 1, b}; }
-Token Match(uint32_t offset, uint32_t length) { return Token{offset, length, 0}; }
-
-int SlotOf(uint32_t offset) {
-  for (int s = q::kMaxPositionSlots - 1; s >= 0; --s)
-    if (offset - 1 >= q::kPositionBase[s]) return s;
-  return 0;
-}
-int LengthSlotOf(uint32_t length) {
-  for (int s = q::kLengthSymbols - 1; s >= 0; --s)
-    if (length - q::kLongMatchBias >= q::kLengthBase[s]) return s;
-  return 0;
-}
-
-class Encoder {
- public:
-  explicit Encoder(int windowBits) { m_.Init(windowBits); }
-
-  // Whether the models of this window size can express `t`.
-  bool CanCode(const Token& t) const {
-    if (t.offset == 0) return true;
-    const int slot = SlotOf(t.offset);
-    if (t.length == 3) return slot < m_.match3.entries;
-    if (t.length == 4) return slot < m_.match4.entries;
-    return t.length >= 5 && t.length <= 259 && slot < m_.longPosition.entries;
-  }
-
-  // One frame: the coder starts afresh, the models go on.
-  Bytes Frame(const Tokens& tokens) {
-    low_ = 0;
-    high_ = 0xFFFF;
-    pending_ = 0;
-    shifts_ = 0;
-    coder_.clear();
-    raw_.clear();
-    for (const Token& t : tokens) Token1(t);
-    // Flush the 16-bit low register, then zeros until every bit the decoder
-    // will have looked at is present.
-    Emit(low_ >> 15);
-    for (int i = 14; i >= 0; --i) coder_.push_back((low_ >> i) & 1);
-    while (coder_.size() < shifts_ + 16) coder_.push_back(0);
-    return Merge();
-  }
-
- private:
-  void Token1(const Token& t) {
-    if (t.offset == 0) {
-      Symbol(m_.selector, t.byte >> 6);
-      Symbol(m_.literal[t.byte >> 6], t.byte);
-      return;
-    }
-    const int slot = SlotOf(t.offset);
-    if (t.length == 3) {
-      Symbol(m_.selector, q::kSelectMatch3);
-      Symbol(m_.match3, slot);
-    } else if (t.length == 4) {
-      Symbol(m_.selector, q::kSelectMatch4);
-      Symbol(m_.match4, slot);
-    } else {
-      Symbol(m_.selector, 6);
-      const int ls = LengthSlotOf(t.length);
-      Symbol(m_.longLength, ls);
-      Raw(t.length - q::kLongMatchBias - q::kLengthBase[ls], q::kLengthExtra[ls]);
-      Symbol(m_.longPosition, slot);
-    }
-    Raw(t.offset - 1 - q::kPositionBase[slot], q::kPositionExtra[slot]);
-  }
-
-  void Symbol(q::Model& m, int symbol) {
-    int i = 0;
-    while (m.sym[i] != symbol) ++i;
-    const uint32_t range = high_ - low_ + 1;
-    const uint32_t total = m.cum[0];
-    high_ = low_ + m.cum[i] * range / total - 1;
-    low_ = low_ + m.cum[i + 1] * range / total;
-    m.Update(i);
-    for (;;) {
-      if (!((low_ ^ high_) & 0x8000)) {
-        Emit(low_ >> 15);
-      } else if ((low_ & 0x4000) && !(high_ & 0x4000)) {
-        ++pending_;
-        low_ &= 0x3FFF;
-        high_ |= 0x4000;
-      } else {
-        break;
-      }
-      low_ = (low_ << 1) & 0xFFFF;
-      high_ = ((high_ << 1) | 1) & 0xFFFF;
-      ++shifts_;
-    }
-  }
-
-  void Emit(uint32_t bit) {
-    coder_.push_back(static_cast<uint8_t>(bit));
-    for (; pending_ > 0; --pending_) coder_.push_back(static_cast<uint8_t>(bit ^ 1));
-  }
-
-  // The decoder reads extra bits straight from the stream, after the 16
-  // coder bits it holds: after coder bit 16 + shifts so far.
-  void Raw(uint32_t value, int n) {
-    for (int i = n - 1; i >= 0; --i) raw_.push_back({shifts_ + 16, (value >> i) & 1});
-  }
-
-  Bytes Merge() const {
-    std::vector<uint8_t> bits;
-    size_t r = 0;
-    for (size_t k = 0; k <= coder_.size(); ++k) {
-      while (r < raw_.size() && raw_[r].first == k) bits.push_back(raw_[r++].second);
-      if (k < coder_.size()) bits.push_back(coder_[k]);
-    }
-    Bytes out((bits.size() + 7) / 8, 0);
-    for (size_t i = 0; i < bits.size(); ++i)
-      out[i / 8] = static_cast<uint8_t>(out[i / 8] | (bits[i] << (7 - i % 8)));
-    return out;
-  }
-
-  q::ModelSet m_;
-  uint32_t low_ = 0, high_ = 0xFFFF;
-  int pending_ = 0;
-  size_t shifts_ = 0;
-  std::vector<uint8_t> coder_;
-  std::vector<std::pair<size_t, uint32_t>> raw_;
-};
-
-// What the tokens mean, worked out the plain way over the whole history.
 void Expand(const Tokens& tokens, std::string& history) {
-  for (const Token& t : tokens) {
-    if (t.offset == 0) {
-      history.push_back(static_cast<char>(t.byte));
-    } else {
-      for (uint32_t i = 0; i < t.length; ++i) history.push_back(history[history.size() - t.offset]);
-    }
-  }
+  cabtest::ExpandQuantumTokens(tokens, history);
 }
 
 // Frames of tokens from a fixed seed: text-like literals, matches of every
