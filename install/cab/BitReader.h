@@ -15,36 +15,44 @@ namespace cab {
 // Zero bytes a reader may invent past the end before it reports overrun.
 constexpr size_t kMaxPadBytes = 16;
 
+// The input side of the byte-wise readers: the block's bytes in order, then
+// zeros, counted as padding.
+struct PaddedBytes {
+  const uint8_t* begin = nullptr;
+  const uint8_t* p = nullptr;
+  const uint8_t* end = nullptr;
+  size_t pad = 0;
+
+  void Start(const uint8_t* in, size_t size) {
+    begin = p = in;
+    end = in + size;
+    pad = 0;
+  }
+  uint64_t Next() {
+    if (p < end) return *p++;
+    ++pad;
+    return 0;
+  }
+};
+
 // Deflate order: bytes in sequence, least significant bit first.
 class LsbBitReader {
  public:
   void Init(const uint8_t* in, size_t size) {
-    begin_ = in;
-    p_ = in;
-    end_ = in + size;
+    in_.Start(in, size);
     buf_ = 0;
     bits_ = 0;
-    pad_ = 0;
   }
 
   // Makes at least 56 bits available.
   void Refill() {
-    if (end_ - p_ >= 8) {
-      buf_ |= LoadLe64(p_) << bits_;
-      p_ += (63 - bits_) >> 3;
+    if (in_.end - in_.p >= 8) {
+      buf_ |= LoadLe64(in_.p) << bits_;
+      in_.p += (63 - bits_) >> 3;
       bits_ |= 56;
       return;
     }
-    while (bits_ <= 56) {
-      uint64_t b = 0;
-      if (p_ < end_) {
-        b = *p_++;
-      } else {
-        ++pad_;
-      }
-      buf_ |= b << bits_;
-      bits_ += 8;
-    }
+    for (; bits_ <= 56; bits_ += 8) buf_ |= in_.Next() << bits_;
   }
 
   uint32_t Peek(int n) const { return static_cast<uint32_t>(buf_ & ((1ull << n) - 1)); }
@@ -62,7 +70,7 @@ class LsbBitReader {
   // True once bits past the real end of the input were consumed, or the pad
   // grew beyond its cap.
   bool Overrun() const {
-    return pad_ > kMaxPadBytes || static_cast<int>(pad_ * 8) > bits_;
+    return in_.pad > kMaxPadBytes || static_cast<int>(in_.pad * 8) > bits_;
   }
 
   // Drops the bits up to the next byte boundary and returns the byte offset
@@ -70,17 +78,17 @@ class LsbBitReader {
   // bytes from there and call Seek afterwards.
   size_t AlignToByte() {
     Drop(bits_ & 7);
-    size_t pos = static_cast<size_t>(p_ - begin_) + pad_ - static_cast<size_t>(bits_ / 8);
+    size_t pos = static_cast<size_t>(in_.p - in_.begin) + in_.pad - static_cast<size_t>(bits_ / 8);
     return pos;
   }
   void Seek(size_t pos) {
-    size_t size = static_cast<size_t>(end_ - begin_);
-    p_ = begin_ + (pos < size ? pos : size);
-    pad_ = 0;
+    size_t size = Size();
+    in_.p = in_.begin + (pos < size ? pos : size);
+    in_.pad = 0;
     buf_ = 0;
     bits_ = 0;
   }
-  size_t Size() const { return static_cast<size_t>(end_ - begin_); }
+  size_t Size() const { return static_cast<size_t>(in_.end - in_.begin); }
 
   // Decodes one symbol; -1 for a code the table does not hold. The caller
   // has refilled so that at least kMaxCodeBits bits are present.
@@ -96,12 +104,9 @@ class LsbBitReader {
   }
 
  private:
-  const uint8_t* begin_ = nullptr;
-  const uint8_t* p_ = nullptr;
-  const uint8_t* end_ = nullptr;
+  PaddedBytes in_;
   uint64_t buf_ = 0;
   int bits_ = 0;
-  size_t pad_ = 0;
 };
 
 // LZX order: little-endian 16-bit words, most significant bit first.
@@ -192,25 +197,14 @@ class Msb16BitReader {
 class MsbBitReader {
  public:
   void Init(const uint8_t* in, size_t size) {
-    p_ = in;
-    end_ = in + size;
+    in_.Start(in, size);
     buf_ = 0;
     bits_ = 0;
-    pad_ = 0;
   }
 
   // Makes at least 57 bits available.
   void Refill() {
-    while (bits_ <= 56) {
-      uint64_t b = 0;
-      if (p_ < end_) {
-        b = *p_++;
-      } else {
-        ++pad_;
-      }
-      buf_ |= b << (56 - bits_);
-      bits_ += 8;
-    }
+    for (; bits_ <= 56; bits_ += 8) buf_ |= in_.Next() << (56 - bits_);
   }
 
   uint32_t Bit() {
@@ -233,16 +227,14 @@ class MsbBitReader {
 
   // Bits consumed past the real end of the input.
   size_t OverreadBits() const {
-    size_t padBits = pad_ * 8;
+    size_t padBits = in_.pad * 8;
     return padBits > static_cast<size_t>(bits_) ? padBits - static_cast<size_t>(bits_) : 0;
   }
 
  private:
-  const uint8_t* p_ = nullptr;
-  const uint8_t* end_ = nullptr;
+  PaddedBytes in_;
   uint64_t buf_ = 0;
   int bits_ = 0;
-  size_t pad_ = 0;
 };
 
 }  // namespace cab
