@@ -3,6 +3,7 @@
 // frequency models. One data block is one frame of output: the coder starts
 // afresh at every block, while the window and the models carry over from
 // block to block until the folder ends.
+#include <algorithm>
 #include <memory>
 
 #include "install/cab/BitReader.h"
@@ -66,9 +67,18 @@ class QuantumDecompressor : public Decompressor {
       if (offset > filled_ || offset > windowSize_ || length > outSize - done)
         return CodecStatus::kCorrupt;
       uint32_t from = (winPos_ + windowSize_ - offset) & (windowSize_ - 1);
-      for (uint32_t i = 0; i < length; ++i) {
-        Put(window_[from], out, done);
-        from = (from + 1) & (windowSize_ - 1);
+      if (from + length <= windowSize_ && winPos_ + length <= windowSize_) {
+        // Neither end wraps; source and target may overlap, byte by byte.
+        uint8_t* w = window_.get();
+        for (uint32_t i = 0; i < length; ++i) out[done + i] = w[winPos_ + i] = w[from + i];
+        done += length;
+        winPos_ = (winPos_ + length) & (windowSize_ - 1);
+        filled_ = std::min(windowSize_, filled_ + length);
+      } else {
+        for (uint32_t i = 0; i < length; ++i) {
+          Put(window_[from], out, done);
+          from = (from + 1) & (windowSize_ - 1);
+        }
       }
     }
     if (bits_.OverreadBits() > kMaxOverreadBits) return CodecStatus::kCorrupt;
@@ -97,16 +107,21 @@ class QuantumDecompressor : public Decompressor {
     m.Update(i - 1);
 
     for (;;) {
-      if ((low_ ^ high_) & 0x8000) {
-        // Top bits differ: only an interval straddling the middle closely
-        // (01... to 10...) is narrowed by dropping the second bit.
-        if (!((low_ & 0x4000) && !(high_ & 0x4000))) break;
-        code_ ^= 0x4000;
-        low_ &= 0x3FFF;
-        high_ |= 0x4000;
+      const uint32_t diff = (low_ ^ high_) & 0xFFFF;
+      if (!(diff & 0x8000)) {
+        // The top n bits agree: shift them all out at once.
+        const int n = diff ? __builtin_clz(diff) - 16 : 16;
+        low_ = (low_ << n) & 0xFFFF;
+        high_ = ((high_ << n) | ((1u << n) - 1)) & 0xFFFF;
+        code_ = ((code_ << n) | bits_.Read(n)) & 0xFFFF;
+        continue;
       }
-      low_ = (low_ << 1) & 0xFFFF;
-      high_ = ((high_ << 1) | 1) & 0xFFFF;
+      // Top bits differ: only an interval straddling the middle closely
+      // (01... to 10...) is narrowed by dropping the second bit.
+      if (!((low_ & 0x4000) && !(high_ & 0x4000))) break;
+      code_ ^= 0x4000;
+      low_ = (low_ & 0x3FFF) << 1;
+      high_ = (((high_ | 0x4000) << 1) | 1) & 0xFFFF;
       code_ = ((code_ << 1) | bits_.Bit()) & 0xFFFF;
     }
     return symbol;
