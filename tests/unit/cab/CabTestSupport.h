@@ -65,4 +65,24 @@ Bytes StoredCabinet(const std::vector<std::pair<std::string, std::string>>& memb
 // Where the first data block of folder `folder` starts.
 size_t FirstDataBlock(const Bytes& cabinet, int folder);
 
+// LZX bit writer: 16-bit little-endian words filled from the top bit.
+class WordWriter {
+ public:
+  void Bits(uint32_t value, int n);
+  // Pads with zero bits to the next word boundary (nothing when on one).
+  void Align();
+  // Pads to the next word boundary; on a boundary a whole word of padding,
+  // as before an uncompressed block.
+  void AlignForRaw();
+  void Raw(const std::string& s) { out_.insert(out_.end(), s.begin(), s.end()); }
+  void Raw32(uint32_t v);
+  Bytes Take();
+
+ private:
+  void Flush();
+  Bytes out_;
+  uint16_t word_ = 0;
+  int fill_ = 0;
+};
+
 }  // namespace cabtest

@@ -5,46 +5,13 @@
 #include <string>
 
 #include "install/cab/Decompressor.h"
+#include "tests/unit/cab/CabTestSupport.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// LZX bit writer: 16-bit little-endian words filled from the top bit.
-class WordWriter {
- public:
-  void Bits(uint32_t value, int n) {
-    for (int i = n - 1; i >= 0; --i) {
-      word_ |= static_cast<uint16_t>(((value >> i) & 1) << (15 - fill_));
-      if (++fill_ == 16) Flush();
-    }
-  }
-  // Pads to the next word boundary; on a boundary a whole word of padding.
-  void AlignForRaw() {
-    if (fill_ == 0) Bits(0, 16);
-    else while (fill_) Bits(0, 1);
-  }
-  void Raw(const std::string& s) { out_.insert(out_.end(), s.begin(), s.end()); }
-  void Raw32(uint32_t v) {
-    for (int i = 0; i < 4; ++i) out_.push_back(static_cast<uint8_t>(v >> (8 * i)));
-  }
-  Bytes Take() {
-    Bytes b;
-    b.swap(out_);
-    return b;
-  }
-
- private:
-  void Flush() {
-    out_.push_back(static_cast<uint8_t>(word_));
-    out_.push_back(static_cast<uint8_t>(word_ >> 8));
-    word_ = 0;
-    fill_ = 0;
-  }
-  Bytes out_;
-  uint16_t word_ = 0;
-  int fill_ = 0;
-};
+using cabtest::WordWriter;
 
 void UncompressedHeader(WordWriter& w, uint32_t size) {
   w.Bits(3, 3);
