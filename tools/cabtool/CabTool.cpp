@@ -13,71 +13,19 @@
 #include "install/cab/CabError.h"
 #include "install/cab/Cabinet.h"
 #include "install/cab/Md5.h"
-#include "install/cab/MemberName.h"
+#include "tools/cabtool/CabFiles.h"
 
 namespace {
 
 using cab::CabError;
-
-class StdioInput : public cab::CabInput {
- public:
-  explicit StdioInput(std::FILE* f) : f_(f) {}
-  ~StdioInput() override { std::fclose(f_); }
-  size_t Read(void* buffer, size_t size) override {
-    // Reads that follow each other need no seek; stdio keeps a buffer.
-    size_t got = std::fread(buffer, 1, size, f_);
-    pos_ += got;
-    return got;
-  }
-  bool Seek(uint64_t position) override {
-    if (position == pos_) return true;
-    if (fseeko(f_, static_cast<off_t>(position), SEEK_SET) != 0) return false;
-    pos_ = position;
-    return true;
-  }
-  int64_t Size() override {
-    if (size_ < 0) {
-      off_t here = ftello(f_);
-      if (fseeko(f_, 0, SEEK_END) == 0) size_ = ftello(f_);
-      fseeko(f_, here, SEEK_SET);
-    }
-    return size_;
-  }
-
- private:
-  std::FILE* f_;
-  uint64_t pos_ = 0;
-  int64_t size_ = -1;
-};
-
-std::unique_ptr<cab::CabInput> OpenInput(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return nullptr;
-  return std::make_unique<StdioInput>(f);
-}
-
-std::string DirOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
+using cabtool::DirOf;
+using cabtool::OpenInput;
+using cabtool::ToolCallbacks;
 
 std::string BaseName(const std::string& path) {
   size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
-
-// Finds next cabinets beside the first one.
-class ToolCallbacks : public cab::CabCallbacks {
- public:
-  explicit ToolCallbacks(std::string folder) : folder_(std::move(folder)) {}
-  std::unique_ptr<cab::CabInput> OpenNextCabinet(const cab::CabHeader& current) override {
-    if (!cab::IsSafeMemberName(current.nextCabinet)) return nullptr;
-    return OpenInput(folder_ + current.nextCabinet);
-  }
-
- private:
-  std::string folder_;
-};
 
 class TestCallbacks : public ToolCallbacks {
  public:
@@ -99,43 +47,6 @@ class TestCallbacks : public ToolCallbacks {
   cab::Md5 md5_;
 };
 
-class ExtractCallbacks : public ToolCallbacks {
- public:
-  ExtractCallbacks(std::string folder, std::string dest)
-      : ToolCallbacks(std::move(folder)), dest_(std::move(dest)) {}
-  ~ExtractCallbacks() override {
-    if (out_) std::fclose(out_);
-  }
-  cab::MemberAction OpenMember(const cab::CabFile& file, uint16_t) override {
-    // Names were checked by SafeNameCallbacks.
-    std::string rel = file.name;
-    for (char& c : rel)
-      if (c == '\\') c = '/';
-    // fopen does not create folders, so a member under a folder part is
-    // written only where that folder already exists.
-    std::string path = dest_ + "/" + rel;
-    out_ = std::fopen(path.c_str(), "wb");
-    if (!out_) {
-      std::fprintf(stderr, "cabtool: cannot create '%s'\n", path.c_str());
-      return cab::MemberAction::kFail;
-    }
-    std::printf("%s\n", path.c_str());
-    return cab::MemberAction::kWrite;
-  }
-  bool WriteMember(const uint8_t* data, size_t size) override {
-    return std::fwrite(data, 1, size, out_) == size;
-  }
-  bool CloseMember(const cab::CabFile&) override {
-    bool ok = std::fclose(out_) == 0;
-    out_ = nullptr;
-    return ok;
-  }
-
- private:
-  std::string dest_;
-  std::FILE* out_ = nullptr;
-};
-
 int Test(const std::string& path, bool md5) {
   TestCallbacks cb(DirOf(path), md5);
   auto input = OpenInput(path);
@@ -150,16 +61,8 @@ int Test(const std::string& path, bool md5) {
 }
 
 int Extract(const std::string& path, const std::string& dest) {
-  ExtractCallbacks cb(DirOf(path), dest);
-  cab::SafeNameCallbacks safe(cb);
-  auto input = OpenInput(path);
-  CabError err = input ? cab::DecodeCabinetSet(std::move(input), safe) : CabError::kCabinetNotFound;
-  if (err != CabError::kNone) {
-    std::fprintf(stderr, "cabtool: %s: error %d (%s)\n", path.c_str(), cab::CabErrorCode(err),
-                 cab::CabErrorText(err));
-    return 1;
-  }
-  return 0;
+  CabError err = cabtool::ExtractCabinet(path, dest, stdout, stderr);
+  return err == CabError::kNone ? 0 : 1;
 }
 
 int List(const std::string& path) {
