@@ -24,6 +24,16 @@ namespace {
 std::string g_destination;
 HWND g_statusWindow = nullptr;
 
+// What the first cabinet-information notice of one copy call said about the
+// cabinet the call was given: where the set goes on.
+struct CabinetInSet {
+  bool seen = false;
+  std::string next;
+  USHORT setId = 0;
+  USHORT index = 0;
+};
+CabinetInSet g_copied;
+
 const char* ErrorText(int code) {
   return cab::CabErrorText(static_cast<cab::CabError>(code));
 }
@@ -96,9 +106,17 @@ FNFDINOTIFY(Notify) {
       TheTempFileList().Add(target);
       return TRUE;
     }
+    case fdintCABINET_INFO:
+      if (!g_copied.seen) {
+        g_copied.seen = true;
+        g_copied.next = pfdin->psz1 ? pfdin->psz1 : "";
+        g_copied.setId = pfdin->setID;
+        g_copied.index = pfdin->iCabinet;
+      }
+      return 0;
     default:
-      // Cabinet information, partial files, the next cabinet (looked for in
-      // the same folder under the name in the header), enumeration: go on.
+      // Partial files, the next cabinet (looked for in the same folder under
+      // the name in the header), enumeration: go on.
       return 0;
   }
 }
@@ -151,10 +169,26 @@ int ExtractCabinet(const std::string& cabinetPath, HWND statusWindow) {
     cabName = cabinetPath.substr(slash + 1);
     cabFolder = cabinetPath.substr(0, slash + 1);
   }
-  if (!FDICopy(fdi, &cabName[0], &cabFolder[0], 0, Notify, nullptr, nullptr)) {
-    LogFormat("FDICopy() failed: code %d [%s]\n", erf.erfOper, ErrorText(erf.erfOper));
-    FDIDestroy(fdi);
-    return 0;
+  // One copy call unpacks the members that begin in the cabinet it is given;
+  // a cabinet set is unpacked by going on, call by call, to the next cabinet
+  // each one names, as long as it is the next one of the same set.
+  CabinetInSet previous;
+  for (;;) {
+    g_copied = CabinetInSet();
+    int failure = 0;
+    if (!FDICopy(fdi, &cabName[0], &cabFolder[0], 0, Notify, nullptr, nullptr))
+      failure = erf.erfOper;
+    else if (previous.seen && (g_copied.setId != previous.setId ||
+                               g_copied.index != previous.index + 1))
+      failure = FDIERROR_WRONG_CABINET;
+    if (failure) {
+      LogFormat("FDICopy() failed: code %d [%s]\n", failure, ErrorText(failure));
+      FDIDestroy(fdi);
+      return 0;
+    }
+    if (g_copied.next.empty()) break;
+    previous = g_copied;
+    cabName = previous.next;
   }
   if (!FDIDestroy(fdi)) {
     LogFormat("FDIDestroy() failed: code %d [%s]\n", erf.erfOper, ErrorText(erf.erfOper));

@@ -58,8 +58,11 @@ class SetDecoder {
         err = DoMember(cur, file);
         if (err != CabError::kNone) return err;
       }
+      // As FDI does, one call covers the members that begin in the first
+      // cabinet; later cabinets were opened only to finish them.
+      if (!options_.followSet) break;
       if (!cur->next) {
-        if (!options_.followSet || !(cur->info.header.flags & kFlagNextCabinet)) break;
+        if (!(cur->info.header.flags & kFlagNextCabinet)) break;
         err = OpenNext(cur, false);
         if (err != CabError::kNone) return err;
       }

@@ -46,9 +46,10 @@ class CabCallbacks {
 };
 
 struct DecodeOptions {
-  // Go on to the next cabinet of a set after the last member of a cabinet
-  // even when no member needs it (the native tool); otherwise next cabinets
-  // are opened only for members and blocks that continue into them.
+  // Decode the members of every cabinet of the set from the first one on
+  // (the native tool). Otherwise only the members that begin in the first
+  // cabinet, as one FDI copy call does: next cabinets are opened only for
+  // members and blocks that continue into them.
   bool followSet = true;
   // Bound on decoded bytes (members written or skipped over), for fuzzing.
   uint64_t maxDecodedBytes = ~0ull;

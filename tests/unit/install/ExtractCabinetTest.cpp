@@ -8,7 +8,9 @@
 
 #include "app/Log.h"
 #include "install/TempFileList.h"
+#include "install/cab/Cabinet.h"
 #include "tests/support/Scratch.h"
+#include "tests/unit/cab/CabTestSupport.h"
 #include "tests/unit/install/CabinetFixtures.h"
 
 namespace {
@@ -193,3 +195,71 @@ TEST_F(Extraction, DamagedDataFailsAndKeepsWhatWasWritten) {
 }
 
 }  // namespace
+
+namespace {
+
+// A set of two cabinets whose members do not cross the cut: each copy call
+// gives only its own cabinet's members, so the set needs one call per
+// cabinet. `secondSetId` and `secondIndex` make the second one a stranger.
+std::pair<std::string, std::string> TwoCabinetSet(uint16_t secondSetId, uint16_t secondIndex) {
+  auto cabinet = [](const char* member, const std::string& data) {
+    cabtest::BuildCabinet c;
+    c.folders.push_back({0, {{cabtest::Bytes(data.begin(), data.end()),
+                              static_cast<uint16_t>(data.size())}}});
+    c.files.push_back({member, static_cast<uint32_t>(data.size()), 0, 0});
+    return c;
+  };
+  cabtest::BuildCabinet first = cabinet("first.txt", "in the first cabinet");
+  first.flags = cab::kFlagNextCabinet;
+  first.next = "set2.cab";
+  first.nextDisk = "disk 2";
+  cabtest::BuildCabinet second = cabinet("second.txt", "in the second cabinet");
+  second.flags = cab::kFlagPrevCabinet;
+  second.prev = "set1.cab";
+  second.prevDisk = "disk 1";
+  second.setId = secondSetId;
+  second.index = secondIndex;
+  const cabtest::Bytes a = cabtest::Build(first), b = cabtest::Build(second);
+  return {std::string(a.begin(), a.end()), std::string(b.begin(), b.end())};
+}
+
+}  // namespace
+
+TEST_F(Extraction, CabinetSetIsUnpackedCabinetByCabinet) {
+  const auto set = TwoCabinetSet(cabtest::BuildCabinet().setId, 1);
+  const std::string path = Place("set1.cab", set.first);
+  Place("set2.cab", set.second);
+  ASSERT_EQ(ExtractCabinet(path, nullptr), 1);
+  std::string first, second;
+  ASSERT_TRUE(ReadFileBytes(dir_.Path() + "first.txt", first));
+  ASSERT_TRUE(ReadFileBytes(dir_.Path() + "second.txt", second));
+  EXPECT_EQ(first, "in the first cabinet");
+  EXPECT_EQ(second, "in the second cabinet");
+  EXPECT_TRUE(TheTempFileList().Contains(dir_.Path() + "second.txt"));
+}
+
+TEST_F(Extraction, NextCabinetOfAnotherSetOrPlaceFails) {
+  struct Case {
+    const char* what;
+    uint16_t setId, index;
+  };
+  const uint16_t ours = cabtest::BuildCabinet().setId;
+  for (const Case& c : {Case{"another set id", static_cast<uint16_t>(ours + 1), 1},
+                        Case{"index out of order", ours, 3}}) {
+    SCOPED_TRACE(c.what);
+    const auto set = TwoCabinetSet(c.setId, c.index);
+    const std::string path = Place("set1.cab", set.first);
+    Place("set2.cab", set.second);
+    CapturedLog log;
+    EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
+    EXPECT_NE(log.text.find("FDICopy() failed: code 10 ["), std::string::npos) << log.text;
+    TheTempFileList().DeleteAll();
+  }
+  // Without its next cabinet the set is not complete either.
+  const auto set = TwoCabinetSet(ours, 1);
+  const std::string path = Place("set1.cab", set.first);
+  ::DeleteFileA((dir_.Path() + "set2.cab").c_str());
+  CapturedLog log;
+  EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
+  EXPECT_NE(log.text.find("FDICopy() failed: code 1 ["), std::string::npos) << log.text;
+}
