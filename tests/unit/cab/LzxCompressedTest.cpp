@@ -652,7 +652,7 @@ TEST(LzxCompressed, E8TranslationOnCompressedFrames) {
 
 struct DamageCase {
   const char* what;
-  std::function<void(LzxEncoder&, std::vector<Block>&, uint32_t& frame)> make;
+  std::function<void(LzxEncoder&, std::vector<Block>&, uint32_t& total)> make;
   std::function<void(std::vector<Bytes>&)> cut = nullptr;
 };
 
@@ -673,11 +673,11 @@ TEST(LzxCompressed, DamagedStreamsFail) {
          b = {{1, t}};
        }},
       {"incomplete main tree, unused code in the stream",
-       [](LzxEncoder& e, std::vector<Block>& b, uint32_t& frame) {
+       [](LzxEncoder& e, std::vector<Block>& b, uint32_t& total) {
          b = {{1, Text("abcd")}};
          b[0].tokens.push_back(RawBits(7, 3));
          b[0].claimed = 5;
-         frame = 5;
+         total = 5;
          e.tamper = [](std::vector<uint8_t>& main, std::vector<uint8_t>&, std::vector<uint8_t>&) {
            for (int c = 'a'; c <= 'd'; ++c) main[c] = 3;
          };
@@ -705,23 +705,23 @@ TEST(LzxCompressed, DamagedStreamsFail) {
          };
        }},
       {"block claims more bytes than the last frame",
-       [](LzxEncoder&, std::vector<Block>& b, uint32_t& frame) {
+       [](LzxEncoder&, std::vector<Block>& b, uint32_t& total) {
          b = {{1, Text("hello")}};
          b[0].claimed = 100;
-         frame = 5;
+         total = 5;
        }},
       {"match runs past the end of its block",
-       [](LzxEncoder&, std::vector<Block>& b, uint32_t& frame) {
+       [](LzxEncoder&, std::vector<Block>& b, uint32_t& total) {
          b = {{1, Text("ab")}, {1, Text("xy")}};
          b[0].tokens.push_back(Match(2, 4));
          b[0].claimed = 4;
-         frame = 6;
+         total = 6;
        }},
       {"match runs past the end of the last frame",
-       [](LzxEncoder&, std::vector<Block>& b, uint32_t& frame) {
+       [](LzxEncoder&, std::vector<Block>& b, uint32_t& total) {
          b = {{1, Text("abc")}};
          b[0].tokens.push_back(Match(3, 30));
-         frame = 20;
+         total = 20;
        }},
       {"pretree run past the end of the lengths",
        [](LzxEncoder& e, std::vector<Block>& b, uint32_t&) {
@@ -736,13 +736,15 @@ TEST(LzxCompressed, DamagedStreamsFail) {
     SCOPED_TRACE(c.what);
     LzxEncoder enc(16);
     std::vector<Block> blocks;
-    uint32_t frame = 0;
-    c.make(enc, blocks, frame);
-    if (!frame) frame = OutputSize(blocks);
+    uint32_t total = 0;  // bytes the frames hold; 0: what the tokens make
+    c.make(enc, blocks, total);
+    if (!total) total = OutputSize(blocks);
     std::vector<Bytes> chunks = enc.Encode(blocks);
     if (c.cut) c.cut(chunks);
-    if (enc.overlongLastRun) ASSERT_GT(enc.overshoot, 0);
-    Decoded got = DecodeFrames(16, chunks, frame);
+    if (enc.overlongLastRun) {
+      ASSERT_GT(enc.overshoot, 0);
+    }
+    Decoded got = DecodeFrames(16, chunks, total);
     EXPECT_EQ(got.status, CodecStatus::kCorrupt);
   }
 }
