@@ -4,8 +4,8 @@
 // translation of x86 CALL (E8) targets applied to each frame's output.
 // Each data block's bit stream starts on a fresh 16-bit word; block state
 // (type, bytes left, code lengths, repeated offsets) carries across frames.
-// A match may run over the end of its frame (not of its block): the bytes
-// past the end are already decoded when the next frame starts.
+// Every frame stands for exactly its own bytes: a match that would run over
+// the end of its frame is damage (other decoders refuse it too).
 #include <cstring>
 #include <memory>
 
@@ -24,7 +24,6 @@ constexpr int kLengthSyms = 249;
 constexpr int kPretreeSyms = 20;
 constexpr int kAlignedSyms = 8;
 constexpr int kMinMatch = 2;
-constexpr int kMaxMatch = 257;
 constexpr int kMainRootBits = 10;
 constexpr int kLengthRootBits = 8;
 
@@ -64,9 +63,7 @@ class LzxDecompressor : public Decompressor {
   explicit LzxDecompressor(int windowBits)
       : windowSize_(1u << windowBits),
         numSlots_(SlotsForWindow(windowBits)),
-        // Room past the end for a match that runs over the window's last
-        // frame; those bytes move to the start when the next frame begins.
-        window_(new uint8_t[(1u << windowBits) + kMaxMatch]) {
+        window_(new uint8_t[1u << windowBits]) {
     Reset();
   }
 
@@ -82,7 +79,6 @@ class LzxDecompressor : public Decompressor {
     blockLength_ = 0;
     padPending_ = false;
     winPos_ = 0;
-    carry_ = 0;
     totalOut_ = 0;
     frames_ = 0;
   }
@@ -94,16 +90,12 @@ class LzxDecompressor : public Decompressor {
     inSize_ = inSize;
     // Frames never straddle the end of the window (its size is a multiple
     // of the frame size); wrap before starting one.
-    uint32_t frameStart = winPos_ - carry_;
-    if (frameStart == windowSize_) {
-      std::memmove(window_.get(), window_.get() + windowSize_, carry_);
-      frameStart = 0;
-      winPos_ = carry_;
-    } else if (frameStart + outSize > windowSize_) {
-      return CodecStatus::kCorrupt;
+    if (winPos_ + outSize > windowSize_) {
+      if (winPos_ != windowSize_) return CodecStatus::kCorrupt;
+      winPos_ = 0;
     }
-    if (carry_ > outSize) return CodecStatus::kCorrupt;
-    frameBase_ = frameStart;
+    const uint32_t frameStart = winPos_;
+    frameBase_ = winPos_;
     rawMode_ = blockType_ == kUncompressed && blockRemaining_ > 0;
     rawPos_ = 0;
     if (!rawMode_) {
@@ -113,28 +105,20 @@ class LzxDecompressor : public Decompressor {
       padPending_ = false;
     }
 
-    size_t remaining = outSize - carry_;
-    carry_ = 0;
+    size_t remaining = outSize;
     while (remaining > 0) {
       if (blockRemaining_ == 0 && !ReadBlockHeader()) return CodecStatus::kCorrupt;
       uint32_t run = blockRemaining_ < remaining ? blockRemaining_ : static_cast<uint32_t>(remaining);
-      uint32_t done = run;
-      bool ok = blockType_ == kUncompressed ? CopyRaw(run) : DecodeRun(run, &done);
+      bool ok = blockType_ == kUncompressed ? CopyRaw(run) : DecodeRun(run);
       if (!ok) return CodecStatus::kCorrupt;
-      blockRemaining_ -= done;
-      if (done > remaining) {
-        carry_ = done - static_cast<uint32_t>(remaining);
-        remaining = 0;
-      } else {
-        remaining -= done;
-      }
+      blockRemaining_ -= run;
+      remaining -= run;
       if (blockType_ == kUncompressed && blockRemaining_ == 0 && (blockLength_ & 1))
         padPending_ = true;
     }
     if (!rawMode_ && br_.Overrun()) return CodecStatus::kCorrupt;
     // Only a folder's last frame is short, so its blocks must end with it.
-    if (outSize < kMaxBlockBytes && (blockRemaining_ > 0 || carry_ > 0))
-      return CodecStatus::kCorrupt;
+    if (outSize < kMaxBlockBytes && blockRemaining_ > 0) return CodecStatus::kCorrupt;
     if (rawMode_ && padPending_ && rawPos_ < inSize_) {
       ++rawPos_;
       padPending_ = false;
@@ -248,22 +232,18 @@ class LzxDecompressor : public Decompressor {
     return true;
   }
 
-  // Decodes at least `run` bytes of a verbatim or aligned block into the
-  // window; the last match may go on past them, within the block. *done:
-  // the bytes decoded.
-  bool DecodeRun(uint32_t run, uint32_t* done) {
-    const uint32_t blockLeft = blockRemaining_;
-    uint32_t produced = 0;
+  // Decodes `run` bytes of a verbatim or aligned block into the window.
+  bool DecodeRun(uint32_t run) {
     uint8_t* window = window_.get();
     const bool aligned = blockType_ == kAligned;
-    while (produced < run) {
+    while (run > 0) {
       br_.Refill();
       if (br_.Overrun()) return false;
       int sym = br_.Decode(mainTable_);
       if (sym < 0) return false;
       if (sym < kNumChars) {
         window[winPos_++] = static_cast<uint8_t>(sym);
-        ++produced;
+        --run;
         continue;
       }
       sym -= kNumChars;
@@ -303,11 +283,9 @@ class LzxDecompressor : public Decompressor {
         r_[0] = offset;
       }
 
-      // Matches end inside the block and reach only bytes already decoded.
+      // Matches end inside the frame and reach only bytes already decoded.
       uint64_t available = totalOut_ + (winPos_ - frameBase_);
-      if (len > blockLeft - produced || offset == 0 || offset > windowSize_ ||
-          offset > available)
-        return false;
+      if (len > run || offset == 0 || offset > windowSize_ || offset > available) return false;
       uint8_t* dst = window + winPos_;
       if (offset <= winPos_) {
         const uint8_t* src = dst - offset;
@@ -325,9 +303,8 @@ class LzxDecompressor : public Decompressor {
         }
       }
       winPos_ += len;
-      produced += len;
+      run -= len;
     }
-    *done = produced;
     return true;
   }
 
@@ -354,8 +331,7 @@ class LzxDecompressor : public Decompressor {
   const uint32_t windowSize_;
   const int numSlots_;
   std::unique_ptr<uint8_t[]> window_;
-  uint32_t winPos_ = 0;    // next byte to decode; past the frame's end by carry_
-  uint32_t carry_ = 0;     // bytes of the next frame a match already decoded
+  uint32_t winPos_ = 0;
   uint32_t frameBase_ = 0;  // window position of the current frame's start
   uint64_t totalOut_ = 0;  // folder bytes produced before this frame
   uint32_t frames_ = 0;

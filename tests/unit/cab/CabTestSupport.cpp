@@ -1,8 +1,13 @@
 #include "tests/unit/cab/CabTestSupport.h"
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <memory>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "install/cab/ByteOrder.h"
 #include "install/cab/CabInput.h"
@@ -210,5 +215,29 @@ void WordWriter::Flush() {
   word_ = 0;
   fill_ = 0;
 }
+
+#ifndef _WIN32
+bool CabextractMembers(const Bytes& cabinet, std::string& out) {
+  char path[] = "/tmp/cabtest-XXXXXX";
+  const int fd = mkstemp(path);
+  if (fd < 0) return false;
+  const bool wrote =
+      write(fd, cabinet.data(), cabinet.size()) == static_cast<ssize_t>(cabinet.size());
+  close(fd);
+  out.clear();
+  int status = -1;
+  if (wrote) {
+    FILE* p = popen((std::string("cabextract -q -p ") + path + " 2>/dev/null").c_str(), "r");
+    if (p) {
+      char buf[65536];
+      size_t n;
+      while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+      status = pclose(p);
+    }
+  }
+  unlink(path);
+  return status == 0;
+}
+#endif
 
 }  // namespace cabtest

@@ -85,4 +85,10 @@ class WordWriter {
   int fill_ = 0;
 };
 
+#ifndef _WIN32
+// All members of `cabinet` as cabextract writes them to standard output;
+// false when cabextract is missing or reports an error.
+bool CabextractMembers(const Bytes& cabinet, std::string& out);
+#endif
+
 }  // namespace cabtest

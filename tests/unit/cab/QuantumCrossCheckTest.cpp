@@ -6,13 +6,9 @@
 // reordered many times, several window sizes, folders and frames.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <random>
 #include <string>
-
-#include <unistd.h>
 
 #include "install/cab/Cabinet.h"
 #include "tests/unit/cab/CabTestSupport.h"
@@ -86,28 +82,6 @@ cabtest::Bytes QuantumCabinet(const std::vector<FolderSpec>& folders) {
   return cabtest::Build(c);
 }
 
-// All members' bytes as cabextract writes them to standard output.
-bool Cabextract(const cabtest::Bytes& cabinet, std::string& out) {
-  char path[] = "/tmp/qtm-crosscheck-XXXXXX";
-  int fd = mkstemp(path);
-  if (fd < 0) return false;
-  bool wrote = write(fd, cabinet.data(), cabinet.size()) == static_cast<ssize_t>(cabinet.size());
-  close(fd);
-  out.clear();
-  int status = -1;
-  if (wrote) {
-    FILE* p = popen((std::string("cabextract -q -p ") + path + " 2>/dev/null").c_str(), "r");
-    if (p) {
-      char buf[65536];
-      size_t n;
-      while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-      status = pclose(p);
-    }
-  }
-  unlink(path);
-  return status == 0;
-}
-
 TEST(QuantumCrossCheck, CabextractAndTheProgramReadTheEncodersCabinets) {
   ASSERT_EQ(std::system("cabextract --version >/dev/null 2>&1"), 0)
       << "cabextract is missing (scripts/bootstrap installs it)";
@@ -131,7 +105,7 @@ TEST(QuantumCrossCheck, CabextractAndTheProgramReadTheEncodersCabinets) {
     const cabtest::Bytes cabinet = QuantumCabinet(c.folders);
 
     std::string theirs;
-    EXPECT_TRUE(Cabextract(cabinet, theirs));
+    EXPECT_TRUE(cabtest::CabextractMembers(cabinet, theirs));
     EXPECT_EQ(theirs.size(), expected.size());
     EXPECT_TRUE(theirs == expected) << "cabextract disagrees with the test encoder";
 
