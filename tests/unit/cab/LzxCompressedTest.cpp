@@ -76,6 +76,18 @@ uint32_t OutputSize(const std::vector<Block>& blocks) {
   return n;
 }
 
+// A match's offset, with the repeated offsets moved on as the format does.
+uint32_t MatchOffset(const Token& t, uint32_t r[3]) {
+  if (t.kind == Token::kMatch) {
+    r[2] = r[1];
+    r[1] = r[0];
+    r[0] = t.a;
+    return t.a;
+  }
+  std::swap(r[0], r[t.a]);
+  return r[0];
+}
+
 // The reference: tokens expanded one byte at a time.
 std::string Expand(const std::vector<Block>& blocks) {
   std::string out;
@@ -83,20 +95,12 @@ std::string Expand(const std::vector<Block>& blocks) {
   for (const Block& b : blocks) {
     if (b.type == 3) std::copy(b.r, b.r + 3, r);
     for (const Token& t : b.tokens) {
-      uint32_t offset = t.a;
       if (t.kind == Token::kLiteral) {
         out += static_cast<char>(t.a);
         continue;
       }
       if (t.kind == Token::kRawBits) continue;
-      if (t.kind == Token::kMatch) {
-        r[2] = r[1];
-        r[1] = r[0];
-        r[0] = offset;
-      } else {
-        offset = r[t.a];
-        std::swap(r[0], r[t.a]);
-      }
+      const uint32_t offset = MatchOffset(t, r);
       for (uint32_t i = 0; i < t.len; ++i) out += out[out.size() - offset];
     }
   }
@@ -479,15 +483,7 @@ std::vector<Block> EndAtFrames(std::vector<Block> blocks) {
         cut.push_back(t);
         continue;
       }
-      uint32_t offset = t.a;
-      if (t.kind == Token::kMatch) {
-        r[2] = r[1];
-        r[1] = r[0];
-        r[0] = offset;
-      } else {
-        offset = r[t.a];
-        std::swap(r[0], r[t.a]);
-      }
+      const uint32_t offset = MatchOffset(t, r);
       const uint32_t before = kFrame - static_cast<uint32_t>(out.size() % kFrame);
       for (uint32_t i = 0; i < t.len; ++i) out += out[out.size() - offset];
       if (t.len <= before) {
