@@ -8,6 +8,7 @@
 #include "install/cab/Decompressor.h"
 #include "install/cab/Md5.h"
 #include "tests/unit/cab/CabTestSupport.h"
+#include "tests/unit/cab/ReferenceData.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ std::map<std::string, Bytes> SetOf(const std::string& first) {
   if (first.rfind("cabd_multi_basic_", 0) == 0)
     for (int i = 2; i <= 5; ++i) {
       std::string n = "cabd_multi_basic_pt" + std::to_string(i) + ".cab";
-      set[n] = cabtest::ReadFileBytes(cabtest::TestDataPath(n));
+      set[n] = cabtest::ReadReference(n);
     }
   return set;
 }
@@ -56,7 +57,7 @@ TEST(ReferenceCabinets, MatchExpectedResults) {
   for (const Expected& e : all) {
     SCOPED_TRACE(e.name);
     if (e.name == "mszip_lzx_qtm.cab") continue;  // its own test below
-    Bytes cab = cabtest::ReadFileBytes(cabtest::TestDataPath(e.name));
+    Bytes cab = cabtest::ReadReference(e.name);
     ASSERT_FALSE(cab.empty());
     cabtest::DecodeResult r = cabtest::DecodeBytes(cab, SetOf(e.name));
     if (e.ok) {
@@ -87,13 +88,13 @@ TEST(ReferenceCabinets, DamagedOnesGiveTheirErrorCode) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(cabtest::DecodeBytes(cabtest::ReadFileBytes(cabtest::TestDataPath(c.name))).error,
+    EXPECT_EQ(cabtest::DecodeBytes(cabtest::ReadReference(c.name)).error,
               c.error);
   }
 }
 
 TEST(ReferenceCabinets, MszipLzxQuantumFolders) {
-  Bytes cab = cabtest::ReadFileBytes(cabtest::TestDataPath("mszip_lzx_qtm.cab"));
+  Bytes cab = cabtest::ReadReference("mszip_lzx_qtm.cab");
   cabtest::DecodeResult r = cabtest::DecodeBytes(cab);
   EXPECT_EQ(r.error, cab::CabError::kNone);
   EXPECT_EQ(r.members, 3);
@@ -104,14 +105,14 @@ TEST(ReferenceCabinets, MszipLzxQuantumFolders) {
 // Entering a set in the middle: members begun earlier are partial and left
 // out, nothing is invented.
 TEST(ReferenceCabinets, SetEnteredInTheMiddleSkipsPartialMembers) {
-  Bytes pt5 = cabtest::ReadFileBytes(cabtest::TestDataPath("cabd_multi_basic_pt5.cab"));
+  Bytes pt5 = cabtest::ReadReference("cabd_multi_basic_pt5.cab");
   cabtest::DecodeResult r = cabtest::DecodeBytes(pt5);
   EXPECT_EQ(r.error, cab::CabError::kNone);
   EXPECT_EQ(r.members, 0);
 }
 
 TEST(ReferenceCabinets, MissingNextCabinetIsNotFound) {
-  Bytes pt1 = cabtest::ReadFileBytes(cabtest::TestDataPath("cabd_multi_basic_pt1.cab"));
+  Bytes pt1 = cabtest::ReadReference("cabd_multi_basic_pt1.cab");
   EXPECT_EQ(cabtest::DecodeBytes(pt1).error, cab::CabError::kCabinetNotFound);
 }
 

@@ -1,5 +1,7 @@
 #include "tests/unit/install/CabinetFixtures.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <sstream>
 
@@ -8,12 +10,13 @@
 namespace cabtest {
 
 std::string CabinetsDir() {
-  return testing_support::WinePath(SHARED_TESTDATA_UNIX) + "\\cabinets\\";
+  return testing_support::WinePath(TESTDATA_UNIX) + "\\cabinets\\";
 }
 
 std::vector<Expected> ReadExpected() {
   std::string text;
-  testing_support::ReadFileBytes(CabinetsDir() + "EXPECTED.txt", text);
+  if (!testing_support::ReadFileBytes(CabinetsDir() + "EXPECTED.txt", text))
+    ADD_FAILURE() << "missing test data file: " << CabinetsDir() << "EXPECTED.txt";
   std::vector<Expected> all;
   std::istringstream lines(text);
   std::string line;
@@ -32,7 +35,8 @@ std::vector<Expected> ReadExpected() {
 
 std::string ReadCabinet(const std::string& name) {
   std::string bytes;
-  testing_support::ReadFileBytes(CabinetsDir() + name, bytes);
+  if (!testing_support::ReadFileBytes(CabinetsDir() + name, bytes) || bytes.empty())
+    ADD_FAILURE() << "missing or empty test data file: " << CabinetsDir() << name;
   return bytes;
 }
 

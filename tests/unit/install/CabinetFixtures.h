@@ -7,7 +7,7 @@
 
 namespace cabtest {
 
-// Folder of the shared reference cabinets, with a trailing backslash.
+// Folder of the reference cabinets (tests/data/cabinets), with a trailing backslash.
 std::string CabinetsDir();
 
 struct Expected {
