@@ -3,9 +3,11 @@
 namespace frame {
 
 bool IsPredefinedKey(HKEY key) {
-  // The predefined roots are the handle values 0x80000000 to 0x80000006.
-  const auto value = reinterpret_cast<ULONG_PTR>(key);
-  return value >= 0x80000000u && value <= 0x80000006u;
+  // The predefined roots are the handle values 0x80000000 to 0x80000006, as
+  // signed 32-bit numbers: in a 64-bit build they are sign-extended.
+  const auto value = reinterpret_cast<LONG_PTR>(key);
+  return value >= reinterpret_cast<LONG_PTR>(HKEY_CLASSES_ROOT) &&
+         value <= reinterpret_cast<LONG_PTR>(HKEY_DYN_DATA);
 }
 
 RegKey& RegKey::operator=(RegKey&& other) noexcept {

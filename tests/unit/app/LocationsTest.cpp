@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/Log.h"
+#include "frame/RegKey.h"
 #include "tests/support/Scratch.h"
 
 namespace {
@@ -141,3 +142,15 @@ TEST_F(Locations, PrependBinToPath) {
 }
 
 }  // namespace
+
+// RegKey never closes a predefined root, in either build (the 64-bit one
+// sign-extends the root handles); a key it opened is an ordinary handle.
+TEST(RegKeyRoots, PredefinedRootsAreRecognised) {
+  for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS,
+                    HKEY_PERFORMANCE_DATA, HKEY_CURRENT_CONFIG, HKEY_DYN_DATA})
+    EXPECT_TRUE(frame::IsPredefinedKey(root)) << root;
+  frame::RegKey software;
+  ASSERT_EQ(software.Open(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_READ), ERROR_SUCCESS);
+  EXPECT_FALSE(frame::IsPredefinedKey(software.get()));
+  EXPECT_FALSE(frame::IsPredefinedKey(nullptr));
+}
