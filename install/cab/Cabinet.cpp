@@ -156,6 +156,7 @@ CabError ReadCabinet(CabInput& input, CabinetInfo* info) {
     const void* nul = std::memchr(name, 0, room);
     if (!nul) return CabError::kCorruptCabinet;
     size_t len = static_cast<size_t>(static_cast<const uint8_t*>(nul) - name);
+    if (len == 0) return CabError::kCorruptCabinet;  // a member without a name
     file.name.assign(reinterpret_cast<const char*>(name), len);
     at += kFileFixedSize + len + 1;
     if (file.folderIndex < kFolderContinuedFromPrev && file.folderIndex >= hd.folderCount)

@@ -10,7 +10,8 @@ namespace cab {
 // True for a relative name whose parts ("\\" or "/" separated) are ordinary
 // names: not empty, not absolute, no drive ("X:") or other colon, no UNC or
 // leading separator, no "." or ".." part (nor one that Windows would trim to
-// that, such as ". ." or "..."), no control characters.
+// that, such as ". ." or "..."), no control characters, no device part
+// ("CON", "nul.txt", "COM1", "LPT9", "CONIN$", ...).
 bool IsSafeMemberName(const std::string& name);
 
 }  // namespace cab

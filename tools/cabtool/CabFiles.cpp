@@ -1,6 +1,9 @@
 #include "tools/cabtool/CabFiles.h"
 
+#include <sys/stat.h>
 #include <sys/types.h>
+
+#include <cerrno>
 
 #include "install/cab/MemberName.h"
 
@@ -91,6 +94,17 @@ class ExtractCallbacks : public ToolCallbacks {
   std::string failedOpen_;
 };
 
+// Creates `dir` and any missing parents, as "mkdir -p" does.
+bool MakeFolders(const std::string& dir) {
+  for (size_t at = 1; at <= dir.size(); ++at) {
+    if (at < dir.size() && dir[at] != '/') continue;
+    const std::string part = dir.substr(0, at);
+    if (::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
+  }
+  struct stat st;
+  return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 }  // namespace
 
 std::unique_ptr<cab::CabInput> OpenInput(const std::string& path) {
@@ -114,6 +128,10 @@ cab::CabError ExtractCabinet(const std::string& path, const std::string& dest,
   ExtractCallbacks cb(DirOf(path), dest, listing);
   cab::SafeNameCallbacks safe(cb);
   auto input = OpenInput(path);
+  if (input && !dest.empty() && !MakeFolders(dest)) {
+    if (errors) std::fprintf(errors, "cabtool: cannot create '%s'\n", dest.c_str());
+    return cab::CabError::kTargetFile;
+  }
   cab::CabError err =
       input ? cab::DecodeCabinetSet(std::move(input), safe) : cab::CabError::kCabinetNotFound;
   // Every failure after OpenMember leaves the member half written.

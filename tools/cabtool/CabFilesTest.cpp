@@ -155,3 +155,16 @@ TEST_F(ExtractTest, UncreatableTargetIsReported) {
 }
 
 }  // namespace
+
+TEST_F(ExtractTest, MissingDestinationIsCreatedWithItsParents) {
+  cabtest::BuildCabinet c;
+  c.folders = {{0, {{Bytes{'a', 'b'}, 2}}}};
+  c.files = {{"x.txt", 2, 0, 0}};
+  std::string cabPath = Put("in.cab", cabtest::Build(c));
+  const std::string outer = dir_ + "/new", inner = outer + "/deeper";
+  EXPECT_EQ(cabtool::ExtractCabinet(cabPath, inner, nullptr, nullptr), cab::CabError::kNone);
+  EXPECT_EQ(cabtest::ReadFileBytes(inner + "/x.txt"), (Bytes{'a', 'b'}));
+  std::remove((inner + "/x.txt").c_str());
+  ::rmdir(inner.c_str());
+  ::rmdir(outer.c_str());
+}

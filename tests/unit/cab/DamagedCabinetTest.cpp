@@ -7,13 +7,14 @@
 #include "install/cab/Cabinet.h"
 #include "install/cab/Checksum.h"
 #include "tests/unit/cab/CabTestSupport.h"
+#include "tests/unit/cab/ReferenceData.h"
 
 namespace {
 
 using cab::CabError;
 using cabtest::Bytes;
 
-Bytes Shared(const char* name) { return cabtest::ReadFileBytes(cabtest::TestDataPath(name)); }
+Bytes Shared(const char* name) { return cabtest::ReadReference(name); }
 
 // Byte offsets where one structure ends and the next begins.
 std::vector<size_t> Boundaries(const Bytes& cab) {
@@ -58,6 +59,7 @@ TEST(DamagedCabinet, TruncatedAtStructureBoundaries) {
 
 TEST(DamagedCabinet, FlippedDataByteFailsTheChecksum) {
   Bytes cab = cabtest::StoredCabinet({{"a.txt", "hello, checksummed world"}});
+  ASSERT_FALSE(cab.empty());
   size_t block = cabtest::FirstDataBlock(cab, 0);
   ASSERT_NE(cab::ReadLe32(cab.data() + block), 0u);
   ASSERT_EQ(cabtest::DecodeBytes(cab).error, CabError::kNone);
@@ -77,6 +79,7 @@ TEST(DamagedCabinet, FlippedDataByteFailsTheChecksum) {
 TEST(DamagedCabinet, ReferenceChecksumsAreVerified) {
   // The reference cabinets carry real checksums; corrupting one is noticed.
   Bytes cab = Shared("normal_2files_1folder.cab");
+  ASSERT_FALSE(cab.empty());
   size_t block = cabtest::FirstDataBlock(cab, 0);
   ASSERT_NE(cab::ReadLe32(cab.data() + block), 0u);
   cab[block + 20] ^= 1;
@@ -226,7 +229,7 @@ TEST(CabinetSet, SplitBlockThatNeverEnds) {
 TEST(MemberNames, UnsafeNamesAreRefusedByTheExtractionPath) {
   for (const char* name : {"..\\evil.txt", "a\\..\\..\\evil", "\\abs.txt", "/abs.txt",
                            "C:evil.txt", "C:\\evil.txt", "\\\\server\\share\\x", "a\\...\\b",
-                           "a\\\\b", ""}) {
+                           "a\\\\b", "CON", "sub\\nul.txt", "LPT1.log"}) {
     SCOPED_TRACE(name);
     Bytes cab = cabtest::StoredCabinet({{"fine.txt", "ok"}, {name, "bad"}});
     cabtest::DecodeResult r = cabtest::DecodeBytes(cab, {}, true);
@@ -235,6 +238,13 @@ TEST(MemberNames, UnsafeNamesAreRefusedByTheExtractionPath) {
     // Decoding without writing (the test mode) yields the stored bytes.
     EXPECT_EQ(cabtest::DecodeBytes(cab).error, CabError::kNone);
   }
+  // A name field that begins with its terminating zero: the cabinet is
+  // damaged, in the test mode too, and nothing of it is written.
+  Bytes unnamed = cabtest::StoredCabinet({{"fine.txt", "ok"}, {"", "bad"}});
+  cabtest::DecodeResult r = cabtest::DecodeBytes(unnamed, {}, true);
+  EXPECT_EQ(r.error, CabError::kCorruptCabinet);
+  EXPECT_TRUE(r.names.empty());
+  EXPECT_EQ(cabtest::DecodeBytes(unnamed).error, CabError::kCorruptCabinet);
   Bytes good = cabtest::StoredCabinet({{"sub\\file.txt", "ok"}, {"x.y.z", "also"}});
   EXPECT_EQ(cabtest::DecodeBytes(good, {}, true).error, CabError::kNone);
 }

@@ -27,6 +27,12 @@ TEST(MemberNames, SafeAndUnsafe) {
       {"\\x", false},            {"/x", false},            {"\\\\srv\\share", false},
       {"C:x", false},            {"C:\\x", false},         {"file.txt:stream", false},
       {"a\\", false},            {"a\\\\b", false},        {"bad\x01name", false},
+      // Device names, in any case, with an extension, as a folder part.
+      {"CON", false},            {"nul", false},           {"Aux.txt", false},
+      {"prn.", false},           {"COM1", false},          {"lpt9.log", false},
+      {"CONIN$", false},         {"conout$", false},       {"sub\\NUL\\x.txt", false},
+      {"con \\x", false},       {"COM0", true},           {"COM10", true},
+      {"console.txt", true},     {"nully", true},          {"LPT", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
