@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "app/Log.h"
@@ -33,6 +34,17 @@ struct CabinetInSet {
   USHORT index = 0;
 };
 CabinetInSet g_copied;
+// The cabinet before the one being copied, when the copy goes on in a set:
+// the copied one must be its successor, or none of its members is written.
+CabinetInSet g_expected;
+bool g_wrongCabinet = false;
+
+// The member being written, from its open until its close.
+struct OpenMember {
+  std::string target;
+  int hf = -1;
+};
+OpenMember g_member;
 
 const char* ErrorText(int code) {
   return cab::CabErrorText(static_cast<cab::CabError>(code));
@@ -97,11 +109,13 @@ FNFDINOTIFY(Notify) {
       ShowTarget(target);
       const int hf = _open(target.c_str(), _O_BINARY | _O_CREAT | _O_TRUNC | _O_WRONLY,
                            _S_IREAD | _S_IWRITE);
+      if (hf != -1) g_member = OpenMember{target, hf};
       return hf;  // -1 ends the copy
     }
     case fdintCLOSE_FILE_INFO: {
       const std::string target = g_destination + (pfdin->psz1 ? pfdin->psz1 : "");
       _close(static_cast<int>(pfdin->hf));
+      g_member = OpenMember();
       FinishMember(target, pfdin->date, pfdin->time);
       TheTempFileList().Add(target);
       return TRUE;
@@ -112,13 +126,37 @@ FNFDINOTIFY(Notify) {
         g_copied.next = pfdin->psz1 ? pfdin->psz1 : "";
         g_copied.setId = pfdin->setID;
         g_copied.index = pfdin->iCabinet;
+        if (g_expected.seen && (g_copied.setId != g_expected.setId ||
+                                g_copied.index != g_expected.index + 1)) {
+          g_wrongCabinet = true;
+          return -1;
+        }
       }
       return 0;
+    case fdintNEXT_CABINET: {
+      const std::string next = pfdin->psz1 ? pfdin->psz1 : "";
+      if (!cab::IsSafeMemberName(next)) {
+        LogFormat("Refusing the next cabinet '%s': the name leaves the cabinet's folder.",
+                  next.c_str());
+        return -1;
+      }
+      return 0;
+    }
     default:
-      // Partial files, the next cabinet (looked for in the same folder under
-      // the name in the header), enumeration: go on.
+      // Partial files, enumeration: go on.
       return 0;
   }
+}
+
+// A member the copy stopped in the middle of: closed and removed, so that
+// no half-written file stays behind unlisted.
+void AbandonMember() {
+  if (g_member.hf == -1) return;
+  _close(g_member.hf);
+  ::SetFileAttributesA(g_member.target.c_str(), FILE_ATTRIBUTE_NORMAL);
+  ::DeleteFileA(g_member.target.c_str());
+  LogFormat("Removed '%s': it was not extracted completely.", g_member.target.c_str());
+  g_member = OpenMember();
 }
 
 // Clears the shared values on every way out of ExtractCabinet.
@@ -128,6 +166,9 @@ struct ExtractionScope {
     g_statusWindow = window;
   }
   ~ExtractionScope() {
+    AbandonMember();
+    g_expected = CabinetInSet();
+    g_wrongCabinet = false;
     g_destination.clear();
     g_statusWindow = nullptr;
   }
@@ -175,18 +216,26 @@ int ExtractCabinet(const std::string& cabinetPath, HWND statusWindow) {
   CabinetInSet previous;
   for (;;) {
     g_copied = CabinetInSet();
+    g_expected = previous;
+    g_wrongCabinet = false;
     int failure = 0;
     if (!FDICopy(fdi, &cabName[0], &cabFolder[0], 0, Notify, nullptr, nullptr))
-      failure = erf.erfOper;
-    else if (previous.seen && (g_copied.setId != previous.setId ||
-                               g_copied.index != previous.index + 1))
-      failure = FDIERROR_WRONG_CABINET;
+      failure = g_wrongCabinet ? FDIERROR_WRONG_CABINET : erf.erfOper;
+    AbandonMember();
     if (failure) {
       LogFormat("FDICopy() failed: code %d [%s]\n", failure, ErrorText(failure));
       FDIDestroy(fdi);
       return 0;
     }
     if (g_copied.next.empty()) break;
+    // The name comes from the download: the next cabinet must lie in this
+    // cabinet's folder.
+    if (!cab::IsSafeMemberName(g_copied.next)) {
+      LogFormat("Refusing the next cabinet '%s': the name leaves the cabinet's folder.",
+                g_copied.next.c_str());
+      FDIDestroy(fdi);
+      return 0;
+    }
     previous = g_copied;
     cabName = previous.next;
   }
@@ -197,7 +246,7 @@ int ExtractCabinet(const std::string& cabinetPath, HWND statusWindow) {
   return 1;
 }
 
-std::string CheckCabinet(const std::string& cabinetPath) {
+std::string CheckCabinet(const std::string& cabinetPath) try {
   const DWORD lastError = ::GetLastError();
   LogWrite(Format(IDS_CABINET_EXTRACT_FAILED, cabinetPath, lastError));
   if (::GetFileAttributesA(cabinetPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
@@ -220,11 +269,15 @@ std::string CheckCabinet(const std::string& cabinetPath) {
     if (!file) {
       LogWrite(Format(IDS_CABINET_OPEN_FAILED, cabinetPath, ::GetLastError()));
     } else {
-      // The whole file, zero-terminated: an error page saved in place of
-      // the cabinet shows up in the log as text.
-      std::vector<char> bytes(static_cast<size_t>(data.nFileSizeLow) + 1, '\0');
+      // The file's start, zero-terminated: an error page saved in place of
+      // the cabinet shows up in the log as text. At most the first 64 KiB,
+      // whatever size a damaged or hostile download claims.
+      const DWORD kMaxDump = 64 * 1024;
+      const DWORD wanted =
+          data.nFileSizeHigh != 0 || data.nFileSizeLow > kMaxDump ? kMaxDump : data.nFileSizeLow;
+      std::vector<char> bytes(static_cast<size_t>(wanted) + 1, '\0');
       DWORD read = 0;
-      if (!::ReadFile(file.get(), bytes.data(), data.nFileSizeLow, &read, nullptr)) {
+      if (!::ReadFile(file.get(), bytes.data(), wanted, &read, nullptr)) {
         LogFormat("ReadFile failed to read from file %s. Error %d.", cabinetPath.c_str(),
                   static_cast<int>(::GetLastError()));
       } else {
@@ -235,4 +288,7 @@ std::string CheckCabinet(const std::string& cabinetPath) {
     }
   }
   return result;
+} catch (const std::bad_alloc&) {
+  // Out of memory while diagnosing: no diagnosis, but no escape either.
+  return std::string();
 }

@@ -11,6 +11,7 @@
 
 #include "install/cab/CabDecoder.h"
 #include "install/cab/Cabinet.h"
+#include "install/cab/MemberName.h"
 
 namespace {
 
@@ -153,6 +154,8 @@ class NotifyBridge : public cab::CabCallbacks {
       aborted_ = true;
       return nullptr;
     }
+    // The name comes from the cabinet: never a cabinet outside the folder.
+    if (!cab::IsSafeMemberName(name)) return nullptr;
     std::string full = std::string(path) + name;
     const INT_PTR hf = fdi_->open(&full[0], _O_BINARY | _O_RDONLY | _O_SEQUENTIAL, 0);
     if (hf == -1 || hf == 0) return nullptr;

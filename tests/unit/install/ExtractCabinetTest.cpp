@@ -190,8 +190,49 @@ TEST_F(Extraction, DamagedDataFailsAndKeepsWhatWasWritten) {
   CapturedLog log;
   EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
   EXPECT_NE(log.text.find("FDICopy() failed: code "), std::string::npos);
-  EXPECT_TRUE(FileExists(dir_.Path() + "mszip1.txt")) << "members before the damage stay";
-  EXPECT_TRUE(TheTempFileList().Contains(dir_.Path() + "mszip1.txt"));
+  for (const char* done : {"mszip1.txt", "mszip2.txt"}) {
+    SCOPED_TRACE(done);
+    EXPECT_TRUE(FileExists(dir_.Path() + done)) << "members before the damage stay";
+    EXPECT_TRUE(TheTempFileList().Contains(dir_.Path() + done));
+  }
+  // The member the damage hit was opened but never finished: closed, removed
+  // (an open handle would keep it) and logged; the one after it never began.
+  const std::string half = dir_.Path() + "lzx1.txt";
+  EXPECT_FALSE(FileExists(half));
+  EXPECT_FALSE(TheTempFileList().Contains(half));
+  EXPECT_NE(log.text.find("Removed '" + half + "': it was not extracted completely."),
+            std::string::npos)
+      << log.text;
+  EXPECT_FALSE(FileExists(dir_.Path() + "lzx2.txt"));
+}
+
+TEST_F(Extraction, CheckCabinetDumpsAtMostTheFirst64KiB) {
+  CapturedLog log;
+  const std::string path = Place("big.cab", std::string(100 * 1024, 'A'));
+  EXPECT_EQ(CheckCabinet(path), "The cabinet file " + path + " contained corrupted data.");
+  EXPECT_NE(log.text.find("Corrupted data\n\n" + std::string(64 * 1024, 'A') + "\n\n.\r\n"),
+            std::string::npos);
+  EXPECT_EQ(log.text.find(std::string(64 * 1024 + 1, 'A')), std::string::npos);
+
+  // A (sparse) file of 4 GiB less one byte: the size's low word is 0xFFFFFFFF.
+  const std::string huge = dir_.Path() + "huge.cab";
+  {
+    HANDLE file = ::CreateFileA(huge.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ::WriteFile(file, "<html>", 6, &written, nullptr);
+    LONG high = 0;
+    ::SetFilePointer(file, static_cast<LONG>(0xFFFFFFFFu), &high, FILE_BEGIN);
+    const BOOL sized = ::SetEndOfFile(file);
+    ::CloseHandle(file);
+    ASSERT_TRUE(sized);
+  }
+  log.text.clear();
+  EXPECT_EQ(CheckCabinet(huge), "The cabinet file " + huge + " contained corrupted data.");
+  EXPECT_NE(log.text.find("Corrupted data\n\n<html>\n\n.\r\n"), std::string::npos);
+  EXPECT_LT(log.text.size(), 70u * 1024);
+  ::DeleteFileA(huge.c_str());
 }
 
 }  // namespace
@@ -201,7 +242,8 @@ namespace {
 // A set of two cabinets whose members do not cross the cut: each copy call
 // gives only its own cabinet's members, so the set needs one call per
 // cabinet. `secondSetId` and `secondIndex` make the second one a stranger.
-std::pair<std::string, std::string> TwoCabinetSet(uint16_t secondSetId, uint16_t secondIndex) {
+std::pair<std::string, std::string> TwoCabinetSet(uint16_t secondSetId, uint16_t secondIndex,
+                                                  const char* nextName = "set2.cab") {
   auto cabinet = [](const char* member, const std::string& data) {
     cabtest::BuildCabinet c;
     c.folders.push_back({0, {{cabtest::Bytes(data.begin(), data.end()),
@@ -211,7 +253,7 @@ std::pair<std::string, std::string> TwoCabinetSet(uint16_t secondSetId, uint16_t
   };
   cabtest::BuildCabinet first = cabinet("first.txt", "in the first cabinet");
   first.flags = cab::kFlagNextCabinet;
-  first.next = "set2.cab";
+  first.next = nextName;
   first.nextDisk = "disk 2";
   cabtest::BuildCabinet second = cabinet("second.txt", "in the second cabinet");
   second.flags = cab::kFlagPrevCabinet;
@@ -253,6 +295,9 @@ TEST_F(Extraction, NextCabinetOfAnotherSetOrPlaceFails) {
     CapturedLog log;
     EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
     EXPECT_NE(log.text.find("FDICopy() failed: code 10 ["), std::string::npos) << log.text;
+    // Refused before any member of the stranger was written.
+    EXPECT_FALSE(FileExists(dir_.Path() + "second.txt"));
+    EXPECT_FALSE(TheTempFileList().Contains(dir_.Path() + "second.txt"));
     TheTempFileList().DeleteAll();
   }
   // Without its next cabinet the set is not complete either.
@@ -262,4 +307,23 @@ TEST_F(Extraction, NextCabinetOfAnotherSetOrPlaceFails) {
   CapturedLog log;
   EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
   EXPECT_NE(log.text.find("FDICopy() failed: code 1 ["), std::string::npos) << log.text;
+}
+
+TEST_F(Extraction, NextCabinetNameMustStayInTheFolder) {
+  // The next cabinet waits one folder up, where the header's name points.
+  std::string parent = dir_.Path();
+  parent.erase(parent.find_last_of('\\', parent.size() - 2) + 1);
+  const auto set = TwoCabinetSet(cabtest::BuildCabinet().setId, 1, "..\\set2.cab");
+  const std::string path = Place("set1.cab", set.first);
+  const std::string outside = parent + "set2.cab";
+  ASSERT_TRUE(WriteFileBytes(outside, set.second));
+  CapturedLog log;
+  EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
+  ::DeleteFileA(outside.c_str());
+  EXPECT_NE(log.text.find("Refusing the next cabinet '..\\set2.cab': the name leaves the "
+                          "cabinet's folder."),
+            std::string::npos)
+      << log.text;
+  EXPECT_TRUE(FileExists(dir_.Path() + "first.txt"));
+  EXPECT_FALSE(FileExists(dir_.Path() + "second.txt"));
 }
