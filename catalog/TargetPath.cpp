@@ -16,6 +16,20 @@ bool ClimbsUp(const std::string& part) {
   return part.find("..") != std::string::npos;
 }
 
+// Windows opens a device, not a file, for these names in any folder, with
+// any extension ("nul.txt") and in any case.
+bool IsDeviceName(const std::string& part) {
+  std::string base = part.substr(0, part.find('.'));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  if (base == "CON" || base == "NUL" || base == "AUX" || base == "PRN" || base == "CONIN$" ||
+      base == "CONOUT$")
+    return true;
+  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+         base[3] >= '1' && base[3] <= '9';
+}
+
 }  // namespace
 
 bool IsContainedRelativePath(const std::string& text) {
@@ -25,7 +39,8 @@ bool IsContainedRelativePath(const std::string& text) {
   while (start <= text.size()) {
     size_t end = start;
     while (end < text.size() && !IsSeparator(text[end])) ++end;
-    if (ClimbsUp(text.substr(start, end - start))) return false;
+    const std::string part = text.substr(start, end - start);
+    if (ClimbsUp(part) || IsDeviceName(part)) return false;
     start = end + 1;
   }
   return true;

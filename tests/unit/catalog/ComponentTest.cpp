@@ -354,6 +354,14 @@ TEST(TargetPaths, FoldersAndRefusedNames) {
       {"x.dll:stream", "", ""},
       {"", "Bin", ""},
       {"..\\x.dll", "LDID_SYS", ""},
+      // Device names, as the file or a folder part, any case, any extension.
+      {"CON", "", ""},
+      {"nul.dll", "LDID_SYS", ""},
+      {"x.dll", "Bin\\Com1", ""},
+      {"x.dll", "lpt9.d", ""},
+      {"conout$", "", ""},
+      {"Aux\\x.dll", "", ""},
+      {"Console.dll", "Com10", "C:\\App\\Com10\\Console.dll"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.name) + " | " + c.destDir);
