@@ -2,6 +2,7 @@
 
 #include "app/Log.h"
 #include "catalog/IniFile.h"
+#include "install/cab/MemberName.h"
 
 namespace {
 
@@ -16,20 +17,6 @@ bool ClimbsUp(const std::string& part) {
   return part.find("..") != std::string::npos;
 }
 
-// Windows opens a device, not a file, for these names in any folder, with
-// any extension ("nul.txt") and in any case.
-bool IsDeviceName(const std::string& part) {
-  std::string base = part.substr(0, part.find('.'));
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  for (char& c : base)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  if (base == "CON" || base == "NUL" || base == "AUX" || base == "PRN" || base == "CONIN$" ||
-      base == "CONOUT$")
-    return true;
-  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-         base[3] >= '1' && base[3] <= '9';
-}
-
 }  // namespace
 
 bool IsContainedRelativePath(const std::string& text) {
@@ -40,7 +27,7 @@ bool IsContainedRelativePath(const std::string& text) {
     size_t end = start;
     while (end < text.size() && !IsSeparator(text[end])) ++end;
     const std::string part = text.substr(start, end - start);
-    if (ClimbsUp(part) || IsDeviceName(part)) return false;
+    if (ClimbsUp(part) || cab::IsDeviceName(part)) return false;
     start = end + 1;
   }
   return true;

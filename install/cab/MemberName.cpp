@@ -1,8 +1,6 @@
 #include "install/cab/MemberName.h"
 
 namespace cab {
-namespace {
-
 // Windows opens a device, not a file, for these names in any folder, with
 // any extension ("nul.txt") and in any case.
 bool IsDeviceName(const std::string& part) {
@@ -16,8 +14,6 @@ bool IsDeviceName(const std::string& part) {
   return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
          base[3] >= '1' && base[3] <= '9';
 }
-
-}  // namespace
 
 bool IsSafeMemberName(const std::string& name) {
   if (name.empty()) return false;

@@ -12,6 +12,10 @@ namespace cab {
 // leading separator, no "." or ".." part (nor one that Windows would trim to
 // that, such as ". ." or "..."), no control characters, no device part
 // ("CON", "nul.txt", "COM1", "LPT9", "CONIN$", ...).
+// A name Windows opens as a device, not a file, in any folder, with any
+// extension and in any case: CON, NUL, AUX, PRN, COM1-9, LPT1-9, CONIN$, CONOUT$.
+bool IsDeviceName(const std::string& part);
+
 bool IsSafeMemberName(const std::string& name);
 
 }  // namespace cab

@@ -6,4 +6,5 @@ upgrade_add_fuzzer(NAME catalog_fuzz SOURCES
   ${CATALOG_NEUTRAL_SOURCES}
   ${CMAKE_SOURCE_DIR}/tools/catcheck/CatalogChecker.cpp
   ${CMAKE_SOURCE_DIR}/app/LanguageTag.cpp
+  ${CMAKE_SOURCE_DIR}/install/cab/MemberName.cpp
   ${CMAKE_SOURCE_DIR}/app/Log.cpp)
