@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "app/Error.h"
-#include "app/MessageBox.h"
 #include "app/Program.h"
-#include "app/Switches.h"
-#include "app/UpdateLog.h"
+#include "core/Error.h"
+#include "core/MessageBox.h"
+#include "core/Switches.h"
+#include "core/UpdateLog.h"
 
 namespace {
 

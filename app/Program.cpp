@@ -4,14 +4,14 @@
 
 #include <string>
 
-#include "app/AdminCheck.h"
-#include "app/Log.h"
-#include "app/MessageBox.h"
-#include "app/Platform.h"
-#include "app/SkinColours.h"
-#include "app/Switches.h"
-#include "app/SystemLibraries.h"
-#include "app/UpdateLog.h"
+#include "core/AdminCheck.h"
+#include "core/Log.h"
+#include "core/MessageBox.h"
+#include "core/Platform.h"
+#include "core/SkinColours.h"
+#include "core/Switches.h"
+#include "core/SystemLibraries.h"
+#include "core/UpdateLog.h"
 #include "frame/Handle.h"
 #include "frame/Module.h"
 #include "transfer/WinInetApi.h"
@@ -59,7 +59,7 @@ int RunProgram(HINSTANCE instance) {
   ComScope com;
   InitSkinColours(GetUILanguageId());
   // Resource lookups follow the user's language through the program's own
-  // loader (app/Resources.h), on every call: nothing to install here.
+  // loader (core/Resources.h), on every call: nothing to install here.
 
   {
     frame::ScopedHandle existing(::OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kMutexName));

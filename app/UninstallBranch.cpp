@@ -3,18 +3,17 @@
 // folder), so that the removal can delete the program's own files.
 #include <string>
 
-#include "app/Locations.h"
-#include "app/Log.h"
-#include "app/MessageBox.h"
 #include "app/Program.h"
-#include "app/UpdateLog.h"
+#include "core/Locations.h"
+#include "core/Log.h"
+#include "core/MessageBox.h"
+#include "core/UpdateLog.h"
 #include "frame/Handle.h"
 
 frame::ScopedHandle& InstanceMutex();
 bool CreateInstanceMutex();
 
 namespace {
-
 
 std::string OwnPath() {
   char path[MAX_PATH] = "";
@@ -74,7 +73,9 @@ int RunUninstallBranch() {
 
   if (AppMessageBox(IDS_CONFIRM_UNINSTALL, MB_YESNO | MB_ICONQUESTION) != IDYES) return kExitOk;
 
-  if (!FileExists(appDir + "Bin\\PM Install1.INF")) {
+  // Without an installation folder there is nothing to look in: never the
+  // current folder's "Bin\".
+  if (appDir.empty() || !FileExists(appDir + "Bin\\PM Install1.INF")) {
     AppMessageBox(IDS_NO_UNINSTALL_FILE, MB_OK | MB_ICONSTOP);
     return kExitFailed;
   }

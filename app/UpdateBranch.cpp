@@ -2,12 +2,12 @@
 // the check that the installation exists.
 #include <string>
 
-#include "app/FileVersion.h"
-#include "app/Locations.h"
-#include "app/Log.h"
-#include "app/MessageBox.h"
 #include "app/Program.h"
-#include "app/Resources.h"
+#include "core/FileVersion.h"
+#include "core/Locations.h"
+#include "core/Log.h"
+#include "core/MessageBox.h"
+#include "core/Resources.h"
 #include "frame/Module.h"
 #include "frame/RegKey.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "install/RegistryEntry.h"
+#include "catalog/RegistryEntry.h"
 
 #ifdef _WIN32
 #include <windows.h>

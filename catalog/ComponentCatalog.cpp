@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "app/Log.h"
-#include "app/Platform.h"
+#include "core/Log.h"
+#include "core/Platform.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstring>
 
-#include "app/Platform.h"
+#include "core/Platform.h"
 
 namespace {
 

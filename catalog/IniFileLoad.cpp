@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "app/Log.h"
+#include "core/Log.h"
 
 #ifdef _WIN32
 #include <windows.h>

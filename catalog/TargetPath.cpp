@@ -1,7 +1,7 @@
 #include "catalog/TargetPath.h"
 
-#include "app/Log.h"
 #include "catalog/IniFile.h"
+#include "core/Log.h"
 #include "install/cab/MemberName.h"
 
 namespace {

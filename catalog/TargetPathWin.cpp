@@ -3,8 +3,8 @@
 
 #include <objbase.h>
 
-#include "app/Locations.h"
-#include "app/Log.h"
+#include "core/Locations.h"
+#include "core/Log.h"
 #include "frame/RegKey.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <new>
 #include <vector>
 
-#include "app/Log.h"
-#include "app/Resources.h"
-#include "app/SystemLibraries.h"
+#include "core/Log.h"
+#include "core/Resources.h"
+#include "core/SystemLibraries.h"
 #include "frame/Handle.h"
 #include "install/Fdi.h"
 #include "install/TempFileList.h"

@@ -156,6 +156,15 @@ TEST_F(StartupE2E, UninstallEntryIsWrittenEvenWhenTheFolderIsMissing) {
   ASSERT_TRUE(RegReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", value));
   EXPECT_EQ(value, "C:\\Nowhere\\Pellory\\Bin\\Upgrade.exe /Uninstall");
   EXPECT_FALSE(RegReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayVersion", value));
+
+  // An empty value, or the root of a drive: no installation, not the drive itself.
+  for (const char* dir : {"", "C:\\"}) {
+    testing_support::RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "PelloryAppDir", dir);
+    EXPECT_EQ(RunAnsweringBox(BuiltUpgradeExe(), "", kCaptionUpdate, kNoFolder, IDOK), 0) << dir;
+    EXPECT_NE(ReadLog(UserLogPath()).find("The registry entry 'PelloryAppDir' does not name a "
+                                          "folder below a drive: '" + std::string(dir) + "'"),
+              std::string::npos);
+  }
 }
 
 TEST_F(StartupE2E, DisplayVersionComesFromTheManagersVersionResource) {
@@ -229,6 +238,22 @@ TEST_F(StartupE2E, UninstallElsewhereAsksAndNeedsTheCatalogueCopy) {
   EXPECT_EQ(missing.text, kNoUninstallFile);
   ui::PressButton(missing.window, IDOK);
   EXPECT_EQ(testing_support::AsInt(child.Wait()), kFailed);
+
+  // No installation folder: a "Bin\PM Install1.INF" in the current folder is
+  // not the catalogue copy.
+  testing_support::RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "PelloryAppDir", "");
+  ASSERT_TRUE(::CreateDirectoryA((elsewhere.Path() + "Bin").c_str(), nullptr));
+  ASSERT_TRUE(WriteFileBytes(elsewhere.Path() + "Bin\\PM Install1.INF", "[Version]\r\n"));
+  ChildProcess stray;
+  ASSERT_TRUE(stray.Start(exe, "/Uninstall", elsewhere.Path()));
+  SeenBox again = WaitForMessageBox(stray.Id());
+  ASSERT_EQ(again.text, kConfirmUninstall);
+  ui::PressButton(again.window, IDYES);
+  ASSERT_TRUE(ui::WaitForWindowGone(again.window));
+  SeenBox refused = WaitForMessageBox(stray.Id());
+  EXPECT_EQ(refused.text, kNoUninstallFile);
+  ui::PressButton(refused.window, IDOK);
+  EXPECT_EQ(testing_support::AsInt(stray.Wait()), kFailed);
 }
 
 // A system library disabled for the whole run: string 1001 and -1, unless

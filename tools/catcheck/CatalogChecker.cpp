@@ -10,8 +10,8 @@
 #include "catalog/Component.h"
 #include "catalog/ComponentCatalog.h"
 #include "catalog/IniFile.h"
+#include "catalog/RegistryEntry.h"
 #include "catalog/TargetPath.h"
-#include "install/RegistryEntry.h"
 
 namespace {
 

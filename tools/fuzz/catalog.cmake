@@ -5,6 +5,6 @@ upgrade_add_fuzzer(NAME catalog_fuzz SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/catalog_fuzz.cpp
   ${CATALOG_NEUTRAL_SOURCES}
   ${CMAKE_SOURCE_DIR}/tools/catcheck/CatalogChecker.cpp
-  ${CMAKE_SOURCE_DIR}/app/LanguageTag.cpp
+  ${CMAKE_SOURCE_DIR}/core/LanguageTag.cpp
   ${CMAKE_SOURCE_DIR}/install/cab/MemberName.cpp
-  ${CMAKE_SOURCE_DIR}/app/Log.cpp)
+  ${CMAKE_SOURCE_DIR}/core/Log.cpp)

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "app/Log.h"
 #include "catalog/ComponentCatalog.h"
 #include "catalog/TargetPath.h"
+#include "core/Log.h"
 #include "tools/catcheck/CatalogChecker.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

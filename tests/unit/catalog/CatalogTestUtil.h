@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Log.h"
+#include "core/Log.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -9,11 +9,11 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "app/Locations.h"
-#include "app/Platform.h"
 #include "catalog/ComponentCatalog.h"
+#include "catalog/RegistryEntry.h"
 #include "catalog/TargetPath.h"
-#include "install/RegistryEntry.h"
+#include "core/Locations.h"
+#include "core/Platform.h"
 #include "tests/support/Scratch.h"
 #include "tests/support/TestProcess.h"
 #include "tests/unit/catalog/CatalogTestUtil.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Log.h"
+#include "core/Log.h"
 #include "tests/unit/catalog/CatalogTestUtil.h"
 
 namespace {

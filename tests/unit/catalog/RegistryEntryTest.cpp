@@ -1,5 +1,5 @@
 // Parsing of "Add Registry" and "Delete Registry" lines.
-#include "install/RegistryEntry.h"
+#include "catalog/RegistryEntry.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/Log.h"
+#include "core/Log.h"
 #include "install/TempFileList.h"
 #include "install/cab/Cabinet.h"
 #include "tests/support/Scratch.h"

@@ -368,7 +368,9 @@ TEST(IconTest, AppIconHoldsBothSizesAndLoads) {
   }
 }
 
-TEST(VersionTest, VersionBlockDescribesTheProgram) {
+// What Explorer's properties page shows must agree with itself: the numbers
+// in the fixed block and the texts beside them are kept in two places.
+TEST(VersionTest, VersionTextsAgreeWithTheVersionNumbers) {
   char path[MAX_PATH] = {};
   ASSERT_GT(::GetModuleFileNameA(nullptr, path, MAX_PATH), 0u);
   DWORD handle = 0;
@@ -381,34 +383,30 @@ TEST(VersionTest, VersionBlockDescribesTheProgram) {
   UINT length = 0;
   ASSERT_TRUE(::VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
   ASSERT_GE(length, sizeof(VS_FIXEDFILEINFO));
-  EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);  // 1.0
-  EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);  // .0.1
-  EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-  EXPECT_EQ(fixed->dwProductVersionLS, 0x00000001u);
-
   WORD* translation = nullptr;
   ASSERT_TRUE(::VerQueryValueA(data.data(), "\\VarFileInfo\\Translation",
                                reinterpret_cast<void**>(&translation), &length));
   ASSERT_GE(length, 4u);
-  EXPECT_EQ(translation[0], 0x0409);
-  EXPECT_EQ(translation[1], 1252);
-
-  const std::pair<const char*, const char*> values[] = {
-      {"CompanyName", "Pellory, Inc."},
-      {"FileDescription", "PelloryManager Upgrade"},
-      {"ProductName", "PelloryManager"},
-      {"FileVersion", "1.0.0.1"},
-      {"ProductVersion", "1.0.0.1"},
-      {"OriginalFilename", "Upgrade.exe"},
+  char block[64];
+  wsprintfA(block, "\\StringFileInfo\\%04x%04x\\", translation[0], translation[1]);
+  auto text = [&](const char* name) {
+    char* value = nullptr;
+    UINT chars = 0;
+    const std::string key = std::string(block) + name;
+    return ::VerQueryValueA(data.data(), key.c_str(), reinterpret_cast<void**>(&value), &chars) &&
+                   value
+               ? std::string(value)
+               : std::string("<missing " + key + ">");
   };
-  for (const auto& value : values) {
-    SCOPED_TRACE(value.first);
-    const std::string key = std::string("\\StringFileInfo\\040904e4\\") + value.first;
-    char* text = nullptr;
-    ASSERT_TRUE(::VerQueryValueA(data.data(), key.c_str(), reinterpret_cast<void**>(&text), &length));
-    EXPECT_EQ(std::string(text), value.second);
-  }
+  auto dotted = [](DWORD ms, DWORD ls) {
+    char out[48];
+    wsprintfA(out, "%u.%u.%u.%u", HIWORD(ms), LOWORD(ms), HIWORD(ls), LOWORD(ls));
+    return std::string(out);
+  };
+  EXPECT_EQ(text("FileVersion"), dotted(fixed->dwFileVersionMS, fixed->dwFileVersionLS));
+  EXPECT_EQ(text("ProductVersion"), dotted(fixed->dwProductVersionMS, fixed->dwProductVersionLS));
+  EXPECT_EQ(text("OriginalFilename"), "Upgrade.exe");
+  EXPECT_FALSE(text("FileDescription").empty());
 }
 
 }  // namespace

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Log.h"
 #include "catalog/ComponentCatalog.h"
+#include "core/Log.h"
 
 namespace {
 

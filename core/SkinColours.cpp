@@ -1,6 +1,6 @@
-#include "app/SkinColours.h"
+#include "core/SkinColours.h"
 
-#include "app/Platform.h"
+#include "core/Platform.h"
 
 namespace {
 

@@ -2,6 +2,8 @@
 // data and log folders, the program's own folder, temporary names, and the
 // program's own registry branch under HKLM\Software\Pellory\Upgrade.
 // Folder results end with a backslash; every lookup gives "" on failure.
+// The installation folders are full paths below a drive or share root, never
+// a root or a relative path: anything else counts as no folder at all.
 #pragma once
 
 #include <windows.h>
@@ -36,3 +38,8 @@ bool PrependBinToPath();
 
 // Appends a backslash when the text does not end with one.
 std::string WithBackslash(std::string folder);
+
+// True for a full folder path below a drive or share root, ending with a
+// backslash: "C:\Pellory\" or "\\server\share\Pellory\"; false for a root
+// ("C:\", "\\server\share\"), a relative path or an empty text.
+bool IsFolderBelowRoot(const std::string& folder);

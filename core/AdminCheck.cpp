@@ -1,9 +1,24 @@
-#include "app/AdminCheck.h"
+#include "core/AdminCheck.h"
 
 #include <vector>
 
-#include "app/SystemLibraries.h"
+#include "core/SystemLibraries.h"
 #include "frame/Handle.h"
+
+bool GroupsIncludeAdministrators(const TOKEN_GROUPS& groups) {
+  const AdvapiApi& api = Advapi();
+  SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+  PSID administrators = nullptr;
+  if (!api.AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                    DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators))
+    return true;
+  bool found = false;
+  for (DWORD i = 0; i < groups.GroupCount && !found; ++i) {
+    found = api.EqualSid(groups.Groups[i].Sid, administrators) != FALSE;
+  }
+  api.FreeSid(administrators);
+  return found;
+}
 
 bool TokenHasAdministrators(HANDLE token) {
   const AdvapiApi& api = Advapi();
@@ -12,18 +27,7 @@ bool TokenHasAdministrators(HANDLE token) {
   if (!api.GetTokenInformation(token, TokenGroups, buffer.data(),
                                static_cast<DWORD>(buffer.size()), &needed))
     return true;
-  SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-  PSID administrators = nullptr;
-  if (!api.AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                                    DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators))
-    return true;
-  const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
-  bool found = false;
-  for (DWORD i = 0; i < groups->GroupCount && !found; ++i) {
-    found = api.EqualSid(groups->Groups[i].Sid, administrators) != FALSE;
-  }
-  api.FreeSid(administrators);
-  return found;
+  return GroupsIncludeAdministrators(*reinterpret_cast<const TOKEN_GROUPS*>(buffer.data()));
 }
 
 bool IsUserAdministrator() {

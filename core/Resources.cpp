@@ -1,8 +1,8 @@
-#include "app/Resources.h"
+#include "core/Resources.h"
 
 #include <vector>
 
-#include "app/Platform.h"
+#include "core/Platform.h"
 #include "frame/Module.h"
 
 namespace {

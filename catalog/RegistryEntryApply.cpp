@@ -1,5 +1,5 @@
 // Applying registry lines to the real registry (Windows build only).
-#include "install/RegistryEntry.h"
+#include "catalog/RegistryEntry.h"
 
 #include "frame/RegKey.h"
 

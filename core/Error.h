@@ -29,8 +29,3 @@ class CError {
 void SetLastResponseText(const std::string& text);
 std::string LastResponseText();
 
-// The system message table's text for a code (default language), its first
-// line break removed; "" when the system has none.
-std::string SystemErrorText(DWORD code);
-// The same from a module's message table (WinInet's, say); null = the system's.
-std::string MessageTableText(HMODULE module, DWORD code);

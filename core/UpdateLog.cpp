@@ -1,12 +1,11 @@
-#include "app/UpdateLog.h"
+#include "core/UpdateLog.h"
 
 #include <shlobj.h>
 
 #include <cstdio>
 
-#include "app/Error.h"
-#include "app/Locations.h"
-#include "app/Log.h"
+#include "core/Locations.h"
+#include "core/Log.h"
 
 namespace {
 
@@ -137,9 +136,4 @@ UpdateLog& TheUpdateLog() {
 
 void InstallUpdateLogSink() {
   SetLogSink([](const std::string& text) { TheUpdateLog().Write(text); });
-}
-
-std::string WinInetErrorText(DWORD code) {
-  HMODULE wininet = ::GetModuleHandleA("wininet.dll");
-  return wininet ? MessageTableText(wininet, code) : std::string();
 }

@@ -2,10 +2,10 @@
 
 #include <cstdlib>
 
-#include "app/MessageBox.h"
-#include "app/Platform.h"
-#include "app/SkinColours.h"
-#include "app/Switches.h"
+#include "core/MessageBox.h"
+#include "core/Platform.h"
+#include "core/SkinColours.h"
+#include "core/Switches.h"
 
 namespace {
 

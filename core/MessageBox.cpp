@@ -1,7 +1,7 @@
-#include "app/MessageBox.h"
+#include "core/MessageBox.h"
 
-#include "app/Resources.h"
-#include "app/Switches.h"
+#include "core/Resources.h"
+#include "core/Switches.h"
 
 namespace {
 

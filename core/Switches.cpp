@@ -1,4 +1,4 @@
-#include "app/Switches.h"
+#include "core/Switches.h"
 
 #include <cctype>
 #include <climits>

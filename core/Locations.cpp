@@ -1,10 +1,10 @@
-#include "app/Locations.h"
+#include "core/Locations.h"
 
 #include <shlobj.h>
 
 #include <vector>
 
-#include "app/Log.h"
+#include "core/Log.h"
 #include "frame/RegKey.h"
 
 const char kPelloryKey[] = "SOFTWARE\\Pellory";
@@ -12,6 +12,17 @@ const char kUpgradeKeyPrefix[] = "Software\\Pellory\\Upgrade\\";
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\PelloryManager";
 
 namespace {
+
+// A folder read from the registry is used only as a full path below a drive
+// or share root: an empty, relative or root value would make the program
+// treat the current folder or a whole drive as the installation.
+std::string InstallationFolderOrEmpty(const char* valueName, const std::string& value) {
+  const std::string folder = WithBackslash(value);
+  if (IsFolderBelowRoot(folder)) return folder;
+  LogFormat("The registry entry '%s' does not name a folder below a drive: '%s'", valueName,
+            value.c_str());
+  return std::string();
+}
 
 std::string ReadPelloryFolder(const char* valueName) {
   frame::RegKey key;
@@ -28,7 +39,7 @@ std::string ReadPelloryFolder(const char* valueName) {
               static_cast<unsigned>(rc));
     return std::string();
   }
-  return WithBackslash(value);
+  return InstallationFolderOrEmpty(valueName, value);
 }
 
 struct ShellFolderName {
@@ -59,6 +70,23 @@ const ShellFolderName kShellFolders[] = {
 std::string WithBackslash(std::string folder) {
   if (folder.empty() || folder.back() != '\\') folder += '\\';
   return folder;
+}
+
+bool IsFolderBelowRoot(const std::string& folder) {
+  size_t rootEnd = 0;  // the length of "C:\" or "\\server\share\"
+  if (folder.size() >= 3 && IsCharAlphaA(folder[0]) && folder[1] == ':' && folder[2] == '\\') {
+    rootEnd = 3;
+  } else if (folder.compare(0, 2, "\\\\") == 0) {
+    const size_t server = folder.find('\\', 2);
+    if (server == std::string::npos || server == 2) return false;
+    const size_t share = folder.find('\\', server + 1);
+    if (share == std::string::npos || share == server + 1) return false;
+    rootEnd = share + 1;
+  } else {
+    return false;
+  }
+  // Something must follow the root, and it must not be one more separator.
+  return folder.size() > rootEnd && folder[rootEnd] != '\\' && folder.back() == '\\';
 }
 
 std::string GetAppDir() { return ReadPelloryFolder("PelloryAppDir"); }
@@ -105,12 +133,20 @@ std::string MakeTempFileName() {
 }
 
 bool CreateDirectoryPath(const std::string& path) {
+  // A UNC path's root ends at the backslash after its share name.
+  size_t uncRootEnd = 0;
+  if (path.compare(0, 2, "\\\\") == 0) {
+    const size_t server = path.find('\\', 2);
+    const size_t share = server == std::string::npos ? server : path.find('\\', server + 1);
+    uncRootEnd = share == std::string::npos ? path.size() : share + 1;
+  }
   for (size_t i = 0; i < path.size(); ++i) {
     if (path[i] != '\\') continue;
     const std::string prefix = path.substr(0, i + 1);
-    // Drive roots ("C:\") and UNC server parts exist or cannot be made.
+    // Drive roots ("C:\") and the "\\server\share\" part of a UNC path
+    // exist or cannot be made.
     if (prefix.size() <= 3 && prefix.size() >= 2 && prefix[1] == ':') continue;
-    if (prefix == "\\" || prefix == "\\\\") continue;
+    if (i < uncRootEnd) continue;
     if (::GetFileAttributesA(prefix.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
     if (!::CreateDirectoryA(prefix.c_str(), nullptr) &&
         ::GetLastError() != ERROR_ALREADY_EXISTS)
@@ -157,12 +193,14 @@ int ShellFolderId(const std::string& name) {
 bool PrependBinToPath() {
   frame::RegKey key;
   if (key.Open(HKEY_LOCAL_MACHINE, kPelloryKey, KEY_READ) != ERROR_SUCCESS) return false;
-  std::string appDir;
-  if (key.QueryString("PelloryAppDir", appDir, MAX_PATH) != ERROR_SUCCESS) return false;
-  const std::string prefix = WithBackslash(appDir) + "Bin\\;";
+  std::string value;
+  if (key.QueryString("PelloryAppDir", value, MAX_PATH) != ERROR_SUCCESS) return false;
+  const std::string appDir = InstallationFolderOrEmpty("PelloryAppDir", value);
+  if (appDir.empty()) return false;
+  const std::string prefix = appDir + "Bin\\;";
   DWORD length = ::GetEnvironmentVariableA("PATH", nullptr, 0);
   std::vector<char> old(length + 1, '\0');
   if (length) ::GetEnvironmentVariableA("PATH", old.data(), length + 1);
-  const std::string value = prefix + old.data();
-  return ::SetEnvironmentVariableA("PATH", value.c_str()) != FALSE;
+  const std::string path = prefix + old.data();
+  return ::SetEnvironmentVariableA("PATH", path.c_str()) != FALSE;
 }

@@ -1,4 +1,4 @@
-#include "install/RegistryEntry.h"
+#include "catalog/RegistryEntry.h"
 
 #include "catalog/IniFile.h"
 

@@ -1,8 +1,7 @@
-#include "app/Error.h"
+#include "core/Error.h"
 
-#include "app/MessageBox.h"
-#include "app/UpdateLog.h"
-#include "frame/Handle.h"
+#include "core/MessageBox.h"
+#include "core/MessageTable.h"
 
 namespace {
 
@@ -15,22 +14,6 @@ std::string& ResponseText() {
 
 void SetLastResponseText(const std::string& text) { ResponseText() = text; }
 std::string LastResponseText() { return ResponseText(); }
-
-std::string MessageTableText(HMODULE module, DWORD code) {
-  const DWORD source = module ? FORMAT_MESSAGE_FROM_HMODULE : FORMAT_MESSAGE_FROM_SYSTEM;
-  char* buffer = nullptr;
-  DWORD length = ::FormatMessageA(
-      source | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS, module, code,
-      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
-  frame::ScopedLocal owner(buffer);
-  if (length == 0 || !buffer) return std::string();
-  std::string text(buffer, length);
-  const auto lineBreak = text.find("\r\n");
-  if (lineBreak != std::string::npos) text.erase(lineBreak, 2);
-  return text;
-}
-
-std::string SystemErrorText(DWORD code) { return MessageTableText(nullptr, code); }
 
 std::string CError::Description() const {
   std::string description = text_;

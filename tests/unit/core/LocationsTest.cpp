@@ -1,10 +1,10 @@
-#include "app/Locations.h"
+#include "core/Locations.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "app/Log.h"
+#include "core/Log.h"
 #include "frame/RegKey.h"
 #include "tests/support/Scratch.h"
 
@@ -68,6 +68,21 @@ TEST_F(Locations, MissingKeyOrValueIsLoggedAndEmpty) {
   }
 }
 
+TEST_F(Locations, EmptyRelativeOrRootFoldersCountAsNoInstallation) {
+  for (const char* value : {"", "\\", "C:", "C:\\", "C:\\\\", "Inst", "..\\Inst", "C:Inst",
+                            "\\\\server", "\\\\server\\share", "\\\\server\\share\\"}) {
+    SCOPED_TRACE(value);
+    RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "PelloryAppDir", value);
+    CapturedLog log;
+    EXPECT_EQ(GetAppDir(), "");
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(log.lines[0], std::string("The registry entry 'PelloryAppDir' does not name a "
+                                        "folder below a drive: '") + value + "'");
+  }
+  RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "PelloryAppDir", "\\\\server\\share\\Inst");
+  EXPECT_EQ(GetAppDir(), "\\\\server\\share\\Inst\\");
+}
+
 TEST_F(Locations, UserFoldersAndLogsFolder) {
   const std::string data = GetUserDataDir();
   ASSERT_FALSE(data.empty());
@@ -102,6 +117,9 @@ TEST_F(Locations, CreateDirectoryPathMakesOnlyFoldersFollowedByABackslash) {
   // A file where a folder should be stops the walk with failure.
   ASSERT_TRUE(testing_support::WriteFileBytes(base + "file", "x"));
   EXPECT_FALSE(CreateDirectoryPath(base + "file\\sub\\"));
+  // A UNC path: the "\\server\share\" part is skipped, the folders after it made.
+  ASSERT_TRUE(CreateDirectoryPath("\\\\.\\" + base + "unc\\d\\"));
+  EXPECT_TRUE(DirExists(base + "unc\\d"));
 }
 
 TEST_F(Locations, UpgradeValuesRoundTripAndLogFailures) {
@@ -131,6 +149,10 @@ TEST_F(Locations, PrependBinToPath) {
   ::GetEnvironmentVariableA("PATH", before, sizeof(before));
   EXPECT_FALSE(PrependBinToPath());  // no installation: PATH untouched
   char after[32767];
+  ::GetEnvironmentVariableA("PATH", after, sizeof(after));
+  EXPECT_STREQ(before, after);
+  RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "PelloryAppDir", "");
+  EXPECT_FALSE(PrependBinToPath());  // not "\\Bin\\" of the current drive
   ::GetEnvironmentVariableA("PATH", after, sizeof(after));
   EXPECT_STREQ(before, after);
 

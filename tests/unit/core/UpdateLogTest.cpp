@@ -1,8 +1,8 @@
-#include "app/UpdateLog.h"
+#include "core/UpdateLog.h"
 
 #include <gtest/gtest.h>
 
-#include "app/Log.h"
+#include "core/Log.h"
 #include "tests/support/Scratch.h"
 
 namespace {

@@ -42,7 +42,7 @@ class UpdateLog {
   std::string path_;
 };
 
-// The process's log; LogWrite and LogFormat (app/Log.h) write to it once
+// The process's log; LogWrite and LogFormat (core/Log.h) write to it once
 // InstallUpdateLogSink has run.
 UpdateLog& TheUpdateLog();
 void InstallUpdateLogSink();
@@ -53,5 +53,3 @@ std::string FormatLogTime(const SYSTEMTIME& time);
 // Where the log goes for a run (without the temporary-folder fallback).
 std::string UpdateLogPath(bool uninstallMode);
 
-// The message text WinInet holds for a code, first CR LF removed; empty if none.
-std::string WinInetErrorText(DWORD code);

@@ -1,4 +1,4 @@
-#include "app/SystemLibraries.h"
+#include "core/SystemLibraries.h"
 
 #include "frame/Binding.h"
 

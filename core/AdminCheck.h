@@ -6,5 +6,7 @@
 #include <windows.h>
 
 bool IsUserAdministrator();
-// The decision on a given token: exposed for tests.
+// The decision on a given token, and on its group list (a failed query of
+// the token counts as administrator, as above).
 bool TokenHasAdministrators(HANDLE token);
+bool GroupsIncludeAdministrators(const TOKEN_GROUPS& groups);
