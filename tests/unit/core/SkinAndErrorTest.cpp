@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "core/AdminCheck.h"
 #include "core/Error.h"
 #include "core/Platform.h"
@@ -74,14 +76,14 @@ TEST(AdminCheck, OnlyTheAdministratorsGroupCounts) {
                                          DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &admins));
   ASSERT_TRUE(::AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID,
                                          DOMAIN_ALIAS_RID_USERS, 0, 0, 0, 0, 0, 0, &users));
-  struct {
-    DWORD count;
-    SID_AND_ATTRIBUTES groups[2];
-  } list = {1, {{users, SE_GROUP_ENABLED}, {admins, SE_GROUP_ENABLED}}};
-  const auto& groups = reinterpret_cast<const TOKEN_GROUPS&>(list);
-  EXPECT_FALSE(GroupsIncludeAdministrators(groups));  // an ordinary user
-  list.count = 2;
-  EXPECT_TRUE(GroupsIncludeAdministrators(groups));
+  std::vector<BYTE> buffer(sizeof(TOKEN_GROUPS) + sizeof(SID_AND_ATTRIBUTES));
+  auto* groups = reinterpret_cast<TOKEN_GROUPS*>(buffer.data());
+  groups->Groups[0] = {users, SE_GROUP_ENABLED};
+  groups->Groups[1] = {admins, SE_GROUP_ENABLED};
+  groups->GroupCount = 1;
+  EXPECT_FALSE(GroupsIncludeAdministrators(*groups));  // an ordinary user
+  groups->GroupCount = 2;
+  EXPECT_TRUE(GroupsIncludeAdministrators(*groups));
   ::FreeSid(admins);
   ::FreeSid(users);
 
