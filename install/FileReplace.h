@@ -1,0 +1,36 @@
+// Putting files in place when they may be in use: a locked file is replaced
+// or deleted at the next restart of Windows (on the NT family through the
+// session manager's pending renames, on the older family through the
+// "rename" section of WININIT.INI), RunOnce commands, and the restart itself.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "install/InstallState.h"
+
+// The file exists and cannot be opened for reading and writing without sharing.
+bool IsFileLocked(const std::string& path);
+
+// 0 or a system error code.
+DWORD DeleteFileDelayReboot(const std::string& path);
+DWORD ReplaceFileDelayReboot(const std::string& newFile, const std::string& destination);
+
+// A command run once at the next logon (HKLM RunOnce; the key is not created).
+LONG AddRunOnceEntry(const std::string& name, const std::string& commandLine);
+
+// Starts the restart of the computer; non-zero when it was started.
+BOOL RebootComputer();
+// Tests replace the final restart call (ExitWindowsEx) with one that records
+// it; an empty function puts the real one back.
+using ExitWindowsCall = std::function<BOOL(UINT flags, DWORD reason)>;
+void SetExitWindowsCallForTests(ExitWindowsCall call);
+
+// Puts the extracted file in place of the destination (both full paths), or
+// defers that to the restart when the destination is locked. 0 or an error
+// code; may raise state.rebootRequired, extend state.errorText and take the
+// destination out of state.pendingInstalls.
+DWORD ReplaceInstalledFile(const std::string& destination, const std::string& extracted,
+                           InstallState& state);
