@@ -95,6 +95,15 @@ void FinishMember(const std::string& target, USHORT date, USHORT time) {
   ::SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+// The next cabinet's name comes from the download: it must lie in this
+// cabinet's folder. Logs a refusal.
+bool NextCabinetIsSafe(const std::string& next) {
+  if (cab::IsSafeMemberName(next)) return true;
+  LogFormat("Refusing the next cabinet '%s': the name leaves the cabinet's folder.",
+            next.c_str());
+  return false;
+}
+
 FNFDINOTIFY(Notify) {
   switch (fdint) {
     case fdintCOPY_FILE: {
@@ -134,13 +143,7 @@ FNFDINOTIFY(Notify) {
       }
       return 0;
     case fdintNEXT_CABINET: {
-      const std::string next = pfdin->psz1 ? pfdin->psz1 : "";
-      if (!cab::IsSafeMemberName(next)) {
-        LogFormat("Refusing the next cabinet '%s': the name leaves the cabinet's folder.",
-                  next.c_str());
-        return -1;
-      }
-      return 0;
+      return NextCabinetIsSafe(pfdin->psz1 ? pfdin->psz1 : "") ? 0 : -1;
     }
     default:
       // Partial files, enumeration: go on.
@@ -228,11 +231,7 @@ int ExtractCabinet(const std::string& cabinetPath, HWND statusWindow) {
       return 0;
     }
     if (g_copied.next.empty()) break;
-    // The name comes from the download: the next cabinet must lie in this
-    // cabinet's folder.
-    if (!cab::IsSafeMemberName(g_copied.next)) {
-      LogFormat("Refusing the next cabinet '%s': the name leaves the cabinet's folder.",
-                g_copied.next.c_str());
+    if (!NextCabinetIsSafe(g_copied.next)) {
       FDIDestroy(fdi);
       return 0;
     }
