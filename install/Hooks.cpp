@@ -1,0 +1,134 @@
+#include "install/Hooks.h"
+
+#include <utility>
+#include <vector>
+
+#include "catalog/InstalledState.h"
+#include "catalog/TargetPath.h"
+#include "core/Log.h"
+#include "core/MessageBox.h"
+#include "core/Resources.h"
+#include "frame/Handle.h"
+#include "resources/StringIds.h"
+
+namespace {
+
+ProcessStartFailure g_startFailure;
+
+constexpr DWORD kExitPollMs = 500;
+
+// A failed call whose last error reads 0 must still report a failure.
+DWORD LastErrorOrFailure() {
+  const DWORD error = ::GetLastError();
+  return error != 0 ? error : ERROR_GEN_FAILURE;
+}
+
+// Two entries are the same hook when the names match and both or neither
+// carry arguments.
+bool SameHook(const ComponentHook& a, const ComponentHook& b) {
+  return a.sHookName == b.sHookName && a.sRun.empty() == b.sRun.empty();
+}
+
+}  // namespace
+
+void SetProcessStartFailureForTests(ProcessStartFailure failure) {
+  g_startFailure = std::move(failure);
+}
+
+DWORD RunProcessAndWait(const std::string& commandLine, bool hidden, DWORD* exitCode) {
+  if (g_startFailure) {
+    if (const DWORD error = g_startFailure(commandLine)) return error;
+  }
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  if (hidden) {
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+  }
+  PROCESS_INFORMATION info = {};
+  // CreateProcessA may write into the command line.
+  std::vector<char> buffer(commandLine.begin(), commandLine.end());
+  buffer.push_back('\0');
+  if (!::CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS,
+                        nullptr, nullptr, &startup, &info))
+    return LastErrorOrFailure();
+  frame::ScopedHandle process(info.hProcess);
+  frame::ScopedHandle thread(info.hThread);
+  // Waiting on the handle rather than on the exit code alone: a program that
+  // ends with 259 (STILL_ACTIVE) must not be taken for one still running.
+  while (::WaitForSingleObject(process.get(), kExitPollMs) == WAIT_TIMEOUT) {
+  }
+  DWORD code = 0;
+  ::GetExitCodeProcess(process.get(), &code);
+  if (exitCode) *exitCode = code;
+  return 0;
+}
+
+DWORD LaunchPackage(const std::string& path, const std::string& commandLine) {
+  const std::string command = commandLine.empty() ? path : path + " " + commandLine;
+  const DWORD error = RunProcessAndWait(command, false, nullptr);
+  if (error != 0) {
+    LogFormat("Failed to launch package process '%s'. Error 0x0%x", path.c_str(),
+              static_cast<unsigned>(error));
+    return error;
+  }
+  LogFormat("Successfully launched package process '%s'.", path.c_str());
+  return 0;
+}
+
+DWORD LaunchHook(const std::string& commandLine, uint32_t& rebootRequired) {
+  DWORD exitCode = 0;
+  const DWORD error = RunProcessAndWait(commandLine, false, &exitCode);
+  if (error != 0) {
+    LogFormat("Failed to launch hook '%s'. Error 0x0%x", commandLine.c_str(),
+              static_cast<unsigned>(error));
+    return error;
+  }
+  if (exitCode == kHookExitRebootRequired) rebootRequired = 1;
+  return 0;
+}
+
+DWORD ExecuteHooks(InstallState& state, CompletionTexts& texts) {
+  std::vector<ComponentHook> ran;  // this pass only; the registry decides across runs
+  for (const Component& component : state.components) {
+    for (const ComponentHook& hook : component.hooks) {
+      bool already = false;
+      for (const ComponentHook& done : ran) already = already || SameHook(done, hook);
+      if (already) {
+        LogFormat("Hook '%s' already executed'.", hook.sHookName.c_str());
+        continue;
+      }
+      VersionQuad recorded;
+      if (ReadHookVersion(hook.sHookName, recorded) && !IsSetupMode() &&
+          !IsNewerVersion(hook.version, recorded))
+        continue;
+
+      // An unsafe name gives no path (TargetPath has logged it): never run.
+      const std::string path = TargetPath(hook);
+      if (path.empty()) continue;
+      const std::string command = hook.sRun.empty() ? path : path + " \"" + hook.sRun + "\"";
+      const std::string versionText = hook.version.RegistryText();
+
+      texts.ShowStep(LoadResString(IDS_STATUS_EXECUTING), path, "");
+      LogFormat("Executing hook '%s' version '%s'. Hook command line '%s'.",
+                hook.sHookName.c_str(), versionText.c_str(), command.c_str());
+      if (const DWORD error = LaunchHook(command, state.rebootRequired)) return error;
+
+      if (hook.bDeleteAfterExec) {
+        LogFormat("Deleting hook file '%s' after execution... ", path.c_str());
+        if (::DeleteFileA(path.c_str())) {
+          LogWrite("succeeded.");
+        } else {
+          LogFormat("Failed to delete hook file '%s'. Error 0x0%x", path.c_str(),
+                    static_cast<unsigned>(LastErrorOrFailure()));
+        }
+      }
+      // Recorded whatever the exit code: a hook that asked for a restart is
+      // not run again after it. A failed write is logged by the writer.
+      LogFormat("Setting hook '%s' version '%s'", hook.sHookName.c_str(), versionText.c_str());
+      RecordHookVersion(hook.sHookName, hook.version);
+      ran.push_back(hook);
+    }
+  }
+  return 0;
+}
