@@ -24,9 +24,9 @@ LONG AddRunOnceEntry(const std::string& name, const std::string& commandLine);
 // Starts the restart of the computer; non-zero when it was started.
 BOOL RebootComputer();
 // Tests replace the final restart call (ExitWindowsEx) with one that records
-// it; an empty function puts the real one back.
+// it; an empty function puts the real one back. Returns the previous one.
 using ExitWindowsCall = std::function<BOOL(UINT flags, DWORD reason)>;
-void SetExitWindowsCallForTests(ExitWindowsCall call);
+ExitWindowsCall SetExitWindowsCallForTests(ExitWindowsCall call);
 
 // Puts the extracted file in place of the destination (both full paths), or
 // defers that to the restart when the destination is locked. 0 or an error
