@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <sstream>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -83,6 +84,23 @@ Bytes ReadFileBytes(const std::string& path) {
 }
 
 std::string TestDataPath(const std::string& name) { return std::string(TESTDATA_DIR) + "/" + name; }
+
+std::vector<Expected> ReadExpected() {
+  std::vector<Expected> out;
+  std::ifstream in(TestDataPath("EXPECTED.txt"));
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    Expected e;
+    std::string result;
+    fields >> e.name >> result;
+    e.ok = result == "ok";
+    if (e.ok) fields >> e.members >> e.bytes >> e.md5;
+    out.push_back(e);
+  }
+  return out;
+}
 
 DecodeResult DecodeBytes(const Bytes& cabinet, const std::map<std::string, Bytes>& set,
                          bool safeNames) {
@@ -181,6 +199,28 @@ size_t FirstDataBlock(const Bytes& cabinet, int folder) {
   cab::CabinetInfo info;
   if (cab::ReadCabinet(in, &info) != cab::CabError::kNone) return 0;
   return info.folders.at(static_cast<size_t>(folder)).dataOffset;
+}
+
+std::string RunCodec(cab::Decompressor& codec, const Bytes& in, size_t outSize,
+                     cab::CodecStatus* status) {
+  std::string out(outSize, '\0');
+  *status = codec.DecodeBlock(in.data(), in.size(), reinterpret_cast<uint8_t*>(&out[0]), outSize);
+  return out;
+}
+
+std::vector<uint32_t> CanonicalCodes(const std::vector<uint8_t>& lengths) {
+  uint32_t count[18] = {}, next[18] = {};
+  for (uint8_t l : lengths) ++count[l];
+  count[0] = 0;
+  uint32_t code = 0;
+  for (int l = 1; l <= 17; ++l) {
+    code = (code + count[l - 1]) << 1;
+    next[l] = code;
+  }
+  std::vector<uint32_t> codes(lengths.size(), 0);
+  for (size_t s = 0; s < lengths.size(); ++s)
+    if (lengths[s]) codes[s] = next[lengths[s]]++;
+  return codes;
 }
 
 void WordWriter::Bits(uint32_t value, int n) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "install/cab/CabDecoder.h"
+#include "install/cab/Decompressor.h"
 
 namespace cabtest {
 
@@ -15,6 +16,16 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes ReadFileBytes(const std::string& path);
 std::string TestDataPath(const std::string& name);
+
+// One line of the reference cabinets' EXPECTED.txt.
+struct Expected {
+  std::string name;
+  bool ok = false;
+  int members = 0;
+  uint64_t bytes = 0;
+  std::string md5;
+};
+std::vector<Expected> ReadExpected();
 
 struct DecodeResult {
   cab::CabError error = cab::CabError::kNone;
@@ -64,6 +75,13 @@ Bytes StoredCabinet(const std::vector<std::pair<std::string, std::string>>& memb
 
 // Where the first data block of folder `folder` starts.
 size_t FirstDataBlock(const Bytes& cabinet, int folder);
+
+// One codec call: `outSize` bytes decoded from `in`.
+std::string RunCodec(cab::Decompressor& codec, const Bytes& in, size_t outSize,
+                     cab::CodecStatus* status);
+
+// Canonical Huffman codes for code lengths (0: unused), as both codecs assign them.
+std::vector<uint32_t> CanonicalCodes(const std::vector<uint8_t>& lengths);
 
 // LZX bit writer: 16-bit little-endian words filled from the top bit.
 class WordWriter {

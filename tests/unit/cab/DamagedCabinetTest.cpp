@@ -5,7 +5,6 @@
 #include "install/cab/ByteOrder.h"
 #include "install/cab/CabInput.h"
 #include "install/cab/Cabinet.h"
-#include "install/cab/Checksum.h"
 #include "tests/unit/cab/CabTestSupport.h"
 #include "tests/unit/cab/ReferenceData.h"
 
@@ -14,45 +13,18 @@ namespace {
 using cab::CabError;
 using cabtest::Bytes;
 
-Bytes Shared(const char* name) { return cabtest::ReadReference(name); }
-
-// Byte offsets where one structure ends and the next begins.
-std::vector<size_t> Boundaries(const Bytes& cab) {
-  cab::MemoryCabInput in(cab);
-  cab::CabinetInfo info;
-  EXPECT_EQ(cab::ReadCabinet(in, &info), CabError::kNone);
-  std::vector<size_t> at = {0, 3, 4, 35, 36, static_cast<size_t>(info.header.foldersOffset),
-                            info.header.filesOffset, info.header.filesOffset + 16u};
-  for (const cab::CabFolder& f : info.folders) {
-    at.push_back(f.dataOffset);
-    at.push_back(f.dataOffset + 8u);
-    at.push_back(f.dataOffset + 8u + info.header.dataReserve + 1u);
-  }
-  at.push_back(cab.size() - 1);
-  return at;
-}
-
-TEST(DamagedCabinet, TruncatedAtEveryByteOfASmallCabinet) {
-  Bytes cab = Shared("simple.cab");
-  ASSERT_EQ(cabtest::DecodeBytes(cab).error, CabError::kNone);
-  for (size_t n = 0; n < cab.size(); ++n) {
-    SCOPED_TRACE(n);
-    Bytes cut(cab.begin(), cab.begin() + static_cast<long>(n));
-    CabError e = cabtest::DecodeBytes(cut).error;
-    EXPECT_TRUE(e == CabError::kCorruptCabinet || e == CabError::kNotACabinet) << static_cast<int>(e);
-  }
-}
-
-TEST(DamagedCabinet, TruncatedAtStructureBoundaries) {
-  for (const char* name : {"normal_2files_2folders.cab", "reserve_HFD.cab", "dir.cab",
-                           "large-files-cab.cab", "normal_255c_filename.cab"}) {
-    Bytes cab = Shared(name);
-    ASSERT_EQ(cabtest::DecodeBytes(cab).error, CabError::kNone) << name;
-    for (size_t n : Boundaries(cab)) {
-      if (n >= cab.size()) continue;
+// Cut at every byte: the header, the reserve areas, the folder and file
+// tables, long names and the data blocks of each codec all end early.
+TEST(DamagedCabinet, TruncatedAtEveryByte) {
+  for (const char* name : {"simple.cab", "normal_2files_2folders.cab", "reserve_HFD.cab",
+                           "dir.cab", "normal_255c_filename.cab", "mszip_lzx_qtm.cab"}) {
+    Bytes cab = cabtest::ReadReference(name);
+    for (size_t n = 0; n < cab.size(); ++n) {
       SCOPED_TRACE(std::string(name) + " cut at " + std::to_string(n));
       Bytes cut(cab.begin(), cab.begin() + static_cast<long>(n));
-      EXPECT_NE(cabtest::DecodeBytes(cut).error, CabError::kNone);
+      CabError e = cabtest::DecodeBytes(cut).error;
+      EXPECT_TRUE(e == CabError::kCorruptCabinet || e == CabError::kNotACabinet)
+          << static_cast<int>(e);
     }
   }
 }
@@ -76,23 +48,15 @@ TEST(DamagedCabinet, FlippedDataByteFailsTheChecksum) {
   EXPECT_EQ(cabtest::DecodeBytes(unchecked).error, CabError::kNone);
 }
 
-TEST(DamagedCabinet, ReferenceChecksumsAreVerified) {
-  // The reference cabinets carry real checksums; corrupting one is noticed.
-  Bytes cab = Shared("normal_2files_1folder.cab");
-  ASSERT_FALSE(cab.empty());
-  size_t block = cabtest::FirstDataBlock(cab, 0);
-  ASSERT_NE(cab::ReadLe32(cab.data() + block), 0u);
-  cab[block + 20] ^= 1;
-  EXPECT_EQ(cabtest::DecodeBytes(cab).error, CabError::kCorruptCabinet);
-}
-
 TEST(DamagedCabinet, UnknownCompressionTypes) {
   Bytes good = cabtest::StoredCabinet({{"a", "abc"}});
   cab::MemoryCabInput in(good);
   cab::CabinetInfo info;
   ASSERT_EQ(cab::ReadCabinet(in, &info), CabError::kNone);
   const size_t typeAt = static_cast<size_t>(info.header.foldersOffset) + 6;
-  for (uint16_t type : {0x0004, 0x000F, 0x1603 /* LZX, 2^22 window */, 0x0E03 /* 2^14 */}) {
+  // Type 4 and up, and windows outside what the codecs support (LZX
+  // 2^15..2^21, Quantum 2^10..2^21).
+  for (uint16_t type : {0x0004, 0x000F, 0x0E03, 0x1603, 0x0902, 0x1602}) {
     SCOPED_TRACE(type);
     Bytes bad = good;
     bad[typeAt] = static_cast<uint8_t>(type);
@@ -115,7 +79,6 @@ TEST(DamagedCabinet, HostileCountsAndSizes) {
       {"files offset past the end", 16, {0xFF, 0xFF, 0xFF, 0x7F}, CabError::kCorruptCabinet},
       {"version 1.4", 24, {4, 1}, CabError::kUnknownVersion},
       {"version 2.3", 24, {3, 2}, CabError::kUnknownVersion},
-      {"bad signature", 0, {'M', 'S', 'C', 'G'}, CabError::kNotACabinet},
   };
   for (const Patch& p : patches) {
     SCOPED_TRACE(p.what);
@@ -226,22 +189,20 @@ TEST(CabinetSet, SplitBlockThatNeverEnds) {
   EXPECT_EQ(r.error, CabError::kCorruptCabinet);
 }
 
+// Which names are unsafe is HelpersTest's table; here the extraction path
+// must refuse one before any of its bytes go out, and let safe ones through.
 TEST(MemberNames, UnsafeNamesAreRefusedByTheExtractionPath) {
-  for (const char* name : {"..\\evil.txt", "a\\..\\..\\evil", "\\abs.txt", "/abs.txt",
-                           "C:evil.txt", "C:\\evil.txt", "\\\\server\\share\\x", "a\\...\\b",
-                           "a\\\\b", "CON", "sub\\nul.txt", "LPT1.log"}) {
-    SCOPED_TRACE(name);
-    Bytes cab = cabtest::StoredCabinet({{"fine.txt", "ok"}, {name, "bad"}});
-    cabtest::DecodeResult r = cabtest::DecodeBytes(cab, {}, true);
-    EXPECT_EQ(r.error, CabError::kTargetFile);
-    EXPECT_EQ(r.names, std::vector<std::string>{"fine.txt"});
-    // Decoding without writing (the test mode) yields the stored bytes.
-    EXPECT_EQ(cabtest::DecodeBytes(cab).error, CabError::kNone);
-  }
+  Bytes cab = cabtest::StoredCabinet({{"fine.txt", "ok"}, {"..\\evil.txt", "bad"}});
+  cabtest::DecodeResult r = cabtest::DecodeBytes(cab, {}, true);
+  EXPECT_EQ(r.error, CabError::kTargetFile);
+  EXPECT_EQ(r.names, std::vector<std::string>{"fine.txt"});
+  EXPECT_EQ(r.data, "ok");
+  // Decoding without writing (the test mode) yields the stored bytes.
+  EXPECT_EQ(cabtest::DecodeBytes(cab).error, CabError::kNone);
   // A name field that begins with its terminating zero: the cabinet is
   // damaged, in the test mode too, and nothing of it is written.
   Bytes unnamed = cabtest::StoredCabinet({{"fine.txt", "ok"}, {"", "bad"}});
-  cabtest::DecodeResult r = cabtest::DecodeBytes(unnamed, {}, true);
+  r = cabtest::DecodeBytes(unnamed, {}, true);
   EXPECT_EQ(r.error, CabError::kCorruptCabinet);
   EXPECT_TRUE(r.names.empty());
   EXPECT_EQ(cabtest::DecodeBytes(unnamed).error, CabError::kCorruptCabinet);

@@ -5,10 +5,12 @@
 #include <string>
 
 #include "install/cab/Decompressor.h"
+#include "tests/unit/cab/CabTestSupport.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using cabtest::Bytes;
+using cabtest::RunCodec;
 
 // Deflate bit writer: fields least significant bit first, Huffman codes
 // most significant bit first.
@@ -46,26 +48,9 @@ Bytes Cat(Bytes a, const Bytes& b) {
   return a;
 }
 
-// Canonical codes from lengths, as the format assigns them.
-std::vector<uint32_t> Canonical(const std::vector<int>& lens) {
-  int count[16] = {};
-  for (int l : lens) ++count[l];
-  count[0] = 0;
-  uint32_t next[16] = {};
-  uint32_t code = 0;
-  for (int b = 1; b < 16; ++b) {
-    code = (code + count[b - 1]) << 1;
-    next[b] = code;
-  }
-  std::vector<uint32_t> codes(lens.size());
-  for (size_t s = 0; s < lens.size(); ++s)
-    if (lens[s]) codes[s] = next[lens[s]]++;
-  return codes;
-}
-
 // Writes literals and matches with a given literal/length and distance code.
 struct Coder {
-  std::vector<int> litLen, distLen;
+  std::vector<uint8_t> litLen, distLen;
   std::vector<uint32_t> lit, dist;
   void Literal(BitWriter& w, int c) const { w.Code(lit[c], litLen[c]); }
   void End(BitWriter& w) const { w.Code(lit[256], litLen[256]); }
@@ -96,8 +81,8 @@ Coder Fixed() {
   for (int i = 144; i < 256; ++i) c.litLen[i] = 9;
   for (int i = 256; i < 280; ++i) c.litLen[i] = 7;
   c.distLen.assign(30, 5);
-  c.lit = Canonical(c.litLen);
-  c.dist = Canonical(c.distLen);
+  c.lit = cabtest::CanonicalCodes(c.litLen);
+  c.dist = cabtest::CanonicalCodes(c.distLen);
   return c;
 }
 
@@ -110,8 +95,8 @@ Coder Dynamic() {
   for (int i = 258; i < 286; ++i) c.litLen[i] = 6;
   c.distLen.assign(30, 5);
   c.distLen[0] = c.distLen[1] = 4;
-  c.lit = Canonical(c.litLen);
-  c.dist = Canonical(c.distLen);
+  c.lit = cabtest::CanonicalCodes(c.litLen);
+  c.dist = cabtest::CanonicalCodes(c.distLen);
   return c;
 }
 
@@ -125,14 +110,8 @@ void DynamicHeader(BitWriter& w, const Coder& c, bool last) {
   w.Bits(19 - 4, 4);
   static const int kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
   for (int sym : kOrder) w.Bits(sym < 16 ? 4 : 0, 3);
-  for (int l : c.litLen) w.Code(static_cast<uint32_t>(l), 4);
-  for (int l : c.distLen) w.Code(static_cast<uint32_t>(l), 4);
-}
-
-std::string Decode(cab::Decompressor& d, const Bytes& in, size_t outSize, cab::CodecStatus* st) {
-  std::string out(outSize, '\0');
-  *st = d.DecodeBlock(in.data(), in.size(), reinterpret_cast<uint8_t*>(&out[0]), outSize);
-  return out;
+  for (uint8_t l : c.litLen) w.Code(l, 4);
+  for (uint8_t l : c.distLen) w.Code(l, 4);
 }
 
 TEST(Mszip, StoredFixedAndDynamicBlocks) {
@@ -146,7 +125,7 @@ TEST(Mszip, StoredFixedAndDynamicBlocks) {
   Bytes s = stored.Finish();
   for (uint8_t b : {5, 0, 0xFA, 0xFF}) s.push_back(b);
   for (char ch : std::string("hello")) s.push_back(static_cast<uint8_t>(ch));
-  EXPECT_EQ(Decode(*d, Cat(Ck(), s), 5, &st), "hello");
+  EXPECT_EQ(RunCodec(*d, Cat(Ck(), s), 5, &st), "hello");
   EXPECT_EQ(st, cab::CodecStatus::kOk);
 
   d->Reset();
@@ -160,7 +139,7 @@ TEST(Mszip, StoredFixedAndDynamicBlocks) {
   f.Match(fixed, 258, 1);     // longest match, run of one byte
   f.End(fixed);
   std::string want = "abcabcabcabc" + std::string(1, '\xF0') + std::string(258, '\xF0');
-  EXPECT_EQ(Decode(*d, Cat(Ck(), fixed.Finish()), want.size(), &st), want);
+  EXPECT_EQ(RunCodec(*d, Cat(Ck(), fixed.Finish()), want.size(), &st), want);
   EXPECT_EQ(st, cab::CodecStatus::kOk);
 
   d->Reset();
@@ -173,7 +152,7 @@ TEST(Mszip, StoredFixedAndDynamicBlocks) {
   DynamicHeader(dyn, y, true);  // a second block reuses nothing but history
   y.Match(dyn, 6, 6);
   y.End(dyn);
-  EXPECT_EQ(Decode(*d, Cat(Ck(), dyn.Finish()), 12, &st), "xyzxyzxyzxyz");
+  EXPECT_EQ(RunCodec(*d, Cat(Ck(), dyn.Finish()), 12, &st), "xyzxyzxyzxyz");
   EXPECT_EQ(st, cab::CodecStatus::kOk);
 }
 
@@ -189,7 +168,7 @@ TEST(Mszip, MatchReachesIntoThePreviousDataBlock) {
   Bytes b1 = Cat(Ck(), w1.Finish());
   for (uint8_t b : {0x00, 0x80, 0xFF, 0x7F}) b1.push_back(b);
   b1.insert(b1.end(), first.begin(), first.end());
-  ASSERT_EQ(Decode(*d, b1, first.size(), &st), first);
+  ASSERT_EQ(RunCodec(*d, b1, first.size(), &st), first);
   ASSERT_EQ(st, cab::CodecStatus::kOk);
 
   // Block 2 copies the tail of block 1 and a byte from its very start.
@@ -201,12 +180,12 @@ TEST(Mszip, MatchReachesIntoThePreviousDataBlock) {
   f.Match(w2, 3, 32768);
   f.End(w2);
   Bytes b2 = Cat(Ck(), w2.Finish());
-  EXPECT_EQ(Decode(*d, b2, 13, &st), "0123456789...");
+  EXPECT_EQ(RunCodec(*d, b2, 13, &st), "0123456789...");
   EXPECT_EQ(st, cab::CodecStatus::kOk);
 
   // After Reset the history is gone: the same block reaches nothing.
   d->Reset();
-  Decode(*d, b2, 13, &st);
+  RunCodec(*d, b2, 13, &st);
   EXPECT_EQ(st, cab::CodecStatus::kCorrupt);
 }
 
@@ -291,7 +270,7 @@ TEST(Mszip, InvalidStreamsFail) {
     SCOPED_TRACE(c.first);
     auto d = cab::MakeMszipDecompressor();
     cab::CodecStatus st;
-    Decode(*d, c.second, 8, &st);
+    RunCodec(*d, c.second, 8, &st);
     EXPECT_EQ(st, cab::CodecStatus::kCorrupt);
   }
 }
@@ -308,12 +287,12 @@ TEST(Mszip, TruncatedBlocksFail) {
   Bytes full = Cat(Ck(), w.Finish());
   auto d = cab::MakeMszipDecompressor();
   cab::CodecStatus st;
-  ASSERT_EQ(Decode(*d, full, 31, &st), "truncate metruncate metruncate ");
+  ASSERT_EQ(RunCodec(*d, full, 31, &st), "truncate metruncate metruncate ");
   ASSERT_EQ(st, cab::CodecStatus::kOk);
   for (size_t n = 0; n + 1 < full.size(); ++n) {
     SCOPED_TRACE(n);
     d->Reset();
-    Decode(*d, Bytes(full.begin(), full.begin() + static_cast<long>(n)), 31, &st);
+    RunCodec(*d, Bytes(full.begin(), full.begin() + static_cast<long>(n)), 31, &st);
     EXPECT_EQ(st, cab::CodecStatus::kCorrupt);
   }
 }
