@@ -1,24 +1,14 @@
-// Reference cabinets for the Windows-side decoder tests.
+// Reference cabinets for the Windows-side decoder tests, by their Windows path.
+// (EXPECTED.txt is read with cabtest::ReadExpected of CabTestSupport.h.)
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace cabtest {
 
 // Folder of the reference cabinets (tests/data/cabinets), with a trailing backslash.
 std::string CabinetsDir();
-
-struct Expected {
-  std::string name;
-  bool ok = false;
-  int members = 0;
-  uint64_t bytes = 0;
-  std::string md5;
-};
-// The lines of EXPECTED.txt.
-std::vector<Expected> ReadExpected();
 
 // The bytes of a reference cabinet.
 std::string ReadCabinet(const std::string& name);

@@ -32,6 +32,32 @@ class CapturedLog {
   LogSink previous_;
 };
 
+// A set of two cabinets whose members do not cross the cut: each copy call
+// gives only its own cabinet's members, so the set needs one call per
+// cabinet. `secondSetId` and `secondIndex` make the second one a stranger.
+std::pair<std::string, std::string> TwoCabinetSet(uint16_t secondSetId, uint16_t secondIndex,
+                                                  const char* nextName = "set2.cab") {
+  auto cabinet = [](const char* member, const std::string& data) {
+    cabtest::BuildCabinet c;
+    c.folders.push_back({0, {{cabtest::Bytes(data.begin(), data.end()),
+                              static_cast<uint16_t>(data.size())}}});
+    c.files.push_back({member, static_cast<uint32_t>(data.size()), 0, 0});
+    return c;
+  };
+  cabtest::BuildCabinet first = cabinet("first.txt", "in the first cabinet");
+  first.flags = cab::kFlagNextCabinet;
+  first.next = nextName;
+  first.nextDisk = "disk 2";
+  cabtest::BuildCabinet second = cabinet("second.txt", "in the second cabinet");
+  second.flags = cab::kFlagPrevCabinet;
+  second.prev = "set1.cab";
+  second.prevDisk = "disk 1";
+  second.setId = secondSetId;
+  second.index = secondIndex;
+  const cabtest::Bytes a = cabtest::Build(first), b = cabtest::Build(second);
+  return {std::string(a.begin(), a.end()), std::string(b.begin(), b.end())};
+}
+
 class Extraction : public ::testing::Test {
  protected:
   // Puts a reference cabinet (optionally changed) into the scratch folder.
@@ -54,13 +80,22 @@ class Extraction : public ::testing::Test {
   ScratchDir dir_{"cab"};
 };
 
+// Members come out writable, dated as stored, listed for deletion, shown in
+// the status window; a second extraction overwrites them.
 TEST_F(Extraction, MembersLandBesideTheCabinetAsNormalListedFiles) {
   std::string cab = cabtest::ReadCabinet("simple.cab");
   // Mark the first member read-only: it must come out writable.
   const uint32_t entry = cabtest::FirstFileEntry(cab);
   cab[entry + 14] = 0x01;
   const std::string path = Place("simple.cab", cab);
-  ASSERT_EQ(ExtractCabinet(path, nullptr), 1);
+  HWND window = ::CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 400, 20, nullptr, nullptr, nullptr,
+                                nullptr);
+  ASSERT_NE(window, nullptr);
+  ASSERT_EQ(ExtractCabinet(path, window), 1);
+  char text[MAX_PATH] = "";
+  ::GetWindowTextA(window, text, sizeof(text));
+  ::DestroyWindow(window);
+  EXPECT_EQ(std::string(text), dir_.Path() + "welcome.c");  // the last member shown
 
   for (const char* member : {"hello.c", "welcome.c"}) {
     SCOPED_TRACE(member);
@@ -93,28 +128,11 @@ TEST_F(Extraction, MembersLandBesideTheCabinetAsNormalListedFiles) {
   EXPECT_EQ(when.wHour, 11);
   EXPECT_EQ(when.wMinute, 13);
   EXPECT_EQ(::CompareFileTime(&created, &written), 0);
-}
 
-TEST_F(Extraction, SecondExtractionOverwrites) {
-  const std::string path = Place("simple.cab", cabtest::ReadCabinet("simple.cab"));
-  ASSERT_EQ(ExtractCabinet(path, nullptr), 1);
   ASSERT_TRUE(WriteFileBytes(dir_.Path() + "hello.c", "changed since"));
   ASSERT_EQ(ExtractCabinet(path, nullptr), 1);
-  std::string hello;
   ASSERT_TRUE(ReadFileBytes(dir_.Path() + "hello.c", hello));
   EXPECT_EQ(hello.size(), 77u);
-}
-
-TEST_F(Extraction, StatusWindowShowsEachTarget) {
-  HWND window = ::CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 400, 20, nullptr, nullptr, nullptr,
-                                nullptr);
-  ASSERT_NE(window, nullptr);
-  const std::string path = Place("simple.cab", cabtest::ReadCabinet("simple.cab"));
-  ASSERT_EQ(ExtractCabinet(path, window), 1);
-  char text[MAX_PATH] = "";
-  ::GetWindowTextA(window, text, sizeof(text));
-  EXPECT_EQ(std::string(text), dir_.Path() + "welcome.c");  // the last member shown
-  ::DestroyWindow(window);
 }
 
 TEST_F(Extraction, MemberFoldersMustAlreadyExist) {
@@ -132,10 +150,10 @@ TEST_F(Extraction, MemberFoldersMustAlreadyExist) {
   EXPECT_TRUE(FileExists(dir_.Path() + "plain.c"));
 }
 
+// Which names are unsafe is the member-name table of the cabinet tests; here
+// a climbing and an absolute name must stop the extraction unwritten.
 TEST_F(Extraction, UnsafeMemberNamesAreNeverWritten) {
-  const char* names[] = {"..\\xy.c", "C:\\ab.c", "\\\\s\\a.c", "\\abc.cc", "a\\..\\.c"};
-  ScratchDir outside("outside");
-  for (const char* name : names) {
+  for (const char* name : {"..\\xy.c", "C:\\ab.c"}) {
     SCOPED_TRACE(name);
     ScratchDir inner("inner");
     const std::string path = inner.Path() + "simple.cab";
@@ -235,38 +253,6 @@ TEST_F(Extraction, CheckCabinetDumpsAtMostTheFirst64KiB) {
   ::DeleteFileA(huge.c_str());
 }
 
-}  // namespace
-
-namespace {
-
-// A set of two cabinets whose members do not cross the cut: each copy call
-// gives only its own cabinet's members, so the set needs one call per
-// cabinet. `secondSetId` and `secondIndex` make the second one a stranger.
-std::pair<std::string, std::string> TwoCabinetSet(uint16_t secondSetId, uint16_t secondIndex,
-                                                  const char* nextName = "set2.cab") {
-  auto cabinet = [](const char* member, const std::string& data) {
-    cabtest::BuildCabinet c;
-    c.folders.push_back({0, {{cabtest::Bytes(data.begin(), data.end()),
-                              static_cast<uint16_t>(data.size())}}});
-    c.files.push_back({member, static_cast<uint32_t>(data.size()), 0, 0});
-    return c;
-  };
-  cabtest::BuildCabinet first = cabinet("first.txt", "in the first cabinet");
-  first.flags = cab::kFlagNextCabinet;
-  first.next = nextName;
-  first.nextDisk = "disk 2";
-  cabtest::BuildCabinet second = cabinet("second.txt", "in the second cabinet");
-  second.flags = cab::kFlagPrevCabinet;
-  second.prev = "set1.cab";
-  second.prevDisk = "disk 1";
-  second.setId = secondSetId;
-  second.index = secondIndex;
-  const cabtest::Bytes a = cabtest::Build(first), b = cabtest::Build(second);
-  return {std::string(a.begin(), a.end()), std::string(b.begin(), b.end())};
-}
-
-}  // namespace
-
 TEST_F(Extraction, CabinetSetIsUnpackedCabinetByCabinet) {
   const auto set = TwoCabinetSet(cabtest::BuildCabinet().setId, 1);
   const std::string path = Place("set1.cab", set.first);
@@ -327,3 +313,5 @@ TEST_F(Extraction, NextCabinetNameMustStayInTheFolder) {
   EXPECT_TRUE(FileExists(dir_.Path() + "first.txt"));
   EXPECT_FALSE(FileExists(dir_.Path() + "second.txt"));
 }
+
+}  // namespace

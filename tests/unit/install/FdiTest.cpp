@@ -11,8 +11,8 @@
 #include <cstring>
 #include <memory>
 
-#include "install/cab/Decompressor.h"
 #include "install/cab/Md5.h"
+#include "tests/unit/cab/CabTestSupport.h"
 #include "tests/unit/install/CabinetFixtures.h"
 
 namespace {
@@ -113,14 +113,15 @@ TEST(Fdi, IsCabinetDescribesTheHeader) {
   struct Case {
     const char* name;
     BOOL cabinet;
-    USHORT files;
+    LONG size;
+    USHORT folders, files, setId, index;
     BOOL hasprev, hasnext, reserve;
   } cases[] = {
-      {"simple.cab", TRUE, 2, FALSE, FALSE, FALSE},
-      {"cabd_multi_basic_pt2.cab", TRUE, 0, TRUE, TRUE, FALSE},
-      {"reserve_HFD.cab", TRUE, 2, FALSE, FALSE, TRUE},
-      {"bad_signature.cab", FALSE, 0, FALSE, FALSE, FALSE},
-      {"search.cab", FALSE, 0, FALSE, FALSE, FALSE},
+      {"simple.cab", TRUE, 253, 1, 2, 0x0622, 0, FALSE, FALSE, FALSE},
+      {"cabd_multi_basic_pt2.cab", TRUE, 274, 1, 3, 0x3039, 1, TRUE, TRUE, FALSE},
+      {"reserve_HFD.cab", TRUE, 226, 1, 2, 0x0001, 0, FALSE, FALSE, TRUE},
+      {"bad_signature.cab", FALSE, 0, 0, 0, 0, 0, FALSE, FALSE, FALSE},
+      {"search.cab", FALSE, 0, 0, 0, 0, 0, FALSE, FALSE, FALSE},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -133,13 +134,14 @@ TEST(Fdi, IsCabinetDescribesTheHeader) {
     _close(hf);
     EXPECT_EQ(is, c.cabinet);
     if (!is) continue;
-    if (std::string(c.name) != "cabd_multi_basic_pt2.cab") {
-      EXPECT_EQ(info.cFiles, c.files);
-    }
+    EXPECT_EQ(info.cbCabinet, c.size);
+    EXPECT_EQ(info.cFolders, c.folders);
+    EXPECT_EQ(info.cFiles, c.files);
+    EXPECT_EQ(info.setID, c.setId);
+    EXPECT_EQ(info.iCabinet, c.index);
     EXPECT_EQ(info.hasprev, c.hasprev);
     EXPECT_EQ(info.hasnext, c.hasnext);
     EXPECT_EQ(info.fReserve, c.reserve);
-    EXPECT_GT(info.cbCabinet, 0);
   }
   EXPECT_TRUE(FDIDestroy(fdi));
 }
