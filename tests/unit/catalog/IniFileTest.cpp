@@ -146,15 +146,6 @@ TEST(IniLookup, LanguageAwareStringsForFourLanguages) {
   }
 }
 
-TEST(IniLookup, LanguageTags) {
-  EXPECT_EQ(IniLanguageTag(0x0409, true), "LANGID 9 SUBLANGID 1");
-  EXPECT_EQ(IniLanguageTag(0x0809, true), "LANGID 9 SUBLANGID 2");
-  EXPECT_EQ(IniLanguageTag(0x0809, false), "LANGID 9");
-  EXPECT_EQ(IniLanguageTag(0x0407, true), "LANGID 7 SUBLANGID 1");
-  EXPECT_EQ(IniLanguageTag(0x040C, true), "LANGID 12 SUBLANGID 1");
-  EXPECT_EQ(IniLanguageTag(0x040C, false), "LANGID 12");
-}
-
 TEST(IniLookup, StringIntoBuffer) {
   IniFile ini = Parsed(kLocalized, 0x0409);
   char buffer[8];
