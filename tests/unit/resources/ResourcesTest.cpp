@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
-#include <cwctype>
 #include <iterator>
 #include <map>
 #include <ostream>
@@ -108,44 +107,22 @@ std::set<LANGID> LanguagesOf(LPCSTR type, LPCSTR name) {
 // modifier and the conversion letter ("d", "s", "I64u", "3.1f" gives "f").
 // "%%" takes no argument. A malformed conversion gives "?" and the rest.
 std::vector<std::wstring> Placeholders(const std::wstring& text) {
-  static const wchar_t* const kLengths[] = {L"I64", L"I32", L"hh", L"ll", L"h", L"l",
-                                            L"L", L"I", L"z", L"j", L"t", L"w"};
   std::vector<std::wstring> found;
-  size_t i = 0;
-  while ((i = text.find(L'%', i)) != std::wstring::npos) {
-    ++i;
-    if (i < text.size() && text[i] == L'%') {
+  for (size_t i = text.find(L'%'); i != std::wstring::npos; i = text.find(L'%', i)) {
+    if (++i < text.size() && text[i] == L'%') {
       ++i;
       continue;
     }
-    while (i < text.size() && wcschr(L"-+ #0", text[i])) ++i;
-    for (int part = 0; part < 2; ++part) {  // width, then precision
-      if (part == 1) {
-        if (i >= text.size() || text[i] != L'.') break;
-        ++i;
-      }
-      if (i < text.size() && text[i] == L'*') {
-        found.push_back(L"*");
-        ++i;
-      } else {
-        while (i < text.size() && iswdigit(text[i])) ++i;
-      }
+    for (; i < text.size() && wcschr(L"-+ #0123456789.*", text[i]); ++i)
+      if (text[i] == L'*') found.push_back(L"*");
+    const size_t start = i;
+    while (i < text.size() && wcschr(L"hlLIjztw3264", text[i])) ++i;
+    if (i >= text.size() || !wcschr(L"diouxXeEfgGaAcspn", text[i])) {
+      found.push_back(L"?" + text.substr(start));
+      break;
     }
-    std::wstring kind;
-    for (const wchar_t* length : kLengths) {
-      if (text.compare(i, wcslen(length), length) == 0) {
-        kind = length;
-        i += kind.size();
-        break;
-      }
-    }
-    if (i < text.size() && wcschr(L"diouxXeEfgGaAcspn", text[i])) {
-      kind += text[i++];
-    } else {
-      kind = L"?" + text.substr(i);
-      i = text.size();
-    }
-    found.push_back(kind);
+    ++i;
+    found.push_back(text.substr(start, i - start));
   }
   return found;
 }
@@ -220,31 +197,26 @@ TEST(StringTableTest, EveryBlockExistsInExactlyTheFourLanguages) {
   }
 }
 
+// The US English texts are the original program's, character for character:
+// these are the ones whose oddities (a misspelling, doubled blanks) invite a
+// "fix", or whose quote and line break the resource compiler must keep.
 TEST(StringTableTest, UsEnglishTextsAreTheOriginals) {
   struct Case {
     UINT id;
     const wchar_t* text;
   };
   const Case cases[] = {
-      {IDS_ALREADY_RUNNING, L"PelloryManager Upgrade is running. Please close it and try again."},
-      {IDS_CAPTION_WEBINSTALL, L"PelloryManager WebInstall"},
       {IDS_NOT_ADMINISTRATOR,
        L"You must have an administrative priviliges to update PelloryManager or add additional "
        L"components. Your current system account does not have administrative priviliges. To "
        L"upgrade Pellory software please log on using the same administrative account you "
        L"installed PelloryManager from."},
-      // A quoted name and a line break.
       {IDS_COMPONENT_NEEDS_UPDATE,
        L"PelloryManager component \"%s\" needs to be updated. \nPress OK button to update this "
        L"component now."},
-      // The doubled blank is the original's.
       {IDS_CONFIRM_REBOOT,
        L"In order to complete the installation of new components, you must reboot  your computer "
        L"before continuing to use Pellory software. \nDo you want to reboot your computer now?"},
-      {IDS_CATALOG_DOWNLOAD_FAILED,
-       L"Failed to download components initialization file %s.\nError 0x0%x. %s"},
-      {IDS_CAPTION_UNINSTALL, L"PelloryManager Uninstall"},
-      {IDS_CAPTION_UPDATE, L"PelloryManager Components Update"},
       {IDS_INSTALLING_COMPONENT, L"Installing component:   %s"},
   };
   for (const Case& c : cases) {
@@ -263,12 +235,6 @@ TEST(StringTableTest, NamesAndAddressesAreTheSameInEveryLanguage) {
       EXPECT_EQ(Narrow(LoadText(id, language.id)), Narrow(us)) << language.name;
     }
   }
-  EXPECT_EQ(LoadText(IDS_PRODUCT_NAME, kNeutral), L"PelloryManager");
-  const std::wstring url = LoadText(IDS_CATALOG_URL, kNeutral);
-  EXPECT_EQ(url.compare(0, 7, L"http://"), 0) << Narrow(url);
-  const std::wstring path = L"/PM50/Quoma/PM_InstallQuoma.cab";
-  ASSERT_GT(url.size(), path.size());
-  EXPECT_EQ(url.substr(url.size() - path.size()), path);
 }
 
 TEST(StringTableTest, TranslationsKeepTheirCodePageCharacters) {
