@@ -29,6 +29,12 @@ bool ReadHookVersion(const std::string& hookName, VersionQuad& version) {
   return true;
 }
 
+bool HookNeedsRun(const ComponentHook& hook) {
+  VersionQuad recorded;
+  if (!ReadHookVersion(hook.sHookName, recorded)) return true;
+  return IsNewerVersion(hook.version, recorded);
+}
+
 long RecordHookVersion(const std::string& hookName, const VersionQuad& version) {
   return WriteUpgradeValue(kHooksSubkey, hookName, version.RegistryText());
 }

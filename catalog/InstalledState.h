@@ -25,6 +25,8 @@ long ReadFileVersion(const std::string& path, VersionQuad& version);
 // "%d,%d,%d,%d", missing parts 0). False when the hook never ran (no value,
 // or an empty one).
 bool ReadHookVersion(const std::string& hookName, VersionQuad& version);
+// True when the hook never ran, or its recorded version is older than its own.
+bool HookNeedsRun(const ComponentHook& hook);
 // Records a hook as run at a version; failures are logged by the writer.
 long RecordHookVersion(const std::string& hookName, const VersionQuad& version);
 #endif
