@@ -109,8 +109,9 @@ bool NeedsUpdate(const ComponentFile& file) {
 
 bool HasUpdatesToOffer(const ComponentCatalog& catalog) {
   for (const Component& component : catalog) {
-    if (component.bInitiallySelected &&
-        GetComponentStatus(component) != ComponentStatus::UpToDate)
+    // Status first: every component looked at leaves its status lines in the log.
+    if (GetComponentStatus(component) != ComponentStatus::UpToDate &&
+        component.bInitiallySelected)
       return true;
   }
   return false;

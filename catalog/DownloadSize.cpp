@@ -47,12 +47,11 @@ uint32_t AddFiles(const Component& component, bool all, DownloadNames& counted) 
 uint32_t ComponentDownloadSize(const Component& component, bool all) {
   DownloadNames counted;
   uint32_t total = AddFiles(component, all, counted);
-  // Hooks are not matched against the files' downloads here.
+  // Beside one component every hook counts, also one whose download a file
+  // already brought in.
   for (const ComponentHook& hook : component.hooks) {
     if (!all && !HookNeedsRun(hook)) continue;
-    if (!HasTargetPath(hook)) continue;
-    total += hook.size;
-    counted.insert(hook.sFile);
+    if (HasTargetPath(hook)) total += hook.size;
   }
   return total;
 }
