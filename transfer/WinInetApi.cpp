@@ -32,3 +32,5 @@ bool BindWinInet() {
 }
 
 const WinInetApi& WinInet() { return g_api; }
+
+bool IsWinInetBound() { return g_binding.IsBound(); }

@@ -27,3 +27,6 @@ struct WinInetApi {
 bool BindWinInet();
 // The bound functions (all null when the binding failed).
 const WinInetApi& WinInet();
+// True once a binding succeeded. A quiet run goes on without WinInet, so the
+// transfer layer asks before it calls.
+bool IsWinInetBound();

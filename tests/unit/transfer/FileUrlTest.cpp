@@ -1,0 +1,92 @@
+// file:// URLs: copies, reads, relative names beside a local catalogue, and a
+// download onto its own source.
+#include <gtest/gtest.h>
+
+#include "tests/support/Scratch.h"
+#include "tests/unit/transfer/TransferTestSupport.h"
+#include "transfer/TransferError.h"
+#include "transfer/WinInetApi.h"
+
+namespace transfer_test {
+namespace {
+
+using testing_support::FileExists;
+using testing_support::ScratchDir;
+using testing_support::WriteFileBytes;
+
+// "C:\a\b\" -> "file://C:/a/b/"
+std::string FileUrl(const std::string& path) {
+  std::string url = "file://" + path;
+  for (auto& c : url) {
+    if (c == '\\') c = '/';
+  }
+  return url;
+}
+
+class FileUrls : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(BindWinInet()); }
+
+  ScratchDir dir_{"file"};
+  LogCapture log_;
+};
+
+TEST_F(FileUrls, DownloadCopiesAndReplacesAReadOnlyTarget) {
+  const std::string source = dir_.Path() + "source.cab";
+  const std::string target = dir_.Path() + "target.cab";
+  const std::string bytes = TestBytes(10000, 5);
+  ASSERT_TRUE(WriteFileBytes(source, bytes));
+  ASSERT_TRUE(WriteFileBytes(target, "old"));
+  ASSERT_TRUE(::SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
+  HeldSession session("", kServiceFile, 0);
+  ASSERT_TRUE(session);
+  EXPECT_EQ(session->DownloadToFile(nullptr, FileUrl(source), target, false), 0u) << log_.All();
+  EXPECT_TRUE(ReadWholeFile(target) == bytes);
+  EXPECT_EQ(::GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+
+  // Onto itself: nothing is copied and the file stays as it was.
+  EXPECT_EQ(session->DownloadToFile(nullptr, FileUrl(source), source, false), 0u) << log_.All();
+  EXPECT_TRUE(ReadWholeFile(source) == bytes);
+
+  // A missing source fails with the system's code and a log line.
+  const std::string missing = dir_.Path() + "missing.cab";
+  EXPECT_EQ(session->DownloadToFile(nullptr, FileUrl(missing), target, false),
+            static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(GetLastTransferError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(log_.Contains("CopyFile failed to copy file '" + missing + "' to file '" + target +
+                            "'. Error 0x02. File Ftp, Line "))
+      << log_.All();
+}
+
+TEST_F(FileUrls, RelativeNamesAreFilesBesideTheCatalogue) {
+  ScopedArguments args({"/URL:" + FileUrl(dir_.Path() + "PM_InstallQuoma.cab")});
+  const std::string bytes = TestBytes(4000, 9);
+  ASSERT_TRUE(WriteFileBytes(dir_.Path() + "x.cab", bytes));
+  HeldSession session("", kServiceFile, 0);
+  ASSERT_TRUE(session);
+
+  std::unique_ptr<TransferFile> file = session->OpenFile(nullptr, "x.cab");
+  ASSERT_NE(file, nullptr) << log_.All();
+  EXPECT_EQ(file->Available(), 4000u);
+  std::string read;
+  char buffer[2000];
+  DWORD got = 0;
+  do {
+    ASSERT_TRUE(file->Read(buffer, sizeof(buffer), &got));
+    read.append(buffer, got);
+  } while (got != 0);
+  EXPECT_TRUE(read == bytes);
+  EXPECT_TRUE(file->Close());
+
+  const std::string copy = dir_.Path() + "copy.cab";
+  EXPECT_EQ(session->DownloadToFile(nullptr, "x.cab", copy, false), 0u) << log_.All();
+  EXPECT_TRUE(ReadWholeFile(copy) == bytes);
+
+  EXPECT_EQ(session->OpenFile(nullptr, "absent.cab"), nullptr);
+  EXPECT_TRUE(log_.Contains("Failed to open file '" + dir_.Path() + "absent.cab' for reading. "
+                            "Error 0x02."))
+      << log_.All();
+}
+
+}  // namespace
+}  // namespace transfer_test

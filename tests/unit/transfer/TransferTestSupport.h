@@ -1,0 +1,90 @@
+// Shared pieces of the transfer tests: a log capture, an HTTP server with a
+// catalogue URL on it, sessions that are released however a test ends, and
+// a helper that answers the credential dialog from another thread.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/Log.h"
+#include "tests/support/HttpServer.h"
+#include "transfer/ConnectionManager.h"
+
+namespace transfer_test {
+
+// Collects the logged lines while it lives.
+class LogCapture {
+ public:
+  LogCapture();
+  ~LogCapture();
+  // True when a captured line contains `text`.
+  bool Contains(const std::string& text) const;
+  std::string All() const;  // for failure messages
+
+ private:
+  std::vector<std::string> lines_;
+  LogSink previous_;
+};
+
+// Sets the process's switches for the length of a test (restored after).
+class ScopedArguments {
+ public:
+  explicit ScopedArguments(std::vector<std::string> args);
+  ~ScopedArguments();
+
+ private:
+  std::vector<std::string> previous_;
+};
+
+// Acquires a host's session; releases it on destruction.
+class HeldSession {
+ public:
+  HeldSession(const std::string& host, DWORD service, WORD port);
+  ~HeldSession();
+  TransferSession* get() const { return session_; }
+  TransferSession* operator->() const { return session_; }
+  explicit operator bool() const { return session_ != nullptr; }
+
+ private:
+  std::string host_;
+  TransferSession* session_;
+};
+
+// Deterministic bytes of every value, for comparing downloads.
+std::string TestBytes(size_t size, unsigned seed);
+std::string ReadWholeFile(const std::string& path);
+
+// Waits on its own thread for a dialog of this process (the system's
+// credential dialog), optionally types into its two edit boxes, and presses
+// a button. The destructor joins.
+class DialogAnswerer {
+ public:
+  explicit DialogAnswerer(int button, std::string user = std::string(),
+                          std::string password = std::string());
+  ~DialogAnswerer();
+  void Join();
+  bool Answered() const { return answered_; }
+  std::string Caption() const { return caption_; }
+
+ private:
+  std::thread thread_;
+  std::atomic<bool> answered_{false};
+  std::string caption_;
+};
+
+// Binds WinInet and captures the log; the HTTP server runs on a free port.
+class HttpTransferTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  testing_support::HttpServer server_;
+  LogCapture log_;
+};
+
+}  // namespace transfer_test

@@ -1,0 +1,280 @@
+#include "transfer/InternetSession.h"
+
+#include <vector>
+
+#include "core/Error.h"
+#include "core/Log.h"
+#include "frame/Handle.h"
+#include "transfer/CrackUrl.h"
+#include "transfer/InternetFile.h"
+#include "transfer/TransferError.h"
+
+namespace {
+
+constexpr char kAgent[] = "PelloryManager";
+constexpr DWORD kResponseChars = 800;
+
+// The server's extended error (after ERROR_INTERNET_EXTENDED_ERROR): its code
+// and up to 800 characters of its text, which also becomes the layer's last
+// response text.
+std::string TakeResponseText(DWORD* code) {
+  *code = 0;
+  std::vector<char> text(kResponseChars + 1, '\0');
+  DWORD length = static_cast<DWORD>(text.size());
+  if (!WinInet().InternetGetLastResponseInfoA(code, text.data(), &length)) {
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::string();
+    text.assign(length + 1, '\0');
+    length = static_cast<DWORD>(text.size());
+    if (!WinInet().InternetGetLastResponseInfoA(code, text.data(), &length)) return std::string();
+  }
+  std::string response(text.data(), length < text.size() ? length : 0);
+  if (response.size() > kResponseChars) response.resize(kResponseChars);
+  SetLastResponseText(response);
+  return response;
+}
+
+DWORD QueryStatus(HINTERNET request, DWORD* status) {
+  DWORD length = sizeof(*status);
+  if (WinInet().HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, status,
+                               &length, nullptr))
+    return 0;
+  return TakeSystemError();
+}
+
+// Whether the session goes through a proxy. When that cannot be told, it is
+// taken to, so that the credential dialog still comes up.
+bool UsesProxy(HINTERNET session) {
+  union {
+    INTERNET_PROXY_INFO info;
+    char bytes[4096];
+  } buffer = {};
+  DWORD length = sizeof(buffer);
+  if (!WinInet().InternetQueryOptionA(session, INTERNET_OPTION_PROXY, &buffer, &length))
+    return true;
+  return buffer.info.dwAccessType != INTERNET_OPEN_TYPE_DIRECT;
+}
+
+std::string StatusText(HINTERNET request) {
+  char text[256] = "";
+  DWORD length = sizeof(text);
+  if (!WinInet().HttpQueryInfoA(request, HTTP_QUERY_STATUS_TEXT, text, &length, nullptr))
+    return std::string();
+  return std::string(text, length < sizeof(text) ? length : 0);
+}
+
+// Copies a file object into a new local file until a read gives 0 bytes.
+// 0 or the error code; on failure the local file is removed, so that a partial
+// download is never taken for a whole one.
+DWORD CopyToLocalFile(TransferFile& source, const std::string& localPath, DWORD chunk) {
+  frame::ScopedFile target(::CreateFileA(localPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                         nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!target) {
+    const DWORD error = TakeSystemError();
+    LogFormat("Failed to create file '%s'. Error 0x0%x. File %s, Line %d.", localPath.c_str(),
+              static_cast<unsigned>(error), kTransferSource, __LINE__);
+    return error;
+  }
+  std::vector<char> buffer(chunk);
+  DWORD result = 0;
+  for (;;) {
+    DWORD got = 0;
+    if (!source.Read(buffer.data(), chunk, &got)) {
+      result = GetLastTransferError();
+      break;
+    }
+    // Only a read of nothing is the end: a short read is not (the server may
+    // just be slow), and a source that ended early has failed its Read.
+    if (got == 0) break;
+    DWORD written = 0;
+    if (!::WriteFile(target.get(), buffer.data(), got, &written, nullptr) || written != got) {
+      result = TakeSystemError();
+      LogFormat("WriteFile failed to write to the file %s. Error 0x0%x. File %s, Line %d.",
+                localPath.c_str(), static_cast<unsigned>(result), kTransferSource, __LINE__);
+      break;
+    }
+  }
+  source.CloseIfOpen();
+  target.reset();
+  if (result != 0) ::DeleteFileA(localPath.c_str());
+  return result;
+}
+
+}  // namespace
+
+DWORD CloseInternetHandle(ScopedInternet& handle, int line) {
+  if (!handle) return 0;
+  HINTERNET raw = handle.release();
+  if (WinInet().InternetCloseHandle && WinInet().InternetCloseHandle(raw)) return 0;
+  const DWORD error = TakeSystemError();
+  LogFormat("InternetCloseHandle failed. Error 0x0%x. File %s, Line %d.",
+            static_cast<unsigned>(error), kTransferSource, line);
+  return error;
+}
+
+InternetSession::~InternetSession() { Close(); }
+
+bool InternetSession::Open(const std::string& host, DWORD service, WORD port, const char* user,
+                           const char* password) {
+  if (IsWinInetBound()) {
+    session_.reset(WinInet().InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
+                                           0));
+    if (!session_) TakeSystemError();
+  } else {
+    SetLastTransferError(ERROR_PROC_NOT_FOUND);
+  }
+  if (!session_) {
+    LogFormat("Failed to open Internet session on the server '%s'. Error 0x0%x. File %s, Line %d.",
+              host.c_str(), static_cast<unsigned>(GetLastTransferError()), kTransferSource,
+              __LINE__);
+    return false;
+  }
+
+  connection_.reset(WinInet().InternetConnectA(session_.get(), host.c_str(), port, user, password,
+                                               service, 0, context_));
+  if (connection_) return true;
+  const DWORD error = TakeSystemError();
+  if (error == ERROR_INTERNET_EXTENDED_ERROR) {
+    DWORD extended = 0;
+    const std::string text = TakeResponseText(&extended);
+    LogFormat("Failed to connect to server '%s'. Error 0x0%x. Extended error 0x0%x %s. File %s, "
+              "Line %d.",
+              host.c_str(), static_cast<unsigned>(error), static_cast<unsigned>(extended),
+              text.c_str(), kTransferSource, __LINE__);
+  } else {
+    LogFormat("Failed to connect to server '%s'. Error 0x0%x. File %s, Line %d", host.c_str(),
+              static_cast<unsigned>(error), kTransferSource, __LINE__);
+  }
+  CloseInternetHandle(session_, __LINE__);
+  SetLastTransferError(error);  // the connect's failure, not the close's
+  return false;
+}
+
+DWORD InternetSession::Close() {
+  DWORD result = 0;
+  if (connection_ && session_) {
+    if (const DWORD error = CloseInternetHandle(connection_, __LINE__)) result = error;
+    if (const DWORD error = CloseInternetHandle(session_, __LINE__)) result = error;
+  }
+  return result;
+}
+
+std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const std::string& url) {
+  std::string host, path;
+  if (!CrackUrl(url, host, path)) return nullptr;
+  if (!connection_) {
+    SetLastTransferError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+
+  const DWORD flags =
+      INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_TRANSFER_BINARY;
+  ScopedInternet request(WinInet().HttpOpenRequestA(connection_.get(), "GET", path.c_str(),
+                                                    "HTTP/1.1", "", nullptr, flags, 0));
+  if (!request) {
+    const DWORD error = TakeSystemError();
+    if (error == ERROR_INTERNET_EXTENDED_ERROR) {
+      DWORD extended = 0;
+      const std::string text = TakeResponseText(&extended);
+      LogFormat("Failed to open HTTP request for URL '%s'. Error 0x0%x. Extended error 0x0%x %s. "
+                "File %s, Line %d.",
+                url.c_str(), static_cast<unsigned>(error), static_cast<unsigned>(extended),
+                text.c_str(), kTransferSource, __LINE__);
+    } else {
+      LogFormat("Failed to open HTTP request for URL '%s'. Error 0x0%x. File %s, Line %d.",
+                url.c_str(), static_cast<unsigned>(error), kTransferSource, __LINE__);
+    }
+    return nullptr;
+  }
+
+  int repeats = 0;  // sends again for statuses other than 200, 401 and 407
+  for (;;) {
+    if (!WinInet().HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0)) {
+      const DWORD error = TakeSystemError();
+      if (error == ERROR_INTERNET_EXTENDED_ERROR) {
+        DWORD extended = 0;
+        const std::string text = TakeResponseText(&extended);
+        LogFormat("Failed to send HTTP request. Error 0x0%x. Extended error 0x0%x %s. File %s, "
+                  "Line %d.",
+                  static_cast<unsigned>(error), static_cast<unsigned>(extended), text.c_str(),
+                  kTransferSource, __LINE__);
+      } else {
+        LogFormat("Failed to send HTTP request. Error 0x0%x. File %s, Line %d.",
+                  static_cast<unsigned>(error), kTransferSource, __LINE__);
+      }
+      return nullptr;
+    }
+    DWORD status = 0;
+    if (const DWORD error = QueryStatus(request.get(), &status)) {
+      LogFormat("HttpQueryInfo failed. Error 0x0%x. File %s, Line %d.",
+                static_cast<unsigned>(error), kTransferSource, __LINE__);
+      return nullptr;
+    }
+    if (status == HTTP_STATUS_OK) break;
+    if (status == HTTP_STATUS_DENIED || status == HTTP_STATUS_PROXY_AUTH_REQ) {
+      LogFormat("Proxy authentication required, dwCode = %d. File %s, Line %d.",
+                static_cast<int>(status), kTransferSource, __LINE__);
+      // A 407 can only come from a proxy. Sent by a server reached directly
+      // it has no proxy to ask credentials for (and WinInet's proxy dialog
+      // then faults under Wine): the open fails instead.
+      if (status == HTTP_STATUS_PROXY_AUTH_REQ && !UsesProxy(session_.get())) {
+        SetLastTransferError(ERROR_INTERNET_INCORRECT_PASSWORD);
+        LogFormat("Proxy authentication asked for without a proxy, URL '%s'. Error 0x0%x. "
+                  "File %s, Line %d.",
+                  url.c_str(), static_cast<unsigned>(ERROR_INTERNET_INCORRECT_PASSWORD),
+                  kTransferSource, __LINE__);
+        return nullptr;
+      }
+      // The system's own credential dialog; it stores what the user typed in
+      // the request, so sending again carries the credentials.
+      const DWORD prompt = WinInet().InternetErrorDlg(
+          ::GetDesktopWindow(), request.get(), ERROR_INTERNET_INCORRECT_PASSWORD,
+          FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_GENERATE_DATA |
+              FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS,
+          nullptr);
+      LogFormat("InternetErrorDlg returned dwPrompt = %d. File %s, Line %d.",
+                static_cast<int>(prompt), kTransferSource, __LINE__);
+      // Cancelled, or success with nothing to retry (Wine's dialog answers
+      // Cancel with 0): no credentials came, so there is nothing to send again.
+      if (prompt == ERROR_CANCELLED || prompt == ERROR_SUCCESS) {
+        SetLastTransferError(ERROR_CANCELLED);
+        return nullptr;
+      }
+      continue;
+    }
+    if (repeats++ < kStatusRetries) continue;
+    // The server keeps refusing: give up with its status as the response text.
+    const std::string answer = std::to_string(status) + " " + StatusText(request.get());
+    SetLastResponseText(answer);
+    SetLastTransferError(status == HTTP_STATUS_NOT_FOUND || status == HTTP_STATUS_GONE
+                             ? ERROR_FILE_NOT_FOUND
+                             : ERROR_INTERNET_EXTENDED_ERROR);
+    LogFormat("HTTP status %d for URL '%s' after %d requests. Error 0x0%x. File %s, Line %d.",
+              static_cast<int>(status), url.c_str(), repeats,
+              static_cast<unsigned>(GetLastTransferError()), kTransferSource, __LINE__);
+    return nullptr;
+  }
+
+  LogWrite("Point 1");
+  DWORD type = 0;
+  DWORD typeLength = sizeof(type);
+  if (!WinInet().InternetQueryOptionA(request.get(), INTERNET_OPTION_HANDLE_TYPE, &type,
+                                      &typeLength)) {
+    LogFormat("InternetQueryOption failed. Error 0x0%x. File %s, Line %d.",
+              static_cast<unsigned>(TakeSystemError()), kTransferSource, __LINE__);
+    return nullptr;
+  }
+  if (type != INTERNET_HANDLE_TYPE_FTP_FILE && type != INTERNET_HANDLE_TYPE_HTTP_REQUEST) {
+    SetLastTransferError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+    LogFormat("Error: Unidentified service type: %8.8X.", static_cast<unsigned>(type));
+    return nullptr;
+  }
+  return std::make_unique<InternetFile>(request.release(), connection_.get(), path,
+                                        InternetFile::kReadOnly, 0);
+}
+
+DWORD InternetSession::DownloadToFile(HWND parent, const std::string& url,
+                                      const std::string& localPath, bool /*failIfExists*/) {
+  std::unique_ptr<TransferFile> file = OpenFile(parent, url);
+  if (!file) return GetLastTransferError();
+  return CopyToLocalFile(*file, localPath, kDownloadChunk);
+}

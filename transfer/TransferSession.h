@@ -1,0 +1,69 @@
+// The transfer layer's two interfaces: a session is a reference-counted
+// connection to one host, a file is an open source (or target) read in chunks.
+// HTTP servers (InternetSession, InternetFile) and file URLs (FileSession,
+// LocalFile) sit behind them; ConnectionManager hands out the sessions.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+// Services, as the callers pick them from a URL's scheme.
+constexpr DWORD kServiceFtp = 1;
+constexpr DWORD kServiceHttp = 3;
+constexpr DWORD kServiceFile = 5;
+
+class TransferFile {
+ public:
+  explicit TransferFile(std::string name) : name_(std::move(name)) {}
+  virtual ~TransferFile() = default;
+  TransferFile(const TransferFile&) = delete;
+  TransferFile& operator=(const TransferFile&) = delete;
+
+  // Moves the read position; false on failure.
+  virtual bool Seek(LONG distance, DWORD method) = 0;
+  // Reads up to `size` bytes; *count is 0 first. A read that gives 0 bytes
+  // and succeeds is the end of the source; a source that ended early fails.
+  virtual bool Read(void* buffer, DWORD size, DWORD* count) = 0;
+  // True only when all `size` bytes were written.
+  virtual bool Write(const void* buffer, DWORD size, DWORD* count) = 0;
+  virtual void CloseIfOpen() = 0;
+  virtual bool Close() = 0;
+  // Bytes that can be read now (HTTP: without waiting; files: the size).
+  virtual DWORD Available() = 0;
+
+  // The URL path or the file path.
+  const std::string& Name() const { return name_; }
+
+ private:
+  std::string name_;
+};
+
+class TransferSession {
+ public:
+  TransferSession() = default;
+  virtual ~TransferSession() = default;
+  TransferSession(const TransferSession&) = delete;
+  TransferSession& operator=(const TransferSession&) = delete;
+
+  // user and password may be null.
+  virtual bool Open(const std::string& host, DWORD service, WORD port, const char* user,
+                    const char* password) = 0;
+  // 0, or the code of the last close that failed.
+  virtual DWORD Close() = 0;
+  // The URL may be relative to the catalogue URL; null on failure (the
+  // layer's last error says why).
+  virtual std::unique_ptr<TransferFile> OpenFile(HWND parent, const std::string& url) = 0;
+  // 0 or an error code. A file that did not arrive whole is not left behind.
+  virtual DWORD DownloadToFile(HWND parent, const std::string& url, const std::string& localPath,
+                               bool failIfExists) = 0;
+
+  // The connection manager's count of holders.
+  LONG AddRef() { return ++refCount_; }
+  LONG ReleaseRef() { return --refCount_; }
+  LONG RefCount() const { return refCount_; }
+
+ private:
+  LONG refCount_ = 0;
+};
