@@ -6,7 +6,7 @@
 #include "catalog/InstalledState.h"
 #include "catalog/TargetPath.h"
 #include "core/Log.h"
-#include "core/MessageBox.h"
+#include "core/MessageBox.h"  // IsSetupMode
 #include "core/Resources.h"
 #include "frame/Handle.h"
 #include "resources/StringIds.h"

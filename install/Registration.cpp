@@ -72,7 +72,9 @@ void RegisterOutOfProcessServer(const std::string& path, const InstallState& sta
   LogFormat("Failed to launch self-registered OLE out-of-process server '%s'. Error %d",
             command.c_str(), static_cast<int>(error));
   if (error != kElevationRequired) return;
-  // The shell asks for the elevation; that start is not waited for.
+  // The shell asks for the elevation; that start is not waited for. The last
+  // error is cleared first so that a stale one is never reported.
+  ::SetLastError(0);
   const HINSTANCE result =
       ::ShellExecuteA(nullptr, "open", path.c_str(), "/RegServer", nullptr, SW_HIDE);
   if (reinterpret_cast<INT_PTR>(result) <= 32) {

@@ -4,84 +4,47 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <vector>
 
-#include "core/Log.h"
 #include "install/Hooks.h"
 #include "tests/support/Scratch.h"
+#include "tests/unit/catalog/CatalogTestUtil.h"
 
 namespace {
 
+using catalog_test::CapturedLog;
 using testing_support::RegKeyExists;
 using testing_support::RegReadString;
 using testing_support::ScratchDir;
 using testing_support::WinePath;
-using testing_support::WriteFileBytes;
+using Lines = std::vector<std::string>;
 
 const char kInprocTrace[] = "PelloryTest.InprocServer";
 const char kLocalTrace[] = "PelloryTest.LocalServer";
 const char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 
-class CapturedLog {
- public:
-  CapturedLog() {
-    previous_ = SetLogSink([this](const std::string& line) { lines.push_back(line); });
+// Each completion step as "headline|first path|second path".
+struct RecordedSteps : CompletionTexts {
+  void ShowStep(const std::string& headline, const std::string& first,
+                const std::string& second) override {
+    steps.push_back(headline + "|" + first + "|" + second);
   }
-  ~CapturedLog() { SetLogSink(previous_); }
-  bool Has(const std::string& line) const {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-  }
-  std::vector<std::string> lines;
-
- private:
-  LogSink previous_;
+  Lines steps;
 };
 
-struct Step {
-  std::string headline, first, second;
-  bool operator==(const Step& o) const {
-    return headline == o.headline && first == o.first && second == o.second;
-  }
-};
-
-class RecordingTexts : public CompletionTexts {
- public:
-  void ShowStep(const std::string& headline, const std::string& firstPath,
-                const std::string& secondPath) override {
-    steps.push_back({headline, firstPath, secondPath});
-  }
-  std::vector<Step> steps;
-};
-
-void PrintTo(const Step& s, std::ostream* os) {
-  *os << "{" << s.headline << " | " << s.first << " | " << s.second << "}";
-}
-
-std::string Fixture(const char* name) {
-  return WinePath(FIXTURES_DIR_UNIX) + "\\" + name;
-}
-
-void DeleteRunOnceValue(const char* name) {
-  HKEY key = nullptr;
-  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-    ::RegDeleteValueA(key, name);
-    ::RegCloseKey(key);
-  }
-}
-
-// Waits up to 10 s for a key that another process creates.
-bool WaitForKey(HKEY root, const char* key) {
-  for (int i = 0; i < 100; ++i) {
-    if (RegKeyExists(root, key)) return true;
-    ::Sleep(100);
-  }
-  return false;
+std::string Value(HKEY root, const char* key, const char* name) {
+  std::string value;
+  return RegReadString(root, key, name, value) ? value : "<none>";
 }
 
 class Registration : public ::testing::Test {
  protected:
-  void SetUp() override { Clean(); }
+  void SetUp() override {
+    Clean();
+    for (const char* name : {"ComServer.dll", "LocalServer.exe"})
+      ASSERT_TRUE(::CopyFileA((WinePath(FIXTURES_DIR_UNIX) + "\\" + name).c_str(),
+                              (dir_.Path() + name).c_str(), FALSE));
+  }
   void TearDown() override {
     SetProcessStartFailureForTests(nullptr);
     ::SetEnvironmentVariableA("COMSERVER_FAIL", nullptr);
@@ -90,169 +53,108 @@ class Registration : public ::testing::Test {
   static void Clean() {
     ::RegDeleteKeyA(HKEY_CLASSES_ROOT, kInprocTrace);
     ::RegDeleteKeyA(HKEY_CLASSES_ROOT, kLocalTrace);
-    for (const char* name : {"ComServer", "LocalServer", "Foo"}) DeleteRunOnceValue(name);
+    for (const char* name : {"ComServer", "LocalServer", "Player.exe", "Foo"})
+      ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kRunOnceKey, name);
   }
-  // A copy of a fixture server in the scratch folder, under `name`.
-  std::string Place(const char* fixture, const std::string& name) {
-    const std::string path = dir_.Path() + name;
-    EXPECT_TRUE(::CopyFileA(Fixture(fixture).c_str(), path.c_str(), FALSE)) << path;
-    return path;
+  // RegisterModules over `paths`; the completion steps it showed.
+  static Lines Register(Lines paths, uint32_t rebootRequired = 0) {
+    InstallState state;
+    state.modulesToRegister = std::move(paths);
+    state.rebootRequired = rebootRequired;
+    RecordedSteps texts;
+    EXPECT_EQ(RegisterModules(state, texts), 0u);
+    return texts.steps;
   }
 
   ScratchDir dir_{"reg"};
+  const std::string dll_ = dir_.Path() + "ComServer.dll";
+  const std::string exe_ = dir_.Path() + "LocalServer.exe";
 };
 
-TEST(ModuleKind, ExtensionOfTheFileNameAloneDecides) {
-  struct Case {
-    const char* path;
-    bool outOfProcess;
-    const char* baseName;
-  };
-  const Case cases[] = {
-      {"C:\\App\\Server.exe", true, "Server"},
-      {"C:\\App\\Server.EXE", true, "Server"},
-      {"C:\\App\\Server.eXe", true, "Server"},
-      {"C:\\App\\Player.dll", false, "Player"},
-      {"C:\\App\\Player.exe.dll", false, "Player.exe"},
-      {"C:\\App\\Player.exex", false, "Player"},
-      {"C:\\Tools.exe\\Player", false, "Player"},   // the folder's extension is not the file's
-      {"C:\\Tools.v2\\Player", false, "Player"},
-      {"C:/App/Codec.ax", false, "Codec"},
-      {"Plain", false, "Plain"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.path);
-    EXPECT_EQ(IsOutOfProcessServer(c.path), c.outOfProcess);
-    EXPECT_EQ(ModuleBaseName(c.path), c.baseName);
-  }
-}
-
 TEST_F(Registration, BothServerKindsRegisterAndUnregister) {
-  const std::string dll = Place("ComServer.dll", "ComServer.dll");
-  const std::string exe = Place("LocalServer.exe", "LocalServer.exe");
-  InstallState state;
-  state.modulesToRegister = {dll, exe};
-  RecordingTexts texts;
   CapturedLog log;
-  EXPECT_EQ(RegisterModules(state, texts), 0u);
-
-  std::string value;
-  ASSERT_TRUE(RegReadString(HKEY_CLASSES_ROOT, kInprocTrace, "", value));
-  EXPECT_EQ(value, dll);
-  ASSERT_TRUE(RegReadString(HKEY_CLASSES_ROOT, kLocalTrace, "", value));
-  EXPECT_EQ(value, exe);
-  ASSERT_TRUE(RegReadString(HKEY_CLASSES_ROOT, kLocalTrace, "CommandLine", value));
-  EXPECT_EQ(value, exe + " /RegServer");
-  EXPECT_TRUE(log.Has("OLE in-proc server '" + dll + "' has been successfully registered."));
-  EXPECT_TRUE(log.Has("Registering module: '" + exe + " /RegServer'..."));
-  EXPECT_TRUE(log.Has("OLE out-of-proc server '" + exe + "' has been successfully registered."));
-  EXPECT_EQ(texts.steps, (std::vector<Step>{{"Registering module:", exe, ""}}));
-
-  EXPECT_EQ(UnregisterModule(dll), 0u);
-  EXPECT_EQ(UnregisterModule(exe), 0u);
+  EXPECT_EQ(Register({dll_, exe_}), Lines{"Registering module:|" + exe_ + "|"});
+  EXPECT_EQ(Value(HKEY_CLASSES_ROOT, kInprocTrace, ""), dll_);
+  EXPECT_EQ(Value(HKEY_CLASSES_ROOT, kLocalTrace, ""), exe_);
+  UnregisterModule(dll_);
+  UnregisterModule(exe_);
   EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kInprocTrace));
   EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kLocalTrace));
-  EXPECT_TRUE(log.Has("OLE in-proc server '" + dll + "' has been successfully unregistered."));
-  EXPECT_TRUE(log.Has("OLE out-of-proc server '" + exe + "' has been successfully unregistered."));
+  EXPECT_EQ(log.lines, (Lines{"OLE in-proc server '" + dll_ + "' has been successfully registered.",
+                              "Registering module: '" + exe_ + " /RegServer'...",
+                              "OLE out-of-proc server '" + exe_ + "' has been successfully registered.",
+                              "OLE in-proc server '" + dll_ + "' has been successfully unregistered.",
+                              "OLE out-of-proc server '" + exe_ +
+                                  "' has been successfully unregistered."}));
 }
 
-TEST_F(Registration, ModulesThatCannotRegisterAreLoggedAndTheListGoesOn) {
+TEST_F(Registration, FailuresAreLoggedAndTheListGoesOn) {
   const std::string text = dir_.Path() + "NotADll.dll";
-  ASSERT_TRUE(WriteFileBytes(text, "just text, no module"));
+  ASSERT_TRUE(testing_support::WriteFileBytes(text, "just text, no module"));
   char system[MAX_PATH] = "";
   ::GetSystemDirectoryA(system, MAX_PATH);
   const std::string noExports = std::string(system) + "\\kernel32.dll";
-  const std::string missingExe = dir_.Path() + "Missing.exe";
-  const std::string dll = Place("ComServer.dll", "ComServer.dll");
-
-  InstallState state;
-  state.modulesToRegister = {text, noExports, missingExe, dll};
-  RecordingTexts texts;
+  const std::string missing = dir_.Path() + "Missing.exe";
   CapturedLog log;
-  EXPECT_EQ(RegisterModules(state, texts), 0u);
-  EXPECT_TRUE(log.Has("File '" + text + "' is not a DLL or failed to be loaded."));
-  EXPECT_TRUE(log.Has("DllRegisterServer cannot be found in library '" + noExports + "'..."));
-  EXPECT_TRUE(log.Has("Failed to launch self-registered OLE out-of-process server '" + missingExe +
-                      " /RegServer'. Error 2"));
+  Register({text, noExports, missing, dll_});
   EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, kInprocTrace));  // the last one still registered
-
-  // Unregistering the same files logs the same failures and goes on.
-  EXPECT_EQ(UnregisterModule(text), 0u);
-  EXPECT_EQ(UnregisterModule(noExports), 0u);
-  EXPECT_EQ(UnregisterModule(missingExe), 0u);
-  EXPECT_EQ(std::count(log.lines.begin(), log.lines.end(),
-                       "File '" + text + "' is not a DLL or failed to be loaded."),
-            2);
-  EXPECT_TRUE(log.Has("DllUnregisterServer cannot be found in library '" + noExports + "'..."));
-  EXPECT_TRUE(log.Has("Failed to launch self-registered OLE out-of-process server '" + missingExe +
-                      " /UnregServer'. Error 0x02"));
-
-  // A server whose own calls fail: the program's texts for that case.
-  ::SetEnvironmentVariableA("COMSERVER_FAIL", "1");
-  state.modulesToRegister = {dll};
-  EXPECT_EQ(RegisterModules(state, texts), 0u);
-  EXPECT_EQ(UnregisterModule(dll), 0u);
-  EXPECT_TRUE(log.Has("DllRegisterServer cannot be found in the file '" + dll +
-                      "'. The file cannot be registered"));
-  EXPECT_TRUE(log.Has("DllUnregisterServer cannot be found in the file '" + dll +
-                      "'. The file cannot be registered"));
-  EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, kInprocTrace));
-  EXPECT_FALSE(log.Has("OLE in-proc server '" + dll + "' has been successfully unregistered."));
+  for (const std::string& path : {text, noExports, missing}) UnregisterModule(path);
+  ::SetEnvironmentVariableA("COMSERVER_FAIL", "1");  // the server's own calls fail
+  Register({dll_});
+  UnregisterModule(dll_);
+  const std::string notLoaded = "File '" + text + "' is not a DLL or failed to be loaded.";
+  const std::string failedStart = "Failed to launch self-registered OLE out-of-process server '" +
+                                  missing;
+  EXPECT_EQ(log.lines,
+            (Lines{notLoaded, "DllRegisterServer cannot be found in library '" + noExports + "'...",
+                   "Registering module: '" + missing + " /RegServer'...",
+                   failedStart + " /RegServer'. Error 2",
+                   "OLE in-proc server '" + dll_ + "' has been successfully registered.",
+                   notLoaded,
+                   "DllUnregisterServer cannot be found in library '" + noExports + "'...",
+                   failedStart + " /UnregServer'. Error 0x02",
+                   "DllRegisterServer cannot be found in the file '" + dll_ +
+                       "'. The file cannot be registered",
+                   "DllUnregisterServer cannot be found in the file '" + dll_ +
+                       "'. The file cannot be registered"}));
 }
 
-// Wine starts a program that asks for elevation with an elevated token of its
-// own, so the system's 740 is made here by the start seam; the shell's start
-// is the real one.
+// Wine never refuses a start with 740 (a program that requires elevation
+// starts with the caller's token), so the start seam makes that error; the
+// shell's start is the real one and is not waited for.
 TEST_F(Registration, ElevationRequiredRetriesThroughTheShell) {
-  const std::string exe = Place("LocalServer.exe", "LocalServer.exe");
-  const std::string missingExe = dir_.Path() + "Missing.exe";
-  std::vector<std::string> refused;
-  SetProcessStartFailureForTests([&refused](const std::string& command) -> DWORD {
-    refused.push_back(command);
-    return 740;
-  });
-  InstallState state;
-  state.modulesToRegister = {exe, missingExe};
-  RecordingTexts texts;
+  const std::string missing = dir_.Path() + "Missing.exe";
+  SetProcessStartFailureForTests([](const std::string&) -> DWORD { return 740; });
   CapturedLog log;
-  EXPECT_EQ(RegisterModules(state, texts), 0u);
-  EXPECT_EQ(refused, (std::vector<std::string>{exe + " /RegServer", missingExe + " /RegServer"}));
-  EXPECT_TRUE(log.Has("Failed to launch self-registered OLE out-of-process server '" + exe +
-                      " /RegServer'. Error 740"));
-  EXPECT_FALSE(log.Has("OLE out-of-proc server '" + exe + "' has been successfully registered."));
-  EXPECT_TRUE(log.Has("ShellExecute failed to run server '" + missingExe +
-                      "' with command line '/RegServer'. Error 2"));
-  // The shell's start is not waited for: the trace comes when the server ran.
-  ASSERT_TRUE(WaitForKey(HKEY_CLASSES_ROOT, kLocalTrace));
-  std::string line;
-  ASSERT_TRUE(RegReadString(HKEY_CLASSES_ROOT, kLocalTrace, "CommandLine", line));
-  EXPECT_NE(line.find("/RegServer"), std::string::npos) << line;
-  EXPECT_FALSE(log.Has("ShellExecute failed to run server '" + exe +
-                       "' with command line '/RegServer'. Error 2"));
+  Register({exe_, missing});
+  const std::string failed = "Failed to launch self-registered OLE out-of-process server '";
+  EXPECT_EQ(log.lines, (Lines{"Registering module: '" + exe_ + " /RegServer'...",
+                              failed + exe_ + " /RegServer'. Error 740",
+                              "Registering module: '" + missing + " /RegServer'...",
+                              failed + missing + " /RegServer'. Error 740",
+                              "ShellExecute failed to run server '" + missing +
+                                  "' with command line '/RegServer'. Error 2"}));
+  // The server writes its trace only when started with /RegServer.
+  bool traced = false;
+  for (int i = 0; i < 100 && !(traced = RegKeyExists(HKEY_CLASSES_ROOT, kLocalTrace)); ++i)
+    ::Sleep(100);
+  EXPECT_TRUE(traced);
 }
 
 TEST_F(Registration, PendingRestartDefersEveryModuleToRunOnce) {
-  const std::string dll = Place("ComServer.dll", "ComServer.dll");
-  const std::string exe = Place("LocalServer.exe", "LocalServer.exe");
-  InstallState state;
-  state.rebootRequired = 1;
-  // Foo.dll and Foo.exe share the value name: the later one stays.
-  state.modulesToRegister = {dll, exe, dir_.Path() + "Foo.dll", dir_.Path() + "Foo.exe"};
-  RecordingTexts texts;
+  // The extension of the file name alone, in any case, makes a server out of process; the
+  // value name is the base name, so Foo.eXe replaces Foo.dll.
+  const std::string dotted = dir_.Path() + "Player.exe.dll";
+  const std::string foo = dir_.Path() + "Foo.eXe";
   CapturedLog log;
-  EXPECT_EQ(RegisterModules(state, texts), 0u);
-
+  EXPECT_EQ(Register({dll_, exe_, dotted, dir_.Path() + "Foo.dll", foo}, 1),
+            (Lines{"Registering module:|" + exe_ + "|", "Registering module:|" + foo + "|"}));
   EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kInprocTrace));
   EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kLocalTrace));
-  std::string value;
-  ASSERT_TRUE(RegReadString(HKEY_LOCAL_MACHINE, kRunOnceKey, "ComServer", value));
-  EXPECT_EQ(value, "regsvr32 /s \"" + dll + "\"");
-  ASSERT_TRUE(RegReadString(HKEY_LOCAL_MACHINE, kRunOnceKey, "LocalServer", value));
-  EXPECT_EQ(value, exe + " /RegServer");
-  ASSERT_TRUE(RegReadString(HKEY_LOCAL_MACHINE, kRunOnceKey, "Foo", value));
-  EXPECT_EQ(value, dir_.Path() + "Foo.exe /RegServer");
-  EXPECT_TRUE(log.Has("Registering module: '" + exe + " /RegServer'..."));
-  EXPECT_EQ(texts.steps.size(), 2u);  // the two out-of-process servers
+  EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kRunOnceKey, "Player.exe"), "regsvr32 /s \"" + dotted + "\"");
+  EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kRunOnceKey, "Foo"), foo + " /RegServer");
+  EXPECT_EQ(log.lines, (Lines{"Registering module: '" + exe_ + " /RegServer'...",
+                              "Registering module: '" + foo + " /RegServer'..."}));
 }
 
 }  // namespace
