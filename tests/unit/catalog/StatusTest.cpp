@@ -1,7 +1,6 @@
 // Installed status, update decisions and download sizes on the real registry
-// and files of the test's prefix. The installation folder is a scratch folder
-// named by HKLM\SOFTWARE\Pellory; files with chosen versions are stamped
-// copies of the fake manager.
+// and files of the test's prefix: the installation folder is a scratch folder,
+// files with chosen versions are stamped copies of the fake manager.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -22,24 +21,27 @@ using testing_support::RegWriteString;
 using Lines = std::vector<std::string>;
 using Status = ComponentStatus;
 
+const char kHooksKey[] = "Software\\Pellory\\Upgrade\\Hooks";
 const char kClsidText[] = "{7C3E91A2-5B4D-4F60-9A18-2D6E0B4C8F71}";
 const std::string kClassKey = std::string("CLSID\\") + kClsidText;
-const VersionQuad kMissingOnly{-1, -1, -1, -1};
+const VersionQuad kWhenMissing{-1, -1, -1, -1};
 
 ComponentFile File(const std::string& name, const VersionQuad& version,
-                   const std::string& download = "Player.cab", uint32_t size = 0) {
+                   const std::string& download = "Player.cab", uint32_t size = 0,
+                   const std::string& destDir = "", uint32_t platform = 31) {
   ComponentFile file;
   file.sName = name;
   file.version = version;
   file.sFile = download;
   file.size = size;
+  file.sDestDir = destDir;
+  file.platform = platform;
   return file;
 }
 
-ComponentHook Hook(const std::string& name, const VersionQuad& version,
-                   const std::string& download = "Hook.cab", uint32_t size = 0) {
+ComponentHook Hook(const std::string& name, const std::string& download, uint32_t size) {
   ComponentHook hook;
-  static_cast<ComponentFile&>(hook) = File(name, version, download, size);
+  static_cast<ComponentFile&>(hook) = File(name, {1, 0, 0, 0}, download, size);
   hook.sHookName = name;
   return hook;
 }
@@ -51,13 +53,10 @@ Component Named(const std::string& name) {
 }
 
 // Setup mode ("-setup") for the length of a scope.
-class SetupModeScope {
- public:
-  SetupModeScope() : saved_(ProcessArguments()) { SetProcessArguments({"-setup"}); }
-  ~SetupModeScope() { SetProcessArguments(saved_); }
-
- private:
-  std::vector<std::string> saved_;
+struct SetupModeScope {
+  SetupModeScope() { SetProcessArguments({"-setup"}); }
+  ~SetupModeScope() { SetProcessArguments(saved); }
+  std::vector<std::string> saved = ProcessArguments();
 };
 
 class StatusTest : public ::testing::Test {
@@ -70,17 +69,14 @@ class StatusTest : public ::testing::Test {
     testing_support::RegDeleteTree(HKEY_LOCAL_MACHINE, kPelloryKey);
     testing_support::RegDeleteTree(HKEY_CLASSES_ROOT, kClassKey);
   }
-  // A copy of the fake manager whose version resource says a.b.c.d.
-  void Stamp(const std::string& path, WORD a, WORD b, WORD c, WORD d) {
+  void Stamp(const std::string& path, const VersionQuad& v) {
     const std::string manager = testing_support::WinePath(FIXTURES_DIR_UNIX) + "\\Manager.exe";
-    ASSERT_TRUE(testing_support::CopyWithVersion(manager, path, a, b, c, d));
+    ASSERT_TRUE(testing_support::CopyWithVersion(manager, path, WORD(v.a), WORD(v.b), WORD(v.c),
+                                                 WORD(v.d)));
   }
   void Record(const std::string& name, const char* key = kComponentsKey,
               const std::string& text = "1, 0, 0, 0") {
     ASSERT_TRUE(RegWriteString(HKEY_LOCAL_MACHINE, key, name, text));
-  }
-  void RecordHook(const std::string& name, const std::string& text) {
-    Record(name, "Software\\Pellory\\Upgrade\\Hooks", text);
   }
   std::string InApp(const std::string& name) const { return app_.Path() + name; }
 
@@ -88,7 +84,7 @@ class StatusTest : public ::testing::Test {
 };
 
 TEST_F(StatusTest, OnlyARecordedComponentIsInstalled) {
-  Stamp(InApp("Player.dll"), 2, 1, 0, 7);
+  Stamp(InApp("Player.dll"), {2, 1, 0, 7});
   Component player = Named("Player");
   player.files.push_back(File("Player.dll", {2, 1, 0, 7}));
   const std::string tail = "'HKLM\\Software\\Pellory\\Upgrade\\Components. Error 0x0";
@@ -100,65 +96,54 @@ TEST_F(StatusTest, OnlyARecordedComponentIsInstalled) {
   expectNotInstalled("Failed to open the registry key " + tail + "2");
   Record("Other");
   expectNotInstalled("Failed to query registry entry Player under the key " + tail + "2");
-  // A record that is not a string is damaged.
-  frame::RegKey key;
+  frame::RegKey key;  // a record that is not a string is damaged
   ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, kComponentsKey, KEY_SET_VALUE), ERROR_SUCCESS);
-  const DWORD number = 1;
-  ::RegSetValueExA(key.get(), "Player", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
-                   sizeof(number));
+  ASSERT_EQ(key.SetDword("Player", 1), ERROR_SUCCESS);
   expectNotInstalled("Failed to query registry entry Player under the key " + tail + "d");
-  // Presence alone counts, whatever the text.
-  Record("Player", kComponentsKey, "");
+  Record("Player", kComponentsKey, "");  // presence alone counts
   EXPECT_EQ(GetComponentStatus(player), Status::UpToDate);
 }
 
 TEST_F(StatusTest, FilesAndHooksAgainstTheCatalogue) {
   Record("Player");
-  Stamp(InApp("Codec.dll"), 1, 10, 0, 0);
+  Stamp(InApp("Player.dll"), {2, 1, 0, 7});
+  Stamp(InApp("Codec.dll"), {1, 10, 0, 0});
   ASSERT_TRUE(testing_support::WriteFileBytes(InApp("Help.chm"), "ITSF data"));
   Component player = Named("Player");
   player.version = {9, 9, 9, 9};  // the component's own version takes no part
-  player.files.push_back(File("Player.dll", {2, 1, 0, 7}));
-  player.files.push_back(File("Codec.dll", {1, 9, 0, 0}));  // 1.10 on disk is newer
   const struct {
-    VersionQuad disk;
+    ComponentFile file;  // beside Codec.dll, current (1.10 on disk is newer than 1.9)
     Status expected;
-  } kDisk[] = {
-      {{2, 1, 0, 7}, Status::UpToDate},         {{2, 1, 0, 8}, Status::UpToDate},
-      {{2, 1, 0, 6}, Status::UpdateAvailable},  // one build older
-      {{2, 0, 9, 7}, Status::UpdateAvailable},  // an earlier part decides
+  } kCases[] = {
+      {File("Player.dll", {2, 1, 0, 7}), Status::UpToDate},
+      {File("Player.dll", {2, 1, 0, 6}), Status::UpToDate},  // the file is newer
+      {File("Player.dll", {2, 1, 0, 8}), Status::UpdateAvailable},  // one build older
+      {File("Player.dll", {2, 1, 1, 0}), Status::UpdateAvailable},  // an earlier part decides
+      {File("Help.chm", {1, 0, 0, 0}), Status::UpdateAvailable},  // no version resource
+      {File("Help.chm", kWhenMissing), Status::UpdateAvailable},
+      {File("Missing.dll", {1, 0, 0, 0}), Status::UpdateAvailable},
   };
-  for (const auto& c : kDisk) {
-    SCOPED_TRACE(c.disk.CatalogText());
-    const VersionQuad& v = c.disk;
-    Stamp(InApp("Player.dll"), WORD(v.a), WORD(v.b), WORD(v.c), WORD(v.d));
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.file.sName + " " + c.file.version.CatalogText());
+    player.files = {File("Codec.dll", {1, 9, 0, 0}), c.file};
     EXPECT_EQ(GetComponentStatus(player), c.expected);
   }
-  Stamp(InApp("Player.dll"), 2, 1, 0, 7);
-  // Without a version resource, also with the "when missing" marker, or missing.
-  for (const ComponentFile& file : {File("Help.chm", {1, 0, 0, 0}), File("Help.chm", kMissingOnly),
-                                    File("Missing.dll", {1, 0, 0, 0})}) {
-    SCOPED_TRACE(file.sName);
-    Component withFile = player;
-    withFile.files.push_back(file);
-    EXPECT_EQ(GetComponentStatus(withFile), Status::UpdateAvailable);
-  }
+  player.files.pop_back();
 
-  player.hooks = {Hook("Setup1.exe", {1, 0, 0, 0}), Hook("Setup2.exe", {2, 0, 0, 0})};
-  RecordHook("Setup1.exe", "1, 0, 0, 0");
+  player.hooks = {Hook("Setup1.exe", "", 0), Hook("Setup2.exe", "", 0)};
+  Record("Setup1.exe", kHooksKey);
   EXPECT_EQ(GetComponentStatus(player), Status::UpdateAvailable);  // Setup2 never ran
-  RecordHook("Setup2.exe", "2");  // missing parts count 0
+  Record("Setup2.exe", kHooksKey, "1");  // missing parts count 0
   EXPECT_EQ(GetComponentStatus(player), Status::UpToDate);
-  player.hooks[1].version = {2, 0, 0, 1};
+  player.hooks[1].version = {1, 0, 0, 1};
   EXPECT_EQ(GetComponentStatus(player), Status::UpdateAvailable);
-  player.hooks[1].version = {2, 0, 0, 0};
-  RecordHook("Setup1.exe", "");  // an empty record: never ran
+  player.hooks[1].version = {1, 0, 0, 0};
+  Record("Setup1.exe", kHooksKey, "");  // an empty record: never ran
   EXPECT_EQ(GetComponentStatus(player), Status::UpdateAvailable);
 }
 
 TEST(VersionOrder, PartsCompareAsSignedNumbers) {
   EXPECT_TRUE(IsNewerVersion({1, 10, 0, 0}, {1, 9, 0, 0}));
-  EXPECT_FALSE(IsNewerVersion({1, 9, 0, 0}, {1, 10, 0, 0}));
   EXPECT_FALSE(IsNewerVersion({1, 2, 3, 4}, {1, 2, 3, 4}));
   EXPECT_TRUE(IsNewerVersion({0, 0, 0, 0}, {0, 0, 0, -1}));
 }
@@ -167,36 +152,22 @@ TEST(VersionOrder, PartsCompareAsSignedNumbers) {
 // nothing out of date, needs nothing and counts nothing; one line per look.
 TEST_F(StatusTest, EntriesWithoutADestinationAreLeftOut) {
   Record("Player");
-  Stamp(InApp("Player.dll"), 1, 0, 0, 0);
   Component player = Named("Player");
-  player.files = {File("Player.dll", {1, 0, 0, 0}, "Player.cab", 100),
-                  File("..\\..\\Evil.dll", {1, 0, 0, 0}, "Evil.cab", 5000)};
-  player.hooks.push_back(Hook("..\\Evil.exe", {1, 0, 0, 0}, "EvilHook.cab", 7000));
-  {
-    CapturedLog log;
-    EXPECT_EQ(GetComponentStatus(player), Status::UpToDate);
-    EXPECT_EQ(ComponentDownloadSize(player, true), 100u);
-    EXPECT_EQ(log.lines.size(), 4u);
-  }
-  EXPECT_EQ(ComponentDownloadSize(player, false), 0u);
-  EXPECT_EQ(SelectionDownloadSize({player}, true), 100u);
-  SetupModeScope setup;
+  player.files = {File("..\\..\\Evil.dll", {1, 0, 0, 0}, "Evil.cab", 5000)};
+  player.hooks = {Hook("..\\Evil.exe", "EvilHook.cab", 7000)};
   CapturedLog log;
-  EXPECT_FALSE(NeedsUpdate(player.files[1]));
-  EXPECT_EQ(log.lines.size(), 1u);
+  EXPECT_EQ(GetComponentStatus(player), Status::UpToDate);
+  EXPECT_EQ(ComponentDownloadSize(player, true) + ComponentDownloadSize(player, false) +
+                SelectionDownloadSize({player}, true),
+            0u);
+  SetupModeScope setup;
+  EXPECT_FALSE(NeedsUpdate(player.files[0]));
+  EXPECT_EQ(log.lines.size(), 4u * 2 + 1);  // one line per entry and look
 }
 
 TEST_F(StatusTest, NeedsUpdateByVersionMarkerPlatformAndSetupMode) {
-  Stamp(InApp("Player.dll"), 2, 1, 0, 7);
+  Stamp(InApp("Player.dll"), {2, 1, 0, 7});
   ASSERT_TRUE(testing_support::WriteFileBytes(InApp("Help.chm"), "ITSF data"));
-  ComponentFile inSystem = File("kernel32.dll", kMissingOnly);  // exists
-  inSystem.sDestDir = "LDID_SYS";
-  ComponentFile inSystemLower = inSystem;
-  inSystemLower.sDestDir = "ldid_sys";
-  ComponentFile nt4 = File("Player.dll", {3, 0, 0, 0});
-  nt4.platform = 8;  // the prefix is Windows 7
-  ComponentFile nt4Missing = File("Missing.dll", kMissingOnly);
-  nt4Missing.platform = 8;
   const struct {
     ComponentFile file;
     bool needed;
@@ -207,11 +178,13 @@ TEST_F(StatusTest, NeedsUpdateByVersionMarkerPlatformAndSetupMode) {
       {File("Player.dll", {2, 1, 0, 6}), false, true},
       {File("Missing.dll", {1, 0, 0, 0}), true, true},
       {File("Help.chm", {1, 0, 0, 0}), true, true},  // no version resource
-      {File("Help.chm", kMissingOnly), false, true},
-      {nt4Missing, true, true},  // the marker does not look at the platform
-      {nt4, false, true},
-      {inSystem, false, false},  // LDID_SYS and LDID_WIN go by their versions
-      {inSystemLower, false, true},  // only the exact names
+      {File("Help.chm", kWhenMissing), false, true},
+      // Platform 8 is NT 4 (the prefix is Windows 7); the marker does not ask.
+      {File("Player.dll", {3, 0, 0, 0}, "", 0, "", 8), false, true},
+      {File("Missing.dll", kWhenMissing, "", 0, "", 8), true, true},
+      // In Setup mode the exact LDID_SYS and LDID_WIN go by their versions.
+      {File("kernel32.dll", kWhenMissing, "", 0, "LDID_SYS"), false, false},
+      {File("kernel32.dll", kWhenMissing, "", 0, "ldid_sys"), false, true},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.file.sDestDir + c.file.sName + " " + c.file.version.CatalogText());
@@ -224,8 +197,8 @@ TEST_F(StatusTest, NeedsUpdateByVersionMarkerPlatformAndSetupMode) {
 TEST_F(StatusTest, NeedsUpdateForRegisteredClasses) {
   testing_support::ScratchDir servers("srv");
   const std::string server = servers.Path() + "Server.dll";
-  Stamp(server, 3, 0, 0, 0);
-  Stamp(InApp("Server.dll"), 3, 0, 0, 0);
+  Stamp(server, {3, 0, 0, 0});
+  Stamp(InApp("Server.dll"), {3, 0, 0, 0});
   ComponentFile file = File("Server.dll", {3, 0, 0, 0});
   ASSERT_TRUE(ParseClassIdText(kClsidText, file.clsid));
   EXPECT_TRUE(NeedsUpdate(file));  // current in the folder, but no class registered
@@ -241,27 +214,22 @@ TEST_F(StatusTest, NeedsUpdateForRegisteredClasses) {
   ComponentFile inBin = file;  // the registered server counts, not the missing Bin copy
   inBin.sDestDir = "Bin";
   EXPECT_FALSE(NeedsUpdate(inBin));
-  Stamp(server, 2, 9, 0, 0);
+  Stamp(server, {2, 9, 0, 0});
   EXPECT_TRUE(NeedsUpdate(file));
-  file.version = kMissingOnly;
-  EXPECT_FALSE(NeedsUpdate(file));
   ASSERT_TRUE(::DeleteFileA(server.c_str()));  // a registration without its file is none
   EXPECT_TRUE(NeedsUpdate(file));
 }
 
 TEST_F(StatusTest, ComponentAndSelectionSizes) {
-  Stamp(InApp("Player.dll"), 1, 0, 0, 0);
-  RecordHook("Ran.exe", "1, 0, 0, 0");
-  Component player = Named("Player");
+  Stamp(InApp("Player.dll"), {1, 0, 0, 0});
+  Record("Ran.exe", kHooksKey);
+  Component player = Named("Player"), codecs = Named("Codecs"), nt4 = Named("Nt4");
   player.files = {File("Player.dll", {1, 0, 0, 0}, "Shared.cab", 500 * 1024),
-                  File("Player.chm", kMissingOnly, "Shared.cab", 500 * 1024)};
-  player.hooks = {Hook("Ran.exe", {1, 0, 0, 0}, "Ran.cab", 20),
-                  Hook("New.exe", {1, 0, 0, 0}, "New.cab", 300),
-                  Hook("Again.exe", {1, 0, 0, 0}, "Shared.cab", 4000)};
-  Component codecs = Named("Codecs");
+                  File("Player.chm", kWhenMissing, "Shared.cab", 500 * 1024)};
+  player.hooks = {Hook("Ran.exe", "Ran.cab", 20), Hook("New.exe", "New.cab", 300),
+                  Hook("Again.exe", "Shared.cab", 4000)};
   codecs.files = {File("Codec.dll", {1, 0, 0, 0}, "Shared.cab", 1000),
                   File("Codec2.dll", {1, 0, 0, 0}, "Codec.cab", 50000)};
-  Component nt4 = Named("Nt4");
   nt4.platform = 8;
   nt4.files.push_back(File("Nt4.dll", {1, 0, 0, 0}, "Nt4.cab", 600000));
 
@@ -275,39 +243,31 @@ TEST_F(StatusTest, ComponentAndSelectionSizes) {
     SCOPED_TRACE(all);
     EXPECT_EQ(SelectionDownloadSize({player, codecs, nt4}, all), 500u * 1024 + 300 + 50000);
   }
-  ASSERT_TRUE(testing_support::WriteFileBytes(InApp("Player.chm"), "ITSF"));
-  EXPECT_EQ(ComponentDownloadSize(player, false), 300u + 4000);
   player.hooks[1].platform = 8;
   EXPECT_EQ(SelectionDownloadSize({player}, true), 500u * 1024);
 }
 
 TEST_F(StatusTest, FindingAndOffering) {
   Record("Current");
-  ComponentCatalog catalog(4);
-  catalog[0].sName = "Zero";  // id 0: "ID:x" must not read as "ID:0"
-  catalog[1].sName = "Player";
-  catalog[1].id = 17;
+  ComponentCatalog catalog = {Named("Zero"), Named("Player"), Named("ID:x"), Named("Current")};
+  catalog[1].id = 17;  // "ID:x" must not read as "ID:0", Zero's id
   catalog[1].bInitiallySelected = false;
-  catalog[2].sName = "ID:x";
-  catalog[3].sName = "Current";
   catalog[3].id = 3;
-
   const struct {
     const char* text;
-    const char* found;  // nullptr: none
+    const char* found;  // "": none
   } kCases[] = {{"player", "Player"}, {"ID:17", "Player"}, {"ID:x", "ID:x"}, {"ID:0", "Zero"},
-                {"ID:17x", nullptr},  {"id:17", nullptr},  {"Play", nullptr},  {"ID:3", nullptr},
-                {"current", nullptr}};  // the last two are up to date
+                {"ID:17x", ""},       {"id:17", ""},       {"Play", ""},     {"ID:3", ""},
+                {"current", ""}};  // the last two are up to date
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.text);
     ComponentCatalog copy = catalog;
     Component found;
-    const std::string want = c.found ? c.found : "";
-    EXPECT_EQ(FindComponentToUpdate(copy, c.text, found), c.found != nullptr);
-    EXPECT_EQ(found.sName, want);
-    EXPECT_EQ(found.bForceInstall && found.bInitiallySelected, c.found != nullptr);
+    EXPECT_EQ(FindComponentToUpdate(copy, c.text, found), *c.found != 0);
+    EXPECT_EQ(found.sName, c.found);
+    EXPECT_EQ(found.bForceInstall && found.bInitiallySelected, *c.found != 0);
     for (const Component& component : copy)  // only the match is marked
-      EXPECT_EQ(component.bForceInstall, component.sName == want) << component.sName;
+      EXPECT_EQ(component.bForceInstall, component.sName == c.found) << component.sName;
   }
 
   // Offered: some initially selected component not up to date, any platform.
