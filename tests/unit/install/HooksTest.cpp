@@ -79,12 +79,9 @@ class HookPass : public ::testing::Test {
     return path;
   }
   // One pass over components holding these hook lists; its result.
-  DWORD Pass(std::vector<std::vector<ComponentHook>> components) {
-    state_.components.clear();
-    for (auto& hooks : components) {
-      state_.components.emplace_back();
-      state_.components.back().hooks = std::move(hooks);
-    }
+  DWORD Pass(const std::vector<std::vector<ComponentHook>>& lists) {
+    state_.components.assign(lists.size(), Component());
+    for (size_t i = 0; i < lists.size(); ++i) state_.components[i].hooks = lists[i];
     return ExecuteHooks(state_, texts_);
   }
 
@@ -123,8 +120,7 @@ TEST_F(HookPass, RunsOncePerVersionAndAgainInSetupMode) {
 }
 
 TEST_F(HookPass, ExitCode36AsksForARestartAndDeleteAfterExec) {
-  const std::string plain = Place("Plain");
-  const std::string restart = Place("Restart");
+  const std::string plain = Place("Plain"), restart = Place("Restart");
   EXPECT_EQ(Pass({{MakeHook("Plain", {1, 0, 0, 0}, "/exit:5")}}), 0u);
   EXPECT_EQ(state_.rebootRequired, 0u);  // only 36 asks for the restart
   EXPECT_TRUE(FileExists(plain));        // and only when asked is the hook deleted
@@ -144,8 +140,7 @@ TEST_F(HookPass, ExitCode36AsksForARestartAndDeleteAfterExec) {
 }
 
 TEST_F(HookPass, AHookThatCannotStartEndsThePass) {
-  const std::string first = Place("First");
-  const std::string later = Place("Later");
+  const std::string first = Place("First"), later = Place("Later");
   ComponentHook unsafe = MakeHook("Unsafe", {1, 0, 0, 0});
   unsafe.sName = "..\\Evil.exe";
   CapturedLog log;
