@@ -137,8 +137,8 @@ TEST_F(StatusTest, FilesAndHooksAgainstTheCatalogue) {
   EXPECT_EQ(GetComponentStatus(player), Status::UpToDate);
   player.hooks[1].version = {1, 0, 0, 1};
   EXPECT_EQ(GetComponentStatus(player), Status::UpdateAvailable);
-  player.hooks[1].version = {1, 0, 0, 0};
-  Record("Setup1.exe", kHooksKey, "");  // an empty record: never ran
+  player.hooks[1].version = {};  // no FileVersion: 0,0,0,0
+  Record("Setup2.exe", kHooksKey, "");  // an empty record: never ran
   EXPECT_EQ(GetComponentStatus(player), Status::UpdateAvailable);
 }
 
