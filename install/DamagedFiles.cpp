@@ -11,17 +11,6 @@
 
 namespace {
 
-bool EqualsNoCase(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i]; ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return i == a.size() && !b[i];
-}
-
 DWORD LastErrorCode() {
   const DWORD error = ::GetLastError();
   return error ? error : ERROR_GEN_FAILURE;
@@ -29,7 +18,8 @@ DWORD LastErrorCode() {
 
 void RemoveDamagedFile(const std::string& path, uint32_t* rebootRequired) {
   LogFormat("Deleting damaged file '%s'.", path.c_str());
-  // A read-only file cannot be deleted, and it would count as locked below.
+  // A read-only file cannot be deleted; on Windows it would also count as
+  // locked below (it cannot be opened for writing) and wait for a restart.
   ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   if (!IsFileLocked(path)) {
     if (!::DeleteFileA(path.c_str()))
@@ -50,9 +40,10 @@ bool IsDamagedFileName(const std::string& name) {
   if (name.find('~') == std::string::npos) return false;
   const size_t dot = name.find_last_of('.');
   if (dot == std::string::npos) return false;
-  const std::string extension = name.substr(dot);
-  return EqualsNoCase(extension, ".dll") || EqualsNoCase(extension, ".ocx") ||
-         EqualsNoCase(extension, ".exe");
+  const char* extension = name.c_str() + dot;
+  for (const char* binary : {".dll", ".ocx", ".exe"})
+    if (::lstrcmpiA(extension, binary) == 0) return true;
+  return false;
 }
 
 int SweepDamagedFiles(const std::string& folder, SweepMode mode, uint32_t* rebootRequired) {

@@ -3,233 +3,135 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <thread>
-#include <vector>
 
 #include "core/Locations.h"
-#include "core/Log.h"
 #include "core/MessageBox.h"
 #include "core/Resources.h"
-#include "core/Switches.h"
-#include "install/FileReplace.h"
 #include "tests/fixtures/holder/HeldFile.h"
 #include "tests/support/Scratch.h"
 #include "tests/support/UiDriver.h"
 
 namespace {
 
-using testing_support::DirExists;
-using testing_support::FileExists;
-using testing_support::HeldFile;
-using testing_support::RegDeleteTree;
-using testing_support::RegWriteString;
-using testing_support::RunRestartProcessing;
-using testing_support::ScratchDir;
-using testing_support::WriteFileBytes;
+using namespace testing_support;
+using Lines = std::vector<std::string>;
 
-class CapturedLog {
- public:
-  CapturedLog() {
-    previous_ = SetLogSink([this](const std::string& line) { lines.push_back(line); });
-  }
-  ~CapturedLog() { SetLogSink(previous_); }
-  std::vector<std::string> lines;
-
- private:
-  LogSink previous_;
-};
-
-// Answers the message boxes this process shows, one button per box, from a
-// second thread, and keeps what each box said.
-class BoxAnswerer {
- public:
-  explicit BoxAnswerer(std::vector<int> buttons) : buttons_(std::move(buttons)) {
-    thread_ = std::thread([this] {
-      ui::WindowQuery query;
-      query.caption = LoadResString(MessageCaptionId());
-      query.className = "#32770";
-      query.processId = ::GetCurrentProcessId();
-      for (int button : buttons_) {
-        HWND box = ui::WaitForWindow(query, 20000);
-        if (!box) return;
-        texts.push_back(ui::MessageBoxText(box));
-        ui::PressButton(box, button);
-        ui::WaitForWindowGone(box, 20000);
-      }
-    });
-  }
-  ~BoxAnswerer() { Join(); }
-  void Join() {
-    if (thread_.joinable()) thread_.join();
-  }
-  std::vector<std::string> texts;
-
- private:
-  std::vector<int> buttons_;
-  std::thread thread_;
-};
-
-struct RestartRecorder {
-  RestartRecorder() {
-    previous = SetExitWindowsCallForTests([this](UINT flags, DWORD reason) {
-      calls.push_back(flags == EWX_REBOOT && reason == 0);
-      if (!answer) ::SetLastError(ERROR_SHUTDOWN_IN_PROGRESS);
-      return answer;
-    });
-  }
-  ~RestartRecorder() { SetExitWindowsCallForTests(previous); }
-  std::vector<bool> calls;  // true: a restart with EWX_REBOOT and reason 0
-  BOOL answer = TRUE;
-  ExitWindowsCall previous;
-};
+// Runs `action` while a second thread presses one button in each message box
+// this process shows; returns what each box said.
+Lines AnswerBoxes(const std::vector<int>& buttons, const std::function<void()>& action) {
+  Lines texts;
+  std::thread answerer([&] {
+    const ui::WindowQuery query{LoadResString(MessageCaptionId()), "#32770", ::GetCurrentProcessId()};
+    for (int button : buttons) {
+      HWND box = ui::WaitForWindow(query, 20000);
+      if (!box) return;
+      texts.push_back(ui::MessageBoxText(box));
+      ui::PressButton(box, button);
+      ui::WaitForWindowGone(box, 20000);
+    }
+  });
+  action();
+  answerer.join();
+  return texts;
+}
 
 class DamagedSweep : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetProcessArguments({});
     RegDeleteTree(HKEY_LOCAL_MACHINE, kPelloryKey);
+    ASSERT_TRUE(RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "PelloryAppDir", root));
   }
   void TearDown() override { RegDeleteTree(HKEY_LOCAL_MACHINE, kPelloryKey); }
-  void SetAppDir(const std::string& folder) {
-    ASSERT_TRUE(RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "PelloryAppDir", folder));
-  }
+  ScratchDir dir;
+  const std::string root = dir.Path();
 };
 
-TEST_F(DamagedSweep, BinariesWithATildeAnywhereBelowAreFoundAndNothingElse) {
-  ScratchDir dir;
-  const std::string root = dir.Path();
-  // A folder named like a damaged binary, and a damaged file two levels down.
-  const std::string folder = root + "Cache~1.dll\\";
-  const std::string deep = folder + "Level2\\AB~1.DLL";
-  ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
-  ASSERT_TRUE(::CreateDirectoryA((folder + "Level2").c_str(), nullptr));
-  for (const auto& p : {deep, root + "AB~1.TXT", root + "Plain.dll", folder + "Level2\\Plain.exe",
-                        root + "AB~1.DLL.bak"})
-    ASSERT_TRUE(WriteFileBytes(p, "x"));
-  {
-    CapturedLog log;
-    EXPECT_EQ(SweepDamagedFiles(root, SweepMode::Report), 1);
-    EXPECT_EQ(log.lines, std::vector<std::string>{"Damaged file '" + deep + "' found."});
-  }
-  SetAppDir(root);
-  EXPECT_TRUE(HasDamagedFiles());
-  ASSERT_TRUE(::DeleteFileA(deep.c_str()));
-  {
-    CapturedLog log;
-    EXPECT_EQ(SweepDamagedFiles(root, SweepMode::Report), 0);
-    EXPECT_TRUE(log.lines.empty());
-    EXPECT_FALSE(HasDamagedFiles());
-  }
-  for (const char* name : {"x~y.OCX", "tool~2.Exe", "a~b.dll"}) EXPECT_TRUE(IsDamagedFileName(name));
-  for (const char* name : {"AB~1.TXT", "Plain.dll", "AB~1.DLL.bak", "AB~1", "~dll", "ab~1.dl"})
-    EXPECT_FALSE(IsDamagedFileName(name)) << name;
-}
-
 TEST_F(DamagedSweep, ReportStopsAtTheFirstAndRemoveVisitsTheWholeTree) {
-  ScratchDir dir;
-  const std::string root = dir.Path();
-  const std::string tildeFolder = root + "Old~Stuff\\";
-  ASSERT_TRUE(::CreateDirectoryA(tildeFolder.c_str(), nullptr));
-  ASSERT_TRUE(::CreateDirectoryA((root + "Other").c_str(), nullptr));
-  const std::vector<std::string> damaged = {root + "Top~1.dll", tildeFolder + "Mid~1.ocx",
-                                            root + "Other\\Low~1.exe"};
-  const std::vector<std::string> kept = {root + "Top.dll", tildeFolder + "AB~1.TXT"};
-  for (const auto& p : damaged) ASSERT_TRUE(WriteFileBytes(p, "x"));
+  // A folder named like a damaged binary, with a damaged file two levels down.
+  const std::string tilde = root + "Cache~1.dll\\", deep = tilde + "Level2\\AB~1.DLL";
+  for (const auto& d : {tilde, tilde + "Level2", root + "Other"})
+    ASSERT_TRUE(::CreateDirectoryA(d.c_str(), nullptr));
+  const Lines kept = {root + "AB~1.TXT", root + "Plain.dll", tilde + "Level2\\Plain.exe"};
   for (const auto& p : kept) ASSERT_TRUE(WriteFileBytes(p, "x"));
+  ASSERT_TRUE(WriteFileBytes(deep, "x"));
+  {
+    CapturedLog log;
+    EXPECT_TRUE(HasDamagedFiles());
+    EXPECT_EQ(log.lines, Lines{"Damaged file '" + deep + "' found."});
+  }
+  Lines damaged = {deep, root + "Top~1.ocx", root + "Other\\Low~1.exe"};
+  for (const auto& p : damaged) ASSERT_TRUE(WriteFileBytes(p, "x"));
   // Read-only is no lock: such a file goes at once.
   ASSERT_TRUE(::SetFileAttributesA(damaged[2].c_str(), FILE_ATTRIBUTE_READONLY));
-
   {
     CapturedLog log;
     EXPECT_EQ(SweepDamagedFiles(root, SweepMode::Report), 1);
     ASSERT_EQ(log.lines.size(), 1u);
-    const bool namesOne = std::any_of(damaged.begin(), damaged.end(), [&](const std::string& p) {
+    EXPECT_TRUE(std::any_of(damaged.begin(), damaged.end(), [&](const std::string& p) {
       return log.lines[0] == "Damaged file '" + p + "' found.";
-    });
-    EXPECT_TRUE(namesOne) << log.lines[0];
-    for (const auto& p : damaged) EXPECT_TRUE(FileExists(p)) << p;
+    })) << log.lines[0];
   }
-  {
-    uint32_t rebootRequired = 0;
-    CapturedLog log;
-    EXPECT_EQ(SweepDamagedFiles(root, SweepMode::Remove, &rebootRequired), 0);
-    EXPECT_EQ(rebootRequired, 0u);
-    std::vector<std::string> expected;
-    for (const auto& p : damaged) expected.push_back("Deleting damaged file '" + p + "'.");
-    std::vector<std::string> logged = log.lines;
-    std::sort(expected.begin(), expected.end());
-    std::sort(logged.begin(), logged.end());
-    EXPECT_EQ(logged, expected);
+  uint32_t rebootRequired = 0;
+  CapturedLog log;
+  EXPECT_EQ(SweepDamagedFiles(root, SweepMode::Remove, &rebootRequired), 0);
+  EXPECT_EQ(rebootRequired, 0u);
+  std::sort(log.lines.begin(), log.lines.end());
+  std::sort(damaged.begin(), damaged.end());
+  for (size_t i = 0; i < damaged.size(); ++i) {
+    EXPECT_EQ(log.lines.at(i), "Deleting damaged file '" + damaged[i] + "'.");
+    EXPECT_FALSE(FileExists(damaged[i])) << damaged[i];
   }
-  for (const auto& p : damaged) EXPECT_FALSE(FileExists(p)) << p;
+  EXPECT_EQ(log.lines.size(), damaged.size());
   for (const auto& p : kept) EXPECT_TRUE(FileExists(p)) << p;
-  EXPECT_TRUE(DirExists(tildeFolder));
+  EXPECT_TRUE(DirExists(tilde));
+  EXPECT_FALSE(HasDamagedFiles());
 }
 
 TEST_F(DamagedSweep, WithoutAnApplicationFolderNothingIsSwept) {
-  ScratchDir dir;
-  const std::string damaged = dir.Path() + "Here~1.dll";
-  ASSERT_TRUE(WriteFileBytes(damaged, "x"));
+  RegDeleteTree(HKEY_LOCAL_MACHINE, kPelloryKey);
+  ASSERT_TRUE(WriteFileBytes(root + "Here~1.dll", "x"));
   char previous[MAX_PATH] = "";
   ::GetCurrentDirectoryA(MAX_PATH, previous);
-  ASSERT_TRUE(::SetCurrentDirectoryA(dir.Path().c_str()));
+  ASSERT_TRUE(::SetCurrentDirectoryA(root.c_str()));
   EXPECT_FALSE(HasDamagedFiles());
   EXPECT_EQ(RemoveDamagedFiles(), 1);
   ::SetCurrentDirectoryA(previous);
-  EXPECT_TRUE(FileExists(damaged));
+  EXPECT_TRUE(FileExists(root + "Here~1.dll"));
 }
 
 TEST_F(DamagedSweep, LockedDamagedFileLeadsToTheRestartQuestion) {
-  ScratchDir dir;
-  const std::string root = dir.Path();
-  SetAppDir(root);
   ASSERT_TRUE(::CreateDirectoryA((root + "Sub").c_str(), nullptr));
-  const std::string loose = root + "Loose~1.dll";
-  const std::string locked = root + "Sub\\Busy~1.exe";
-  ASSERT_TRUE(WriteFileBytes(loose, "x"));
-  ASSERT_TRUE(WriteFileBytes(locked, "x"));
+  const std::string loose = root + "Loose~1.dll", locked = root + "Sub\\Busy~1.exe";
+  const std::string question = LoadResString(IDS_CONFIRM_REBOOT);
   RestartRecorder restart;
+  HeldFile holder;
+  for (const auto& p : {loose, locked}) ASSERT_TRUE(WriteFileBytes(p, "x"));
+  ASSERT_TRUE(holder.Hold(locked));
   {
-    SCOPED_TRACE("No: the locked file waits for the restart");
-    HeldFile holder;
-    ASSERT_TRUE(holder.Hold(locked));
     CapturedLog log;
-    BoxAnswerer answers({IDNO});
-    EXPECT_EQ(RemoveDamagedFiles(), 1);
-    answers.Join();
-    EXPECT_EQ(answers.texts, std::vector<std::string>{LoadResString(IDS_CONFIRM_REBOOT)});
-    EXPECT_FALSE(FileExists(loose));
-    EXPECT_TRUE(FileExists(locked));
-    EXPECT_NE(std::find(log.lines.begin(), log.lines.end(),
-                        "The damaged file '" + locked + " is locked. Will be removed on next reboot."),
-              log.lines.end());
-    EXPECT_TRUE(restart.calls.empty());
-    ASSERT_TRUE(holder.Release());
-    ASSERT_TRUE(RunRestartProcessing());
-    EXPECT_FALSE(FileExists(locked));
+    EXPECT_EQ(AnswerBoxes({IDNO}, [] { EXPECT_EQ(RemoveDamagedFiles(), 1); }), Lines{question});
+    EXPECT_TRUE(log.Has("The damaged file '" + locked + " is locked. Will be removed on next reboot."));
   }
-  {
-    SCOPED_TRACE("Yes: the restart is asked for; when that fails, the user is told");
-    ASSERT_TRUE(WriteFileBytes(locked, "x"));
-    HeldFile holder;
-    ASSERT_TRUE(holder.Hold(locked));
-    {
-      BoxAnswerer answers({IDYES});
-      EXPECT_EQ(RemoveDamagedFiles(), 1);
-      answers.Join();
-      EXPECT_EQ(answers.texts.size(), 1u);
-      EXPECT_EQ(restart.calls, std::vector<bool>{true});
-    }
-    restart.answer = FALSE;
-    {
-      BoxAnswerer answers({IDYES, IDOK});
-      EXPECT_EQ(RemoveDamagedFiles(), 1);
-      answers.Join();
-      EXPECT_EQ(answers.texts, (std::vector<std::string>{LoadResString(IDS_CONFIRM_REBOOT),
-                                                         LoadResString(IDS_REBOOT_FAILED)}));
-      EXPECT_EQ(restart.calls, (std::vector<bool>{true, true}));
-    }
+  EXPECT_TRUE(restart.calls.empty());
+  EXPECT_FALSE(FileExists(loose));
+  ASSERT_TRUE(holder.Release());
+  EXPECT_TRUE(FileExists(locked));
+  ASSERT_TRUE(RunRestartProcessing());
+  EXPECT_FALSE(FileExists(locked));
+
+  // Yes asks for the restart; when that fails, the user is told.
+  ASSERT_TRUE(WriteFileBytes(locked, "x"));
+  ASSERT_TRUE(holder.Hold(locked));
+  for (const BOOL answer : {TRUE, FALSE}) {
+    restart.answer = answer;
+    const Lines texts = AnswerBoxes(answer ? std::vector<int>{IDYES} : std::vector<int>{IDYES, IDOK},
+                                    [] { EXPECT_EQ(RemoveDamagedFiles(), 1); });
+    EXPECT_EQ(texts, (answer ? Lines{question} : Lines{question, LoadResString(IDS_REBOOT_FAILED)}));
   }
+  ASSERT_EQ(restart.calls.size(), 2u);
+  EXPECT_EQ(restart.calls[0].flags, static_cast<UINT>(EWX_REBOOT));
 }
 
 }  // namespace

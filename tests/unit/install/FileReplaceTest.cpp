@@ -5,56 +5,30 @@
 #include <cstdlib>
 #include <vector>
 
-#include "core/Log.h"
 #include "core/Platform.h"
 #include "frame/RegKey.h"
 #include "tests/fixtures/holder/HeldFile.h"
 #include "tests/support/Scratch.h"
-#include "tests/support/TestProcess.h"
 
 namespace {
 
-using testing_support::ChildProcess;
-using testing_support::FileExists;
-using testing_support::HeldFile;
-using testing_support::ReadFileBytes;
-using testing_support::RunRestartProcessing;
-using testing_support::ScratchDir;
-using testing_support::WriteFileBytes;
+using namespace testing_support;
+using Lines = std::vector<std::string>;
 
-// No test of this program may restart the machine: every restart call that
-// slips through is refused and counted.
+// No test of this program may restart the machine: a restart call that gets
+// past the tests' own recorders is refused and fails the run.
 int g_unexpectedRestarts = 0;
-class NoRestartEnvironment : public ::testing::Environment {
- public:
+class NoRestart : public ::testing::Environment {
   void SetUp() override {
     SetExitWindowsCallForTests([](UINT, DWORD) {
       ++g_unexpectedRestarts;
-      ::SetLastError(ERROR_ACCESS_DENIED);
       return FALSE;
     });
   }
   void TearDown() override { EXPECT_EQ(g_unexpectedRestarts, 0); }
 };
 ::testing::Environment* const kNoRestart [[maybe_unused]] =
-    ::testing::AddGlobalTestEnvironment(new NoRestartEnvironment);
-
-class CapturedLog {
- public:
-  CapturedLog() {
-    previous_ = SetLogSink([this](const std::string& line) { lines.push_back(line); });
-  }
-  ~CapturedLog() { SetLogSink(previous_); }
-  bool Has(const std::string& line) const {
-    for (const auto& l : lines)
-      if (l == line) return true;
-    return false;
-  }
-  std::vector<std::string> lines;
-
- private:
-  LogSink previous_;
-};
+    ::testing::AddGlobalTestEnvironment(new NoRestart);
 
 std::string Content(const std::string& path) {
   std::string bytes;
@@ -66,317 +40,196 @@ bool IsReadOnly(const std::string& path) {
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY);
 }
 
-bool MakeReadOnly(const std::string& path) {
-  return ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY) != FALSE;
-}
-
 std::string ShortPath(const std::string& path) {
   char buffer[MAX_PATH] = "";
   const DWORD n = ::GetShortPathNameA(path.c_str(), buffer, MAX_PATH);
   return n && n < MAX_PATH ? std::string(buffer, n) : "<no short path for " + path + ">";
 }
 
-std::string WininitPath() {
+std::string WindowsFile(const char* name) {
   char folder[MAX_PATH] = "";
   ::GetWindowsDirectoryA(folder, MAX_PATH);
-  return std::string(folder) + "\\WININIT.INI";
+  return std::string(folder) + "\\" + name;
 }
 
-std::string WininitBackupPath() {
-  char folder[MAX_PATH] = "";
-  ::GetWindowsDirectoryA(folder, MAX_PATH);
-  return std::string(folder) + "\\wininit.bak";
+// Writes name=content files into `dir`; false when one could not be written.
+bool WriteFiles(const std::string& dir, const std::vector<std::pair<std::string, std::string>>& files) {
+  for (const auto& f : files)
+    if (!WriteFileBytes(dir + f.first, f.second)) return false;
+  return true;
 }
 
-// The lines of one section of an INI file, as they stand in the file.
-std::vector<std::string> SectionLines(const std::string& text, const std::string& section) {
-  std::vector<std::string> lines;
-  bool inside = false;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty() && line[0] == '[') {
-      inside = ::lstrcmpiA(line.c_str(), ("[" + section + "]").c_str()) == 0;
-    } else if (inside && !line.empty()) {
-      lines.push_back(line);
-    }
-    start = end + 1;
-  }
-  return lines;
-}
-
-// ---------------------------------------------------------------------------
-// The direct road: the destination is not in use.
-
-TEST(ReplaceInstalledFile, ReadOnlyUnlockedDestinationIsMadeWritableAndCopiedOver) {
+TEST(ReplaceInstalledFile, UnlockedDestinationsAreCopiedOver) {
   ScratchDir dir;
-  const std::string d = dir.Path() + "Target.dll";
-  const std::string e = dir.Path() + "Target.extracted";
-  ASSERT_TRUE(WriteFileBytes(d, "old"));
-  ASSERT_TRUE(WriteFileBytes(e, "new"));
-  ASSERT_TRUE(MakeReadOnly(d));
-  ASSERT_TRUE(MakeReadOnly(e));
+  const std::string d = dir.Path() + "Target.dll", e = dir.Path() + "Target.extracted";
+  ASSERT_TRUE(WriteFiles(dir.Path(), {{"Target.dll", "old"}, {"Target.extracted", "new"}}));
+  for (const auto& p : {d, e}) ASSERT_TRUE(::SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_READONLY));
   InstallState state;
-  CapturedLog log;
-  EXPECT_EQ(ReplaceInstalledFile(d, e, state), 0u);
+  {
+    CapturedLog log;
+    EXPECT_EQ(ReplaceInstalledFile(d, e, state), 0u);
+    EXPECT_EQ(log.lines, (Lines{"File '" + d + "' is read-only. Trying to remove read-only attribute...\n",
+                                "Succeeded to remove file '" + d + "' read-only attribute.\n",
+                                "Copying file '" + e + "' to file '" + d + "'...",
+                                "Succeeded. Deleting temporary file '" + e + "'."}));
+  }
   EXPECT_EQ(Content(d), "new");
   EXPECT_FALSE(IsReadOnly(d));
   EXPECT_FALSE(FileExists(e));
   EXPECT_FALSE(FileExists(d + ".1"));
+  // A missing destination is not locked: the direct road.
+  const std::string fresh = dir.Path() + "Fresh.dll";
+  EXPECT_FALSE(IsFileLocked(fresh));
+  ASSERT_TRUE(WriteFileBytes(e, "fresh"));
+  EXPECT_EQ(ReplaceInstalledFile(fresh, e, state), 0u);
+  EXPECT_EQ(Content(fresh), "fresh");
   EXPECT_EQ(state.rebootRequired, 0u);
   EXPECT_EQ(state.errorText, "");
-  EXPECT_EQ(log.lines, (std::vector<std::string>{
-                           "File '" + d + "' is read-only. Trying to remove read-only attribute...\n",
-                           "Succeeded to remove file '" + d + "' read-only attribute.\n",
-                           "Copying file '" + e + "' to file '" + d + "'...",
-                           "Succeeded. Deleting temporary file '" + e + "'.",
-                       }));
 }
 
 TEST(ReplaceInstalledFile, FailedCopyStopsAndFailedDeleteIsRecorded) {
   ScratchDir dir;
-  const std::string d = dir.Path() + "Target.dll";
-  const std::string e = dir.Path() + "Target.extracted";
+  const std::string d = dir.Path() + "Target.dll", e = dir.Path() + "Target.extracted";
   ASSERT_TRUE(WriteFileBytes(d, "old"));
+  InstallState state;
+  state.errorText = "earlier. ";
   {
-    SCOPED_TRACE("the extracted file is missing: the copy fails");
-    InstallState state;
-    state.errorText = "earlier. ";
-    CapturedLog log;
+    CapturedLog log;  // the extracted file is missing
     EXPECT_EQ(ReplaceInstalledFile(d, e, state), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    const std::string text = "CopyFile failed to copy file '" + e + "' to the file '" + d +
-                             "'. Error 2.";
+    const std::string text = "CopyFile failed to copy file '" + e + "' to the file '" + d + "'. Error 2.";
     EXPECT_EQ(state.errorText, "earlier. " + text);
     EXPECT_TRUE(log.Has(text));
     EXPECT_EQ(Content(d), "old");
   }
-  {
-    SCOPED_TRACE("the extracted file is open elsewhere: copied, but not deleted");
-    ASSERT_TRUE(WriteFileBytes(e, "new"));
-    HeldFile holder;
-    ASSERT_TRUE(holder.Hold(e, HeldFile::Sharing::Read));
-    InstallState state;
-    CapturedLog log;
-    EXPECT_EQ(ReplaceInstalledFile(d, e, state), 0u);
-    EXPECT_EQ(Content(d), "new");
-    EXPECT_TRUE(FileExists(e));
-    EXPECT_EQ(state.errorText, "Failed to delete file. Error 32.");
-    EXPECT_TRUE(log.Has("Failed to delete file. Error 32."));
-    EXPECT_EQ(state.rebootRequired, 0u);
-  }
+  // The extracted file is open elsewhere: copied, but not deleted.
+  ASSERT_TRUE(WriteFileBytes(e, "new"));
+  HeldFile holder;
+  ASSERT_TRUE(holder.Hold(e, HeldFile::Sharing::Read));
+  EXPECT_TRUE(IsFileLocked(e)) << "open for reading only still locks";
+  state.errorText.clear();
+  CapturedLog log;
+  EXPECT_EQ(ReplaceInstalledFile(d, e, state), 0u);
+  EXPECT_EQ(Content(d), "new");
+  EXPECT_TRUE(FileExists(e));
+  EXPECT_EQ(state.errorText, "Failed to delete file. Error 32.");
+  EXPECT_TRUE(log.Has("Failed to delete file. Error 32."));
+  EXPECT_EQ(state.rebootRequired, 0u);
 }
 
-// ---------------------------------------------------------------------------
-// The NT road: the session manager's pending renames.
-
+// The NT family: the session manager's pending renames, carried out here by
+// Windows' restart processing.
 TEST(DelayedOperations, LockedFilesAreReplacedAndDeletedAtTheRestart) {
   ASSERT_TRUE(IsNT());
   ScratchDir dir;
+  const std::string p = dir.Path();
   // Two destinations with one base name: each has its own pending copy.
-  const std::string dll = dir.Path() + "Foo.dll";
-  const std::string exe = dir.Path() + "Foo.exe";
-  const std::string obsolete = dir.Path() + "Obsolete.ocx";
-  const std::string newDll = dir.Path() + "dll.extracted";
-  const std::string newExe = dir.Path() + "exe.extracted";
-  ASSERT_TRUE(WriteFileBytes(dll, "old dll"));
-  ASSERT_TRUE(WriteFileBytes(exe, "old exe"));
-  ASSERT_TRUE(WriteFileBytes(obsolete, "obsolete"));
-  ASSERT_TRUE(WriteFileBytes(newDll, "new dll"));
-  ASSERT_TRUE(WriteFileBytes(newExe, "new exe"));
-  ASSERT_TRUE(MakeReadOnly(dll));  // read-only and locked
-
-  HeldFile dllHolder, exeHolder, obsoleteHolder;
-  ASSERT_TRUE(dllHolder.Hold(dll));
-  ASSERT_TRUE(exeHolder.Hold(exe));
-  ASSERT_TRUE(obsoleteHolder.Hold(obsolete));
-  ASSERT_TRUE(IsFileLocked(dll));
-
+  const std::string dll = p + "Foo.dll", exe = p + "Foo.exe", obsolete = p + "Obsolete.ocx";
+  ASSERT_TRUE(WriteFiles(p, {{"Foo.dll", "old dll"}, {"Foo.exe", "old exe"}, {"Obsolete.ocx", "x"},
+                             {"dll.new", "new dll"}, {"exe.new", "new exe"}}));
+  ASSERT_TRUE(::SetFileAttributesA(dll.c_str(), FILE_ATTRIBUTE_READONLY));  // read-only and locked
+  const Lines held = {dll, exe, obsolete};
+  HeldFile holders[3];
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(holders[i].Hold(held[i]));
   InstallState state;
   state.pendingInstalls = {{dll, "a.cab"}, {exe, "a.cab"}, {obsolete, "b.cab"}};
   {
     CapturedLog log;
-    EXPECT_EQ(ReplaceInstalledFile(dll, newDll, state), 0u);
-    EXPECT_EQ(log.lines, (std::vector<std::string>{
-                             "File '" + dll + "' is read-only. Trying to remove read-only attribute...\n",
-                             "Succeeded to remove file '" + dll + "' read-only attribute.\n",
-                             "File '" + dll + "' is locked. The file update is delayed until reboot.",
-                         }));
+    EXPECT_EQ(ReplaceInstalledFile(dll, p + "dll.new", state), 0u);
+    EXPECT_EQ(log.lines, (Lines{"File '" + dll + "' is read-only. Trying to remove read-only attribute...\n",
+                                "Succeeded to remove file '" + dll + "' read-only attribute.\n",
+                                "File '" + dll + "' is locked. The file update is delayed until reboot."}));
   }
-  EXPECT_EQ(ReplaceInstalledFile(exe, newExe, state), 0u);
+  EXPECT_EQ(ReplaceInstalledFile(exe, p + "exe.new", state), 0u);
   EXPECT_EQ(DeleteFileDelayReboot(obsolete), 0u);
   EXPECT_EQ(state.rebootRequired, 1u);
-  EXPECT_EQ(state.pendingInstalls.size(), 1u);
-  EXPECT_EQ(state.pendingInstalls.count(obsolete), 1u);
+  EXPECT_EQ(state.pendingInstalls, (std::map<std::string, std::string>{{obsolete, "b.cab"}}));
   EXPECT_EQ(Content(dll + ".1"), "new dll");
   EXPECT_EQ(Content(exe + ".1"), "new exe");
-  EXPECT_FALSE(FileExists(newDll));
-  EXPECT_FALSE(FileExists(newExe));
-
-  ASSERT_TRUE(dllHolder.Release());
-  ASSERT_TRUE(exeHolder.Release());
-  ASSERT_TRUE(obsoleteHolder.Release());
-  // Nothing has happened to the files in use yet.
-  EXPECT_EQ(Content(dll), "old dll");
-  EXPECT_EQ(Content(exe), "old exe");
-  EXPECT_TRUE(FileExists(obsolete));
+  EXPECT_FALSE(FileExists(p + "dll.new"));
+  for (auto& h : holders) ASSERT_TRUE(h.Release());
+  // Nothing has happened to the files that were in use until the restart.
+  EXPECT_EQ(Content(dll) + "|" + Content(exe) + "|" + Content(obsolete), "old dll|old exe|x");
   ASSERT_TRUE(RunRestartProcessing());
-  EXPECT_EQ(Content(dll), "new dll");
-  EXPECT_EQ(Content(exe), "new exe");
-  EXPECT_FALSE(FileExists(obsolete));
+  EXPECT_EQ(Content(dll) + "|" + Content(exe) + "|" + Content(obsolete), "new dll|new exe|<missing>");
   EXPECT_FALSE(FileExists(dll + ".1"));
   EXPECT_FALSE(FileExists(exe + ".1"));
 }
 
-TEST(DelayedOperations, FailedPendingCopyKeepsTheNewFileAndReportsTheError) {
-  ScratchDir dir;
-  const std::string d = dir.Path() + "Busy.dll";
-  const std::string e = dir.Path() + "Busy.extracted";
-  ASSERT_TRUE(WriteFileBytes(d, "old"));
-  ASSERT_TRUE(WriteFileBytes(e, "new"));
-  // Something that is not a file stands where the pending copy goes.
-  ASSERT_TRUE(::CreateDirectoryA((d + ".1").c_str(), nullptr));
-  HeldFile holder;
-  ASSERT_TRUE(holder.Hold(d));
-  InstallState state;
-  state.pendingInstalls[d] = "a.cab";
-  EXPECT_NE(ReplaceInstalledFile(d, e, state), 0u);
-  EXPECT_EQ(Content(e), "new");
-  EXPECT_EQ(state.pendingInstalls.count(d), 1u);
-  ASSERT_TRUE(holder.Release());
-  EXPECT_EQ(Content(d), "old");
-}
-
-// Records the restart calls while it lives, answering them with `answer`.
-struct RestartRecorder {
-  struct Call {
-    UINT flags;
-    DWORD reason;
-  };
-  RestartRecorder() {
-    previous = SetExitWindowsCallForTests([this](UINT flags, DWORD reason) {
-      calls.push_back({flags, reason});
-      if (!answer) ::SetLastError(ERROR_SHUTDOWN_IN_PROGRESS);
-      return answer;
-    });
-  }
-  ~RestartRecorder() { SetExitWindowsCallForTests(previous); }
-  std::vector<Call> calls;
-  BOOL answer = TRUE;
-  ExitWindowsCall previous;
-};
-
 TEST(RebootComputer, EnablesTheShutdownPrivilegeAndAsksForARestart) {
   RestartRecorder restart;
-  {
+  for (const BOOL answer : {TRUE, FALSE}) {
+    restart.answer = answer;
     CapturedLog log;
-    EXPECT_NE(RebootComputer(), FALSE);
-    EXPECT_EQ(log.lines, (std::vector<std::string>{"Rebooting Computer", "ExitWindowsEx succeeded."}));
-  }
-  restart.answer = FALSE;
-  {
-    CapturedLog log;
-    EXPECT_EQ(RebootComputer(), FALSE);
-    EXPECT_EQ(log.lines,
-              (std::vector<std::string>{"Rebooting Computer", "ExitWindowsEx failed. Error 1115."}));
+    EXPECT_EQ(RebootComputer(), answer);
+    EXPECT_EQ(log.lines, (Lines{"Rebooting Computer", answer ? "ExitWindowsEx succeeded."
+                                                             : "ExitWindowsEx failed. Error 1115."}));
   }
   ASSERT_EQ(restart.calls.size(), 2u);
   EXPECT_EQ(restart.calls[0].flags, static_cast<UINT>(EWX_REBOOT));
   EXPECT_EQ(restart.calls[0].reason, 0u);
 }
 
-// ---------------------------------------------------------------------------
 // The older family: WININIT.INI. The emulated Windows version is read when a
 // process starts, so the work runs in a child process of this program started
 // while HKCU\Software\Wine "Version" says "win98"; this process then runs the
 // restart processing and looks at the files.
-
 const char kFolderVariable[] = "REPLACE_TEST_WIN98_FOLDER";
+// The first '*' of the file belongs to another section; so does a "***".
 const char kOtherSection[] = "[Settings]\r\nPattern=*.tmp\r\nMask=***.bak\r\n";
 
-// Sets the emulated version for this prefix and puts the old value back.
-class EmulatedVersion {
- public:
-  explicit EmulatedVersion(const std::string& version) {
-    had_ = testing_support::RegReadString(HKEY_CURRENT_USER, "Software\\Wine", "Version", old_);
-    testing_support::RegWriteString(HKEY_CURRENT_USER, "Software\\Wine", "Version", version);
-  }
-  ~EmulatedVersion() {
-    frame::RegKey key;
-    if (key.Open(HKEY_CURRENT_USER, "Software\\Wine", KEY_WRITE) != ERROR_SUCCESS) return;
-    if (had_)
-      key.SetString("Version", old_);
-    else
-      key.DeleteValue("Version");
-  }
-
- private:
-  bool had_ = false;
-  std::string old_;
-};
-
-struct OlderFamilyFiles {
-  explicit OlderFamilyFiles(const std::string& base) : folder(base + "Long Folder Name\\") {}
-  std::string folder;
-  std::string Locked() const { return folder + "Locked Library.dll"; }
-  std::string First() const { return folder + "first.extracted"; }
-  std::string Second() const { return folder + "second.extracted"; }
-  std::string Doomed() const { return folder + "Doomed Notes.txt"; }
-  std::string Missing() const { return folder + "Fresh Plugin.ocx"; }
-  std::string Third() const { return folder + "third.extracted"; }
-  std::string Blocked() const { return folder + "Blocked.dll"; }
-  std::string Fourth() const { return folder + "fourth.extracted"; }
-};
+std::string OlderFamilyFolder(const std::string& base) { return base + "Long Folder Name\\"; }
 
 TEST(OlderFamily, WininitLinesAreWrittenAndCarriedOutAtTheRestart) {
   ScratchDir dir;
-  const OlderFamilyFiles f(dir.Path());
-  ASSERT_TRUE(::CreateDirectoryA(f.folder.c_str(), nullptr));
-  ASSERT_TRUE(WriteFileBytes(f.Locked(), "old"));
-  ASSERT_TRUE(WriteFileBytes(f.First(), "new 1"));
-  ASSERT_TRUE(WriteFileBytes(f.Second(), "new 2"));
-  ASSERT_TRUE(WriteFileBytes(f.Doomed(), "doomed"));
-  ASSERT_TRUE(WriteFileBytes(f.Third(), "new 3"));
-  ASSERT_TRUE(WriteFileBytes(f.Blocked(), "kept"));
-  ASSERT_TRUE(WriteFileBytes(f.Fourth(), "new 4"));
-  ASSERT_TRUE(::CreateDirectoryA((f.Blocked() + ".1").c_str(), nullptr));
-  // The first '*' of the file belongs to another section's entries.
-  ::DeleteFileA(WininitBackupPath().c_str());
-  ASSERT_TRUE(WriteFileBytes(WininitPath(), kOtherSection));
-
-  HeldFile lockedHolder, blockedHolder;
-  ASSERT_TRUE(lockedHolder.Hold(f.Locked()));
-  ASSERT_TRUE(blockedHolder.Hold(f.Blocked()));
+  const std::string f = OlderFamilyFolder(dir.Path());
+  ASSERT_TRUE(::CreateDirectoryA(f.c_str(), nullptr));
+  ASSERT_TRUE(WriteFiles(f, {{"Locked Library.dll", "old"}, {"1.new", "new 1"}, {"2.new", "new 2"},
+                             {"Doomed Notes.txt", "doomed"}, {"3.new", "new 3"},
+                             {"Blocked.dll", "kept"}, {"4.new", "new 4"}}));
+  ASSERT_TRUE(::CreateDirectoryA((f + "Blocked.dll.1").c_str(), nullptr));
+  ::DeleteFileA(WindowsFile("wininit.bak").c_str());
+  ASSERT_TRUE(WriteFileBytes(WindowsFile("WININIT.INI"), kOtherSection));
+  HeldFile locked, blocked;
+  ASSERT_TRUE(locked.Hold(f + "Locked Library.dll"));
+  ASSERT_TRUE(blocked.Hold(f + "Blocked.dll"));
   {
-    EmulatedVersion win98("win98");
+    std::string old;
+    const bool had = RegReadString(HKEY_CURRENT_USER, "Software\\Wine", "Version", old);
+    ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, "Software\\Wine", "Version", "win98"));
     ::SetEnvironmentVariableA(kFolderVariable, dir.Path().c_str());
     char self[MAX_PATH] = "";
     ::GetModuleFileNameA(nullptr, self, MAX_PATH);
     ChildProcess child;
-    ASSERT_TRUE(child.Start(self, "--gtest_filter=OlderFamilyEnv.*"));
-    EXPECT_EQ(child.Wait(120000), 0u) << "the work under Windows 98 emulation failed";
+    const bool started = child.Start(self, "--gtest_filter=OlderFamilyEnv.*");
+    const DWORD exitCode = started ? child.Wait(120000) : STILL_ACTIVE;
     ::SetEnvironmentVariableA(kFolderVariable, nullptr);
+    frame::RegKey wine;
+    ASSERT_EQ(wine.Open(HKEY_CURRENT_USER, "Software\\Wine", KEY_WRITE), ERROR_SUCCESS);
+    if (had)
+      wine.SetString("Version", old);
+    else
+      wine.DeleteValue("Version");
+    ASSERT_EQ(exitCode, 0u) << "the work under Windows 98 emulation failed";
   }
-  ASSERT_TRUE(lockedHolder.Release());
-  ASSERT_TRUE(blockedHolder.Release());
-  EXPECT_EQ(Content(f.Locked()), "old");
+  ASSERT_TRUE(IsNT());
+  ASSERT_TRUE(locked.Release());
+  ASSERT_TRUE(blocked.Release());
+  EXPECT_EQ(Content(f + "Locked Library.dll"), "old");
+  EXPECT_TRUE(FileExists(f + "Doomed Notes.txt"));
+  EXPECT_FALSE(FileExists(f + "Fresh Plugin.ocx"));
 
   ASSERT_TRUE(RunRestartProcessing());
-  // The second replacement of the locked file wins; the delete lines written
-  // for it both ran before it.
-  EXPECT_EQ(Content(f.Locked()), "new 2");
-  EXPECT_FALSE(FileExists(f.Locked() + ".1"));
-  EXPECT_FALSE(FileExists(f.Doomed()));
-  EXPECT_EQ(Content(f.Missing()), "new 3");
-  EXPECT_FALSE(FileExists(f.Missing() + ".1"));
-  // The failed pending copy left no delete line behind.
-  EXPECT_EQ(Content(f.Blocked()), "kept");
-  EXPECT_FALSE(FileExists(WininitPath()));
-  std::string backup;
-  ASSERT_TRUE(ReadFileBytes(WininitBackupPath(), backup));
-  EXPECT_EQ(backup.compare(0, sizeof(kOtherSection) - 1, kOtherSection), 0) << backup;
+  // The second replacement of the locked file wins; both delete lines for it
+  // ran before it.
+  EXPECT_EQ(Content(f + "Locked Library.dll"), "new 2");
+  EXPECT_FALSE(FileExists(f + "Locked Library.dll.1"));
+  EXPECT_FALSE(FileExists(f + "Doomed Notes.txt"));
+  EXPECT_EQ(Content(f + "Fresh Plugin.ocx"), "new 3");
+  EXPECT_FALSE(FileExists(f + "Fresh Plugin.ocx.1"));
+  EXPECT_EQ(Content(f + "Blocked.dll"), "kept");  // its failed copy left no delete line
+  // The restart processing took the file and kept it as wininit.bak.
+  EXPECT_FALSE(FileExists(WindowsFile("WININIT.INI")));
+  EXPECT_EQ(Content(WindowsFile("wininit.bak")).find(kOtherSection), 0u);
 }
 
 // Runs in the child process only (the plain run leaves out "Env" suites).
@@ -384,54 +237,57 @@ TEST(OlderFamilyEnv, WininitLines) {
   const char* base = std::getenv(kFolderVariable);
   if (!base) GTEST_SKIP() << "started by OlderFamily.* under Windows 98 emulation";
   ASSERT_FALSE(IsNT()) << "the emulated Windows version did not take effect";
-  const OlderFamilyFiles f(base);
-  const std::string shortFolder = ShortPath(f.folder.substr(0, f.folder.size() - 1)) + "\\";
-  ASSERT_NE(shortFolder, f.folder) << "the folder should have a short form of its own";
+  const std::string f = OlderFamilyFolder(base);
+  const std::string s = ShortPath(f.substr(0, f.size() - 1)) + "\\";
+  ASSERT_NE(s, f) << "the folder should have a short form of its own";
+  // The lines of [rename] as they stand in the file, after the other section.
   auto renameLines = [] {
-    std::string text;
-    EXPECT_TRUE(ReadFileBytes(WininitPath(), text));
-    EXPECT_EQ(text.compare(0, sizeof(kOtherSection) - 1, kOtherSection), 0) << text;
-    return SectionLines(text, "rename");
+    const std::string text = Content(WindowsFile("WININIT.INI"));
+    EXPECT_EQ(text.find(kOtherSection), 0u) << text;
+    Lines lines;
+    size_t at = text.find("[rename]\r\n");
+    if (at == std::string::npos) return lines;
+    for (at += 10; at < text.size();) {
+      size_t end = text.find("\r\n", at);
+      if (end == std::string::npos) end = text.size();
+      if (end > at) lines.push_back(text.substr(at, end - at));
+      at = end + 2;
+    }
+    return lines;
   };
-  const std::string deleteLocked = "NUL=" + ShortPath(f.Locked());
-  ASSERT_EQ(ShortPath(f.Locked()).substr(0, shortFolder.size()), shortFolder);
+  const std::string lib = f + "Locked Library.dll";
+  const std::string delLib = "NUL=" + ShortPath(lib);
+  ASSERT_EQ(ShortPath(lib).find(s), 0u);
 
   InstallState state;
-  state.pendingInstalls[f.Locked()] = "a.cab";
-  ASSERT_TRUE(IsFileLocked(f.Locked()));
-  EXPECT_EQ(ReplaceInstalledFile(f.Locked(), f.First(), state), 0u);
+  state.pendingInstalls[lib] = "a.cab";
+  ASSERT_TRUE(IsFileLocked(lib));
+  EXPECT_EQ(ReplaceInstalledFile(lib, f + "1.new", state), 0u);
   EXPECT_EQ(state.rebootRequired, 1u);
   EXPECT_TRUE(state.pendingInstalls.empty());
-  EXPECT_FALSE(FileExists(f.First()));
-  EXPECT_EQ(Content(f.Locked() + ".1"), "new 1");
-  const std::string replaceLocked =
-      shortFolder + "Locked Library.dll=" + ShortPath(f.Locked() + ".1");
-  EXPECT_EQ(renameLines(), (std::vector<std::string>{deleteLocked, replaceLocked}));
+  EXPECT_FALSE(FileExists(f + "1.new"));
+  const std::string replaceLib = s + "Locked Library.dll=" + ShortPath(lib + ".1");
+  EXPECT_EQ(renameLines(), (Lines{delLib, replaceLib}));
+  // A second run before the restart: the replace line moves below the new
+  // delete line, or the restart would delete the file it has put in place.
+  EXPECT_EQ(ReplaceInstalledFile(lib, f + "2.new", state), 0u);
+  EXPECT_EQ(Content(lib + ".1"), "new 2");
+  EXPECT_EQ(renameLines(), (Lines{delLib, delLib, replaceLib}));
 
-  // A second run before the restart: its replace line moves below the new
-  // delete line.
-  EXPECT_EQ(ReplaceInstalledFile(f.Locked(), f.Second(), state), 0u);
-  EXPECT_EQ(Content(f.Locked() + ".1"), "new 2");
-  EXPECT_EQ(renameLines(), (std::vector<std::string>{deleteLocked, deleteLocked, replaceLocked}));
-
-  EXPECT_EQ(DeleteFileDelayReboot(f.Doomed()), 0u);
-  const std::string deleteDoomed = "NUL=" + ShortPath(f.Doomed());
-  EXPECT_EQ(renameLines(),
-            (std::vector<std::string>{deleteLocked, deleteLocked, replaceLocked, deleteDoomed}));
-
+  EXPECT_EQ(DeleteFileDelayReboot(f + "Doomed Notes.txt"), 0u);
+  const std::string delDoomed = "NUL=" + ShortPath(f + "Doomed Notes.txt");
   // A destination that does not exist yet: its folder's short form and its name.
-  EXPECT_EQ(ReplaceFileDelayReboot(f.Third(), f.Missing()), 0u);
-  const std::string replaceMissing =
-      shortFolder + "Fresh Plugin.ocx=" + ShortPath(f.Missing() + ".1");
-  EXPECT_EQ(renameLines(), (std::vector<std::string>{deleteLocked, deleteLocked, replaceLocked,
-                                                     deleteDoomed, replaceMissing}));
-
+  EXPECT_EQ(ReplaceFileDelayReboot(f + "3.new", f + "Fresh Plugin.ocx"), 0u);
+  const std::string replaceFresh = s + "Fresh Plugin.ocx=" + ShortPath(f + "Fresh Plugin.ocx.1");
+  const Lines all = {delLib, delLib, replaceLib, delDoomed, replaceFresh};
+  EXPECT_EQ(renameLines(), all);
   // The pending copy cannot be made: no line at all, the new file stays.
-  ASSERT_TRUE(IsFileLocked(f.Blocked()));
-  EXPECT_NE(ReplaceInstalledFile(f.Blocked(), f.Fourth(), state), 0u);
-  EXPECT_EQ(Content(f.Fourth()), "new 4");
-  EXPECT_EQ(renameLines(), (std::vector<std::string>{deleteLocked, deleteLocked, replaceLocked,
-                                                     deleteDoomed, replaceMissing}));
+  ASSERT_TRUE(IsFileLocked(f + "Blocked.dll"));
+  state.pendingInstalls[f + "Blocked.dll"] = "b.cab";
+  EXPECT_NE(ReplaceInstalledFile(f + "Blocked.dll", f + "4.new", state), 0u);
+  EXPECT_EQ(Content(f + "4.new"), "new 4");
+  EXPECT_EQ(state.pendingInstalls.count(f + "Blocked.dll"), 1u);
+  EXPECT_EQ(renameLines(), all);
 }
 
 }  // namespace
