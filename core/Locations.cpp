@@ -13,6 +13,18 @@ const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Unin
 
 namespace {
 
+// The length of a path's root: "C:\" or "\\server\share\"; 0 for a path
+// without one (relative, or a UNC path without its share).
+size_t RootLength(const std::string& path) {
+  if (path.size() >= 3 && IsCharAlphaA(path[0]) && path[1] == ':' && path[2] == '\\') return 3;
+  if (path.compare(0, 2, "\\\\") != 0) return 0;
+  const size_t server = path.find('\\', 2);
+  if (server == std::string::npos || server == 2) return 0;
+  const size_t share = path.find('\\', server + 1);
+  if (share == std::string::npos || share == server + 1) return 0;
+  return share + 1;
+}
+
 // A folder read from the registry is used only as a full path below a drive
 // or share root: an empty, relative or root value would make the program
 // treat the current folder or a whole drive as the installation.
@@ -73,20 +85,9 @@ std::string WithBackslash(std::string folder) {
 }
 
 bool IsFolderBelowRoot(const std::string& folder) {
-  size_t rootEnd = 0;  // the length of "C:\" or "\\server\share\"
-  if (folder.size() >= 3 && IsCharAlphaA(folder[0]) && folder[1] == ':' && folder[2] == '\\') {
-    rootEnd = 3;
-  } else if (folder.compare(0, 2, "\\\\") == 0) {
-    const size_t server = folder.find('\\', 2);
-    if (server == std::string::npos || server == 2) return false;
-    const size_t share = folder.find('\\', server + 1);
-    if (share == std::string::npos || share == server + 1) return false;
-    rootEnd = share + 1;
-  } else {
-    return false;
-  }
+  const size_t rootEnd = RootLength(folder);
   // Something must follow the root, and it must not be one more separator.
-  return folder.size() > rootEnd && folder[rootEnd] != '\\' && folder.back() == '\\';
+  return rootEnd && folder.size() > rootEnd && folder[rootEnd] != '\\' && folder.back() == '\\';
 }
 
 std::string GetAppDir() { return ReadPelloryFolder("PelloryAppDir"); }
@@ -133,20 +134,14 @@ std::string MakeTempFileName() {
 }
 
 bool CreateDirectoryPath(const std::string& path) {
-  // A UNC path's root ends at the backslash after its share name.
-  size_t uncRootEnd = 0;
-  if (path.compare(0, 2, "\\\\") == 0) {
-    const size_t server = path.find('\\', 2);
-    const size_t share = server == std::string::npos ? server : path.find('\\', server + 1);
-    uncRootEnd = share == std::string::npos ? path.size() : share + 1;
-  }
+  // Drive roots ("C:\") and the "\\server\share\" part of a UNC path exist
+  // or cannot be made; a UNC path without its share has nothing to make.
+  size_t rootEnd = RootLength(path);
+  if (!rootEnd && path.compare(0, 2, "\\\\") == 0) rootEnd = path.size();
   for (size_t i = 0; i < path.size(); ++i) {
     if (path[i] != '\\') continue;
     const std::string prefix = path.substr(0, i + 1);
-    // Drive roots ("C:\") and the "\\server\share\" part of a UNC path
-    // exist or cannot be made.
-    if (prefix.size() <= 3 && prefix.size() >= 2 && prefix[1] == ':') continue;
-    if (i < uncRootEnd) continue;
+    if (i < rootEnd) continue;
     if (::GetFileAttributesA(prefix.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
     if (!::CreateDirectoryA(prefix.c_str(), nullptr) &&
         ::GetLastError() != ERROR_ALREADY_EXISTS)

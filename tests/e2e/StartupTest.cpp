@@ -51,6 +51,23 @@ class StartupE2E : public ::testing::Test {
     return testing_support::AsInt(child.Wait());
   }
 
+  // Starts the uninstaller, says Yes to its question and expects the
+  // "Cannot find uninstall file." box and a failed run.
+  static void ExpectUninstallFileMissing(const std::string& exe, const std::string& args,
+                                         const std::string& currentDir) {
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(exe, args, currentDir));
+    SeenBox ask = WaitForMessageBox(child.Id());
+    ASSERT_EQ(ask.text, kConfirmUninstall);
+    ui::PressButton(ask.window, IDYES);
+    ASSERT_TRUE(ui::WaitForWindowGone(ask.window));
+    SeenBox missing = WaitForMessageBox(child.Id());
+    EXPECT_EQ(missing.caption, kCaptionUninstall);
+    EXPECT_EQ(missing.text, kNoUninstallFile);
+    ui::PressButton(missing.window, IDOK);
+    EXPECT_EQ(testing_support::AsInt(child.Wait()), kFailed);
+  }
+
   static std::string ReadLog(const std::string& path) {
     std::string bytes;
     EXPECT_TRUE(ReadFileBytes(path, bytes)) << path;
@@ -227,33 +244,15 @@ TEST_F(StartupE2E, UninstallElsewhereAsksAndNeedsTheCatalogueCopy) {
   EXPECT_EQ(RunAnsweringBox(exe, "/Uninstall", kCaptionUninstall, kConfirmUninstall, IDNO), 0);
   ExpectOneRun(ReadLog(elsewhere.Path() + "Update.log"));
 
-  ChildProcess child;
-  ASSERT_TRUE(child.Start(exe, "-uninstall"));  // flags ignore case, "-" works as "/"
-  SeenBox ask = WaitForMessageBox(child.Id());
-  ASSERT_EQ(ask.text, kConfirmUninstall);
-  ui::PressButton(ask.window, IDYES);
-  ASSERT_TRUE(ui::WaitForWindowGone(ask.window));
-  SeenBox missing = WaitForMessageBox(child.Id());
-  EXPECT_EQ(missing.caption, kCaptionUninstall);
-  EXPECT_EQ(missing.text, kNoUninstallFile);
-  ui::PressButton(missing.window, IDOK);
-  EXPECT_EQ(testing_support::AsInt(child.Wait()), kFailed);
+  // Flags ignore case, and "-" works as "/".
+  ExpectUninstallFileMissing(exe, "-uninstall", "");
 
   // No installation folder: a "Bin\PM Install1.INF" in the current folder is
   // not the catalogue copy.
   testing_support::RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "PelloryAppDir", "");
   ASSERT_TRUE(::CreateDirectoryA((elsewhere.Path() + "Bin").c_str(), nullptr));
   ASSERT_TRUE(WriteFileBytes(elsewhere.Path() + "Bin\\PM Install1.INF", "[Version]\r\n"));
-  ChildProcess stray;
-  ASSERT_TRUE(stray.Start(exe, "/Uninstall", elsewhere.Path()));
-  SeenBox again = WaitForMessageBox(stray.Id());
-  ASSERT_EQ(again.text, kConfirmUninstall);
-  ui::PressButton(again.window, IDYES);
-  ASSERT_TRUE(ui::WaitForWindowGone(again.window));
-  SeenBox refused = WaitForMessageBox(stray.Id());
-  EXPECT_EQ(refused.text, kNoUninstallFile);
-  ui::PressButton(refused.window, IDOK);
-  EXPECT_EQ(testing_support::AsInt(stray.Wait()), kFailed);
+  ExpectUninstallFileMissing(exe, "/Uninstall", elsewhere.Path());
 }
 
 // A system library disabled for the whole run: string 1001 and -1, unless

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/Log.h"
+#include "tests/support/CapturedLog.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -17,24 +18,7 @@
 namespace catalog_test {
 
 // Captures what the code under test logs, for the length of a scope.
-class CapturedLog {
- public:
-  CapturedLog() {
-    previous_ = SetLogSink([this](const std::string& line) { lines.push_back(line); });
-  }
-  ~CapturedLog() { SetLogSink(previous_); }
-  CapturedLog(const CapturedLog&) = delete;
-  CapturedLog& operator=(const CapturedLog&) = delete;
-  bool Has(const std::string& line) const {
-    for (const std::string& l : lines)
-      if (l == line) return true;
-    return false;
-  }
-  std::vector<std::string> lines;
-
- private:
-  LogSink previous_;
-};
+using CapturedLog = testing_support::CapturedLog;
 
 // ASCII text as UTF-16LE code units, with or without the FF FE mark.
 inline std::string Utf16(const std::string& text, bool withMark) {

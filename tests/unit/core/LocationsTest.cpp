@@ -6,6 +6,7 @@
 
 #include "core/Log.h"
 #include "frame/RegKey.h"
+#include "tests/support/CapturedLog.h"
 #include "tests/support/Scratch.h"
 
 namespace {
@@ -15,18 +16,7 @@ using testing_support::RegDeleteTree;
 using testing_support::RegWriteString;
 using testing_support::ScratchDir;
 
-// Captures what the code under test logs.
-class CapturedLog {
- public:
-  CapturedLog() {
-    previous_ = SetLogSink([this](const std::string& line) { lines.push_back(line); });
-  }
-  ~CapturedLog() { SetLogSink(previous_); }
-  std::vector<std::string> lines;
-
- private:
-  LogSink previous_;
-};
+using testing_support::CapturedLog;
 
 class Locations : public ::testing::Test {
  protected:

@@ -9,6 +9,7 @@
 #include "core/Log.h"
 #include "install/TempFileList.h"
 #include "install/cab/Cabinet.h"
+#include "tests/support/CapturedLog.h"
 #include "tests/support/Scratch.h"
 #include "tests/unit/cab/CabTestSupport.h"
 #include "tests/unit/install/CabinetFixtures.h"
@@ -20,17 +21,7 @@ using testing_support::ReadFileBytes;
 using testing_support::ScratchDir;
 using testing_support::WriteFileBytes;
 
-class CapturedLog {
- public:
-  CapturedLog() {
-    previous_ = SetLogSink([this](const std::string& line) { text += line + "\r\n"; });
-  }
-  ~CapturedLog() { SetLogSink(previous_); }
-  std::string text;
-
- private:
-  LogSink previous_;
-};
+using testing_support::CapturedLog;
 
 // A set of two cabinets whose members do not cross the cut: each copy call
 // gives only its own cabinet's members, so the set needs one call per
@@ -140,7 +131,7 @@ TEST_F(Extraction, MemberFoldersMustAlreadyExist) {
   {
     CapturedLog log;
     EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
-    EXPECT_NE(log.text.find("FDICopy() failed: code 11"), std::string::npos) << log.text;
+    EXPECT_NE(log.Text().find("FDICopy() failed: code 11"), std::string::npos) << log.Text();
   }
   ASSERT_TRUE(::CreateDirectoryA((dir_.Path() + "1").c_str(), nullptr));
   ASSERT_TRUE(::CreateDirectoryA((dir_.Path() + "1\\2").c_str(), nullptr));
@@ -160,7 +151,7 @@ TEST_F(Extraction, UnsafeMemberNamesAreNeverWritten) {
     ASSERT_TRUE(WriteFileBytes(path, SimpleWithFirstName(name)));
     CapturedLog log;
     EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
-    EXPECT_NE(log.text.find("Refusing to extract"), std::string::npos) << log.text;
+    EXPECT_NE(log.Text().find("Refusing to extract"), std::string::npos) << log.Text();
     EXPECT_FALSE(FileExists(inner.Path() + "..\\xy.c"));
     EXPECT_FALSE(FileExists("C:\\ab.c"));
     EXPECT_FALSE(FileExists(inner.Path() + "welcome.c")) << "the extraction stops there";
@@ -172,14 +163,14 @@ TEST_F(Extraction, NotACabinetIsDiagnosedWithItsContentInTheLog) {
   const std::string path = Place("PM_Install.cab", page);
   CapturedLog log;
   EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
-  EXPECT_NE(log.text.find("FDIIsCabinet() failed: '" + path + "' is not a cabinet\n\r\n"),
+  EXPECT_NE(log.Text().find("FDIIsCabinet() failed: '" + path + "' is not a cabinet\n\r\n"),
             std::string::npos)
-      << log.text;
+      << log.Text();
   const std::string message = CheckCabinet(path);
   EXPECT_EQ(message, "The cabinet file " + path + " contained corrupted data.");
-  EXPECT_NE(log.text.find("The cabinet file '" + path + "' size 39 bytes."), std::string::npos);
-  EXPECT_NE(log.text.find("Corrupted data\n\n" + page + "\n\n.\r\n"), std::string::npos)
-      << log.text;
+  EXPECT_NE(log.Text().find("The cabinet file '" + path + "' size 39 bytes."), std::string::npos);
+  EXPECT_NE(log.Text().find("Corrupted data\n\n" + page + "\n\n.\r\n"), std::string::npos)
+      << log.Text();
 }
 
 TEST_F(Extraction, EmptyAndMissingCabinets) {
@@ -187,15 +178,15 @@ TEST_F(Extraction, EmptyAndMissingCabinets) {
   CapturedLog log;
   EXPECT_EQ(ExtractCabinet(empty, nullptr), 0);
   EXPECT_EQ(CheckCabinet(empty), "The cabinet file " + empty + " is corrupted.");
-  EXPECT_NE(log.text.find("size 0 bytes."), std::string::npos);
-  EXPECT_EQ(log.text.find("Corrupted data"), std::string::npos) << "nothing to dump";
+  EXPECT_NE(log.Text().find("size 0 bytes."), std::string::npos);
+  EXPECT_EQ(log.Text().find("Corrupted data"), std::string::npos) << "nothing to dump";
 
   const std::string missing = dir_.Path() + "missing.cab";
   EXPECT_EQ(ExtractCabinet(missing, nullptr), 0);
-  EXPECT_NE(log.text.find("Unable to open '" + missing + "' for input\n"), std::string::npos);
+  EXPECT_NE(log.Text().find("Unable to open '" + missing + "' for input\n"), std::string::npos);
   ::SetLastError(ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(CheckCabinet(missing), "The cabinet file '" + missing + "' cannot be found.");
-  EXPECT_NE(log.text.find("Failed to extract files from cabinet file '" + missing +
+  EXPECT_NE(log.Text().find("Failed to extract files from cabinet file '" + missing +
                           "'. Error 2."),
             std::string::npos);
 }
@@ -207,7 +198,7 @@ TEST_F(Extraction, DamagedDataFailsAndKeepsWhatWasWritten) {
   const std::string path = Place("damaged.cab", cab);
   CapturedLog log;
   EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
-  EXPECT_NE(log.text.find("FDICopy() failed: code "), std::string::npos);
+  EXPECT_NE(log.Text().find("FDICopy() failed: code "), std::string::npos);
   for (const char* done : {"mszip1.txt", "mszip2.txt"}) {
     SCOPED_TRACE(done);
     EXPECT_TRUE(FileExists(dir_.Path() + done)) << "members before the damage stay";
@@ -218,9 +209,9 @@ TEST_F(Extraction, DamagedDataFailsAndKeepsWhatWasWritten) {
   const std::string half = dir_.Path() + "lzx1.txt";
   EXPECT_FALSE(FileExists(half));
   EXPECT_FALSE(TheTempFileList().Contains(half));
-  EXPECT_NE(log.text.find("Removed '" + half + "': it was not extracted completely."),
+  EXPECT_NE(log.Text().find("Removed '" + half + "': it was not extracted completely."),
             std::string::npos)
-      << log.text;
+      << log.Text();
   EXPECT_FALSE(FileExists(dir_.Path() + "lzx2.txt"));
 }
 
@@ -228,9 +219,9 @@ TEST_F(Extraction, CheckCabinetDumpsAtMostTheFirst64KiB) {
   CapturedLog log;
   const std::string path = Place("big.cab", std::string(100 * 1024, 'A'));
   EXPECT_EQ(CheckCabinet(path), "The cabinet file " + path + " contained corrupted data.");
-  EXPECT_NE(log.text.find("Corrupted data\n\n" + std::string(64 * 1024, 'A') + "\n\n.\r\n"),
+  EXPECT_NE(log.Text().find("Corrupted data\n\n" + std::string(64 * 1024, 'A') + "\n\n.\r\n"),
             std::string::npos);
-  EXPECT_EQ(log.text.find(std::string(64 * 1024 + 1, 'A')), std::string::npos);
+  EXPECT_EQ(log.Text().find(std::string(64 * 1024 + 1, 'A')), std::string::npos);
 
   // A (sparse) file of 4 GiB less one byte: the size's low word is 0xFFFFFFFF.
   const std::string huge = dir_.Path() + "huge.cab";
@@ -246,10 +237,10 @@ TEST_F(Extraction, CheckCabinetDumpsAtMostTheFirst64KiB) {
     ::CloseHandle(file);
     ASSERT_TRUE(sized);
   }
-  log.text.clear();
+  log.Text().clear();
   EXPECT_EQ(CheckCabinet(huge), "The cabinet file " + huge + " contained corrupted data.");
-  EXPECT_NE(log.text.find("Corrupted data\n\n<html>\n\n.\r\n"), std::string::npos);
-  EXPECT_LT(log.text.size(), 70u * 1024);
+  EXPECT_NE(log.Text().find("Corrupted data\n\n<html>\n\n.\r\n"), std::string::npos);
+  EXPECT_LT(log.Text().size(), 70u * 1024);
   ::DeleteFileA(huge.c_str());
 }
 
@@ -280,7 +271,7 @@ TEST_F(Extraction, NextCabinetOfAnotherSetOrPlaceFails) {
     Place("set2.cab", set.second);
     CapturedLog log;
     EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
-    EXPECT_NE(log.text.find("FDICopy() failed: code 10 ["), std::string::npos) << log.text;
+    EXPECT_NE(log.Text().find("FDICopy() failed: code 10 ["), std::string::npos) << log.Text();
     // Refused before any member of the stranger was written.
     EXPECT_FALSE(FileExists(dir_.Path() + "second.txt"));
     EXPECT_FALSE(TheTempFileList().Contains(dir_.Path() + "second.txt"));
@@ -292,7 +283,7 @@ TEST_F(Extraction, NextCabinetOfAnotherSetOrPlaceFails) {
   ::DeleteFileA((dir_.Path() + "set2.cab").c_str());
   CapturedLog log;
   EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
-  EXPECT_NE(log.text.find("FDICopy() failed: code 1 ["), std::string::npos) << log.text;
+  EXPECT_NE(log.Text().find("FDICopy() failed: code 1 ["), std::string::npos) << log.Text();
 }
 
 TEST_F(Extraction, NextCabinetNameMustStayInTheFolder) {
@@ -306,10 +297,10 @@ TEST_F(Extraction, NextCabinetNameMustStayInTheFolder) {
   CapturedLog log;
   EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
   ::DeleteFileA(outside.c_str());
-  EXPECT_NE(log.text.find("Refusing the next cabinet '..\\set2.cab': the name leaves the "
+  EXPECT_NE(log.Text().find("Refusing the next cabinet '..\\set2.cab': the name leaves the "
                           "cabinet's folder."),
             std::string::npos)
-      << log.text;
+      << log.Text();
   EXPECT_TRUE(FileExists(dir_.Path() + "first.txt"));
   EXPECT_FALSE(FileExists(dir_.Path() + "second.txt"));
 }

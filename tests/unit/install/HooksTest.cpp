@@ -14,6 +14,7 @@
 #include "core/Switches.h"
 #include "tests/support/Scratch.h"
 #include "tests/unit/catalog/CatalogTestUtil.h"
+#include "tests/unit/install/RecordedSteps.h"
 
 namespace {
 
@@ -28,14 +29,6 @@ using Lines = std::vector<std::string>;
 
 const char kHooksKey[] = "Software\\Pellory\\Upgrade\\Hooks";
 const std::string kHookProgram = WinePath(FIXTURES_DIR_UNIX) + "\\Hook.exe";
-
-struct RecordedSteps : CompletionTexts {
-  void ShowStep(const std::string& headline, const std::string& first,
-                const std::string& second) override {
-    steps.push_back(headline + "|" + first + "|" + second);
-  }
-  Lines steps;
-};
 
 // The command lines a copy of the hook program was started with, one a run.
 Lines Runs(const std::string& exe) {

@@ -9,6 +9,7 @@
 #include "install/Hooks.h"
 #include "tests/support/Scratch.h"
 #include "tests/unit/catalog/CatalogTestUtil.h"
+#include "tests/unit/install/RecordedSteps.h"
 
 namespace {
 
@@ -22,15 +23,6 @@ using Lines = std::vector<std::string>;
 const char kInprocTrace[] = "PelloryTest.InprocServer";
 const char kLocalTrace[] = "PelloryTest.LocalServer";
 const char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-
-// Each completion step as "headline|first path|second path".
-struct RecordedSteps : CompletionTexts {
-  void ShowStep(const std::string& headline, const std::string& first,
-                const std::string& second) override {
-    steps.push_back(headline + "|" + first + "|" + second);
-  }
-  Lines steps;
-};
 
 std::string Value(HKEY root, const char* key, const char* name) {
   std::string value;

@@ -80,8 +80,8 @@ TEST_F(Credentials, CancelInTheDialogFailsTheOpenWithoutAnotherRequest) {
     EXPECT_EQ(server_.RequestCount("/locked.cab"), 1u);
     EXPECT_TRUE(log_.Contains("Proxy authentication required, dwCode = " +
                               std::to_string(c.status) + ". File Ftp, Line "))
-        << log_.All();
-    EXPECT_TRUE(log_.Contains("InternetErrorDlg returned dwPrompt = ")) << log_.All();
+        << log_.Text();
+    EXPECT_TRUE(log_.Contains("InternetErrorDlg returned dwPrompt = ")) << log_.Text();
   }
 }
 
@@ -94,7 +94,7 @@ TEST_F(Credentials, A407WithoutAProxyFailsWithoutADialog) {
   EXPECT_EQ(server_.RequestCount("/odd.cab"), 1u);
   EXPECT_TRUE(log_.Contains("Proxy authentication asked for without a proxy, URL '" +
                             server_.Url("/odd.cab") + "'"))
-      << log_.All();
+      << log_.Text();
 }
 
 TEST_F(Credentials, TypedCredentialsAreSentAndTheFileArrives) {
@@ -110,7 +110,7 @@ TEST_F(Credentials, TypedCredentialsAreSentAndTheFileArrives) {
   EXPECT_EQ(session->DownloadToFile(nullptr, server_.Url("/members.cab"), dir.Path() + "m.cab",
                                     false),
             0u)
-      << log_.All();
+      << log_.Text();
   answerer.Join();
   EXPECT_TRUE(answerer.Answered());
   EXPECT_TRUE(ReadWholeFile(dir.Path() + "m.cab") == route.body);

@@ -40,12 +40,12 @@ TEST_F(FileUrls, DownloadCopiesAndReplacesAReadOnlyTarget) {
   ASSERT_TRUE(::SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
   HeldSession session("", kServiceFile, 0);
   ASSERT_TRUE(session);
-  EXPECT_EQ(session->DownloadToFile(nullptr, FileUrl(source), target, false), 0u) << log_.All();
+  EXPECT_EQ(session->DownloadToFile(nullptr, FileUrl(source), target, false), 0u) << log_.Text();
   EXPECT_TRUE(ReadWholeFile(target) == bytes);
   EXPECT_EQ(::GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
 
   // Onto itself: nothing is copied and the file stays as it was.
-  EXPECT_EQ(session->DownloadToFile(nullptr, FileUrl(source), source, false), 0u) << log_.All();
+  EXPECT_EQ(session->DownloadToFile(nullptr, FileUrl(source), source, false), 0u) << log_.Text();
   EXPECT_TRUE(ReadWholeFile(source) == bytes);
 
   // A missing source fails with the system's code and a log line.
@@ -55,7 +55,7 @@ TEST_F(FileUrls, DownloadCopiesAndReplacesAReadOnlyTarget) {
   EXPECT_EQ(GetLastTransferError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_TRUE(log_.Contains("CopyFile failed to copy file '" + missing + "' to file '" + target +
                             "'. Error 0x02. File Ftp, Line "))
-      << log_.All();
+      << log_.Text();
 }
 
 TEST_F(FileUrls, RelativeNamesAreFilesBesideTheCatalogue) {
@@ -66,7 +66,7 @@ TEST_F(FileUrls, RelativeNamesAreFilesBesideTheCatalogue) {
   ASSERT_TRUE(session);
 
   std::unique_ptr<TransferFile> file = session->OpenFile(nullptr, "x.cab");
-  ASSERT_NE(file, nullptr) << log_.All();
+  ASSERT_NE(file, nullptr) << log_.Text();
   EXPECT_EQ(file->Available(), 4000u);
   std::string read;
   char buffer[2000];
@@ -79,13 +79,13 @@ TEST_F(FileUrls, RelativeNamesAreFilesBesideTheCatalogue) {
   EXPECT_TRUE(file->Close());
 
   const std::string copy = dir_.Path() + "copy.cab";
-  EXPECT_EQ(session->DownloadToFile(nullptr, "x.cab", copy, false), 0u) << log_.All();
+  EXPECT_EQ(session->DownloadToFile(nullptr, "x.cab", copy, false), 0u) << log_.Text();
   EXPECT_TRUE(ReadWholeFile(copy) == bytes);
 
   EXPECT_EQ(session->OpenFile(nullptr, "absent.cab"), nullptr);
   EXPECT_TRUE(log_.Contains("Failed to open file '" + dir_.Path() + "absent.cab' for reading. "
                             "Error 0x02."))
-      << log_.All();
+      << log_.Text();
 }
 
 }  // namespace

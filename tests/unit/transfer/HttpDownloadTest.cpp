@@ -56,12 +56,12 @@ TEST_F(HttpDownload, WholeFilesOfEverySize) {
     const std::string path = "/files/f" + std::to_string(size) + ".cab";
     server_.Serve(path, body);
     const std::string target = dir_.Path() + "f.cab";
-    ASSERT_EQ(Download(server_.Url(path), target), 0u) << log_.All();
+    ASSERT_EQ(Download(server_.Url(path), target), 0u) << log_.Text();
     EXPECT_TRUE(ReadWholeFile(target) == body);
 
     std::string read;
     int reads = 0;
-    ASSERT_TRUE(ReadInChunks(server_.Url(path), read, &reads)) << log_.All();
+    ASSERT_TRUE(ReadInChunks(server_.Url(path), read, &reads)) << log_.Text();
     EXPECT_TRUE(read == body);
     // Full chunks, then one read of 0 bytes at the end (also after exactly 2000 or 4000).
     EXPECT_EQ(reads, static_cast<int>((size + 1999) / 2000) + 1);
@@ -72,11 +72,11 @@ TEST_F(HttpDownload, RelativeNamesComeFromTheCatalogueFolderAndNeverFromACache) 
   ScopedArguments args({"/URL:" + server_.Url("/PM50/Quoma/PM_InstallQuoma.cab")});
   const std::string target = dir_.Path() + "x.cab";
   server_.Serve("/PM50/Quoma/x.cab", "first");
-  ASSERT_EQ(Download("x.cab", target), 0u) << log_.All();
+  ASSERT_EQ(Download("x.cab", target), 0u) << log_.Text();
   EXPECT_EQ(ReadWholeFile(target), "first");
   // The same name again: the server is asked again and its new content arrives.
   server_.Serve("/PM50/Quoma/x.cab", "second");
-  ASSERT_EQ(Download("x.cab", target), 0u) << log_.All();
+  ASSERT_EQ(Download("x.cab", target), 0u) << log_.Text();
   EXPECT_EQ(ReadWholeFile(target), "second");
   EXPECT_EQ(server_.RequestCount("/PM50/Quoma/x.cab"), 2u);
 }
@@ -88,10 +88,10 @@ TEST_F(HttpDownload, ASlowServerSendingSmallPiecesGivesTheWholeFile) {
   route.pieceDelayMs = 2;
   server_.SetRoute("/slow.cab", route);
   const std::string target = dir_.Path() + "slow.cab";
-  ASSERT_EQ(Download(server_.Url("/slow.cab"), target), 0u) << log_.All();
+  ASSERT_EQ(Download(server_.Url("/slow.cab"), target), 0u) << log_.Text();
   EXPECT_TRUE(ReadWholeFile(target) == route.body);
   std::string read;
-  ASSERT_TRUE(ReadInChunks(server_.Url("/slow.cab"), read)) << log_.All();
+  ASSERT_TRUE(ReadInChunks(server_.Url("/slow.cab"), read)) << log_.Text();
   EXPECT_TRUE(read == route.body);
 }
 
@@ -126,7 +126,7 @@ TEST_F(HttpDownload, AFileCutShortFailsAndLeavesNoFile) {
     std::string read;
     EXPECT_FALSE(ReadInChunks(server_.Url("/cut.cab"), read));
   }
-  EXPECT_TRUE(log_.Contains("InternetReadFile ended after 5000 of 9000 bytes.")) << log_.All();
+  EXPECT_TRUE(log_.Contains("InternetReadFile ended after 5000 of 9000 bytes.")) << log_.Text();
 }
 
 TEST_F(HttpDownload, RefusingStatusesAreAskedForThreeTimesThenFail) {
@@ -146,7 +146,7 @@ TEST_F(HttpDownload, RefusingStatusesAreAskedForThreeTimesThenFail) {
         << GetLastResponseText();
     EXPECT_TRUE(log_.Contains("HTTP status " + std::to_string(c.status) + " for URL '" +
                               server_.Url(path) + "'"))
-        << log_.All();
+        << log_.Text();
     EXPECT_FALSE(testing_support::FileExists(target));
   }
 }
@@ -159,7 +159,7 @@ TEST_F(HttpDownload, AServerThatIsNotThereFailsTheSend) {
   SetLastTransferError(0);
   EXPECT_EQ(session->OpenFile(nullptr, "http://127.0.0.1/x.cab"), nullptr);
   EXPECT_NE(GetLastTransferError(), 0u);
-  EXPECT_TRUE(log_.Contains("Failed to send HTTP request. Error 0x0")) << log_.All();
+  EXPECT_TRUE(log_.Contains("Failed to send HTTP request. Error 0x0")) << log_.Text();
 }
 
 }  // namespace

@@ -9,25 +9,6 @@
 
 namespace transfer_test {
 
-LogCapture::LogCapture() {
-  previous_ = SetLogSink([this](const std::string& text) { lines_.push_back(text); });
-}
-
-LogCapture::~LogCapture() { SetLogSink(std::move(previous_)); }
-
-bool LogCapture::Contains(const std::string& text) const {
-  for (const auto& line : lines_) {
-    if (line.find(text) != std::string::npos) return true;
-  }
-  return false;
-}
-
-std::string LogCapture::All() const {
-  std::string all;
-  for (const auto& line : lines_) all += line + "\n";
-  return all;
-}
-
 ScopedArguments::ScopedArguments(std::vector<std::string> args)
     : previous_(ProcessArguments()) {
   SetProcessArguments(std::move(args));

@@ -12,24 +12,14 @@
 #include <vector>
 
 #include "core/Log.h"
+#include "tests/support/CapturedLog.h"
 #include "tests/support/HttpServer.h"
 #include "transfer/ConnectionManager.h"
 
 namespace transfer_test {
 
 // Collects the logged lines while it lives.
-class LogCapture {
- public:
-  LogCapture();
-  ~LogCapture();
-  // True when a captured line contains `text`.
-  bool Contains(const std::string& text) const;
-  std::string All() const;  // for failure messages
-
- private:
-  std::vector<std::string> lines_;
-  LogSink previous_;
-};
+using LogCapture = testing_support::CapturedLog;
 
 // Sets the process's switches for the length of a test (restored after).
 class ScopedArguments {

@@ -70,8 +70,8 @@ TEST(CrackUrl, AFailureIsLoggedAndKeptAsTheLastError) {
   const std::string tooLong = "http://" + std::string(300, 'h') + ".example/x.cab";
   EXPECT_FALSE(Crack(tooLong).ok);
   EXPECT_NE(GetLastTransferError(), 0u);
-  EXPECT_TRUE(log.Contains("Faled to crack URL '" + tooLong + "'. Error 0x0")) << log.All();
-  EXPECT_TRUE(log.Contains("File Ftp, Line ")) << log.All();
+  EXPECT_TRUE(log.Contains("Faled to crack URL '" + tooLong + "'. Error 0x0")) << log.Text();
+  EXPECT_TRUE(log.Contains("File Ftp, Line ")) << log.Text();
 }
 
 TEST(ConnectionManager, OneSessionPerHostSharedByCount) {
@@ -98,7 +98,7 @@ TEST(ConnectionManager, FtpGetsNoSession) {
   EXPECT_EQ(ConnectionManager::Acquire("files.example", kServiceFtp, 21), nullptr);
   EXPECT_EQ(GetLastTransferError(), static_cast<DWORD>(ERROR_INTERNET_UNRECOGNIZED_SCHEME));
   EXPECT_TRUE(log.Contains("FTP is not supported: no session for the server 'files.example'"))
-      << log.All();
+      << log.Text();
   EXPECT_EQ(ConnectionManager::Release("files.example"), -1);
 }
 
