@@ -14,10 +14,12 @@ import sys
 LEVELS = [
     ["frame", "resources", "third_party"],
     ["core"],
-    ["install/cab"],
-    ["catalog", "transfer"],
-    ["install", "ui/skin"],
-    ["host", "browser", "tasks"],
+    ["install/cab", "ui/skin"],
+    ["catalog"],
+    ["transfer", "tasks"],
+    ["host"],
+    ["install"],
+    ["browser"],
     ["uninstall"],
     ["app"],
 ]
