@@ -13,8 +13,9 @@ import sys
 # subsystem gets its place in the order when it is added.
 LEVELS = [
     ["frame", "resources", "third_party"],
+    ["ui/skin"],
     ["core"],
-    ["install/cab", "ui/skin"],
+    ["install/cab"],
     ["catalog"],
     ["transfer", "tasks"],
     ["host"],
