@@ -8,13 +8,13 @@
 #include "core/Log.h"
 #include "core/MessageBox.h"
 #include "core/Platform.h"
-#include "core/SkinColours.h"
 #include "core/Switches.h"
 #include "core/SystemLibraries.h"
 #include "core/UpdateLog.h"
 #include "frame/Handle.h"
 #include "frame/Module.h"
 #include "transfer/WinInetApi.h"
+#include "ui/skin/SkinColours.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include "core/MessageBox.h"
 #include "core/Platform.h"
-#include "core/SkinColours.h"
 #include "core/Switches.h"
+#include "ui/skin/SkinColours.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include "core/AdminCheck.h"
 #include "core/Error.h"
 #include "core/Platform.h"
-#include "core/SkinColours.h"
 #include "core/SystemLibraries.h"
 #include "transfer/WinInetApi.h"
+#include "ui/skin/SkinColours.h"
 
 namespace {
 

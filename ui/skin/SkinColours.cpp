@@ -1,6 +1,4 @@
-#include "core/SkinColours.h"
-
-#include "core/Platform.h"
+#include "ui/skin/SkinColours.h"
 
 namespace {
 
@@ -21,7 +19,9 @@ void InitSkinColours(uint16_t uiLanguageId) {
 }
 
 COLORREF SkinColour(int slot) {
-  if (!g_table) InitSkinColours(GetUILanguageId());
+  // Start-up fills the table from the interface language; anything drawn
+  // before that takes the user's default language, which is the same on NT.
+  if (!g_table) InitSkinColours(::GetUserDefaultLangID());
   if (slot < 1 || slot > 6) return 0;
   return g_table[slot - 1];
 }
