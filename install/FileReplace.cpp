@@ -224,6 +224,24 @@ DWORD RegisterPendingCopy(const std::string& destination, const PendingCopy& cop
   return 0;
 }
 
+// An earlier run found the destination locked and left its copy waiting for
+// the restart; this run could copy directly. The restart would put the older
+// copy back over the newer file, and on the older family its "NUL" line
+// deletes the destination first, so the waiting copy cannot simply go: it
+// becomes the file just installed.
+void RefreshEarlierPendingCopy(const std::string& destination) {
+  const std::string pending = PendingCopyName(destination);
+  if (::GetFileAttributesA(pending.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  ::SetFileAttributesA(pending.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (::CopyFileA(destination.c_str(), pending.c_str(), FALSE)) {
+    LogFormat("File '%s' also replaces the copy '%s' that waits for the restart.",
+              destination.c_str(), pending.c_str());
+  } else {
+    LogFormat("CopyFile failed to copy file '%s' to the file '%s'. Error 0x0%x.",
+              destination.c_str(), pending.c_str(), static_cast<unsigned>(LastErrorCode()));
+  }
+}
+
 // Enables the shutdown privilege of the process (NT family).
 bool EnableShutdownPrivilege() {
   if (!BindAdvapi()) return false;
@@ -347,6 +365,7 @@ DWORD ReplaceInstalledFile(const std::string& destination, const std::string& ex
     }
     LogWrite(FormatString(IDS_COPY_SUCCEEDED, e));
     ::SetFileAttributesA(d, FILE_ATTRIBUTE_NORMAL);
+    RefreshEarlierPendingCopy(destination);
     if (!::DeleteFileA(e)) {
       // The temporary file is removed with the others when the program ends.
       const std::string text =

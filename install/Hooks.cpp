@@ -64,8 +64,15 @@ DWORD RunProcessAndWait(const std::string& commandLine, bool hidden, DWORD* exit
   return 0;
 }
 
+std::string QuotedProgramPath(const std::string& path) {
+  const bool quoted = path.size() >= 2 && path.front() == '"' && path.back() == '"';
+  if (quoted || path.find_first_of(" \t") == std::string::npos) return path;
+  return "\"" + path + "\"";
+}
+
 DWORD LaunchPackage(const std::string& path, const std::string& commandLine) {
-  const std::string command = commandLine.empty() ? path : path + " " + commandLine;
+  const std::string program = QuotedProgramPath(path);
+  const std::string command = commandLine.empty() ? program : program + " " + commandLine;
   const DWORD error = RunProcessAndWait(command, false, nullptr);
   if (error != 0) {
     LogFormat("Failed to launch package process '%s'. Error 0x0%x", path.c_str(),
@@ -106,7 +113,9 @@ DWORD ExecuteHooks(InstallState& state, CompletionTexts& texts) {
       // An unsafe name gives no path (TargetPath has logged it): never run.
       const std::string path = TargetPath(hook);
       if (path.empty()) continue;
-      const std::string command = hook.sRun.empty() ? path : path + " \"" + hook.sRun + "\"";
+      const std::string program = QuotedProgramPath(path);
+      const std::string command =
+          hook.sRun.empty() ? program : program + " \"" + hook.sRun + "\"";
       const std::string versionText = hook.version.RegistryText();
 
       texts.ShowStep(LoadResString(IDS_STATUS_EXECUTING), path, "");

@@ -28,7 +28,14 @@ DWORD RunProcessAndWait(const std::string& commandLine, bool hidden, DWORD* exit
 using ProcessStartFailure = std::function<DWORD(const std::string& commandLine)>;
 void SetProcessStartFailureForTests(ProcessStartFailure failure);
 
-// "path" or "path commandLine"; the path is not quoted. 0 or the start's error.
+// The program path as the first word of a command line: in double quotes when
+// it holds a blank. Unquoted, "C:\Program Files\My Setup.exe" would start
+// C:\Program.exe when such a file exists, and the first word of the name
+// wherever one lies beside it.
+std::string QuotedProgramPath(const std::string& path);
+
+// "path" or "path commandLine", the path quoted when it holds a blank. 0 or the
+// start's error.
 DWORD LaunchPackage(const std::string& path, const std::string& commandLine);
 
 // Runs a hook's command line; exit code 36 sets rebootRequired to 1.

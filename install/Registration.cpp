@@ -57,7 +57,7 @@ void CallInprocServer(const std::string& path, const InprocTexts& texts) {
 
 void RegisterOutOfProcessServer(const std::string& path, const InstallState& state,
                                 CompletionTexts& texts) {
-  const std::string command = path + " /RegServer";
+  const std::string command = QuotedProgramPath(path) + " /RegServer";
   texts.ShowStep(LoadResString(IDS_STATUS_REGISTERING), path, "");
   LogFormat("Registering module: '%s'...", command.c_str());
   if (state.rebootRequired) {
@@ -122,7 +122,7 @@ DWORD UnregisterModule(const std::string& path) {
     CallInprocServer(path, kUnregisterTexts);
     return 0;
   }
-  const std::string command = path + " /UnregServer";
+  const std::string command = QuotedProgramPath(path) + " /UnregServer";
   const DWORD error = RunProcessAndWait(command, true, nullptr);
   if (error != 0) {
     LogFormat("Failed to launch self-registered OLE out-of-process server '%s'. Error 0x0%x",

@@ -149,8 +149,12 @@ TEST(DelayedOperations, LockedFilesAreReplacedAndDeletedAtTheRestart) {
   for (auto& h : holders) ASSERT_TRUE(h.Release());
   // Nothing has happened to the files that were in use until the restart.
   EXPECT_EQ(Content(dll) + "|" + Content(exe) + "|" + Content(obsolete), "old dll|old exe|x");
+  // A later run before the restart finds Foo.dll free and copies directly: the
+  // restart must not bring the earlier run's copy back over it.
+  ASSERT_TRUE(WriteFileBytes(p + "dll.newer", "newer dll"));
+  EXPECT_EQ(ReplaceInstalledFile(dll, p + "dll.newer", state), 0u);
   ASSERT_TRUE(RunRestartProcessing());
-  EXPECT_EQ(Content(dll) + "|" + Content(exe) + "|" + Content(obsolete), "new dll|new exe|<missing>");
+  EXPECT_EQ(Content(dll) + "|" + Content(exe) + "|" + Content(obsolete), "newer dll|new exe|<missing>");
   EXPECT_FALSE(FileExists(dll + ".1"));
   EXPECT_FALSE(FileExists(exe + ".1"));
 }
