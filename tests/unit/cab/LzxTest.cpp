@@ -110,55 +110,38 @@ std::string Expand(const std::vector<Block>& blocks) {
 }
 
 // Huffman code lengths for `freq`, at most `limit` bits: frequencies are
-// halved until the tree is shallow enough.
+// halved until the tree is shallow enough. With fewer than two symbols, two
+// codes of one bit, so that every tree sent is complete (other decoders
+// refuse an incomplete or empty tree).
 std::vector<uint8_t> HuffLengths(std::vector<uint32_t> freq, int limit) {
-  const size_t n = freq.size();
-  std::vector<uint8_t> len(n, 0);
+  auto used = std::count_if(freq.begin(), freq.end(), [](uint32_t f) { return f != 0; });
+  for (size_t s = 0; used < 2 && s < freq.size(); ++s)
+    if (!freq[s]) {
+      freq[s] = 1;
+      ++used;
+    }
   for (;;) {
-    std::vector<uint64_t> weight;
-    std::vector<int> parent;
-    using Node = std::pair<uint64_t, int>;
+    std::vector<uint8_t> len(freq.size(), 0);
+    using Node = std::pair<uint64_t, size_t>;  // weight, index into `below`
     std::priority_queue<Node, std::vector<Node>, std::greater<Node>> q;
-    std::vector<int> leaf(n, -1);
-    for (size_t s = 0; s < n; ++s) {
-      if (!freq[s]) continue;
-      leaf[s] = static_cast<int>(weight.size());
-      q.push({freq[s], leaf[s]});
-      weight.push_back(freq[s]);
-      parent.push_back(-1);
-    }
-    // Fewer than two symbols: two codes of one bit, so that every tree sent
-    // is complete (other decoders refuse an incomplete or empty tree).
-    if (weight.size() < 2) {
-      for (size_t s = 0; s < n && weight.size() < 2; ++s)
-        if (!freq[s]) {
-          freq[s] = 1;
-          weight.push_back(1);
-        }
-      for (size_t s = 0; s < n; ++s)
-        if (freq[s]) len[s] = 1;
-      return len;
-    }
+    std::vector<std::vector<size_t>> below;  // the symbols under each node
+    for (size_t s = 0; s < freq.size(); ++s)
+      if (freq[s]) {
+        q.push({freq[s], below.size()});
+        below.push_back({s});
+      }
     while (q.size() > 1) {
-      Node x = q.top();
+      const Node x = q.top();
       q.pop();
-      Node y = q.top();
+      const Node y = q.top();
       q.pop();
-      int id = static_cast<int>(weight.size());
-      weight.push_back(x.first + y.first);
-      parent.push_back(-1);
-      parent[x.second] = parent[y.second] = id;
-      q.push({x.first + y.first, id});
+      std::vector<size_t> both = below[x.second];
+      both.insert(both.end(), below[y.second].begin(), below[y.second].end());
+      for (size_t s : both) ++len[s];
+      q.push({x.first + y.first, below.size()});
+      below.push_back(std::move(both));
     }
-    int deepest = 0;
-    for (size_t s = 0; s < n; ++s) {
-      if (leaf[s] < 0) continue;
-      int d = 0;
-      for (int p = leaf[s]; parent[p] >= 0; p = parent[p]) ++d;
-      len[s] = static_cast<uint8_t>(d);
-      deepest = std::max(deepest, d);
-    }
-    if (deepest <= limit) return len;
+    if (*std::max_element(len.begin(), len.end()) <= limit) return len;
     for (uint32_t& f : freq)
       if (f) f = (f + 1) / 2;
   }
@@ -509,66 +492,29 @@ void ExpectRoundTrip(int windowBits, LzxEncoder& enc, const std::vector<Block>& 
   EXPECT_TRUE(diff.first == want.end()) << "first difference at " << (diff.first - want.begin());
 }
 
-TEST(Lzx, RepeatedOffsetsByHand) {
-  // R0..R2 start at 1; an explicit match pushes them down, R1 and R2 swap
-  // with R0 when used, R0 stays.
-  std::vector<Token> t = Text("0123456789");
-  Append(&t, {Match(10, 2), Match(5, 2), Rep(1, 2), Rep(2, 2), Rep(0, 3), Rep(2, 2)});
-  const std::string want = "0123456789" "01" "78" "45" "55" "555" "17";
-  for (int type : {1, 2}) {
-    SCOPED_TRACE(type);
-    std::vector<Block> blocks = {{type, t}};
-    ASSERT_EQ(Expand(blocks), want);
-    LzxEncoder enc(16);
-    Decoded got = DecodeFrames(16, enc.Encode(blocks), static_cast<uint32_t>(want.size()));
-    EXPECT_EQ(got.status, CodecStatus::kOk);
-    EXPECT_EQ(got.data, want);
-  }
-}
-
-TEST(Lzx, UncompressedBlockSetsRepeatedOffsets) {
-  // The three offsets an uncompressed block carries serve the next block.
-  std::vector<Block> blocks = {{3, Text("abcdefgh")}, {1, {Rep(0, 2), Rep(1, 2), Rep(2, 3)}}};
-  blocks[0].r[0] = 8;
-  blocks[0].r[1] = 3;
-  blocks[0].r[2] = 1;
-  const std::string want = "abcdefgh" "ab" "ha" "aaa";
-  ASSERT_EQ(Expand(blocks), want);
-  LzxEncoder enc(15);
-  Decoded got = DecodeFrames(15, enc.Encode(blocks), static_cast<uint32_t>(want.size()));
+// Decodes `blocks` (with E8 translation of this size when nonzero) and
+// expects exactly `want`.
+void ExpectDecodes(int windowBits, const std::vector<Block>& blocks, const std::string& want,
+                   uint32_t e8Size = 0) {
+  LzxEncoder enc(windowBits);
+  enc.e8Size = e8Size;
+  Decoded got = DecodeFrames(windowBits, enc.Encode(blocks), static_cast<uint32_t>(want.size()));
   EXPECT_EQ(got.status, CodecStatus::kOk);
   EXPECT_EQ(got.data, want);
 }
 
-struct MixCase {
-  const char* what;
-  int windowBits;
-  std::vector<int> types;
-  size_t perBlock;
-  uint32_t size;
-};
-
-void PrintTo(const MixCase& c, std::ostream* os) { *os << c.what; }
-
-class LzxMixed : public ::testing::TestWithParam<MixCase> {};
-
-TEST_P(LzxMixed, DecodesWhatWasEncoded) {
-  const MixCase& c = GetParam();
-  std::vector<Token> t = Mixed(c.windowBits * 7 + c.perBlock, c.size, (1u << c.windowBits) - 3);
-  std::vector<Block> blocks = Split(t, c.perBlock, c.types);
-  LzxEncoder enc(c.windowBits);
-  ExpectRoundTrip(c.windowBits, enc, blocks);
-  // The stream really used what the case is about.
-  EXPECT_EQ(enc.crossings, 0);
-  EXPECT_GT(enc.highestSlot, 20);
+// R0..R2 start at 1; an explicit match pushes them down, R1 and R2 swap with
+// R0 when used, R0 stays; an uncompressed block sets all three for the next.
+TEST(Lzx, RepeatedOffsetsByHand) {
+  std::vector<Token> t = Text("0123456789");
+  Append(&t, {Match(10, 2), Match(5, 2), Rep(1, 2), Rep(2, 2), Rep(0, 3), Rep(2, 2)});
+  for (int type : {1, 2}) {
+    SCOPED_TRACE(type);
+    ExpectDecodes(16, {{type, t}}, "0123456789" "01" "78" "45" "55" "555" "17");
+  }
+  ExpectDecodes(15, {{3, Text("abcdefgh"), 0, {8, 3, 1}}, {1, {Rep(0, 2), Rep(1, 2), Rep(2, 3)}}},
+                "abcdefgh" "ab" "ha" "aaa");
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Blocks, LzxMixed,
-    ::testing::Values(MixCase{"aligned", 16, {2}, 5000, 100000},
-                      MixCase{"alternating, small blocks", 17, {1, 2}, 300, 150000},
-                      MixCase{"alternating, tiny blocks, window 2^15", 15, {1, 2}, 40, 70000}),
-    [](const ::testing::TestParamInfo<MixCase>& i) { return std::to_string(i.index); });
 
 TEST(Lzx, TreesCarryOverAndLongCodes) {
   // Literal counts 2^i give code lengths 1..15 (longer than the decoder's
@@ -660,38 +606,42 @@ INSTANTIATE_TEST_SUITE_P(Windows, LzxFrameEnds,
                          ::testing::Values(EdgeCase{15, 1}, EdgeCase{15, 2}, EdgeCase{16, 1},
                                            EdgeCase{16, 2}));
 
-class LzxWindow : public ::testing::TestWithParam<int> {};
+struct WindowCase {
+  int bits;
+  size_t perBlock;
+  std::vector<int> types;
+};
 
-// More output than the window holds, then matches from the far end of the
-// window through the highest position slot.
-TEST_P(LzxWindow, FarOffsetsAndWrap) {
-  const int bits = GetParam();
-  const uint32_t window = 1u << bits;
-  std::vector<Token> t;
-  Lcg g{static_cast<uint32_t>(bits)};
-  for (int i = 0; i < 5000; ++i) t.push_back(Lit(static_cast<uint8_t>(g.Next(256))));
-  uint32_t n = 5000;
-  while (n < window + 3 * kFrame) {
-    // Mostly long copies, with literals so distant bytes differ.
-    if (g.Next(8) == 0) {
-      t.push_back(Lit(static_cast<uint8_t>(g.Next(256))));
-      ++n;
-    } else {
-      t.push_back(Match(1 + g.Next(std::min(n, window - 3)), 257));
-      n += 257;
-    }
-  }
-  for (uint32_t offset : {window - 3, window - 4, window / 2 + 12345, window - 100000 % window}) {
-    t.push_back(Match(offset, 50));
-    t.push_back(Lit('.'));
-  }
-  t.push_back(Rep(1, 40));
-  LzxEncoder enc(bits);
-  ExpectRoundTrip(bits, enc, Split(t, 3000, {1, 2}));
-  EXPECT_EQ(enc.highestSlot, SlotsForWindow(bits) - 1);
+void PrintTo(const WindowCase& c, std::ostream* os) {
+  *os << "window 2^" << c.bits << ", " << c.perBlock << " tokens a block";
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, LzxWindow, ::testing::Range(15, 22));
+class LzxWindow : public ::testing::TestWithParam<WindowCase> {};
+
+// Literals, matches at any reachable offset and repeated offsets over more
+// output than the window holds, in blocks of the case's types and sizes
+// (small blocks send their trees as deltas again and again), then matches
+// from the far end of the window through the highest position slot.
+TEST_P(LzxWindow, MixedStreamsWrapTheWindow) {
+  const WindowCase& c = GetParam();
+  const uint32_t window = 1u << c.bits;
+  std::vector<Token> t = Mixed(static_cast<uint32_t>(c.bits * 7 + c.perBlock),
+                               window + 3 * kFrame, window - 3);
+  for (uint32_t offset : {window - 3, window - 4, window / 2 + 12345, window - 100000 % window})
+    Append(&t, {Match(offset, 50), Lit('.')});
+  t.push_back(Rep(1, 40));
+  LzxEncoder enc(c.bits);
+  ExpectRoundTrip(c.bits, enc, Split(t, c.perBlock, c.types));
+  EXPECT_EQ(enc.highestSlot, SlotsForWindow(c.bits) - 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, LzxWindow,
+                         ::testing::Values(WindowCase{15, 40, {1, 2}}, WindowCase{16, 5000, {2}},
+                                           WindowCase{17, 300, {1, 2}},
+                                           WindowCase{18, 3000, {1, 2}},
+                                           WindowCase{19, 3000, {2, 1}},
+                                           WindowCase{20, 3000, {1, 2}},
+                                           WindowCase{21, 3000, {1, 2}}));
 
 // E8 translation on, size 1000: an absolute CALL target t at output offset p
 // reads back as the relative t - p, also when the call bytes come from a
@@ -704,15 +654,11 @@ TEST(Lzx, E8TranslationOfCallTargets) {
   Append(&t, Text(std::string("\xE8\xE8\x03\x00\x00", 5)));  // target 1000
   Append(&t, Text("0123456789"));
   Append(&t, Text(std::string("\xE8\x05\x00\x00\x00zzzz", 9)));
-  LzxEncoder enc(16);
-  enc.e8Size = 1000;
   std::vector<Block> blocks = {{1, t}};
   std::string want = Expand(blocks);
   want[4] = 100;
   want[12] = static_cast<char>(103 - 11);
-  Decoded got = DecodeFrames(16, enc.Encode(blocks), static_cast<uint32_t>(want.size()));
-  EXPECT_EQ(got.status, CodecStatus::kOk);
-  EXPECT_EQ(got.data, want);
+  ExpectDecodes(16, blocks, want, 1000);
 }
 
 // An uncompressed block longer than a frame: the next frame carries the rest
@@ -742,128 +688,78 @@ TEST(Lzx, UncompressedBlockSpansFrames) {
   EXPECT_EQ(st, CodecStatus::kOk);
 }
 
-struct DamageCase {
-  const char* what;
-  std::function<void(LzxEncoder&, std::vector<Block>&, uint32_t& total)> make;
-  std::function<void(std::vector<Bytes>&)> cut = nullptr;
-};
+using Tamper = std::function<void(std::vector<uint8_t>& main, std::vector<uint8_t>& length,
+                                  std::vector<uint8_t>& aligned)>;
+using Cut = std::function<void(std::vector<Bytes>&)>;
 
-TEST(Lzx, DamagedStreamsFail) {
-  const std::vector<DamageCase> cases = {
-      {"match before the first byte",
-       [](LzxEncoder&, std::vector<Block>& b, uint32_t&) {
-         b = {{1, Text("ab")}};
-         b[0].tokens.push_back(Match(3, 2));
-       }},
-      {"repeated offset with nothing decoded",
-       [](LzxEncoder&, std::vector<Block>& b, uint32_t&) { b = {{2, {Rep(0, 4)}}}; }},
-      {"match reaching before the start of a later frame's data",
-       [](LzxEncoder&, std::vector<Block>& b, uint32_t&) {
-         std::vector<Token> t;
-         // One whole frame, then a match reaching further back than that.
-         for (int i = 0; i < 128; ++i) Append(&t, {Lit('x'), Match(1, 255)});
-         t.push_back(Match(60000, 10));
-         b = {{1, t}};
-       }},
-      {"incomplete main tree, unused code in the stream",
-       [](LzxEncoder& e, std::vector<Block>& b, uint32_t& total) {
-         b = {{1, Text("abcd")}};
-         b[0].tokens.push_back(RawBits(7, 3));
-         b[0].claimed = 5;
-         total = 5;
-         e.tamper = [](std::vector<uint8_t>& main, std::vector<uint8_t>&, std::vector<uint8_t>&) {
-           for (int c = 'a'; c <= 'd'; ++c) main[c] = 3;
-         };
-       }},
-      {"over-subscribed main tree",
-       [](LzxEncoder& e, std::vector<Block>& b, uint32_t&) {
-         b = {{1, Text("abcde")}};
-         e.tamper = [](std::vector<uint8_t>& main, std::vector<uint8_t>&, std::vector<uint8_t>&) {
-           for (int c = 'a'; c <= 'e'; ++c) main[c] = 2;
-         };
-       }},
-      {"over-subscribed length tree",
-       [](LzxEncoder& e, std::vector<Block>& b, uint32_t&) {
-         b = {{1, Text("abcde")}};
-         b[0].tokens.push_back(Match(5, 20));
-         e.tamper = [](std::vector<uint8_t>&, std::vector<uint8_t>& len, std::vector<uint8_t>&) {
-           len[0] = len[1] = len[2] = 1;
-         };
-       }},
-      {"over-subscribed aligned tree",
-       [](LzxEncoder& e, std::vector<Block>& b, uint32_t&) {
-         b = {{2, Text("abcde")}};
-         e.tamper = [](std::vector<uint8_t>&, std::vector<uint8_t>&, std::vector<uint8_t>& al) {
-           std::fill(al.begin(), al.end(), 1);
-         };
-       }},
-      {"block claims more bytes than the last frame",
-       [](LzxEncoder&, std::vector<Block>& b, uint32_t& total) {
-         b = {{1, Text("hello")}};
-         b[0].claimed = 100;
-         total = 5;
-       }},
-      {"match runs past the end of its block",
-       [](LzxEncoder&, std::vector<Block>& b, uint32_t& total) {
-         b = {{1, Text("ab")}, {1, Text("xy")}};
-         b[0].tokens.push_back(Match(2, 4));
-         b[0].claimed = 4;
-         total = 6;
-       }},
-      {"match runs past the end of the last frame",
-       [](LzxEncoder&, std::vector<Block>& b, uint32_t& total) {
-         b = {{1, Text("abc")}};
-         b[0].tokens.push_back(Match(3, 30));
-         total = 20;
-       }},
-      {"pretree run past the end of the lengths",
-       [](LzxEncoder& e, std::vector<Block>& b, uint32_t&) {
-         b = {{1, Text("abc")}};
-         e.overlongLastRun = true;
-       }},
-      {"stream cut short",
-       [](LzxEncoder&, std::vector<Block>& b, uint32_t&) { b = {{1, Mixed(5, 30000, 30000)}}; },
-       [](std::vector<Bytes>& chunks) { chunks[0].resize(chunks[0].size() / 2); }},
-      {"no bytes at all", [](LzxEncoder&, std::vector<Block>& b, uint32_t&) { b = {{1, Text("ab")}}; },
-       [](std::vector<Bytes>& chunks) { chunks[0].clear(); }},
-      {"block type 0", [](LzxEncoder&, std::vector<Block>& b, uint32_t&) { b = {{0, Text("ab")}}; }},
-      {"block type 5", [](LzxEncoder&, std::vector<Block>& b, uint32_t&) { b = {{5, Text("ab")}}; }},
-      {"uncompressed bytes missing",
-       [](LzxEncoder&, std::vector<Block>& b, uint32_t& total) {
-         b = {{3, Text("short")}};
-         b[0].claimed = total = 20;
-       }},
-      {"empty pretree",
-       [](LzxEncoder&, std::vector<Block>& b, uint32_t&) { b = {{1, Text("abcdefgh")}}; },
-       [](std::vector<Bytes>& chunks) {
-         // A verbatim block whose pretree lengths are all zero codes nothing.
-         WordWriter w;
-         w.Bits(0, 1);
-         w.Bits(1, 3);
-         w.Bits(0, 16);
-         w.Bits(8, 8);
-         for (int i = 0; i < 20; ++i) w.Bits(0, 4);
-         w.Bits(0, 16);
-         chunks = {w.Take()};
-       }},
-  };
-  for (const DamageCase& c : cases) {
-    SCOPED_TRACE(c.what);
-    LzxEncoder enc(16);
-    std::vector<Block> blocks;
-    uint32_t total = 0;  // bytes the frames hold; 0: what the tokens make
-    c.make(enc, blocks, total);
-    if (!total) total = OutputSize(blocks);
-    std::vector<Bytes> chunks = enc.Encode(blocks);
-    if (c.cut) c.cut(chunks);
-    if (enc.overlongLastRun) {
-      ASSERT_GT(enc.overshoot, 0);
-    }
-    Decoded got = DecodeFrames(16, chunks, total);
-    EXPECT_EQ(got.status, CodecStatus::kCorrupt);
+// Whether the codec refuses `blocks` once encoded, with their code lengths
+// changed by `tamper` (the codes follow the changed lengths) and the frames
+// by `cut`; the frames hold `total` bytes (0: what the tokens make).
+bool Refused(const std::vector<Block>& blocks, uint32_t total = 0, Tamper tamper = nullptr,
+             Cut cut = nullptr, bool overlongLastRun = false) {
+  LzxEncoder enc(16);
+  enc.tamper = tamper;
+  enc.overlongLastRun = overlongLastRun;
+  std::vector<Bytes> chunks = enc.Encode(blocks);
+  if (cut) cut(chunks);
+  if (overlongLastRun) {
+    EXPECT_GT(enc.overshoot, 0) << "no zero run to stretch";
   }
+  return DecodeFrames(16, chunks, total ? total : OutputSize(blocks)).status ==
+         CodecStatus::kCorrupt;
 }
 
+TEST(Lzx, DamagedStreamsFail) {
+  const Tamper noTamper;
+  std::vector<Token> frameThenFar;  // one whole frame, then a match reaching further back
+  for (int i = 0; i < 128; ++i) Append(&frameThenFar, {Lit('x'), Match(1, 255)});
+  frameThenFar.push_back(Match(60000, 10));
+  const std::vector<Token> five = Text("abcde");
+
+  EXPECT_TRUE(Refused({{1, {Lit('a'), Lit('b'), Match(3, 2)}}})) << "match before the first byte";
+  EXPECT_TRUE(Refused({{2, {Rep(0, 4)}}})) << "repeated offset with nothing decoded";
+  EXPECT_TRUE(Refused({{1, frameThenFar}})) << "match before the first byte, in a later frame";
+  EXPECT_TRUE(Refused({{1, {Lit('a'), Lit('b'), Lit('c'), Lit('d'), RawBits(7, 3)}, 5}}, 5,
+                      [](auto& main, auto&, auto&) {
+                        for (int c = 'a'; c <= 'd'; ++c) main[c] = 3;
+                      }))
+      << "incomplete main tree, unused code in the stream";
+  EXPECT_TRUE(Refused({{1, five}}, 0, [](auto& main, auto&, auto&) {
+    for (int c = 'a'; c <= 'e'; ++c) main[c] = 2;
+  })) << "over-subscribed main tree";
+  EXPECT_TRUE(Refused({{1, {Lit('a'), Lit('b'), Match(2, 20)}}}, 0,
+                      [](auto&, auto& len, auto&) { len[0] = len[1] = len[2] = 1; }))
+      << "over-subscribed length tree";
+  EXPECT_TRUE(Refused({{2, five}}, 0, [](auto&, auto&, auto& al) {
+    std::fill(al.begin(), al.end(), 1);
+  })) << "over-subscribed aligned tree";
+  EXPECT_TRUE(Refused({{1, Text("hello"), 100}}, 5)) << "block claims more than the last frame";
+  EXPECT_TRUE(Refused({{1, {Lit('a'), Lit('b'), Match(2, 4)}, 4}, {1, Text("xy")}}, 6))
+      << "match runs past the end of its block";
+  EXPECT_TRUE(Refused({{1, {Lit('a'), Lit('b'), Match(2, 30)}}}, 20))
+      << "match runs past the end of the last frame";
+  EXPECT_TRUE(Refused({{1, Text("abc")}}, 0, noTamper, nullptr, true))
+      << "pretree run past the end of the lengths";
+  EXPECT_TRUE(Refused({{1, Mixed(5, 30000, 30000)}}, 0, noTamper,
+                      [](auto& chunks) { chunks[0].resize(chunks[0].size() / 2); }))
+      << "stream cut short";
+  EXPECT_TRUE(Refused({{1, Text("ab")}}, 0, noTamper, [](auto& chunks) { chunks[0].clear(); }))
+      << "no bytes at all";
+  EXPECT_TRUE(Refused({{0, Text("ab")}})) << "block type 0";
+  EXPECT_TRUE(Refused({{5, Text("ab")}})) << "block type 5";
+  EXPECT_TRUE(Refused({{3, Text("short"), 20}}, 20)) << "uncompressed bytes missing";
+  // A verbatim block of 8 bytes whose pretree lengths are all zero codes nothing.
+  EXPECT_TRUE(Refused({{1, Text("abcdefgh")}}, 0, noTamper, [](auto& chunks) {
+    WordWriter w;
+    w.Bits(0, 1);
+    w.Bits(1, 3);
+    w.Bits(0, 16);
+    w.Bits(8, 8);
+    for (int i = 0; i < 20; ++i) w.Bits(0, 4);
+    w.Bits(0, 16);
+    chunks = {w.Take()};
+  })) << "empty pretree";
+}
 
 #ifndef _WIN32
 // The same streams in cabinets, read by cabextract (installed by the
@@ -873,18 +769,21 @@ TEST(Lzx, DamagedStreamsFail) {
 TEST(Lzx, CabextractReadsTheEncodersCabinets) {
   ASSERT_EQ(std::system("cabextract --version >/dev/null 2>&1"), 0)
       << "cabextract is missing (scripts/bootstrap installs it)";
-  const MixCase cases[] = {{"alternating, window 2^15", 15, {1, 2}, 300, 90000},
-                           {"alternating, window 2^21", 21, {2, 1}, 2000, 200000}};
-  for (const MixCase& c : cases) {
-    SCOPED_TRACE(c.what);
+  const struct {
+    WindowCase window;
+    uint32_t size;
+  } cases[] = {{{15, 300, {1, 2}}, 90000}, {{21, 2000, {2, 1}}, 200000}};
+  for (const auto& c : cases) {
+    const int bits = c.window.bits;
+    SCOPED_TRACE(bits);
     std::vector<Block> blocks =
-        Split(Mixed(c.windowBits * 5 + 1, c.size, (1u << c.windowBits) - 3), c.perBlock, c.types);
-    LzxEncoder enc(c.windowBits);
+        Split(Mixed(bits * 5 + 1, c.size, (1u << bits) - 3), c.window.perBlock, c.window.types);
+    LzxEncoder enc(bits);
     std::vector<Bytes> chunks = enc.Encode(blocks);
     const std::string want = Expand(blocks);
     cabtest::BuildCabinet cab;
     cabtest::BuildFolder folder;
-    folder.compression = static_cast<uint16_t>(3 | (c.windowBits << 8));
+    folder.compression = static_cast<uint16_t>(3 | (bits << 8));
     for (size_t i = 0; i < chunks.size(); ++i)
       folder.blocks.push_back(
           {chunks[i], static_cast<uint16_t>(std::min<size_t>(kFrame, want.size() - i * kFrame))});

@@ -100,46 +100,71 @@ Coder Dynamic() {
   return c;
 }
 
+// The first fields of a dynamic block: final bit, type, HLIT, HDIST, HCLEN.
+void DynamicStart(BitWriter& w, bool last, uint32_t hlit, uint32_t hdist, uint32_t hclen) {
+  w.Bits(last, 1);
+  w.Bits(2, 2);
+  w.Bits(hlit, 5);
+  w.Bits(hdist, 5);
+  w.Bits(hclen, 4);
+}
+
 // Dynamic block header sending every length as a plain 4-bit code-length
 // symbol (symbols 0-15 all 4 bits long).
 void DynamicHeader(BitWriter& w, const Coder& c, bool last) {
-  w.Bits(last, 1);
-  w.Bits(2, 2);
-  w.Bits(static_cast<uint32_t>(c.litLen.size() - 257), 5);
-  w.Bits(static_cast<uint32_t>(c.distLen.size() - 1), 5);
-  w.Bits(19 - 4, 4);
+  DynamicStart(w, last, static_cast<uint32_t>(c.litLen.size() - 257),
+               static_cast<uint32_t>(c.distLen.size() - 1), 19 - 4);
   static const int kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
   for (int sym : kOrder) w.Bits(sym < 16 ? 4 : 0, 3);
   for (uint8_t l : c.litLen) w.Code(l, 4);
   for (uint8_t l : c.distLen) w.Code(l, 4);
 }
 
+// A final stored block: "CK", header, LEN and NLEN as given, the bytes.
+Bytes StoredBlock(const std::string& data, uint16_t len, uint16_t nlen) {
+  BitWriter w;
+  w.Bits(1, 1);
+  w.Bits(0, 2);
+  Bytes b = Cat(Ck(), w.Finish());
+  for (uint16_t v : {len, nlen}) {
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+  }
+  b.insert(b.end(), data.begin(), data.end());
+  return b;
+}
+Bytes StoredBlock(const std::string& data) {
+  const uint16_t len = static_cast<uint16_t>(data.size());
+  return StoredBlock(data, len, static_cast<uint16_t>(~len));
+}
+
+// A final fixed-code block whose body `body` writes.
+template <typename Body>
+Bytes FixedBlock(Body body) {
+  BitWriter w;
+  w.Bits(1, 1);
+  w.Bits(1, 2);
+  body(w);
+  return Cat(Ck(), w.Finish());
+}
+
 TEST(Mszip, StoredFixedAndDynamicBlocks) {
   auto d = cab::MakeMszipDecompressor();
   cab::CodecStatus st;
-
-  BitWriter stored;
-  stored.Bits(1, 1);
-  stored.Bits(0, 2);
-  stored.AlignByte();
-  Bytes s = stored.Finish();
-  for (uint8_t b : {5, 0, 0xFA, 0xFF}) s.push_back(b);
-  for (char ch : std::string("hello")) s.push_back(static_cast<uint8_t>(ch));
-  EXPECT_EQ(RunCodec(*d, Cat(Ck(), s), 5, &st), "hello");
+  EXPECT_EQ(RunCodec(*d, StoredBlock("hello"), 5, &st), "hello");
   EXPECT_EQ(st, cab::CodecStatus::kOk);
 
   d->Reset();
   Coder f = Fixed();
-  BitWriter fixed;
-  fixed.Bits(1, 1);
-  fixed.Bits(1, 2);
-  for (char ch : std::string("abc")) f.Literal(fixed, ch);
-  f.Match(fixed, 9, 3);       // overlapping: abcabcabc
-  f.Literal(fixed, 0xF0);     // a 9-bit literal
-  f.Match(fixed, 258, 1);     // longest match, run of one byte
-  f.End(fixed);
+  const Bytes fixed = FixedBlock([&](BitWriter& w) {
+    for (char ch : std::string("abc")) f.Literal(w, ch);
+    f.Match(w, 9, 3);    // overlapping: abcabcabc
+    f.Literal(w, 0xF0);  // a 9-bit literal
+    f.Match(w, 258, 1);  // longest match, run of one byte
+    f.End(w);
+  });
   std::string want = "abcabcabcabc" + std::string(1, '\xF0') + std::string(258, '\xF0');
-  EXPECT_EQ(RunCodec(*d, Cat(Ck(), fixed.Finish()), want.size(), &st), want);
+  EXPECT_EQ(RunCodec(*d, fixed, want.size(), &st), want);
   EXPECT_EQ(st, cab::CodecStatus::kOk);
 
   d->Reset();
@@ -162,24 +187,16 @@ TEST(Mszip, MatchReachesIntoThePreviousDataBlock) {
   // Block 1: 32768 stored bytes with a recognisable tail.
   std::string first(cab::kMaxBlockBytes, '.');
   first.replace(first.size() - 10, 10, "0123456789");
-  BitWriter w1;
-  w1.Bits(1, 1);
-  w1.Bits(0, 2);
-  Bytes b1 = Cat(Ck(), w1.Finish());
-  for (uint8_t b : {0x00, 0x80, 0xFF, 0x7F}) b1.push_back(b);
-  b1.insert(b1.end(), first.begin(), first.end());
-  ASSERT_EQ(RunCodec(*d, b1, first.size(), &st), first);
+  ASSERT_EQ(RunCodec(*d, StoredBlock(first), first.size(), &st), first);
   ASSERT_EQ(st, cab::CodecStatus::kOk);
 
   // Block 2 copies the tail of block 1 and a byte from its very start.
   Coder f = Fixed();
-  BitWriter w2;
-  w2.Bits(1, 1);
-  w2.Bits(1, 2);
-  f.Match(w2, 10, 10);
-  f.Match(w2, 3, 32768);
-  f.End(w2);
-  Bytes b2 = Cat(Ck(), w2.Finish());
+  const Bytes b2 = FixedBlock([&](BitWriter& w) {
+    f.Match(w, 10, 10);
+    f.Match(w, 3, 32768);
+    f.End(w);
+  });
   EXPECT_EQ(RunCodec(*d, b2, 13, &st), "0123456789...");
   EXPECT_EQ(st, cab::CodecStatus::kOk);
 
@@ -191,81 +208,44 @@ TEST(Mszip, MatchReachesIntoThePreviousDataBlock) {
 
 TEST(Mszip, InvalidStreamsFail) {
   Coder f = Fixed();
-  std::vector<std::pair<std::string, Bytes>> cases;
-  auto fixedBlock = [&](auto body) {
-    BitWriter w;
-    w.Bits(1, 1);
-    w.Bits(1, 2);
-    body(w);
-    return Cat(Ck(), w.Finish());
+  Coder noEnd = Dynamic();
+  noEnd.litLen[256] = 0;
+  BitWriter noEndCode, overSubscribed, nothingToRepeat, hlit287;
+  DynamicHeader(noEndCode, noEnd, true);
+  DynamicStart(overSubscribed, true, 0, 0, 15);  // all 19 code-length codes 1 bit long
+  for (int i = 0; i < 19; ++i) overSubscribed.Bits(1, 3);
+  DynamicStart(nothingToRepeat, true, 0, 0, 0);  // codes 16, 17, 18, 0 all 2 bits
+  for (int i = 0; i < 4; ++i) nothingToRepeat.Bits(2, 3);
+  nothingToRepeat.Code(1, 2);  // symbol 16 (codes: 0 -> 00, 16 -> 01) with nothing before
+  nothingToRepeat.Bits(0, 2);
+  DynamicStart(hlit287, true, 30, 0, 15);
+  const std::pair<const char*, Bytes> cases[] = {
+      {"no CK", Bytes{'C', 'X', 3, 0}},
+      {"block type 3", FixedBlock([](BitWriter& w) { w.Bits(3, 2); })},
+      {"distance before the start", FixedBlock([&](BitWriter& w) {
+         f.Literal(w, 'a');
+         f.Match(w, 3, 2);
+         f.End(w);
+       })},
+      {"distance code 30", FixedBlock([&](BitWriter& w) {
+         f.Literal(w, 'a');
+         f.Match(w, 3, 1);
+         w.Code(f.lit[257], 7);
+         w.Code(30, 5);
+         f.End(w);
+       })},
+      {"length symbol 286", FixedBlock([](BitWriter& w) { w.Code(0xC6, 8); })},
+      {"no end of block", FixedBlock([&](BitWriter& w) { f.Literal(w, 'a'); })},
+      {"output longer than the block", FixedBlock([&](BitWriter& w) {
+         for (int i = 0; i < 9; ++i) f.Literal(w, 'a');
+         f.End(w);
+       })},
+      {"stored length not complemented", StoredBlock("abcd", 4, 0xFEFB)},
+      {"over-subscribed code lengths", Cat(Ck(), overSubscribed.Finish())},
+      {"repeat with nothing to repeat", Cat(Ck(), nothingToRepeat.Finish())},
+      {"no end code", Cat(Ck(), noEndCode.Finish())},
+      {"HLIT 287", Cat(Ck(), hlit287.Finish())},
   };
-  cases.push_back({"no CK", Bytes{'C', 'X', 3, 0}});
-  cases.push_back({"empty", Bytes{}});
-  cases.push_back({"block type 3", fixedBlock([](BitWriter& w) { w.Bits(3, 2); })});
-  cases.push_back({"distance before the start",
-                   fixedBlock([&](BitWriter& w) { f.Literal(w, 'a'); f.Match(w, 3, 2); f.End(w); })});
-  cases.push_back({"distance code 30", fixedBlock([&](BitWriter& w) {
-                     f.Literal(w, 'a');
-                     f.Match(w, 3, 1);
-                     w.Code(f.lit[257], 7);
-                     w.Code(30, 5);
-                     f.End(w);
-                   })});
-  cases.push_back({"length symbol 286", fixedBlock([&](BitWriter& w) { w.Code(0xC6, 8); })});
-  cases.push_back({"no end of block", fixedBlock([&](BitWriter& w) { f.Literal(w, 'a'); })});
-  cases.push_back({"output longer than the block",
-                   fixedBlock([&](BitWriter& w) { for (int i = 0; i < 9; ++i) f.Literal(w, 'a'); f.End(w); })});
-  {
-    BitWriter w;
-    w.Bits(1, 1);
-    w.Bits(0, 2);
-    w.AlignByte();
-    Bytes s = Cat(Ck(), w.Finish());
-    for (int b : {4, 0, 0xFB, 0xFE, 0x61, 0x62, 0x63, 0x64}) s.push_back(b);
-    cases.push_back({"stored length not complemented", s});
-  }
-  {
-    // Over-subscribed code-length code: all 19 lengths 1.
-    BitWriter w;
-    w.Bits(1, 1);
-    w.Bits(2, 2);
-    w.Bits(0, 5);
-    w.Bits(0, 5);
-    w.Bits(15, 4);
-    for (int i = 0; i < 19; ++i) w.Bits(1, 3);
-    cases.push_back({"over-subscribed code lengths", Cat(Ck(), w.Finish())});
-  }
-  {
-    // Repeat code 16 with nothing to repeat.
-    BitWriter w;
-    w.Bits(1, 1);
-    w.Bits(2, 2);
-    w.Bits(0, 5);
-    w.Bits(0, 5);
-    w.Bits(0, 4);  // 4 code-length codes: 16, 17, 18, 0 all 2 bits
-    for (int i = 0; i < 4; ++i) w.Bits(2, 3);
-    w.Code(1, 2);  // symbol 16 (codes: 0 -> 00, 16 -> 01): repeat, with nothing before
-    w.Bits(0, 2);
-    cases.push_back({"repeat with nothing to repeat", Cat(Ck(), w.Finish())});
-  }
-  {
-    // A dynamic code without an end-of-block code.
-    Coder y = Dynamic();
-    y.litLen[256] = 0;
-    BitWriter w;
-    DynamicHeader(w, y, true);
-    cases.push_back({"no end code", Cat(Ck(), w.Finish())});
-  }
-  {
-    // Literal/length count above 286.
-    BitWriter w;
-    w.Bits(1, 1);
-    w.Bits(2, 2);
-    w.Bits(30, 5);
-    w.Bits(0, 5);
-    w.Bits(15, 4);
-    cases.push_back({"HLIT 287", Cat(Ck(), w.Finish())});
-  }
   for (const auto& c : cases) {
     SCOPED_TRACE(c.first);
     auto d = cab::MakeMszipDecompressor();

@@ -94,8 +94,12 @@ TEST(QuantumCrossCheck, CabextractAndTheProgramReadTheEncodersCabinets) {
       {"text, largest window", {{21, {{"a.txt", Text(300000, 1)}}}}},
       {"text, smallest window", {{10, {{"a.txt", Text(150000, 2)}}}}},
       {"mixed binary, two members", {{16, {{"m1.bin", Mixed(200000, 3)}, {"m2.bin", Mixed(70000, 4)}}}}},
-      {"two folders, windows 12 and 18",
-       {{12, {{"t.txt", Text(90000, 5)}}}, {18, {{"m.bin", Mixed(120000, 6)}, {"e.txt", ""}}}}},
+      // The third folder has the second one's window, so the decoder reuses
+      // the codec: Reset must forget window and models.
+      {"three folders, windows 12, 18 and 18",
+       {{12, {{"t.txt", Text(90000, 5)}}},
+        {18, {{"m.bin", Mixed(120000, 6)}, {"e.txt", ""}}},
+        {18, {{"u.txt", Text(70000, 7)}}}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

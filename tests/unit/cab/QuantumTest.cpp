@@ -2,13 +2,13 @@
 // one real Quantum folder among the reference cabinets pins the format down;
 // these streams reach what that short text cannot: model rescaling and
 // reordering, every match kind and slot, the window wrap, frames carried
-// over, damaged streams.
+// over, damaged streams. Whole cabinets of several folders are
+// QuantumCrossCheckTest's.
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 
-#include "install/cab/Cabinet.h"
 #include "install/cab/Decompressor.h"
 #include "tests/unit/cab/CabTestSupport.h"
 #include "tests/unit/cab/QuantumEncoder.h"
@@ -191,42 +191,6 @@ TEST(Quantum, DamagedStreamsFailInsteadOfMisbehaving) {
   std::vector<uint8_t> in(100, 0x55), out(cab::kMaxBlockBytes + 1);
   EXPECT_EQ(dec->DecodeBlock(in.data(), in.size(), out.data(), out.size()),
             cab::CodecStatus::kCorrupt);
-}
-
-// Through the whole decoder: a cabinet of three Quantum folders, members
-// spanning frames, checksums on. The second folder has the first one's
-// window, so the decoder reuses the codec: Reset must forget window and models.
-TEST(Quantum, CabinetWithThreeQuantumFolders) {
-  cabtest::BuildCabinet c;
-  std::string expected;
-  const int windows[] = {15, 15, 11};
-  for (int folder = 0; folder < 3; ++folder) {
-    const int bits = windows[folder];
-    auto frames = RandomFrames(bits, {32768, 32768, 7000}, 7u + folder);
-    Encoder enc(bits);
-    cabtest::BuildFolder bf;
-    bf.compression = static_cast<uint16_t>(cab::kCompressionQuantum | (bits << 8));
-    std::string data;
-    for (const Tokens& f : frames) {
-      const size_t before = data.size();
-      Expand(f, data);
-      bf.blocks.push_back({enc.Frame(f), static_cast<uint16_t>(data.size() - before)});
-    }
-    c.folders.push_back(bf);
-    // Two members per folder, the first one spanning the first frame boundary.
-    const uint32_t split = 40000;
-    c.files.push_back({"q" + std::to_string(folder) + "a.bin", split, 0,
-                       static_cast<uint16_t>(folder)});
-    c.files.push_back({"q" + std::to_string(folder) + "b.bin",
-                       static_cast<uint32_t>(data.size()) - split, split,
-                       static_cast<uint16_t>(folder)});
-    expected += data;
-  }
-  cabtest::DecodeResult r = cabtest::DecodeBytes(cabtest::Build(c));
-  EXPECT_EQ(r.error, cab::CabError::kNone);
-  EXPECT_EQ(r.members, 6);
-  EXPECT_EQ(r.bytes, expected.size());
-  EXPECT_TRUE(r.data == expected);
 }
 
 }  // namespace
