@@ -50,48 +50,45 @@ class RegistryApply : public ::testing::Test {
   static std::string Key(const std::string& sub) { return std::string(kScratch) + "\\" + sub; }
 };
 
-TEST_F(RegistryApply, AddLinesWriteTheirTypes) {
+// Each type as written (the binary type with no data); types the program
+// does not write, and lines without data, make nothing; without a root the
+// write fails.
+TEST_F(RegistryApply, AddLines) {
   const std::string k = Key("K");
-  EXPECT_EQ(RegistryEntry::ParseAdd("HKCU," + k + ",Str,FLG_ADDREG_TYPE_SZ,hello,ignored")
-                .ApplyAdd(), ERROR_SUCCESS);
-  EXPECT_EQ(RegistryEntry::ParseAdd("HKCU ," + k + ",Num,FLG_ADDREG_TYPE_DWORD, 12").ApplyAdd(),
+  for (const std::string line : {",Str,FLG_ADDREG_TYPE_SZ,hello,ignored",
+                                 ",Num,FLG_ADDREG_TYPE_DWORD, 12", ",Bin,FLG_ADDREG_TYPE_BINARY,01 02",
+                                 ",,FLG_ADDREG_TYPE_SZ,default"})
+    EXPECT_EQ(RegistryEntry::ParseAdd("HKCU," + k + line).ApplyAdd(), ERROR_SUCCESS) << line;
+  const struct {
+    const char* name;
+    DWORD type;
+    std::string data;
+  } values[] = {{"Str", REG_SZ, std::string("hello\0", 6)},
+                {"Num", REG_DWORD, std::string("\x0C\0\0\0", 4)},
+                {"Bin", REG_BINARY, ""},
+                {"", REG_SZ, std::string("default\0", 8)}};
+  for (const auto& v : values) {
+    SCOPED_TRACE(v.name);
+    DWORD type = 0;
+    std::string data;
+    ASSERT_TRUE(ReadRaw(k, v.name, type, data));
+    EXPECT_EQ(type, v.type);
+    EXPECT_EQ(data, v.data);
+  }
+
+  const std::string none = Key("None");
+  EXPECT_EQ(RegistryEntry::ParseAdd("HKCU," + none + ",V,FLG_ADDREG_TYPE_MULTI_SZ,a").ApplyAdd(),
             ERROR_SUCCESS);
-  EXPECT_EQ(RegistryEntry::ParseAdd("HKEY_CURRENT_USER," + k + ",Bin,FLG_ADDREG_TYPE_BINARY,01 02")
-                .ApplyAdd(), ERROR_SUCCESS);
-  EXPECT_EQ(RegistryEntry::ParseAdd("HKCU," + k + ",,FLG_ADDREG_TYPE_SZ,default").ApplyAdd(),
+  EXPECT_EQ(RegistryEntry::ParseAdd("HKCU," + none + ",V").ApplyAdd(), ERROR_SUCCESS);
+  EXPECT_NE(RegistryEntry::ParseAdd("hkcu," + none + ",V,FLG_ADDREG_TYPE_SZ,a").ApplyAdd(),
             ERROR_SUCCESS);
-  DWORD type = 0;
-  std::string data;
-  ASSERT_TRUE(ReadRaw(k, "Str", type, data));
-  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-  EXPECT_EQ(data, std::string("hello\0", 6));
-  ASSERT_TRUE(ReadRaw(k, "Num", type, data));
-  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
-  EXPECT_EQ(data, std::string("\x0C\0\0\0", 4));
-  ASSERT_TRUE(ReadRaw(k, "Bin", type, data));
-  EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
-  EXPECT_EQ(data.size(), 0u);
-  std::string value;
-  EXPECT_TRUE(RegReadString(HKEY_CURRENT_USER, k, "", value));
-  EXPECT_EQ(value, "default");
+  EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, none));
 }
 
-TEST_F(RegistryApply, LinesThatDoNothing) {
-  const std::string k = Key("None");
-  EXPECT_EQ(RegistryEntry::ParseAdd("HKCU," + k + ",V,FLG_ADDREG_TYPE_MULTI_SZ,a").ApplyAdd(),
-            ERROR_SUCCESS);
-  EXPECT_EQ(RegistryEntry::ParseAdd("HKCU," + k + ",V").ApplyAdd(), ERROR_SUCCESS);
-  EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, k));
-  // No root: the write fails and says so.
-  EXPECT_NE(RegistryEntry::ParseAdd("hkcu," + k + ",V,FLG_ADDREG_TYPE_SZ,a").ApplyAdd(),
-            ERROR_SUCCESS);
-  EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, k));
-  // A delete line whose key does not exist gives 0.
-  EXPECT_EQ(RegistryEntry::ParseDelete("HKCU," + k + ",V").ApplyDelete(), ERROR_SUCCESS);
-  EXPECT_EQ(RegistryEntry::ParseDelete("nowhere," + k + ",V").ApplyDelete(), ERROR_SUCCESS);
-}
-
-TEST_F(RegistryApply, DeleteTakesTheSubkeyTreeBeforeTheValue) {
+// A name that is a subkey takes the subkey's tree first, the value on the
+// next run; an empty name never deletes the key itself; a missing key or
+// root gives 0.
+TEST_F(RegistryApply, DeleteLines) {
   const std::string k = Key("D");
   ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, k, "Both", "value"));
   ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, k + "\\Both\\Deep\\Deeper", "x", "1"));
@@ -101,21 +98,19 @@ TEST_F(RegistryApply, DeleteTakesTheSubkeyTreeBeforeTheValue) {
   EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, k + "\\Both"));
   std::string value;
   EXPECT_TRUE(RegReadString(HKEY_CURRENT_USER, k, "Both", value));
-  // The second time there is no subkey: the value goes.
   EXPECT_EQ(line.ApplyDelete(), ERROR_SUCCESS);
   EXPECT_FALSE(RegReadString(HKEY_CURRENT_USER, k, "Both", value));
-  // Nothing of that name left: the value deletion's code.
-  EXPECT_EQ(line.ApplyDelete(), ERROR_FILE_NOT_FOUND);
-}
+  EXPECT_EQ(line.ApplyDelete(), ERROR_FILE_NOT_FOUND);  // nothing of that name left
 
-TEST_F(RegistryApply, EmptyNameNeverDeletesTheKeyItself) {
-  const std::string k = Key("E");
   ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, k + "\\Child", "x", "1"));
   ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, k, "", "default"));
   EXPECT_EQ(RegistryEntry::ParseDelete("HKCU," + k + ",").ApplyDelete(), ERROR_SUCCESS);
   EXPECT_TRUE(RegKeyExists(HKEY_CURRENT_USER, k + "\\Child"));
-  std::string value;
   EXPECT_FALSE(RegReadString(HKEY_CURRENT_USER, k, "", value));
+
+  EXPECT_EQ(RegistryEntry::ParseDelete("HKCU," + Key("None") + ",V").ApplyDelete(), ERROR_SUCCESS);
+  EXPECT_EQ(RegistryEntry::ParseDelete("nowhere," + Key("None") + ",V").ApplyDelete(),
+            ERROR_SUCCESS);
 }
 
 // Classes registered below a scratch key that stands in for HKCR.
@@ -146,39 +141,28 @@ class RegisteredClass : public ::testing::Test {
   ScratchDir dir_{"srv"};
 };
 
-TEST_F(RegisteredClass, ServerPathOnlyForAnExistingFile) {
+// The registered in-process server counts only when its file exists; the
+// local server only when the in-process key is missing. A file with that
+// class and no DestDir goes where the class lives, else to the installation
+// folder; a DestDir wins over the registration.
+TEST_F(RegisteredClass, ServerPathAndTargetPath) {
   const std::string dll = dir_.Path() + "Server.dll";
-  EXPECT_EQ(InstalledServerPath(clsid_), "");
-  Register("InprocServer32", dll);
-  EXPECT_EQ(InstalledServerPath(clsid_), "");  // registered, but no file
-  ASSERT_TRUE(testing_support::WriteFileBytes(dll, "MZ"));
-  catalog_test::CapturedLog log;
-  EXPECT_EQ(InstalledServerPath(clsid_), dll);
-  ASSERT_EQ(log.lines.size(), 1u);
-  EXPECT_EQ(log.lines[0], std::string("COM server with CLSID ") + kClsidText +
-                              " is already installed in " + dll + ".");
-
-  // A file with that class and no DestDir goes where the class lives.
+  const std::string exe = dir_.Path() + "Server.exe";
   ComponentFile file;
   file.sName = "Server.dll";
   file.clsid = clsid_;
-  EXPECT_EQ(TargetPath(file, "C:\\App\\"), dll);
-  file.sDestDir = "Bin";  // a DestDir wins over the registration
-  EXPECT_EQ(TargetPath(file, "C:\\App\\"), "C:\\App\\Bin\\Server.dll");
-}
-
-TEST_F(RegisteredClass, LocalServerOnlyWhenTheInprocKeyIsMissing) {
-  const std::string exe = dir_.Path() + "Server.exe";
+  EXPECT_EQ(InstalledServerPath(clsid_), "");
   ASSERT_TRUE(testing_support::WriteFileBytes(exe, "MZ"));
   Register("LocalServer", exe);
   EXPECT_EQ(InstalledServerPath(clsid_), exe);
-  Register("InprocServer32", dir_.Path() + "Missing.dll");
-  EXPECT_EQ(InstalledServerPath(clsid_), "");
-  // No usable registration: the installation folder.
-  ComponentFile file;
-  file.sName = "Server.exe";
-  file.clsid = clsid_;
-  EXPECT_EQ(TargetPath(file, "C:\\App\\"), "C:\\App\\Server.exe");
+  Register("InprocServer32", dll);
+  EXPECT_EQ(InstalledServerPath(clsid_), "");  // registered, but no file
+  EXPECT_EQ(TargetPath(file, "C:\\App\\"), "C:\\App\\Server.dll");
+  ASSERT_TRUE(testing_support::WriteFileBytes(dll, "MZ"));
+  EXPECT_EQ(InstalledServerPath(clsid_), dll);
+  EXPECT_EQ(TargetPath(file, "C:\\App\\"), dll);
+  file.sDestDir = "Bin";
+  EXPECT_EQ(TargetPath(file, "C:\\App\\"), "C:\\App\\Bin\\Server.dll");
 }
 
 TEST(TargetPathWin, SystemFoldersAndTheRegisteredInstallationFolder) {
