@@ -10,6 +10,7 @@
 #include "core/Resources.h"
 #include "frame/Module.h"
 #include "frame/RegKey.h"
+#include "host/HostControl.h"
 
 namespace {
 
@@ -60,7 +61,6 @@ int RunUpdateBranch() {
   return kExitFailed;
 }
 
-int RunModeSwitch(int managerProcessId, const char*) {
-  LogFormat("Mode switch for process %d: not available in this build.", managerProcessId);
-  return kExitFailed;
+int RunModeSwitch(int managerProcessId, const char* removeFile) {
+  return SwitchMode(static_cast<DWORD>(managerProcessId), removeFile) ? kExitOk : kExitFailed;
 }

@@ -110,4 +110,9 @@
 #define IDS_CONFIRM_CANCEL_UNINSTALL 237
 #define IDS_UNINSTALL_REBOOT 65530
 
+/* Host application control: a plug-in file that cannot be deleted while the
+ * manager is down, and a manager that does not close when asked. */
+#define IDS_DELETE_PLUGIN_FAILED 5001
+#define IDS_MANAGER_DID_NOT_CLOSE 5002
+
 #endif /* UPGRADE_RESOURCES_STRINGIDS_H */

@@ -1,0 +1,123 @@
+#include "host/CompletionDialog.h"
+
+#include "core/Log.h"
+#include "core/Resources.h"
+#include "host/Processes.h"
+#include "resources/HostIds.h"
+
+namespace {
+
+// Posted to the window; a text travels as a heap string that the window adopts.
+constexpr UINT kSetItemText = WM_APP + 1;  // wParam: item id (0: caption), lParam: std::string*
+constexpr UINT kShow = WM_APP + 2;         // wParam: show, lParam: topmost
+constexpr UINT kDestroy = WM_APP + 3;
+
+struct ThreadStart {
+  std::shared_ptr<CompletionDialog> dialog;
+};
+
+}  // namespace
+
+CompletionDialog::CompletionDialog() : ready_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+
+CompletionDialog::~CompletionDialog() = default;
+
+bool CompletionDialog::Exists() const { return window_ && ::IsWindow(window_); }
+
+void CompletionDialog::SetItemText(int itemId, const std::string& text) {
+  if (!Exists()) return;
+  auto copy = std::make_unique<std::string>(text);
+  if (::PostMessageA(window_, kSetItemText, static_cast<WPARAM>(itemId),
+                     reinterpret_cast<LPARAM>(copy.get())))
+    copy.release();
+}
+
+void CompletionDialog::SetCaption(const std::string& caption) { SetItemText(0, caption); }
+
+void CompletionDialog::Show(bool show, bool topmost) {
+  if (Exists()) ::PostMessageA(window_, kShow, show ? 1 : 0, topmost ? 1 : 0);
+}
+
+void CompletionDialog::ShowStep(const std::string& headline, const std::string& firstPath,
+                                const std::string& secondPath) {
+  SetItemText(IDC_COMPLETION_HEADLINE, headline);
+  SetItemText(IDC_COMPLETION_FIRST_PATH, firstPath);
+  SetItemText(IDC_COMPLETION_SECOND_PATH, secondPath);
+}
+
+bool CompletionDialog::Close(DWORD milliseconds) {
+  if (Exists()) ::PostMessageA(window_, kDestroy, 0, 0);
+  if (!thread_) return true;
+  return WaitForThread(thread_.get(), milliseconds) == 1;
+}
+
+INT_PTR CompletionDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case kSetItemText: {
+      std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(lParam));
+      if (wParam == 0)
+        ::SetWindowTextA(hwnd(), text->c_str());
+      else
+        ::SetDlgItemTextA(hwnd(), static_cast<int>(wParam), text->c_str());
+      return TRUE;
+    }
+    case kShow:
+      if (lParam)
+        ::SetWindowPos(hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+      ::ShowWindow(hwnd(), wParam ? SW_SHOW : SW_HIDE);
+      return TRUE;
+    case kDestroy:
+      ::DestroyWindow(hwnd());
+      return TRUE;
+    case WM_COMMAND:
+      // A status window: Escape and Enter do not end it; only its owner does.
+      return TRUE;
+    default:
+      return frame::Dialog::HandleMessage(message, wParam, lParam);
+  }
+}
+
+void CompletionDialog::RunWindow() {
+  window_ = Create(FindDialogTemplate(IDD_COMPLETION), ::GetDesktopWindow());
+  if (!window_) LogFormat("Cannot create the completion window. Error %lu", ::GetLastError());
+  // Set in every case: the owner waits for it without a limit.
+  ::SetEvent(ready_.get());
+  MSG message;
+  while (window_ && ::IsWindow(window_) && ::GetMessageA(&message, nullptr, 0, 0) > 0) {
+    if (!::IsDialogMessageA(window_, &message)) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageA(&message);
+    }
+  }
+  // Texts posted after the window went are still owned by their messages.
+  while (::PeekMessageA(&message, nullptr, kSetItemText, kSetItemText, PM_REMOVE))
+    delete reinterpret_cast<std::string*>(message.lParam);
+}
+
+DWORD WINAPI CompletionDialog::ThreadProc(void* parameter) {
+  std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
+  try {
+    start->dialog->RunWindow();
+  } catch (...) {
+    ::SetEvent(start->dialog->ready_.get());
+    LogWrite("Unhandled exception in the completion window.");
+  }
+  return 0;
+}
+
+std::shared_ptr<CompletionDialog> StartCompletionDialog() {
+  auto dialog = std::make_shared<CompletionDialog>();
+  if (!dialog->ready_) return dialog;
+  auto start = std::make_unique<ThreadStart>();
+  start->dialog = dialog;
+  DWORD threadId = 0;
+  dialog->thread_.reset(
+      ::CreateThread(nullptr, 0, &CompletionDialog::ThreadProc, start.get(), 0, &threadId));
+  if (!dialog->thread_) {
+    LogFormat("Cannot start the completion window's thread. Error %lu", ::GetLastError());
+    return dialog;
+  }
+  start.release();
+  ::WaitForSingleObject(dialog->ready_.get(), INFINITE);
+  return dialog;
+}

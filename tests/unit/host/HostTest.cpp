@@ -1,0 +1,394 @@
+// Host control with the fixture programs of the build: the fake manager and
+// the fake download manager run as real processes with real windows in the
+// test's prefix; the boxes and dialogs the code shows are answered by a
+// thread that plays the user.
+#include <gtest/gtest.h>
+#include <objbase.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "core/Locations.h"
+#include "core/Platform.h"
+#include "core/Switches.h"
+#include "host/CompletionDialog.h"
+#include "host/HostControl.h"
+#include "host/Processes.h"
+#include "resources/HostIds.h"
+#include "resources/StringIds.h"
+#include "tests/support/CapturedLog.h"
+#include "tests/support/Scratch.h"
+#include "tests/support/TestProcess.h"
+#include "tests/support/UiDriver.h"
+
+namespace {
+
+using testing_support::CapturedLog;
+using testing_support::ChildProcess;
+using testing_support::ScratchDir;
+using testing_support::WinePath;
+
+const std::string kFixtures = WinePath(FIXTURES_DIR_UNIX);
+const char kCaptionUpdate[] = "PelloryManager Components Update";
+const char kManagerRunning[] =
+    "PelloryManager is running. Update must close PelloryManager to install components files. "
+    "Press OK to close PelloryManager.";
+const char kDidNotClose[] =
+    "PelloryManager did not close. Please close PelloryManager yourself, then press OK.";
+const char kCancelQuestion[] = "Are you sure you want to cancel Uninstall?";
+const char kExitRequestCaption[] = "Please Exit Pellory Download Manager";
+const char kExitRequestText[] =
+    "To install Pellory Download Manager, please exit Pellory Download Manager now.  To exit, "
+    "right-click on the Pellory Download Manager icon on your tool tray and select Exit. ";
+
+// Pictures for people, when UPGRADE_PICTURES names a folder.
+void SavePicture(HWND window, const std::string& name) {
+  const char* folder = std::getenv("UPGRADE_PICTURES");
+  ui::Bitmap picture;
+  if (folder && ui::CaptureWindow(window, picture))
+    ui::SaveBitmap(picture, std::string(folder) + "\\" + name + ".bmp");
+}
+
+// A dialog or box of this process, as the user sees it.
+struct Seen {
+  HWND window = nullptr;
+  std::string caption;
+  std::string text;  // a message box's text, else the given control's
+};
+
+Seen WaitForOwnDialog(int textControl = 0xFFFF, DWORD timeoutMs = 20000) {
+  ui::WindowQuery query;
+  query.className = "#32770";
+  query.processId = ::GetCurrentProcessId();
+  Seen seen;
+  seen.window = ui::WaitForWindow(query, timeoutMs);
+  if (seen.window) {
+    seen.caption = ui::WindowText(seen.window);
+    seen.text = ui::ControlText(seen.window, textControl);
+  }
+  return seen;
+}
+
+// Plays the user on a thread of its own while the code under test waits in
+// a dialog or box on this one; each step sees the next dialog and answers it.
+class User {
+ public:
+  using Step = std::function<void(const Seen&)>;
+  explicit User(std::vector<std::pair<int, Step>> steps)
+      : thread_([this, steps] {
+          for (const auto& step : steps) {
+            Seen seen = WaitForOwnDialog(step.first);
+            seen_.push_back(seen);
+            if (!seen.window) return;
+            step.second(seen);
+            ui::WaitForWindowGone(seen.window, 10000);
+          }
+        }) {}
+  ~User() { Finish(); }
+  const std::vector<Seen>& Finish() {
+    if (thread_.joinable()) thread_.join();
+    return seen_;
+  }
+
+ private:
+  std::vector<Seen> seen_;
+  std::thread thread_;
+};
+
+User::Step Press(int button) {
+  return [button](const Seen& seen) { ui::PressButton(seen.window, button); };
+}
+
+// A fixture program copied into a scratch folder under the given name,
+// started, with its window found.
+struct RunningFixture {
+  ChildProcess process;
+  std::string path;
+  HWND window = nullptr;
+
+  bool Start(const std::string& fixture, const std::string& folder, const std::string& name,
+             const std::string& args = "") {
+    path = folder + name;
+    if (!::CopyFileA((kFixtures + "\\" + fixture).c_str(), path.c_str(), FALSE)) return false;
+    if (!process.Start(path, args)) return false;
+    ui::WindowQuery query;
+    query.processId = process.Id();
+    window = ui::WaitForWindow(query);
+    return window != nullptr;
+  }
+  bool Ended(DWORD timeoutMs = 10000) { return process.Wait(timeoutMs) != STILL_ACTIVE; }
+};
+
+TEST(HostClose, ManagerAndDownloadManagerCloseOnTheirCommands) {
+  SetProcessArguments({});
+  ScratchDir dir;
+  // Nothing running: no box, at once.
+  EXPECT_EQ(CloseRunningManager(nullptr), 1);
+  EXPECT_EQ(CloseDownloadManager(), 1);
+
+  RunningFixture manager;
+  ASSERT_TRUE(manager.Start("Manager.exe", dir.Path(), "Manager.exe"));
+  {
+    User user({{0xFFFF, Press(IDOK)}});
+    EXPECT_EQ(CloseRunningManager(nullptr), 1);
+    const auto& seen = user.Finish();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].caption, kCaptionUpdate);
+    EXPECT_EQ(seen[0].text, kManagerRunning);
+  }
+  EXPECT_TRUE(manager.Ended()) << "the manager did not get its close command";
+
+  RunningFixture downloads;
+  ASSERT_TRUE(downloads.Start("DownloadManager.exe", dir.Path(), "DownloadManager.exe"));
+  EXPECT_EQ(CloseDownloadManager(), 1);
+  EXPECT_TRUE(downloads.Ended());
+
+  // Ones that ignore the command: the download manager is given up on, the
+  // manager's wait ends at its bound with the user told.
+  RunningFixture stubbornDownloads;
+  ASSERT_TRUE(stubbornDownloads.Start("DownloadManager.exe", dir.Path(), "Stubborn DM.exe",
+                                      "/ignore"));
+  EXPECT_EQ(CloseDownloadManager(), 0);
+  EXPECT_FALSE(stubbornDownloads.Ended(0));
+
+  RunningFixture stubborn;
+  ASSERT_TRUE(stubborn.Start("Manager.exe", dir.Path(), "Stubborn.exe", "/ignore"));
+  SetManagerCloseTimeoutForTests(2000);
+  CapturedLog log;
+  {
+    User user({{0xFFFF, Press(IDOK)}, {0xFFFF, Press(IDOK)}});
+    EXPECT_EQ(CloseRunningManager(nullptr), 1);
+    const auto& seen = user.Finish();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].text, kManagerRunning);
+    EXPECT_EQ(seen[1].text, kDidNotClose);
+  }
+  SetManagerCloseTimeoutForTests(0);
+  EXPECT_TRUE(log.Has("PelloryManager did not close within 2 seconds.")) << log.Text();
+  EXPECT_FALSE(stubborn.Ended(0));
+}
+
+TEST(HostProcesses, RunningFixtureIsFoundByModuleNameAndWaitedFor) {
+  ScratchDir dir;
+  RunningFixture manager;
+  ASSERT_TRUE(manager.Start("Manager.exe", dir.Path(), "MANAGER.EXE"));
+
+  EXPECT_TRUE(IsModuleRunning("manager.exe"));
+  EXPECT_FALSE(IsModuleRunning("NoSuchModule.exe"));
+  std::vector<RunningModule> modules(3);
+  modules[0].sModuleName = "manager.exe";
+  modules[1].sModuleName = "NoSuchModule.exe";
+  modules[1].bFound = 1;  // stale results are cleared
+  modules[1].sPath = "stale";
+  modules[2].sModuleName = "KERNEL32.dll";
+  EXPECT_EQ(FindRunningModules(modules.data(), modules.size()), 1);
+  EXPECT_EQ(modules[0].bFound, 1u);
+  EXPECT_EQ(::lstrcmpiA(modules[0].sPath.c_str(), manager.path.c_str()), 0) << modules[0].sPath;
+  EXPECT_EQ(modules[1].bFound, 0u);
+  EXPECT_EQ(modules[1].sPath, "");
+  EXPECT_EQ(modules[2].bFound, 1u);
+
+  EXPECT_EQ(WaitForProcess(manager.process.Handle(), 600), 0);
+  ::PostMessageA(manager.window, WM_COMMAND, kManagerCloseCommand, 0);
+  EXPECT_EQ(WaitForProcess(manager.process.Handle(), 10000), 1);
+  EXPECT_FALSE(IsModuleRunning("manager.exe"));
+}
+
+TEST(HostWaitForModuleExit, TheUserIsAskedUntilTheProgramExitsOrGivesUp) {
+  SetProcessArguments({});
+  ScratchDir dir;
+  RunningFixture downloads;
+  ASSERT_TRUE(downloads.Start("DownloadManager.exe", dir.Path(), "DownloadManager.exe"));
+  {
+    // Cancel, then No: asked again; Cancel, then Yes: given up.
+    User user({{IDC_EXIT_REQUEST_TEXT,
+                [](const Seen& seen) {
+                  SavePicture(seen.window, "exit-request-en");
+                  ui::PressButton(seen.window, IDCANCEL);
+                }},
+               {0xFFFF, Press(IDNO)},
+               {IDC_EXIT_REQUEST_TEXT, Press(IDCANCEL)},
+               {0xFFFF, Press(IDYES)}});
+    EXPECT_EQ(WaitForModuleExit("downloadmanager.exe", kDownloadManagerTitle,
+                                IDS_CONFIRM_CANCEL_UNINSTALL),
+              0);
+    const auto& seen = user.Finish();
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[0].caption, kExitRequestCaption);
+    EXPECT_EQ(seen[0].text, kExitRequestText);
+    EXPECT_EQ(seen[1].caption, kCaptionUpdate);
+    EXPECT_EQ(seen[1].text, kCancelQuestion);
+    EXPECT_EQ(seen[2].caption, kExitRequestCaption);
+    EXPECT_EQ(seen[3].text, kCancelQuestion);
+  }
+
+  // Another program gets a message box with its display name; OK once it
+  // has exited ends the wait.
+  RunningFixture helper;
+  ASSERT_TRUE(helper.Start("DownloadManager.exe", dir.Path(), "Helper.exe"));
+  {
+    User user({{0xFFFF, Press(IDOK)},
+               {0xFFFF, [&helper](const Seen& seen) {
+                  ::PostMessageA(helper.window, WM_COMMAND, kDownloadManagerCloseCommand, 0);
+                  helper.Ended();
+                  ui::PressButton(seen.window, IDOK);
+                }}});
+    EXPECT_EQ(WaitForModuleExit("helper.exe", "Audio Helper", IDS_CONFIRM_CANCEL_UNINSTALL), 1);
+    const auto& seen = user.Finish();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].caption, kCaptionUpdate);
+    EXPECT_EQ(seen[0].text, "Audio Helper is running. Please exit it and press OK.");
+    EXPECT_EQ(seen[1].text, seen[0].text);
+  }
+}
+
+// The completion window on its own thread: hidden until shown, texts posted
+// to it arrive, and closing it ends its thread.
+TEST(HostCompletionDialog, ShowsItsTextsAndEndsWithItsThread) {
+  std::shared_ptr<CompletionDialog> dialog = StartCompletionDialog();
+  ASSERT_TRUE(dialog->Exists());
+  HWND window = dialog->Window();
+  EXPECT_NE(::GetWindowThreadProcessId(window, nullptr), ::GetCurrentThreadId());
+  EXPECT_FALSE(::IsWindowVisible(window));
+  EXPECT_EQ(ui::WindowText(window), "Completing PelloryManager Upgrade...");
+  EXPECT_EQ(ui::ControlText(window, IDC_COMPLETION_HEADLINE), "Closing PelloryManager... Please Wait.");
+
+  dialog->SetCaption("PelloryManager");
+  dialog->ShowStep("Copying file from to:", "C:\\From\\a.dll", "C:\\To\\a.dll");
+  dialog->Show(true, true);
+  for (int i = 0; i < 100 && !::IsWindowVisible(window); ++i) ::Sleep(50);
+  ASSERT_TRUE(::IsWindowVisible(window));
+  EXPECT_EQ(ui::WindowText(window), "PelloryManager");
+  EXPECT_EQ(ui::ControlText(window, IDC_COMPLETION_HEADLINE), "Copying file from to:");
+  EXPECT_EQ(ui::ControlText(window, IDC_COMPLETION_FIRST_PATH), "C:\\From\\a.dll");
+  EXPECT_EQ(ui::ControlText(window, IDC_COMPLETION_SECOND_PATH), "C:\\To\\a.dll");
+  EXPECT_TRUE(::GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST);
+  SavePicture(window, "completion-en");
+
+  dialog->ShowStep("Registering module:", "", "");
+  dialog->Show(false);
+  for (int i = 0; i < 100 && ::IsWindowVisible(window); ++i) ::Sleep(50);
+  EXPECT_FALSE(::IsWindowVisible(window));
+  EXPECT_EQ(ui::ControlText(window, IDC_COMPLETION_FIRST_PATH), "");
+
+  EXPECT_TRUE(dialog->Close(5000));
+  EXPECT_FALSE(dialog->Exists());
+  EXPECT_FALSE(::IsWindow(window));
+}
+
+// An installation in a scratch folder with a blank in its name: the fake
+// manager as Bin\Manager.exe, "PelloryAppDir" naming it, the "Pass" switch
+// set. Everything is put back afterwards.
+class ManagerRestart : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // As the program's entry does; the scheduler is reached through COM.
+    com_ = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    ASSERT_TRUE(::CreateDirectoryA(install_.c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryA((install_ + "Bin").c_str(), nullptr));
+    ASSERT_TRUE(::CopyFileA((kFixtures + "\\Manager.exe").c_str(), manager_.c_str(), FALSE));
+    ASSERT_TRUE(testing_support::RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "PelloryAppDir",
+                                                install_));
+    SetProcessArguments({"/Pass:-restored"});
+  }
+  void TearDown() override {
+    SetProcessArguments({});
+    testing_support::RegDeleteTree(HKEY_LOCAL_MACHINE, kPelloryKey);
+    if (com_) ::CoUninitialize();
+  }
+
+  // Restarts the manager; checks how it was started, then closes it again.
+  void ExpectManagerRestarted(const CapturedLog& log) {
+    const std::string commandLine = "\"" + manager_ + "\" -restored";
+    EXPECT_TRUE(log.Has("Restarting PelloryManager '" + commandLine + "'")) << log.Text();
+    ui::WindowQuery query;
+    query.className = kManagerWindowClass;
+    HWND window = ui::WaitForWindow(query);
+    ASSERT_NE(window, nullptr) << "the manager was not started";
+    std::string recorded;
+    EXPECT_TRUE(testing_support::ReadFileBytes(manager_ + ".cmdline", recorded));
+    EXPECT_EQ(recorded, commandLine);
+    ::PostMessageA(window, WM_COMMAND, kManagerCloseCommand, 0);
+    EXPECT_TRUE(testing_support::WaitNoProcessNamed("Manager.exe"));
+  }
+
+  bool com_ = false;
+  ScratchDir dir_;
+  const std::string install_ = dir_.Path() + "Pellory Host\\";
+  const std::string manager_ = install_ + "Bin\\Manager.exe";
+};
+
+// Windows 7, Wine's default: the scheduler cannot make a registration
+// trigger, so the manager is started directly, and no failure is shown.
+TEST_F(ManagerRestart, WhenTheScheduledLaunchFailsTheManagerIsStartedDirectly) {
+  ASSERT_TRUE(IsVistaOrLater());
+  CapturedLog log;
+  EXPECT_EQ(RestartManager(), 1);
+  EXPECT_TRUE(log.Has("Cannot add registration trigger to the Task 0x80004001")) << log.Text();
+  EXPECT_TRUE(log.Has("The scheduled launch of PelloryManager failed; starting it directly."));
+  ExpectManagerRestarted(log);
+}
+
+// Windows XP: straight to the direct start. The emulated version is read when
+// a process starts, so this runs in a child of this program.
+TEST_F(ManagerRestart, UnderWindowsXpTheManagerIsStartedDirectly) {
+  char self[MAX_PATH] = "";
+  ASSERT_GT(::GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
+  std::string exeName = self;
+  exeName = exeName.substr(exeName.find_last_of('\\') + 1);
+  const std::string appKey = "Software\\Wine\\AppDefaults\\" + exeName;
+  ASSERT_TRUE(testing_support::RegWriteString(HKEY_CURRENT_USER, appKey, "Version", "winxp64"));
+  ChildProcess child;
+  const bool started = child.Start(self, "--gtest_filter=ManagerRestartXpEnv.*");
+  const DWORD code = started ? child.Wait(120000) : STILL_ACTIVE;
+  testing_support::RegDeleteTree(HKEY_CURRENT_USER, appKey);
+  EXPECT_EQ(code, 0u) << "the restart under Windows XP emulation failed";
+}
+
+class ManagerRestartXpEnv : public ManagerRestart {};
+
+TEST_F(ManagerRestartXpEnv, DirectStart) {
+  ASSERT_TRUE(IsNT());
+  ASSERT_FALSE(IsVistaOrLater()) << "the emulated Windows version did not take effect";
+  CapturedLog log;
+  EXPECT_EQ(RestartManager(), 1);
+  EXPECT_FALSE(log.Contains("Task")) << log.Text();
+  ExpectManagerRestarted(log);
+}
+
+// The German user interface gets the German templates of both dialogs.
+TEST(HostLanguageEnv, DialogsInTheUsersLanguage) {
+  if (GetUILanguageId() != 0x0407) GTEST_SKIP() << "needs LC_ALL=de_DE.UTF-8";
+  std::shared_ptr<CompletionDialog> dialog = StartCompletionDialog();
+  ASSERT_TRUE(dialog->Exists());
+  EXPECT_EQ(ui::WindowText(dialog->Window()),
+            "PelloryManager-Aktualisierung wird abgeschlossen...");
+  EXPECT_EQ(ui::ControlText(dialog->Window(), IDC_COMPLETION_HEADLINE),
+            "PelloryManager wird beendet... Bitte warten.");
+  dialog->Show(true);
+  for (int i = 0; i < 100 && !::IsWindowVisible(dialog->Window()); ++i) ::Sleep(50);
+  SavePicture(dialog->Window(), "completion-de");
+  EXPECT_TRUE(dialog->Close(5000));
+
+  ScratchDir dir;
+  RunningFixture downloads;
+  ASSERT_TRUE(downloads.Start("DownloadManager.exe", dir.Path(), "DownloadManager.exe"));
+  User user({{IDCANCEL, [&downloads](const Seen& seen) {
+                SavePicture(seen.window, "exit-request-de");
+                ::PostMessageA(downloads.window, WM_COMMAND, kDownloadManagerCloseCommand, 0);
+                downloads.Ended();
+                ui::PressButton(seen.window, IDOK);
+              }}});
+  EXPECT_EQ(WaitForModuleExit("DownloadManager.exe", kDownloadManagerTitle,
+                              IDS_CONFIRM_CANCEL_UNINSTALL),
+            1);
+  const auto& seen = user.Finish();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].caption, "Bitte beenden Sie Pellory Download Manager");
+  EXPECT_EQ(seen[0].text, "Abbrechen");
+}
+
+}  // namespace
