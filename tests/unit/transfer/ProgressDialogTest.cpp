@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "core/MessageBox.h"
 #include "core/Resources.h"
@@ -228,6 +229,7 @@ TEST_F(ProgressDialogTest, SetupShowsThePictureAndTheBarIsPaintedInTwoColours) {
     SCOPED_TRACE(language);
     SetPreferredResourceLanguage(language);
     ProgressDialog dialog;
+    dialog.SetTickSource(&FakeTicks);
     ASSERT_TRUE(dialog.Create(nullptr));
     HWND window = dialog.hwnd();
     EXPECT_TRUE(::GetWindowLongPtrA(window, GWL_EXSTYLE) & WS_EX_TOPMOST);
@@ -240,8 +242,14 @@ TEST_F(ProgressDialogTest, SetupShowsThePictureAndTheBarIsPaintedInTwoColours) {
     EXPECT_TRUE(Visible(window, IDC_PROGRESS_LINE));
 
     ASSERT_TRUE(ProgressDialog::PostCurrentItem(window, "Player", "player.cab"));
-    ProgressDialog::SendBytes(window, 45, 100);
-    ProgressDialog::SendBytes(window, 45, 100);
+    // 10 MB, 45 % of it after 40 seconds.
+    const uint32_t total = 10485760;
+    for (const auto& step : {std::pair<DWORD, uint32_t>{1000, 0}, {21000, total * 22 / 100},
+                             {41000, total * 45 / 100}}) {
+      g_now = step.first;
+      ProgressDialog::SendBytes(window, step.second, total);
+    }
+    EXPECT_EQ(ui::ControlText(window, IDC_PROGRESS_PERCENT), "45%");
     ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN |
                                                  RDW_UPDATENOW | RDW_FRAME);
     Pump();
