@@ -2,15 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 
+#include "install/Fdi.h"
+#include "install/cab/Md5.h"
 #include "tests/support/Scratch.h"
 
 namespace cabtest {
 
-std::string CabinetsDir() {
-  return testing_support::WinePath(TESTDATA_UNIX) + "\\cabinets\\";
-}
+std::string CabinetsDir() { return testing_support::WinePath(TESTDATA_UNIX) + "\\cabinets\\"; }
 
 std::string ReadCabinet(const std::string& name) {
   std::string bytes;
@@ -23,6 +24,91 @@ uint32_t FirstFileEntry(const std::string& cabinet) {
   uint32_t offset = 0;
   if (cabinet.size() >= 20) std::memcpy(&offset, cabinet.data() + 16, 4);  // coffFiles
   return offset;
+}
+
+FdiApi ProgramFdi() { return {"program", &::FDICreate, &::FDICopy, &::FDIDestroy}; }
+
+namespace {
+
+MemFs* g_fs = nullptr;
+
+FNALLOC(Alloc) { return std::malloc(cb); }
+FNFREE(Free) { std::free(pv); }
+FNOPEN(Open) { return g_fs->Open(pszFile, oflag); }
+FNREAD(Read) { return g_fs->Read(hf, pv, cb); }
+FNWRITE(Write) { return g_fs->Write(hf, pv, cb); }
+FNCLOSE(Close) { return g_fs->Close(hf); }
+FNSEEK(Seek) { return g_fs->Seek(hf, dist, seektype); }
+
+std::string Text(const char* s) { return s ? s : ""; }
+
+FNFDINOTIFY(Notify) {
+  auto* run = static_cast<DecodeRun*>(pfdin->pv);
+  switch (fdint) {
+    case fdintCABINET_INFO:
+      // The first notice of a call is the cabinet it was given; later ones
+      // are cabinets opened for members that continue into them.
+      if (!run->sawCabinet) run->pendingNext = Text(pfdin->psz1);
+      run->sawCabinet = true;
+      run->notices.push_back(std::to_string(pfdin->iCabinet) + ":" + Text(pfdin->psz1) + "/" +
+                             Text(pfdin->psz2) + "/" + std::to_string(pfdin->setID));
+      return 0;
+    case fdintPARTIAL_FILE:
+      run->partials.push_back(Text(pfdin->psz1));
+      return 0;
+    case fdintNEXT_CABINET:
+      run->nextCabinetNotices.push_back(Text(pfdin->psz1));
+      return 0;
+    case fdintCOPY_FILE: {
+      Decoded d;
+      d.name = Text(pfdin->psz1);
+      d.cb = pfdin->cb;
+      d.date = pfdin->date;
+      d.time = pfdin->time;
+      d.attribs = pfdin->attribs;
+      d.folder = pfdin->iFolder;
+      run->openMember = g_fs->OpenBytes(d.bytes);
+      run->members.push_back(d);
+      return run->openMember;
+    }
+    case fdintCLOSE_FILE_INFO:
+      if (run->members.empty() || pfdin->hf != run->openMember) return FALSE;
+      g_fs->Close(pfdin->hf);
+      run->members.back().runAfter = pfdin->cb;
+      run->openMember = 0;
+      return TRUE;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+HFDI CreateFdi(const FdiApi& api, MemFs& fs, ERF& erf) {
+  g_fs = &fs;
+  return api.create(Alloc, Free, Open, Read, Write, Close, Seek, cpu80386, &erf);
+}
+
+void DecodeWith(const FdiApi& api, MemFs& fs, const std::string& first, DecodeRun& run) {
+  HFDI fdi = CreateFdi(api, fs, run.erf);
+  ASSERT_NE(fdi, nullptr) << api.label << " FDICreate";
+  std::string name = first, path = kMemFolder;
+  // A bound keeps a looping set from hanging the test.
+  for (int guard = 0; run.ok && !name.empty() && guard < 64; ++guard) {
+    run.pendingNext.clear();
+    run.sawCabinet = false;
+    run.cabinetsCopied.push_back(name);
+    run.ok = api.copy(fdi, &name[0], &path[0], 0, Notify, nullptr, &run) != FALSE;
+    name = run.pendingNext;
+  }
+  if (run.openMember) fs.Close(run.openMember);
+  EXPECT_TRUE(api.destroy(fdi)) << api.label;
+}
+
+std::string Md5OfMembers(const DecodeRun& run) {
+  cab::Md5 md5;
+  for (const auto& d : run.members) md5.Update(d.bytes->data(), d.bytes->size());
+  return md5.HexDigest();
 }
 
 }  // namespace cabtest

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cstdio>
 #include <vector>
 
 #include "core/Log.h"
@@ -57,15 +57,6 @@ class Extraction : public ::testing::Test {
     EXPECT_TRUE(WriteFileBytes(path, bytes));
     return path;
   }
-  // simple.cab with its first member's name (7 bytes, "hello.c") replaced.
-  std::string SimpleWithFirstName(const std::string& name) {
-    std::string cab = cabtest::ReadCabinet("simple.cab");
-    const uint32_t entry = cabtest::FirstFileEntry(cab);
-    EXPECT_EQ(cab.compare(entry + 16, 7, "hello.c"), 0);
-    EXPECT_EQ(name.size(), 7u);
-    cab.replace(entry + 16, 7, name);
-    return cab;
-  }
   void TearDown() override { TheTempFileList().DeleteAll(); }
 
   ScratchDir dir_{"cab"};
@@ -75,9 +66,7 @@ class Extraction : public ::testing::Test {
 // the status window; a second extraction overwrites them.
 TEST_F(Extraction, MembersLandBesideTheCabinetAsNormalListedFiles) {
   std::string cab = cabtest::ReadCabinet("simple.cab");
-  // Mark the first member read-only: it must come out writable.
-  const uint32_t entry = cabtest::FirstFileEntry(cab);
-  cab[entry + 14] = 0x01;
+  cab[cabtest::FirstFileEntry(cab) + 14] = 0x01;  // a read-only member must come out writable
   const std::string path = Place("simple.cab", cab);
   HWND window = ::CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 400, 20, nullptr, nullptr, nullptr,
                                 nullptr);
@@ -91,9 +80,9 @@ TEST_F(Extraction, MembersLandBesideTheCabinetAsNormalListedFiles) {
   for (const char* member : {"hello.c", "welcome.c"}) {
     SCOPED_TRACE(member);
     const std::string target = dir_.Path() + member;
-    ASSERT_TRUE(FileExists(target));
     // No attribute kept (Wine shows plain files as "archive").
     const DWORD attributes = ::GetFileAttributesA(target.c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
               0u);
     EXPECT_TRUE(TheTempFileList().Contains(target));
@@ -108,16 +97,14 @@ TEST_F(Extraction, MembersLandBesideTheCabinetAsNormalListedFiles) {
                               nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   FILETIME created, written, local;
+  SYSTEMTIME when = {};
   ASSERT_TRUE(::GetFileTime(file, &created, nullptr, &written));
   ::CloseHandle(file);
-  ASSERT_TRUE(::FileTimeToLocalFileTime(&written, &local));
-  SYSTEMTIME when;
-  ASSERT_TRUE(::FileTimeToSystemTime(&local, &when));
-  EXPECT_EQ(when.wYear, 1997);
-  EXPECT_EQ(when.wMonth, 3);
-  EXPECT_EQ(when.wDay, 12);
-  EXPECT_EQ(when.wHour, 11);
-  EXPECT_EQ(when.wMinute, 13);
+  ASSERT_TRUE(::FileTimeToLocalFileTime(&written, &local) && ::FileTimeToSystemTime(&local, &when));
+  char stamp[32];
+  std::snprintf(stamp, sizeof(stamp), "%04u-%02u-%02u %02u:%02u", when.wYear, when.wMonth, when.wDay,
+                when.wHour, when.wMinute);
+  EXPECT_STREQ(stamp, "1997-03-12 11:13");
   EXPECT_EQ(::CompareFileTime(&created, &written), 0);
 
   ASSERT_TRUE(WriteFileBytes(dir_.Path() + "hello.c", "changed since"));
@@ -131,11 +118,10 @@ TEST_F(Extraction, MemberFoldersMustAlreadyExist) {
   {
     CapturedLog log;
     EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
-    EXPECT_NE(log.Text().find("FDICopy() failed: code 11"), std::string::npos) << log.Text();
+    EXPECT_TRUE(log.Contains("FDICopy() failed: code 11")) << log.Text();
   }
-  ASSERT_TRUE(::CreateDirectoryA((dir_.Path() + "1").c_str(), nullptr));
-  ASSERT_TRUE(::CreateDirectoryA((dir_.Path() + "1\\2").c_str(), nullptr));
-  ASSERT_TRUE(::CreateDirectoryA((dir_.Path() + "1\\2\\3").c_str(), nullptr));
+  for (const char* folder : {"1", "1\\2", "1\\2\\3"})
+    ASSERT_TRUE(::CreateDirectoryA((dir_.Path() + folder).c_str(), nullptr));
   EXPECT_EQ(ExtractCabinet(path, nullptr), 1);
   EXPECT_TRUE(FileExists(dir_.Path() + "1\\2\\3\\4.c"));
   EXPECT_TRUE(FileExists(dir_.Path() + "plain.c"));
@@ -147,48 +133,20 @@ TEST_F(Extraction, UnsafeMemberNamesAreNeverWritten) {
   for (const char* name : {"..\\xy.c", "C:\\ab.c"}) {
     SCOPED_TRACE(name);
     ScratchDir inner("inner");
+    // simple.cab with its first member's name (7 bytes, "hello.c") replaced.
+    std::string cab = cabtest::ReadCabinet("simple.cab");
+    const uint32_t entry = cabtest::FirstFileEntry(cab);
+    ASSERT_EQ(cab.compare(entry + 16, 7, "hello.c"), 0);
+    cab.replace(entry + 16, 7, name);
     const std::string path = inner.Path() + "simple.cab";
-    ASSERT_TRUE(WriteFileBytes(path, SimpleWithFirstName(name)));
+    ASSERT_TRUE(WriteFileBytes(path, cab));
     CapturedLog log;
     EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
-    EXPECT_NE(log.Text().find("Refusing to extract"), std::string::npos) << log.Text();
+    EXPECT_TRUE(log.Contains("Refusing to extract")) << log.Text();
     EXPECT_FALSE(FileExists(inner.Path() + "..\\xy.c"));
     EXPECT_FALSE(FileExists("C:\\ab.c"));
     EXPECT_FALSE(FileExists(inner.Path() + "welcome.c")) << "the extraction stops there";
   }
-}
-
-TEST_F(Extraction, NotACabinetIsDiagnosedWithItsContentInTheLog) {
-  const std::string page = "<html><body>404 Not Found</body></html>";
-  const std::string path = Place("PM_Install.cab", page);
-  CapturedLog log;
-  EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
-  EXPECT_NE(log.Text().find("FDIIsCabinet() failed: '" + path + "' is not a cabinet\n\r\n"),
-            std::string::npos)
-      << log.Text();
-  const std::string message = CheckCabinet(path);
-  EXPECT_EQ(message, "The cabinet file " + path + " contained corrupted data.");
-  EXPECT_NE(log.Text().find("The cabinet file '" + path + "' size 39 bytes."), std::string::npos);
-  EXPECT_NE(log.Text().find("Corrupted data\n\n" + page + "\n\n.\r\n"), std::string::npos)
-      << log.Text();
-}
-
-TEST_F(Extraction, EmptyAndMissingCabinets) {
-  const std::string empty = Place("empty.cab", "");
-  CapturedLog log;
-  EXPECT_EQ(ExtractCabinet(empty, nullptr), 0);
-  EXPECT_EQ(CheckCabinet(empty), "The cabinet file " + empty + " is corrupted.");
-  EXPECT_NE(log.Text().find("size 0 bytes."), std::string::npos);
-  EXPECT_EQ(log.Text().find("Corrupted data"), std::string::npos) << "nothing to dump";
-
-  const std::string missing = dir_.Path() + "missing.cab";
-  EXPECT_EQ(ExtractCabinet(missing, nullptr), 0);
-  EXPECT_NE(log.Text().find("Unable to open '" + missing + "' for input\n"), std::string::npos);
-  ::SetLastError(ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(CheckCabinet(missing), "The cabinet file '" + missing + "' cannot be found.");
-  EXPECT_NE(log.Text().find("Failed to extract files from cabinet file '" + missing +
-                          "'. Error 2."),
-            std::string::npos);
 }
 
 TEST_F(Extraction, DamagedDataFailsAndKeepsWhatWasWritten) {
@@ -198,7 +156,7 @@ TEST_F(Extraction, DamagedDataFailsAndKeepsWhatWasWritten) {
   const std::string path = Place("damaged.cab", cab);
   CapturedLog log;
   EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
-  EXPECT_NE(log.Text().find("FDICopy() failed: code "), std::string::npos);
+  EXPECT_TRUE(log.Contains("FDICopy() failed: code "));
   for (const char* done : {"mszip1.txt", "mszip2.txt"}) {
     SCOPED_TRACE(done);
     EXPECT_TRUE(FileExists(dir_.Path() + done)) << "members before the damage stay";
@@ -209,23 +167,19 @@ TEST_F(Extraction, DamagedDataFailsAndKeepsWhatWasWritten) {
   const std::string half = dir_.Path() + "lzx1.txt";
   EXPECT_FALSE(FileExists(half));
   EXPECT_FALSE(TheTempFileList().Contains(half));
-  EXPECT_NE(log.Text().find("Removed '" + half + "': it was not extracted completely."),
-            std::string::npos)
-      << log.Text();
+  EXPECT_TRUE(log.Has("Removed '" + half + "': it was not extracted completely.")) << log.Text();
   EXPECT_FALSE(FileExists(dir_.Path() + "lzx2.txt"));
 }
 
-TEST_F(Extraction, CheckCabinetDumpsAtMostTheFirst64KiB) {
-  CapturedLog log;
-  const std::string path = Place("big.cab", std::string(100 * 1024, 'A'));
-  EXPECT_EQ(CheckCabinet(path), "The cabinet file " + path + " contained corrupted data.");
-  EXPECT_NE(log.Text().find("Corrupted data\n\n" + std::string(64 * 1024, 'A') + "\n\n.\r\n"),
-            std::string::npos);
-  EXPECT_EQ(log.Text().find(std::string(64 * 1024 + 1, 'A')), std::string::npos);
-
-  // A (sparse) file of 4 GiB less one byte: the size's low word is 0xFFFFFFFF.
-  const std::string huge = dir_.Path() + "huge.cab";
+// What the log and the user learn about a download that is no cabinet: its
+// size, its first 64 KiB at most as text (an error page shows itself).
+TEST_F(Extraction, FilesThatAreNoCabinetAreDiagnosed) {
+  const std::string page = "<html><body>404 Not Found</body></html>";
+  const std::string html = Place("PM_Install.cab", page), empty = Place("empty.cab", "");
+  const std::string big = Place("big.cab", std::string(100 * 1024, 'A'));
+  const std::string missing = dir_.Path() + "missing.cab", huge = dir_.Path() + "huge.cab";
   {
+    // A sparse file of 4 GiB less one byte: the size's low word is 0xFFFFFFFF.
     HANDLE file = ::CreateFileA(huge.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -237,72 +191,74 @@ TEST_F(Extraction, CheckCabinetDumpsAtMostTheFirst64KiB) {
     ::CloseHandle(file);
     ASSERT_TRUE(sized);
   }
-  log.Text().clear();
-  EXPECT_EQ(CheckCabinet(huge), "The cabinet file " + huge + " contained corrupted data.");
-  EXPECT_NE(log.Text().find("Corrupted data\n\n<html>\n\n.\r\n"), std::string::npos);
-  EXPECT_LT(log.Text().size(), 70u * 1024);
+  const auto corrupted = [](const std::string& p) { return "The cabinet file " + p + " contained corrupted data."; };
+  const auto dump = [](const std::string& text) { return "Corrupted data\n\n" + text + "\n\n.\r\n"; };
+  struct Case {
+    std::string path, message;
+    std::vector<std::string> logged;
+    std::string notLogged;  // "": nothing to rule out
+  } cases[] = {
+      {html, corrupted(html),
+       {"FDIIsCabinet() failed: '" + html + "' is not a cabinet\n\r\n",
+        "The cabinet file '" + html + "' size 39 bytes.", dump(page)}, ""},
+      {empty, "The cabinet file " + empty + " is corrupted.", {"size 0 bytes."}, "Corrupted data"},
+      {big, corrupted(big), {dump(std::string(64 * 1024, 'A'))}, std::string(64 * 1024 + 1, 'A')},
+      {huge, corrupted(huge), {dump("<html>")}, ""},
+      {missing, "The cabinet file '" + missing + "' cannot be found.",
+       {"Unable to open '" + missing + "' for input\n",
+        "Failed to extract files from cabinet file '" + missing + "'. Error 2."}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    CapturedLog log;
+    EXPECT_EQ(ExtractCabinet(c.path, nullptr), 0);
+    ::SetLastError(ERROR_FILE_NOT_FOUND);  // as a failed extraction of a missing file leaves it
+    EXPECT_EQ(CheckCabinet(c.path), c.message);
+    const std::string text = log.Text();
+    for (const auto& l : c.logged) EXPECT_NE(text.find(l), std::string::npos) << l;
+    EXPECT_TRUE(c.notLogged.empty() || text.find(c.notLogged) == std::string::npos);
+    EXPECT_LT(text.size(), 70u * 1024);
+  }
   ::DeleteFileA(huge.c_str());
 }
 
-TEST_F(Extraction, CabinetSetIsUnpackedCabinetByCabinet) {
-  const auto set = TwoCabinetSet(cabtest::BuildCabinet().setId, 1);
-  const std::string path = Place("set1.cab", set.first);
-  Place("set2.cab", set.second);
-  ASSERT_EQ(ExtractCabinet(path, nullptr), 1);
-  std::string first, second;
-  ASSERT_TRUE(ReadFileBytes(dir_.Path() + "first.txt", first));
-  ASSERT_TRUE(ReadFileBytes(dir_.Path() + "second.txt", second));
-  EXPECT_EQ(first, "in the first cabinet");
-  EXPECT_EQ(second, "in the second cabinet");
-  EXPECT_TRUE(TheTempFileList().Contains(dir_.Path() + "second.txt"));
-}
-
-TEST_F(Extraction, NextCabinetOfAnotherSetOrPlaceFails) {
+// A set is followed to its next cabinet only when that one is there, beside
+// the first, and belongs to the set; a stranger is refused before any of its
+// members is written.
+TEST_F(Extraction, CabinetSetsAreFollowedOnlyToTheirOwnNextCabinet) {
+  const uint16_t ours = cabtest::BuildCabinet().setId;
+  const char* const kOut = "Refusing the next cabinet '..\\set2.cab': the name leaves the cabinet's folder.";
   struct Case {
     const char* what;
     uint16_t setId, index;
+    const char* next;   // the name in the first header
+    const char* where;  // where set2.cab lies, relative to the first; null: nowhere
+    const char* logged;
+  } cases[] = {
+      {"the set", ours, 1, "set2.cab", "", nullptr},
+      {"another set id", static_cast<uint16_t>(ours + 1), 1, "set2.cab", "", "FDICopy() failed: code 10 ["},
+      {"index out of order", ours, 3, "set2.cab", "", "FDICopy() failed: code 10 ["},
+      {"next cabinet missing", ours, 1, "set2.cab", nullptr, "FDICopy() failed: code 1 ["},
+      {"name leaving the folder", ours, 1, "..\\set2.cab", "..\\", kOut},
   };
-  const uint16_t ours = cabtest::BuildCabinet().setId;
-  for (const Case& c : {Case{"another set id", static_cast<uint16_t>(ours + 1), 1},
-                        Case{"index out of order", ours, 3}}) {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const auto set = TwoCabinetSet(c.setId, c.index);
-    const std::string path = Place("set1.cab", set.first);
-    Place("set2.cab", set.second);
+    ScratchDir set("set");
+    const auto cabinets = TwoCabinetSet(c.setId, c.index, c.next);
+    ASSERT_TRUE(WriteFileBytes(set.Path() + "set1.cab", cabinets.first));
+    const std::string second = c.where ? set.Path() + c.where + "set2.cab" : "";
+    ASSERT_TRUE(!c.where || WriteFileBytes(second, cabinets.second));
     CapturedLog log;
-    EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
-    EXPECT_NE(log.Text().find("FDICopy() failed: code 10 ["), std::string::npos) << log.Text();
-    // Refused before any member of the stranger was written.
-    EXPECT_FALSE(FileExists(dir_.Path() + "second.txt"));
-    EXPECT_FALSE(TheTempFileList().Contains(dir_.Path() + "second.txt"));
+    EXPECT_EQ(ExtractCabinet(set.Path() + "set1.cab", nullptr), c.logged ? 0 : 1);
+    if (c.where) ::DeleteFileA(second.c_str());
+    EXPECT_TRUE(!c.logged || log.Contains(c.logged)) << log.Text();
+    std::string first, other;
+    EXPECT_TRUE(ReadFileBytes(set.Path() + "first.txt", first) && first == "in the first cabinet");
+    EXPECT_EQ(ReadFileBytes(set.Path() + "second.txt", other) && other == "in the second cabinet",
+              !c.logged);
+    EXPECT_EQ(TheTempFileList().Contains(set.Path() + "second.txt"), !c.logged);
     TheTempFileList().DeleteAll();
   }
-  // Without its next cabinet the set is not complete either.
-  const auto set = TwoCabinetSet(ours, 1);
-  const std::string path = Place("set1.cab", set.first);
-  ::DeleteFileA((dir_.Path() + "set2.cab").c_str());
-  CapturedLog log;
-  EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
-  EXPECT_NE(log.Text().find("FDICopy() failed: code 1 ["), std::string::npos) << log.Text();
-}
-
-TEST_F(Extraction, NextCabinetNameMustStayInTheFolder) {
-  // The next cabinet waits one folder up, where the header's name points.
-  std::string parent = dir_.Path();
-  parent.erase(parent.find_last_of('\\', parent.size() - 2) + 1);
-  const auto set = TwoCabinetSet(cabtest::BuildCabinet().setId, 1, "..\\set2.cab");
-  const std::string path = Place("set1.cab", set.first);
-  const std::string outside = parent + "set2.cab";
-  ASSERT_TRUE(WriteFileBytes(outside, set.second));
-  CapturedLog log;
-  EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
-  ::DeleteFileA(outside.c_str());
-  EXPECT_NE(log.Text().find("Refusing the next cabinet '..\\set2.cab': the name leaves the "
-                          "cabinet's folder."),
-            std::string::npos)
-      << log.Text();
-  EXPECT_TRUE(FileExists(dir_.Path() + "first.txt"));
-  EXPECT_FALSE(FileExists(dir_.Path() + "second.txt"));
 }
 
 }  // namespace
