@@ -23,32 +23,18 @@ constexpr char kInternetSettings[] =
 class ScopedProxy {
  public:
   explicit ScopedProxy(WORD port) {
-    HKEY key = nullptr;
-    if (::RegCreateKeyExA(HKEY_CURRENT_USER, kInternetSettings, 0, nullptr, 0, KEY_ALL_ACCESS,
-                          nullptr, &key, nullptr) != ERROR_SUCCESS)
-      return;
-    const DWORD enable = 1;
-    const std::string server = "127.0.0.1:" + std::to_string(port);
-    ok_ = ::RegSetValueExA(key, "ProxyEnable", 0, REG_DWORD,
-                           reinterpret_cast<const BYTE*>(&enable), sizeof(enable)) == 0 &&
-          ::RegSetValueExA(key, "ProxyServer", 0, REG_SZ,
-                           reinterpret_cast<const BYTE*>(server.c_str()),
-                           static_cast<DWORD>(server.size() + 1)) == 0;
-    ::RegCloseKey(key);
+    ok_ = key_.Create(HKEY_CURRENT_USER, kInternetSettings) == ERROR_SUCCESS &&
+          key_.SetDword("ProxyEnable", 1) == ERROR_SUCCESS &&
+          key_.SetString("ProxyServer", "127.0.0.1:" + std::to_string(port)) == ERROR_SUCCESS;
   }
   ~ScopedProxy() {
-    HKEY key = nullptr;
-    if (::RegOpenKeyExA(HKEY_CURRENT_USER, kInternetSettings, 0, KEY_ALL_ACCESS, &key) == 0) {
-      const DWORD disable = 0;
-      ::RegSetValueExA(key, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&disable),
-                       sizeof(disable));
-      ::RegDeleteValueA(key, "ProxyServer");
-      ::RegCloseKey(key);
-    }
+    key_.SetDword("ProxyEnable", 0);
+    key_.DeleteValue("ProxyServer");
   }
   bool ok() const { return ok_; }
 
  private:
+  frame::RegKey key_;
   bool ok_ = false;
 };
 
