@@ -332,6 +332,19 @@ TEST_F(ManagerRestart, WhenTheScheduledLaunchFailsTheManagerIsStartedDirectly) {
   ExpectManagerRestarted(log);
 }
 
+// Only when the direct start fails too is the user told.
+TEST_F(ManagerRestart, WhenNoStartWorksTheUserIsTold) {
+  ASSERT_TRUE(::DeleteFileA(manager_.c_str()));
+  CapturedLog log;
+  User user({{0xFFFF, Press(IDOK)}});
+  EXPECT_EQ(RestartManager(), 0);
+  const auto& seen = user.Finish();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].caption, kCaptionUpdate);
+  EXPECT_EQ(seen[0].text, "Cannot start PelloryManager.");
+  EXPECT_TRUE(log.Has("Failed to launch PelloryManager. Error 2")) << log.Text();
+}
+
 // Windows XP: straight to the direct start. The emulated version is read when
 // a process starts, so this runs in a child of this program.
 TEST_F(ManagerRestart, UnderWindowsXpTheManagerIsStartedDirectly) {
