@@ -126,12 +126,16 @@ TEST_F(DamagedSweep, LockedDamagedFileLeadsToTheRestartQuestion) {
   ASSERT_TRUE(holder.Hold(locked));
   for (const BOOL answer : {TRUE, FALSE}) {
     restart.answer = answer;
+    CapturedLog log;
     const Lines texts = AnswerBoxes(answer ? std::vector<int>{IDYES} : std::vector<int>{IDYES, IDOK},
                                     [] { EXPECT_EQ(RemoveDamagedFiles(), 1); });
     EXPECT_EQ(texts, (answer ? Lines{question} : Lines{question, LoadResString(IDS_REBOOT_FAILED)}));
+    EXPECT_TRUE(log.Has("Rebooting Computer"));
+    EXPECT_TRUE(log.Has(answer ? "ExitWindowsEx succeeded." : "ExitWindowsEx failed. Error 1115."));
   }
   ASSERT_EQ(restart.calls.size(), 2u);
   EXPECT_EQ(restart.calls[0].flags, static_cast<UINT>(EWX_REBOOT));
+  EXPECT_EQ(restart.calls[0].reason, 0u);
 }
 
 }  // namespace

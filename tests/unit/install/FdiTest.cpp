@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstring>
-
 #include "tests/unit/cab/CabTestSupport.h"
 #include "tests/unit/install/CabinetFixtures.h"
 
@@ -53,31 +50,12 @@ TEST_F(Fdi, EveryReferenceCabinetGivesItsExpectedResult) {
   EXPECT_TRUE(fs_.missing.empty()) << fs_.missing[0];
 }
 
-TEST_F(Fdi, IsCabinetCopyErrorsAndSkipping) {
+// The results the extraction tells apart: a missing cabinet, an abort from
+// the copy notice, and skipping members, which is no failure.
+TEST_F(Fdi, CopyErrorsAndSkipping) {
   ERF erf = {};
   HFDI fdi = cabtest::CreateFdi(cabtest::ProgramFdi(), fs_, erf);
   ASSERT_NE(fdi, nullptr);
-  // size folders files setID index hasprev hasnext reserve; "-" when no cabinet.
-  const std::pair<const char*, const char*> cases[] = {
-      {"simple.cab", "253 1 2 0x622 0 0 0 0"},
-      {"cabd_multi_basic_pt2.cab", "274 1 3 0x3039 1 1 1 0"},
-      {"reserve_HFD.cab", "226 1 2 0x1 0 0 0 1"},
-      {"bad_signature.cab", "-"},
-      {"search.cab", "-"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.first);
-    const INT_PTR hf = fs_.Open(kMemFolder + std::string(c.first), 0);
-    FDICABINETINFO info;
-    std::memset(&info, 0xCC, sizeof(info));  // proves what the call wrote
-    char text[64] = "-";
-    if (FDIIsCabinet(fdi, hf, &info))
-      std::snprintf(text, sizeof(text), "%ld %u %u %#x %u %d %d %d", info.cbCabinet, info.cFolders,
-                    info.cFiles, info.setID, info.iCabinet, info.hasprev, info.hasnext,
-                    info.fReserve);
-    fs_.Close(hf);
-    EXPECT_STREQ(text, c.second);
-  }
   std::string folder = kMemFolder;
   char missing[] = "no-such.cab", simple[] = "simple.cab";
   auto skipAll = [](FDINOTIFICATIONTYPE, PFDINOTIFICATION) -> INT_PTR { return 0; };
@@ -88,7 +66,6 @@ TEST_F(Fdi, IsCabinetCopyErrorsAndSkipping) {
   EXPECT_EQ(erf.erfOper, FDIERROR_CABINET_NOT_FOUND);
   EXPECT_FALSE(FDICopy(fdi, simple, &folder[0], 0, abortAtCopy, nullptr, nullptr));
   EXPECT_EQ(erf.erfOper, FDIERROR_USER_ABORT);
-  // Skipping every member (0 from the copy notice) is a success.
   EXPECT_TRUE(FDICopy(fdi, simple, &folder[0], 0, skipAll, nullptr, nullptr));
   EXPECT_TRUE(FDIDestroy(fdi));
   EXPECT_EQ(fs_.OpenHandles(), 0);

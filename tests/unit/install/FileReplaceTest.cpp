@@ -59,7 +59,7 @@ bool WriteFiles(const std::string& dir, const std::vector<std::pair<std::string,
   return true;
 }
 
-TEST(ReplaceInstalledFile, UnlockedDestinationsAreCopiedOver) {
+TEST(ReplaceInstalledFile, UnlockedDestinationsAreCopiedOverAndFailuresRecorded) {
   ScratchDir dir;
   const std::string d = dir.Path() + "Target.dll", e = dir.Path() + "Target.extracted";
   ASSERT_TRUE(WriteFiles(dir.Path(), {{"Target.dll", "old"}, {"Target.extracted", "new"}}));
@@ -83,33 +83,24 @@ TEST(ReplaceInstalledFile, UnlockedDestinationsAreCopiedOver) {
   ASSERT_TRUE(WriteFileBytes(e, "fresh"));
   EXPECT_EQ(ReplaceInstalledFile(fresh, e, state), 0u);
   EXPECT_EQ(Content(fresh), "fresh");
-  EXPECT_EQ(state.rebootRequired, 0u);
   EXPECT_EQ(state.errorText, "");
-}
 
-TEST(ReplaceInstalledFile, FailedCopyStopsAndFailedDeleteIsRecorded) {
-  ScratchDir dir;
-  const std::string d = dir.Path() + "Target.dll", e = dir.Path() + "Target.extracted";
-  ASSERT_TRUE(WriteFileBytes(d, "old"));
-  InstallState state;
+  // The extracted file is missing: nothing copied, the error appended.
   state.errorText = "earlier. ";
-  {
-    CapturedLog log;  // the extracted file is missing
-    EXPECT_EQ(ReplaceInstalledFile(d, e, state), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    const std::string text = "CopyFile failed to copy file '" + e + "' to the file '" + d + "'. Error 2.";
-    EXPECT_EQ(state.errorText, "earlier. " + text);
-    EXPECT_TRUE(log.Has(text));
-    EXPECT_EQ(Content(d), "old");
-  }
+  CapturedLog log;
+  EXPECT_EQ(ReplaceInstalledFile(d, e, state), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  const std::string text = "CopyFile failed to copy file '" + e + "' to the file '" + d + "'. Error 2.";
+  EXPECT_EQ(state.errorText, "earlier. " + text);
+  EXPECT_TRUE(log.Has(text));
+  EXPECT_EQ(Content(d), "new");
   // The extracted file is open elsewhere: copied, but not deleted.
-  ASSERT_TRUE(WriteFileBytes(e, "new"));
+  ASSERT_TRUE(WriteFileBytes(e, "newer"));
   HeldFile holder;
   ASSERT_TRUE(holder.Hold(e, HeldFile::Sharing::Read));
   EXPECT_TRUE(IsFileLocked(e)) << "open for reading only still locks";
   state.errorText.clear();
-  CapturedLog log;
   EXPECT_EQ(ReplaceInstalledFile(d, e, state), 0u);
-  EXPECT_EQ(Content(d), "new");
+  EXPECT_EQ(Content(d), "newer");
   EXPECT_TRUE(FileExists(e));
   EXPECT_EQ(state.errorText, "Failed to delete file. Error 32.");
   EXPECT_TRUE(log.Has("Failed to delete file. Error 32."));
@@ -157,20 +148,6 @@ TEST(DelayedOperations, LockedFilesAreReplacedAndDeletedAtTheRestart) {
   EXPECT_EQ(Content(dll) + "|" + Content(exe) + "|" + Content(obsolete), "newer dll|new exe|<missing>");
   EXPECT_FALSE(FileExists(dll + ".1"));
   EXPECT_FALSE(FileExists(exe + ".1"));
-}
-
-TEST(RebootComputer, EnablesTheShutdownPrivilegeAndAsksForARestart) {
-  RestartRecorder restart;
-  for (const BOOL answer : {TRUE, FALSE}) {
-    restart.answer = answer;
-    CapturedLog log;
-    EXPECT_EQ(RebootComputer(), answer);
-    EXPECT_EQ(log.lines, (Lines{"Rebooting Computer", answer ? "ExitWindowsEx succeeded."
-                                                             : "ExitWindowsEx failed. Error 1115."}));
-  }
-  ASSERT_EQ(restart.calls.size(), 2u);
-  EXPECT_EQ(restart.calls[0].flags, static_cast<UINT>(EWX_REBOOT));
-  EXPECT_EQ(restart.calls[0].reason, 0u);
 }
 
 // The older family: WININIT.INI. The emulated Windows version is read when a

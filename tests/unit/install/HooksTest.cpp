@@ -12,19 +12,13 @@
 
 #include "core/Locations.h"
 #include "core/Switches.h"
+#include "tests/support/CapturedLog.h"
 #include "tests/support/Scratch.h"
-#include "tests/unit/catalog/CatalogTestUtil.h"
 #include "tests/unit/install/RecordedSteps.h"
 
 namespace {
 
-using catalog_test::CapturedLog;
-using testing_support::FileExists;
-using testing_support::RegDeleteTree;
-using testing_support::RegReadString;
-using testing_support::RegWriteString;
-using testing_support::ScratchDir;
-using testing_support::WinePath;
+using namespace testing_support;
 using Lines = std::vector<std::string>;
 
 const char kHooksKey[] = "Software\\Pellory\\Upgrade\\Hooks";
@@ -34,7 +28,7 @@ const std::string kHookProgram = WinePath(FIXTURES_DIR_UNIX) + "\\Hook.exe";
 Lines Runs(const std::string& exe) {
   std::string text;
   Lines lines;
-  testing_support::ReadFileBytes(exe + ".runs", text);
+  ReadFileBytes(exe + ".runs", text);
   for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
     lines.push_back(text.substr(start, end - start));
   return lines;

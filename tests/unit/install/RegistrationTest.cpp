@@ -7,17 +7,13 @@
 #include <vector>
 
 #include "install/Hooks.h"
+#include "tests/support/CapturedLog.h"
 #include "tests/support/Scratch.h"
-#include "tests/unit/catalog/CatalogTestUtil.h"
 #include "tests/unit/install/RecordedSteps.h"
 
 namespace {
 
-using catalog_test::CapturedLog;
-using testing_support::RegKeyExists;
-using testing_support::RegReadString;
-using testing_support::ScratchDir;
-using testing_support::WinePath;
+using namespace testing_support;
 using Lines = std::vector<std::string>;
 
 const char kInprocTrace[] = "PelloryTest.InprocServer";
@@ -82,7 +78,7 @@ TEST_F(Registration, BothServerKindsRegisterAndUnregister) {
 
 TEST_F(Registration, FailuresAreLoggedAndTheListGoesOn) {
   const std::string text = dir_.Path() + "NotADll.dll";
-  ASSERT_TRUE(testing_support::WriteFileBytes(text, "just text, no module"));
+  ASSERT_TRUE(WriteFileBytes(text, "just text, no module"));
   char system[MAX_PATH] = "";
   ::GetSystemDirectoryA(system, MAX_PATH);
   const std::string noExports = std::string(system) + "\\kernel32.dll";
