@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -12,15 +13,24 @@ LogSink& Sink() {
   return sink;
 }
 
+// The worker, the window threads and the main thread all log: one line at a
+// time, so that lines never mix and a sink never runs twice at once.
+std::recursive_mutex& SinkLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
 }  // namespace
 
 LogSink SetLogSink(LogSink sink) {
+  std::lock_guard<std::recursive_mutex> hold(SinkLock());
   LogSink previous = std::move(Sink());
   Sink() = std::move(sink);
   return previous;
 }
 
 void LogWrite(const std::string& text) {
+  std::lock_guard<std::recursive_mutex> hold(SinkLock());
   if (Sink()) Sink()(text);
 }
 

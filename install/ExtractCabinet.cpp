@@ -182,7 +182,12 @@ struct ExtractionScope {
 int ExtractCabinet(const std::string& cabinetPath, HWND statusWindow) {
   char drive[_MAX_DRIVE], dir[_MAX_DIR], name[_MAX_FNAME], ext[_MAX_EXT];
   _splitpath(cabinetPath.c_str(), drive, dir, name, ext);
-  ExtractionScope scope(std::string(drive) + dir, statusWindow);
+  return ExtractCabinetTo(cabinetPath, std::string(drive) + dir, statusWindow);
+}
+
+int ExtractCabinetTo(const std::string& cabinetPath, const std::string& folder,
+                     HWND statusWindow) {
+  ExtractionScope scope(folder, statusWindow);
 
   ERF erf = {};
   HFDI fdi = FDICreate(HeapAllocate, HeapRelease, FileOpen, FileRead, FileWrite, FileClose,

@@ -12,6 +12,9 @@
 // on success, 0 on failure with the reason in the log. `statusWindow` (may be
 // null) shows each target path.
 int ExtractCabinet(const std::string& cabinetPath, HWND statusWindow);
+// The same, into a folder of the caller's (ending with a backslash; it must
+// exist). Next cabinets of a set are still looked for beside the cabinet.
+int ExtractCabinetTo(const std::string& cabinetPath, const std::string& folder, HWND statusWindow);
 
 // Called right after a failed extraction: logs what is known about the file
 // and returns the message for the user ("" when there is nothing to say).

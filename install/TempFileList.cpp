@@ -30,10 +30,17 @@ bool TempFileList::Contains(const std::string& path) const {
 }
 
 void TempFileList::DeleteAll() {
-  for (const auto& path : paths_) {
+  // Newest first: the files in a listed folder were listed after it.
+  for (auto path = paths_.rbegin(); path != paths_.rend(); ++path) {
+    const DWORD attributes = ::GetFileAttributesA(path->c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) continue;
     // An extracted member may have kept a read-only attribute from elsewhere.
-    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileA(path.c_str());
+    ::SetFileAttributesA(path->c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      ::RemoveDirectoryA(path->c_str());  // only when empty: nothing unlisted is lost
+    } else {
+      ::DeleteFileA(path->c_str());
+    }
   }
   paths_.clear();
 }

@@ -1,6 +1,7 @@
-// The process-wide list of temporary files: downloaded cabinets and extracted
-// members. Each listed path is deleted when the program ends, without error
-// reports. Used from the catalogue fetch and the worker, one at a time.
+// The process-wide list of temporary files: downloaded cabinets, the folders
+// they are unpacked into, and the extracted members. Each listed path is
+// deleted when the program ends, without error reports; a folder only when
+// nothing unlisted is left in it. Used from the catalogue fetch and the worker, one at a time.
 #pragma once
 
 #include <string>
@@ -18,7 +19,8 @@ class TempFileList {
   bool Remove(const std::string& path);
   bool Contains(const std::string& path) const;
   const std::vector<std::string>& Paths() const { return paths_; }
-  // Deletes every listed file (clearing read-only first) and empties the list.
+  // Deletes every listed file and empty listed folder, newest first (clearing
+  // read-only first), and empties the list.
   void DeleteAll();
 
  private:

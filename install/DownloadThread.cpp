@@ -1,0 +1,449 @@
+#include "install/DownloadThread.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+#include "catalog/ComponentStatus.h"
+#include "catalog/DownloadSize.h"
+#include "catalog/InstalledState.h"
+#include "catalog/TargetPath.h"
+#include "core/Error.h"
+#include "core/Locations.h"
+#include "core/Log.h"
+#include "core/MessageBox.h"
+#include "core/Resources.h"
+#include "frame/RegKey.h"
+#include "host/CompletionDialog.h"
+#include "host/HostControl.h"
+#include "install/ExtractCabinet.h"
+#include "install/FileReplace.h"
+#include "install/Hooks.h"
+#include "install/InstallRun.h"
+#include "install/Registration.h"
+#include "install/TempFileList.h"
+#include "install/cab/MemberName.h"
+#include "resources/StringIds.h"
+#include "transfer/ConnectionManager.h"
+#include "transfer/CrackUrl.h"
+#include "transfer/TransferError.h"
+#include "transfer/TransferSession.h"
+
+namespace {
+
+// Each read of a download asks for this much; one progress message per read.
+constexpr DWORD kChunkSize = 2000;
+constexpr DWORD kWindowPollMs = 500;
+// Where faults of the worker are logged from.
+const char kSourceUnit[] = "DownloadThread";
+constexpr int kErrorLine = 298;
+constexpr int kUnhandledLine = 310;
+
+// A code that is never 0: a failed step must not read as success.
+DWORD NonZero(DWORD code) { return code != 0 ? code : ERROR_GEN_FAILURE; }
+
+DWORD LastErrorCode() { return NonZero(::GetLastError()); }
+
+bool Contains(const std::vector<std::string>& list, const std::string& item) {
+  return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+bool SetupAndQuiet() { return IsSetupMode() && IsQuiet(); }
+
+std::string LastPathElement(const std::string& location) {
+  const size_t slash = location.find_last_of("\\/");
+  return slash == std::string::npos ? location : location.substr(slash + 1);
+}
+
+std::string FileCountText(int number, int count) {
+  char text[128] = "";
+  std::snprintf(text, sizeof(text), LoadResString(IDS_FILE_COUNT).c_str(), number, count);
+  return text;
+}
+
+// A cabinet that would not unpack: the user is told (unless quiet) and the
+// text is what CheckCabinet found. The last error is read before anything
+// else can change it.
+std::string ReportBadCabinet(const std::string& cabinet, DWORD* error) {
+  if (error) *error = LastErrorCode();
+  const std::string message = CheckCabinet(cabinet);
+  if (!IsQuiet())
+    AppMessageBox(message.empty() ? LoadResString(IDS_CATASTROPHIC_FAILURE) : message,
+                  MB_OK | MB_ICONHAND, MessageCaptionId());
+  return message;
+}
+
+// The completion window's three lines, for the registration and hook steps.
+class CompletionWindowTexts : public CompletionTexts {
+ public:
+  explicit CompletionWindowTexts(CompletionDialog& dialog) : dialog_(dialog) {}
+  void ShowStep(const std::string& headline, const std::string& firstPath,
+                const std::string& secondPath) override {
+    dialog_.ShowStep(headline, firstPath, secondPath);
+  }
+
+ private:
+  CompletionDialog& dialog_;
+};
+
+// The component's work list: the files this run installs, then its hooks
+// that are due (all of them in Setup mode), as plain file entries.
+std::vector<ComponentFile> WorkList(const Component& component) {
+  std::vector<ComponentFile> work;
+  for (const ComponentFile& file : component.files)
+    if (NeedsUpdate(file)) work.push_back(file);
+  for (const ComponentHook& hook : component.hooks)
+    if (IsSetupMode() || HookNeedsRun(hook)) work.push_back(hook);
+  return work;
+}
+
+int DistinctDownloads(const std::vector<ComponentFile>& work) {
+  std::vector<std::string> seen;
+  for (const ComponentFile& file : work)
+    if (!Contains(seen, file.sFile)) seen.push_back(file.sFile);
+  return static_cast<int>(seen.size());
+}
+
+void RecordComponentVersion(const Component& component) {
+  frame::RegKey key;
+  LONG rc = key.Create(HKEY_LOCAL_MACHINE, kComponentsKey, KEY_READ | KEY_WRITE);
+  if (rc != ERROR_SUCCESS) {
+    LogFormat("Failed to create the registry key 'HKLM\\%s. Error 0x0%x", kComponentsKey,
+              static_cast<unsigned>(rc));
+    return;
+  }
+  rc = key.SetString(component.sName, component.version.RegistryText());
+  if (rc != ERROR_SUCCESS)
+    LogFormat("Failed to set registry entry %s under the key 'HKLM\\%s. Error 0x0%x",
+              component.sName.c_str(), kComponentsKey, static_cast<unsigned>(rc));
+}
+
+}  // namespace
+
+std::string CabinetFolder(const std::string& cabinet) { return cabinet + ".d\\"; }
+
+CDownloadThread::CDownloadThread(std::vector<Component> components) {
+  state.components = std::move(components);
+  if (progress.Create(nullptr)) {
+    progressWindow_ = progress.hwnd();
+    if (!SetupAndQuiet()) ::ShowWindow(progressWindow_, SW_SHOW);
+  }
+}
+
+CDownloadThread::~CDownloadThread() {
+  if (progress.IsCancelled() || state.cancelled) {
+    // Nothing of a cancelled run is kept: its downloads go now, not at exit.
+    for (const auto& download : downloadedCabinets) {
+      ::SetFileAttributesA(download.second.c_str(), FILE_ATTRIBUTE_NORMAL);
+      ::DeleteFileA(download.second.c_str());
+    }
+  }
+  progress.Destroy();
+}
+
+bool CDownloadThread::HasProgressWindow() const {
+  return progressWindow_ && ::IsWindow(progressWindow_);
+}
+
+bool CDownloadThread::Cancelled() {
+  if (!progress.IsCancelled()) return false;
+  state.cancelled = 1;
+  return true;
+}
+
+DWORD CDownloadThread::DownloadFile(TransferSession& session, const ComponentFile& file,
+                                    const std::string& destination, uint32_t& bytesDone,
+                                    uint32_t total) {
+  std::unique_ptr<TransferFile> remote = session.OpenFile(progressWindow_, file.sFile);
+  if (!remote) return NonZero(GetLastTransferError());
+
+  const std::string temporary = MakeTempFileName();
+  if (temporary.empty()) return LastErrorCode();
+  TheTempFileList().Add(temporary);
+  frame::ScopedFile local(::CreateFileA(temporary.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                        nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!local) {
+    const DWORD error = LastErrorCode();
+    remote->CloseIfOpen();
+    return error;
+  }
+  LogFormat("Downloading file '%s' to temporary file '%s'...", file.sFile.c_str(),
+            temporary.c_str());
+
+  // Only a read of 0 bytes ends the transfer; the transfer layer fails a read
+  // when the server sent less than it announced.
+  char buffer[kChunkSize];
+  for (;;) {
+    DWORD got = 0;
+    if (!remote->Read(buffer, kChunkSize, &got)) {
+      const DWORD error = NonZero(GetLastTransferError());
+      remote->CloseIfOpen();
+      return error;
+    }
+    if (got == 0) break;
+    DWORD written = 0;
+    if (!::WriteFile(local.get(), buffer, got, &written, nullptr) || written != got) {
+      const DWORD error = LastErrorCode();
+      remote->CloseIfOpen();
+      return error;
+    }
+    if (Cancelled()) break;
+    bytesDone += got;
+    if (HasProgressWindow()) ProgressDialog::SendBytes(progressWindow_, bytesDone, total);
+  }
+  remote->Close();
+  if (state.cancelled) {
+    LogWrite("Operation cancelled.");
+    // Half a download is of no use to anyone; it goes at once.
+    local.reset();
+    ::DeleteFileA(temporary.c_str());
+    return 0;
+  }
+  LogWrite("Done.");
+  downloadedCabinets[file.sFile] = temporary;
+  local.reset();
+
+  if (file.sPackage.empty()) {
+    state.pendingInstalls[destination] = temporary;
+    return 0;
+  }
+  // The cabinet carries a package: unpacked beside the download, then run.
+  const std::string folder = CabinetFolder(temporary);
+  if (!cab::IsSafeMemberName(file.sPackage)) {
+    LogFormat("Refusing to run package '%s': the name leaves the cabinet's folder.",
+              file.sPackage.c_str());
+    return 0;
+  }
+  if (!::CreateDirectoryA(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+    return LastErrorCode();
+  TheTempFileList().Add(folder);
+  unpacked_.push_back(temporary);
+  if (ExtractCabinetTo(temporary, folder, nullptr))
+    return LaunchPackage(folder + file.sPackage, file.sCmdLine);
+  ReportBadCabinet(temporary, nullptr);
+  return 0;  // the run goes on without the package
+}
+
+DWORD CDownloadThread::DownloadComponent(const Component& component,
+                                         std::vector<std::string>& handled,
+                                         std::vector<std::string>& markedForDeleting,
+                                         std::vector<Connection>& connections,
+                                         uint32_t& bytesDone, uint32_t total,
+                                         bool& restartHost) {
+  for (const ComponentFile& doomed : component.deleteFiles) {
+    const std::string path = TargetPath(doomed);
+    if (path.empty() || Contains(markedForDeleting, path)) continue;
+    markedForDeleting.push_back(path);
+    LogFormat("Adding component '%s' file '%s' to the list of files to delete...",
+              component.sName.c_str(), path.c_str());
+  }
+  LogFormat("Installing component '%s'...", component.sName.c_str());
+
+  const std::vector<ComponentFile> work = WorkList(component);
+  const int downloads = DistinctDownloads(work);
+  if (!work.empty() && component.bRequiresPMClosed) restartHost = true;
+
+  int number = 0;
+  for (const ComponentFile& file : work) {
+    if (Cancelled()) return 0;
+    if (Contains(handled, file.sName)) continue;
+    // An unsafe name or folder gives no destination; TargetPath logged it.
+    const std::string destination = TargetPath(file);
+    if (destination.empty()) continue;
+
+    const auto downloaded = downloadedCabinets.find(file.sFile);
+    if (downloaded != downloadedCabinets.end()) {
+      state.pendingInstalls[destination] = downloaded->second;
+    } else {
+      ++number;
+      if (HasProgressWindow())
+        ProgressDialog::PostCurrentItem(progressWindow_, component.sName,
+                                        LastPathElement(file.sFile) +
+                                            FileCountText(number, downloads));
+      std::string host, path, scheme;
+      WORD port = 0;
+      if (!CrackUrl(file.sFile, host, path, &scheme, &port))
+        return NonZero(GetLastTransferError());
+      auto connection = std::find_if(connections.begin(), connections.end(),
+                                     [&](const Connection& c) { return c.host == host; });
+      if (connection == connections.end()) {
+        TransferSession* session =
+            ConnectionManager::Acquire(host, ServiceForScheme(scheme), port);
+        if (!session) return NonZero(GetLastTransferError());
+        connections.push_back({host, session});
+        connection = connections.end() - 1;
+      }
+      if (Cancelled()) return 0;
+      if (const DWORD error =
+              DownloadFile(*connection->session, file, destination, bytesDone, total))
+        return error;
+    }
+    handled.push_back(file.sName);
+    if (Cancelled()) return 0;
+    if (file.bOLESelfRegistered) state.modulesToRegister.push_back(destination);
+  }
+
+  // Their results do not stop the run.
+  for (const RegistryEntry& entry : component.addRegistry) entry.ApplyAdd();
+  for (const RegistryEntry& entry : component.deleteRegistry) entry.ApplyDelete();
+  LogFormat("Done installing component '%s'...", component.sName.c_str());
+  RecordComponentVersion(component);
+  return 0;
+}
+
+DWORD CDownloadThread::DownloadPhase(bool& restartHost) {
+  const uint32_t total = SelectionDownloadSize(state.components, false);
+  std::vector<std::string> handled;
+  std::vector<Connection> connections;
+  uint32_t bytesDone = 0;
+  DWORD result = 0;
+  for (const Component& component : state.components) {
+    result = DownloadComponent(component, handled, markedForDeleting_, connections, bytesDone,
+                               total, restartHost);
+    if (result != 0 || state.cancelled) break;
+  }
+  for (const Connection& connection : connections) ConnectionManager::Release(connection.host);
+  return result;
+}
+
+// Every cabinet waiting to be installed is unpacked now, while nothing
+// installed has been touched: one that will not decode ends the run here.
+DWORD CDownloadThread::UnpackDownloads() {
+  for (const auto& pending : state.pendingInstalls) {
+    const std::string& cabinet = pending.second;
+    if (Contains(unpacked_, cabinet)) continue;
+    const std::string folder = CabinetFolder(cabinet);
+    if (!::CreateDirectoryA(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+      return LastErrorCode();
+    TheTempFileList().Add(folder);
+    unpacked_.push_back(cabinet);
+    if (!ExtractCabinetTo(cabinet, folder, nullptr)) {
+      DWORD error = 0;
+      state.errorText = ReportBadCabinet(cabinet, &error);
+      return error;
+    }
+  }
+  return 0;
+}
+
+DWORD CDownloadThread::InstallFiles(CompletionDialog& completion) {
+  const std::map<std::string, std::string> pending = state.pendingInstalls;
+  for (const auto& install : pending) {
+    const std::string& destination = install.first;
+    const std::string& cabinet = install.second;
+    const std::string folder = CabinetFolder(cabinet);
+    const std::string extracted = folder + LastPathElement(destination);
+    if (::GetFileAttributesA(extracted.c_str()) == INVALID_FILE_ATTRIBUTES &&
+        !Contains(unpacked_, cabinet)) {
+      completion.ShowStep(LoadResString(IDS_STATUS_DECOMPRESSING), extracted, "");
+      ::CreateDirectoryA(folder.c_str(), nullptr);
+      TheTempFileList().Add(folder);
+      unpacked_.push_back(cabinet);
+      if (!ExtractCabinetTo(cabinet, folder, ::GetDlgItem(completion.Window(), 212))) {
+        DWORD error = 0;
+        state.errorText = ReportBadCabinet(cabinet, &error);
+        return error;
+      }
+    }
+    const size_t slash = destination.find_last_of('\\');
+    if (slash != std::string::npos) CreateDirectoryPath(destination.substr(0, slash + 1));
+    completion.ShowStep(LoadResString(IDS_STATUS_COPYING), extracted, destination);
+    if (const DWORD error = ReplaceInstalledFile(destination, extracted, state)) return error;
+  }
+  return 0;
+}
+
+void CDownloadThread::DeleteMarkedFiles(const std::vector<std::string>& markedForDeleting) {
+  LogWrite("Deleting all files marked for deleting");
+  for (const std::string& path : markedForDeleting) {
+    const char* p = path.c_str();
+    if (::GetFileAttributesA(p) == INVALID_FILE_ATTRIBUTES) {
+      LogFormat("File '%s' to be deleted does not exist.", p);
+      continue;
+    }
+    if (!::SetFileAttributesA(p, FILE_ATTRIBUTE_NORMAL))
+      LogFormat("SetFileAttributes failed to set file attribute FILE_ATTRIBUTE_NORMAL for file "
+                "'%s'. Error 0x0%x.",
+                p, static_cast<unsigned>(LastErrorCode()));
+    if (IsFileLocked(path)) {
+      if (const DWORD error = DeleteFileDelayReboot(path))
+        LogFormat("Failed to delete locked file '%s'. Error 0x0%x.", p,
+                  static_cast<unsigned>(error));
+      else
+        LogFormat("Locked file '%s' remove is delayed till next reboot.", p);
+      state.rebootRequired = 1;
+    } else if (::DeleteFileA(p)) {
+      LogFormat("Successfully deleted file '%s'.", p);
+    } else {
+      LogFormat("Failed to delete file '%s'. Error 0x0%x.", p,
+                static_cast<unsigned>(LastErrorCode()));
+    }
+  }
+  LogWrite("Done Removing old files.");
+}
+
+void CDownloadThread::CloseProgressWindow() {
+  if (!HasProgressWindow()) return;
+  ::PostMessageA(progressWindow_, WM_COMMAND, MAKEWPARAM(IDOK, 0), 0);
+  while (HasProgressWindow()) ::Sleep(kWindowPollMs);
+}
+
+DWORD CDownloadThread::Run() {
+  bool restartHost = false;
+  DWORD result = DownloadPhase(restartHost);
+  if (state.cancelled) {
+    CloseProgressWindow();
+    state.cancelled = 1;
+    return 0;
+  }
+  if (result != 0) return result;
+  if (const DWORD error = UnpackDownloads()) return error;
+
+  // Phase 2: from here on Cancel has no effect.
+  if (HasProgressWindow()) ::ShowWindow(progressWindow_, SW_HIDE);
+  std::shared_ptr<CompletionDialog> completion = StartCompletionDialog();
+  const bool visible = !SetupAndQuiet();
+  if (visible) completion->Show(true);
+  HWND status = completion->Window();
+
+  if (restartHost && visible) CloseRunningManager(status);
+  DeleteMarkedFiles(markedForDeleting_);
+
+  CompletionWindowTexts texts(*completion);
+  result = InstallFiles(*completion);
+  if (result == 0) {
+    RegisterModules(state, texts);
+    if (visible) {
+      ::SetWindowPos(status, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+      ::ShowWindow(status, SW_MINIMIZE);
+    }
+    result = ExecuteHooks(state, texts);
+    if (visible) {
+      ::ShowWindow(status, SW_RESTORE);
+      ::SetWindowPos(status, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    }
+  }
+  if (result != 0) {
+    completion->Close();
+    return result;
+  }
+
+  CloseProgressWindow();
+  completion->Show(false);
+  return RunCompletionSequence(*completion, state.rebootRequired, restartHost);
+}
+
+DWORD WINAPI StartDownloadThread(void* downloadThread) {
+  auto* worker = static_cast<CDownloadThread*>(downloadThread);
+  try {
+    return worker->Run();
+  } catch (const CError& error) {
+    LogFormat("Error %s in file %s, line %d\n", error.Description().c_str(), kSourceUnit,
+              kErrorLine);
+    if (!IsQuiet()) error.Show();
+  } catch (...) {
+    LogFormat("Unhandled exception in file %s, line %d\n", kSourceUnit, kUnhandledLine);
+    if (!IsQuiet()) AppMessageBox(IDS_INTERNAL_ERROR, MB_OK | MB_ICONSTOP, IDS_CAPTION_INSTALL);
+  }
+  return static_cast<DWORD>(-1);
+}

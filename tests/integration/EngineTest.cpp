@@ -1,0 +1,233 @@
+// Whole installation runs through SpawnDownloadThread: components built here,
+// cabinets served by the in-test HTTP server, the real progress and completion
+// windows, answers given through the UI driver from a second thread.
+#include "install/InstallRun.h"
+
+#include <gtest/gtest.h>
+#include <tlhelp32.h>
+
+#include <set>
+#include <thread>
+
+#include "catalog/InstalledState.h"
+#include "core/Error.h"
+#include "core/Locations.h"
+#include "core/MessageBox.h"
+#include "core/Resources.h"
+#include "core/Switches.h"
+#include "install/TempFileList.h"
+#include "resources/StringIds.h"
+#include "tests/fixtures/holder/HeldFile.h"
+#include "tests/support/CapturedLog.h"
+#include "tests/support/HttpServer.h"
+#include "tests/support/Scratch.h"
+#include "tests/support/UiDriver.h"
+#include "tests/unit/cab/CabTestSupport.h"
+#include "transfer/WinInetApi.h"
+
+namespace {
+
+using namespace testing_support;
+
+std::string Cabinet(const std::vector<std::pair<std::string, std::string>>& members) {
+  const cabtest::Bytes bytes = cabtest::StoredCabinet(members);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+std::string Content(const std::string& path) {
+  std::string bytes;
+  return ReadFileBytes(path, bytes) ? bytes : "<missing>";
+}
+
+std::string Recorded(const std::string& component) {
+  std::string value;
+  return RegReadString(HKEY_LOCAL_MACHINE, kComponentsKey, component, value) ? value : "<none>";
+}
+
+// The temporary files of the program's own pattern now in the temporary folder.
+std::set<std::string> TemporaryDownloads() {
+  std::set<std::string> names;
+  WIN32_FIND_DATAA entry;
+  HANDLE find = ::FindFirstFileA((GetTempDir() + "PGF*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do names.insert(entry.cFileName);
+  while (::FindNextFileA(find, &entry));
+  ::FindClose(find);
+  return names;
+}
+
+int ThreadCount() {
+  int count = 0;
+  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry))
+    if (entry.th32OwnerProcessID == ::GetCurrentProcessId()) ++count;
+  ::CloseHandle(snapshot);
+  return count;
+}
+
+DWORD HandleCount() {
+  DWORD count = 0;
+  ::GetProcessHandleCount(::GetCurrentProcess(), &count);
+  return count;
+}
+
+// Presses a button of the first window of this process with that caption.
+bool Answer(UINT captionId, int button) {
+  HWND window = ui::WaitForWindow({LoadResString(captionId), "#32770", ::GetCurrentProcessId()});
+  return window && ui::PressButton(window, button);
+}
+
+class EngineRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(BindWinInet());
+    ASSERT_TRUE(server_.Start());
+    RegDeleteTree(HKEY_LOCAL_MACHINE, kComponentsKey);
+    ASSERT_TRUE(RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "PelloryAppDir", app_.Path()));
+    SetProcessArguments({});
+  }
+  void TearDown() override {
+    SetProcessArguments({});
+    RegDeleteTree(HKEY_LOCAL_MACHINE, kPelloryKey);
+    RegDeleteTree(HKEY_LOCAL_MACHINE, kComponentsKey);
+    server_.Stop();
+  }
+
+  ComponentFile File(const std::string& name, const std::string& cabinet) {
+    ComponentFile file;
+    file.sName = name;
+    file.sFile = server_.Url("/" + cabinet);
+    file.size = 100;
+    return file;
+  }
+  static Component Named(const std::string& name, std::vector<ComponentFile> files) {
+    Component component;
+    component.sName = name;
+    component.version = {1, 2, 0, 0};
+    component.files = std::move(files);
+    component.bRequiresPMClosed = false;
+    return component;
+  }
+
+  // A run whose CError becomes a test failure with the run's log.
+  int Run(const std::vector<Component>& components) {
+    CapturedLog log;
+    try {
+      return SpawnDownloadThread(components);
+    } catch (const CError& error) {
+      ADD_FAILURE() << "error " << error.Code() << ": " << error.Text() << "\n" << log.Text();
+      return -2;
+    }
+  }
+
+  HttpServer server_;
+  ScratchDir app_{"engine"};
+};
+
+TEST_F(EngineRun, EachFileComesFromItsOwnCabinetAndEachCabinetIsFetchedOnce) {
+  // Two cabinets hold a member of the same name meant for different folders.
+  server_.Serve("/one.cab", Cabinet({{"Readme.txt", "one"}, {"Shared.dat", "shared"}}));
+  server_.Serve("/two.cab", Cabinet({{"Readme.txt", "two"}}));
+  const std::vector<Component> run = {
+      Named("Alpha", {File("A\\Readme.txt", "one.cab"), File("Shared.dat", "one.cab")}),
+      // The same entry again in a second component: handled once.
+      Named("Beta", {File("B\\Readme.txt", "two.cab"), File("Shared.dat", "one.cab")}),
+      Named("Gamma", {})};
+  std::vector<Component> withLine = run;
+  withLine[2].addRegistry = {RegistryEntry::ParseAdd("HKLM,Software\\EngineTest,Marker,FLG_ADDREG_TYPE_SZ,set")};
+
+  EXPECT_EQ(Run(withLine), kRunDone);
+  EXPECT_EQ(Content(app_.Path() + "A\\Readme.txt"), "one");
+  EXPECT_EQ(Content(app_.Path() + "B\\Readme.txt"), "two");
+  EXPECT_EQ(Content(app_.Path() + "Shared.dat"), "shared");
+  EXPECT_EQ(server_.RequestCount("/one.cab"), 1u);
+  EXPECT_EQ(server_.RequestCount("/two.cab"), 1u);
+  // A component with nothing to install still gets its line and its record.
+  std::string marker;
+  EXPECT_TRUE(RegReadString(HKEY_LOCAL_MACHINE, "Software\\EngineTest", "Marker", marker));
+  EXPECT_EQ(marker, "set");
+  for (const char* name : {"Alpha", "Beta", "Gamma"}) EXPECT_EQ(Recorded(name), "1, 2, 0, 0");
+  RegDeleteTree(HKEY_LOCAL_MACHINE, "Software\\EngineTest");
+
+  // A second whole run leaves no handle and no thread behind.
+  const DWORD handles = HandleCount();
+  const int threads = ThreadCount();
+  EXPECT_EQ(Run(run), kRunDone);
+  EXPECT_EQ(HandleCount(), handles);
+  EXPECT_EQ(ThreadCount(), threads);
+}
+
+TEST_F(EngineRun, CancelKeepsFinishedComponentsAndLeavesNoDownloadBehind) {
+  server_.Serve("/first.cab", Cabinet({{"First.txt", "first"}}));
+  HttpRoute slow;
+  slow.body = Cabinet({{"Second.txt", std::string(300000, 's')}});
+  slow.pieceSize = 2000;
+  slow.pieceDelayMs = 40;
+  server_.SetRoute("/slow.cab", slow);
+  const std::set<std::string> before = TemporaryDownloads();
+
+  std::thread user([&] {
+    for (int i = 0; i < 200 && server_.RequestCount("/slow.cab") == 0; ++i) ::Sleep(50);
+    ::Sleep(300);  // well inside the slow body
+    EXPECT_TRUE(Answer(IDS_CAPTION_DOWNLOAD, IDCANCEL));
+    EXPECT_TRUE(Answer(kCaptionUpdate, IDYES));
+  });
+  const int result = Run(
+      {Named("First", {File("First.txt", "first.cab")}), Named("Second", {File("Second.txt", "slow.cab")})});
+  user.join();
+  EXPECT_EQ(result, kRunCancelled);
+  EXPECT_EQ(Recorded("First"), "1, 2, 0, 0");
+  EXPECT_EQ(Recorded("Second"), "<none>");
+  EXPECT_FALSE(FileExists(app_.Path() + "First.txt"));  // nothing is put into place
+  EXPECT_FALSE(FileExists(app_.Path() + "Second.txt"));
+  EXPECT_EQ(TemporaryDownloads(), before);
+}
+
+TEST_F(EngineRun, ALockedFileWaitsForTheRestart) {
+  server_.Serve("/locked.cab", Cabinet({{"Locked.txt", "new"}}));
+  const std::string locked = app_.Path() + "Locked.txt";
+  ASSERT_TRUE(WriteFileBytes(locked, "old"));
+  HeldFile holder;
+  ASSERT_TRUE(holder.Hold(locked));
+  const std::vector<Component> run = {Named("Locked", {File("Locked.txt", "locked.cab")})};
+
+  // Setup mode with the quiet option asks nothing and ends with 36.
+  SetProcessArguments({"-setup", "-q"});
+  EXPECT_EQ(Run(run), kRunRebootRequired);
+  EXPECT_EQ(Content(locked + ".1"), "new");
+
+  // Interactively the restart question comes; No ends the run with 0.
+  SetProcessArguments({});
+  std::thread user([] { EXPECT_TRUE(Answer(kCaptionUpdate, IDNO)); });
+  EXPECT_EQ(Run(run), kRunDone);
+  user.join();
+  EXPECT_TRUE(holder.Release());
+  EXPECT_EQ(Content(locked), "old");  // until the restart
+}
+
+TEST_F(EngineRun, ACabinetThatWillNotDecodeStopsTheRunBeforeAnyFileIsTouched) {
+  server_.Serve("/good.cab", Cabinet({{"Good.txt", "new good"}}));
+  std::string bad = Cabinet({{"Worse.txt", std::string(5000, 'b')}});
+  bad[bad.size() - 100] ^= 0x55;  // the data no longer matches its checksum
+  server_.Serve("/bad.cab", bad);
+  ASSERT_TRUE(WriteFileBytes(app_.Path() + "Good.txt", "old good"));
+  ASSERT_TRUE(WriteFileBytes(app_.Path() + "Doomed.txt", "kept"));
+  Component good = Named("Good", {File("Good.txt", "good.cab")});
+  good.deleteFiles = {File("Doomed.txt", "")};
+
+  SetProcessArguments({"-q"});
+  try {
+    SpawnDownloadThread({good, Named("Bad", {File("Worse.txt", "bad.cab")})});
+    ADD_FAILURE() << "the run went on with a damaged cabinet";
+  } catch (const CError& error) {
+    EXPECT_NE(error.Code(), 0u);
+    EXPECT_NE(error.Text().find("contained corrupted data"), std::string::npos) << error.Text();
+  }
+  EXPECT_EQ(Content(app_.Path() + "Good.txt"), "old good");
+  EXPECT_EQ(Content(app_.Path() + "Doomed.txt"), "kept");
+  EXPECT_FALSE(FileExists(app_.Path() + "Worse.txt"));
+}
+
+}  // namespace
