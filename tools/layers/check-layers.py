@@ -20,7 +20,7 @@ LEVELS = [
     ["transfer", "tasks"],
     ["host"],
     ["install"],
-    ["browser"],
+    ["browser", "selection"],
     ["uninstall"],
     ["app"],
 ]
