@@ -191,8 +191,10 @@ TEST_F(Extraction, FilesThatAreNoCabinetAreDiagnosed) {
     ::CloseHandle(file);
     ASSERT_TRUE(sized);
   }
-  const auto corrupted = [](const std::string& p) { return "The cabinet file " + p + " contained corrupted data."; };
-  const auto dump = [](const std::string& text) { return "Corrupted data\n\n" + text + "\n\n.\r\n"; };
+  const auto corrupted = [](const std::string& p) {
+    return "The cabinet file " + p + " contained corrupted data.";
+  };
+  const auto dump = [](const std::string& t) { return "Corrupted data\n\n" + t + "\n\n.\r\n"; };
   struct Case {
     std::string path, message;
     std::vector<std::string> logged;
@@ -227,7 +229,8 @@ TEST_F(Extraction, FilesThatAreNoCabinetAreDiagnosed) {
 // members is written.
 TEST_F(Extraction, CabinetSetsAreFollowedOnlyToTheirOwnNextCabinet) {
   const uint16_t ours = cabtest::BuildCabinet().setId;
-  const char* const kOut = "Refusing the next cabinet '..\\set2.cab': the name leaves the cabinet's folder.";
+  const char* const kOut =
+      "Refusing the next cabinet '..\\set2.cab': the name leaves the cabinet's folder.";
   struct Case {
     const char* what;
     uint16_t setId, index;
@@ -236,7 +239,8 @@ TEST_F(Extraction, CabinetSetsAreFollowedOnlyToTheirOwnNextCabinet) {
     const char* logged;
   } cases[] = {
       {"the set", ours, 1, "set2.cab", "", nullptr},
-      {"another set id", static_cast<uint16_t>(ours + 1), 1, "set2.cab", "", "FDICopy() failed: code 10 ["},
+      {"another set id", static_cast<uint16_t>(ours + 1), 1, "set2.cab", "",
+       "FDICopy() failed: code 10 ["},
       {"index out of order", ours, 3, "set2.cab", "", "FDICopy() failed: code 10 ["},
       {"next cabinet missing", ours, 1, "set2.cab", nullptr, "FDICopy() failed: code 1 ["},
       {"name leaving the folder", ours, 1, "..\\set2.cab", "..\\", kOut},

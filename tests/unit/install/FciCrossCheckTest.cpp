@@ -121,7 +121,8 @@ FNFCICLOSE(FciClose) { return (void)err, Fs(pv).Close(hf); }
 FNFCISEEK(FciSeek) { return (void)err, Fs(pv).Seek(hf, dist, seektype); }
 FNFCIDELETE(FciDelete) { return (void)err, Fs(pv).Delete(pszFile) ? 0 : -1; }
 FNFCIGETTEMPFILE(FciTempFile) {
-  std::snprintf(pszTempName, cbTempName, "C:\\tmp\\fci%04d.tmp", ++static_cast<Builder*>(pv)->tempCount);
+  const int n = ++static_cast<Builder*>(pv)->tempCount;
+  std::snprintf(pszTempName, cbTempName, "C:\\tmp\\fci%04d.tmp", n);
   return TRUE;
 }
 FNFCIFILEPLACED(FciPlaced) {
@@ -332,6 +333,6 @@ TEST_P(FciCrossCheck, BothDecodersGiveWhatWentIn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, FciCrossCheck, ::testing::ValuesIn(Params()),
-                         [](const ::testing::TestParamInfo<Param>& info) { return info.param.label; });
+                         [](const ::testing::TestParamInfo<Param>& i) { return i.param.label; });
 
 }  // namespace
