@@ -78,18 +78,6 @@ uint32_t OutputSize(const std::vector<Block>& blocks) {
   return n;
 }
 
-// A match's offset, with the repeated offsets moved on as the format does.
-uint32_t MatchOffset(const Token& t, uint32_t r[3]) {
-  if (t.kind == Token::kMatch) {
-    r[2] = r[1];
-    r[1] = r[0];
-    r[0] = t.a;
-    return t.a;
-  }
-  std::swap(r[0], r[t.a]);
-  return r[0];
-}
-
 // The reference: tokens expanded one byte at a time.
 std::string Expand(const std::vector<Block>& blocks) {
   std::string out;
@@ -102,8 +90,15 @@ std::string Expand(const std::vector<Block>& blocks) {
         continue;
       }
       if (t.kind == Token::kRawBits) continue;
-      const uint32_t offset = MatchOffset(t, r);
-      for (uint32_t i = 0; i < t.len; ++i) out += out[out.size() - offset];
+      // The repeated offsets move on as the format says.
+      if (t.kind == Token::kMatch) {
+        r[2] = r[1];
+        r[1] = r[0];
+        r[0] = t.a;
+      } else {
+        std::swap(r[0], r[t.a]);
+      }
+      for (uint32_t i = 0; i < t.len; ++i) out += out[out.size() - r[0]];
     }
   }
   return out;
