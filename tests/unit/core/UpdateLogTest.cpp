@@ -9,7 +9,6 @@ namespace {
 
 using testing_support::ReadFileBytes;
 using testing_support::ScratchDir;
-using testing_support::WriteFileBytes;
 
 TEST(UpdateLog, TimeHasTheFixed24CharacterForm) {
   SYSTEMTIME time = {2026, 12, 1, 7, 9, 5, 3, 0};  // year, month, weekday, day, h, m, s, ms
@@ -56,34 +55,9 @@ TEST(UpdateLog, FinishWritesTheClosingLinesOnce) {
   EXPECT_EQ(bytes.size(), 42u + 63 + 65 + 20 + 24 + 2);
 }
 
-// An old log up to 500 KB is kept and gets two line feeds before the new
-// run's text; a larger one starts over; an empty one gets no line feeds.
-TEST(UpdateLog, SizeRuleAtTheLimit) {
-  ScratchDir dir;
-  const std::string tail = "\n\n\r\nnext\r\n";
-  const struct {
-    size_t size;
-    std::string bytes;
-  } cases[] = {{0, "next\r\n"},
-               {1, "#" + tail},
-               {512000, std::string(512000, '#') + tail},
-               {512001, tail},
-               {2000000, tail}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.size);
-    const std::string path = dir.Path() + "size.log";
-    ASSERT_TRUE(WriteFileBytes(path, std::string(c.size, '#')));
-    {
-      UpdateLog log;
-      ASSERT_TRUE(log.OpenAt(path));
-      log.Write("next");
-      log.Close();
-    }
-    std::string bytes;
-    ASSERT_TRUE(ReadFileBytes(path, bytes));
-    EXPECT_TRUE(bytes == c.bytes) << bytes.size() << " bytes";
-  }
-}
+// The size rule (kept up to 512000 bytes, two line feeds before a new run,
+// emptied past it, none in a new file) is the end-to-end startup test's:
+// there the user's own log meets it.
 
 TEST(UpdateLog, UnopenableFileFallsBackToTheTemporaryFolder) {
   char temp[MAX_PATH] = "";
