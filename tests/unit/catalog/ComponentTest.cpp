@@ -257,17 +257,29 @@ TEST(CatalogParse, FileFieldsDeleteEntriesAndSharedDownloads) {
   EXPECT_EQ(catalog[0].deleteFiles[1].sDestDir, "");
 }
 
+// A missing file fails with the reader's line, an empty one without a line;
+// either leaves an empty catalogue.
 TEST(CatalogParse, LoadComponentsFromAFile) {
   ComponentCatalog catalog(1);
   EXPECT_EQ(LoadComponents(catalog, nullptr), 0);
   EXPECT_EQ(catalog.size(), 1u);  // untouched without a path
   catalog_test::CapturedLog log;
-  EXPECT_EQ(LoadComponents(catalog, catalog_test::TempPath("missing.inf").c_str()), 1);
+  const std::string missing = catalog_test::TempPath("missing.inf");
+  EXPECT_EQ(LoadComponents(catalog, missing.c_str()), 1);
   EXPECT_TRUE(catalog.empty());
+  ASSERT_EQ(log.lines.size(), 1u);
+  EXPECT_EQ(log.lines[0].rfind("Failed to open INI file '" + missing + "'. Error ", 0), 0u);
+  EXPECT_EQ(log.lines[0].back(), '\n');
+  const std::string empty = catalog_test::TempPath("empty.inf");
   const std::string path = catalog_test::TempPath("worked.inf");
-  ASSERT_TRUE(catalog_test::WriteFile(path, Inf(kWorkedExample)));
+  ASSERT_TRUE(catalog_test::WriteFile(empty, "") &&
+              catalog_test::WriteFile(path, Inf(kWorkedExample)));
   EXPECT_EQ(LoadComponents(catalog, path.c_str()), 0);
   EXPECT_EQ(catalog.size(), 1u);
+  EXPECT_EQ(LoadComponents(catalog, empty.c_str()), 1);
+  EXPECT_TRUE(catalog.empty());
+  EXPECT_EQ(log.lines.size(), 1u + 3);  // the worked example's three lines only
+  std::remove(empty.c_str());
   std::remove(path.c_str());
 }
 

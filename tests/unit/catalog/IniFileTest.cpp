@@ -1,14 +1,12 @@
-// The INF reader's grammar and lookups, on bytes (no files) except for Load.
+// The INF reader's grammar and lookups, on bytes (files: LoadComponentsFromAFile).
 #include "catalog/IniFile.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "core/Log.h"
 #include "tests/unit/catalog/CatalogTestUtil.h"
 
 namespace {
@@ -174,28 +172,6 @@ TEST(IniLookup, IntegerConversion) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(IniToInt(c.text), c.value);
   }
-}
-
-TEST(IniLoad, FilesAndTheOpenFailure) {
-  catalog_test::CapturedLog log;
-  IniFile ini(0x0409);
-  const std::string missing = catalog_test::TempPath("no-such-file.inf");
-  EXPECT_FALSE(ini.Load(missing));
-  ASSERT_EQ(log.lines.size(), 1u);
-  EXPECT_EQ(log.lines[0].rfind("Failed to open INI file '" + missing + "'. Error ", 0), 0u);
-  EXPECT_EQ(log.lines[0].back(), '\n');
-
-  const std::string empty = catalog_test::TempPath("empty.inf");
-  ASSERT_TRUE(catalog_test::WriteFile(empty, ""));
-  EXPECT_FALSE(ini.Load(empty));
-  EXPECT_EQ(log.lines.size(), 1u);  // an empty file fails without a line
-
-  const std::string good = catalog_test::TempPath("good.inf");
-  ASSERT_TRUE(catalog_test::WriteFile(good, "[A]\r\nk=v\r\n"));
-  EXPECT_TRUE(ini.Load(good));
-  EXPECT_EQ(ini.GetValue("A", "k"), "v");
-  std::remove(empty.c_str());
-  std::remove(good.c_str());
 }
 
 // The events a checker gets for each altered or dropped line.
