@@ -53,6 +53,9 @@ bool CompletionDialog::Close(DWORD milliseconds) {
 
 INT_PTR CompletionDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
+    case WM_INITDIALOG:
+      icons_.Apply(hwnd());
+      return TRUE;
     case kSetItemText: {
       std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(lParam));
       if (wParam == 0)

@@ -13,6 +13,7 @@
 
 #include "frame/Dialog.h"
 #include "frame/Handle.h"
+#include "host/WindowIcons.h"
 
 class CompletionDialog : public frame::Dialog {
  public:
@@ -47,6 +48,7 @@ class CompletionDialog : public frame::Dialog {
   frame::ScopedHandle ready_;   // manual-reset: set once the window was made
   frame::ScopedHandle thread_;
   HWND window_ = nullptr;       // written before ready_ is set, never after
+  WindowIcons icons_;
 };
 
 // Starts the window's thread and waits for it to make dialog 206 (hidden,

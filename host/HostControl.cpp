@@ -16,6 +16,7 @@
 #include "frame/Handle.h"
 #include "host/CompletionDialog.h"
 #include "host/Processes.h"
+#include "host/WindowIcons.h"
 #include "resources/HostIds.h"
 #include "resources/StringIds.h"
 #include "tasks/ScheduledLaunch.h"
@@ -36,7 +37,16 @@ constexpr DWORD kWindowThreadMs = 5000;
 volatile LONG g_closeTimeoutMs = 0;  // test seam; 0: kCloseTimeoutMs
 
 // The request to exit the download manager (dialog 225): OK or Cancel.
-class ExitRequestDialog : public frame::Dialog {};
+class ExitRequestDialog : public frame::Dialog {
+ protected:
+  INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
+    if (message == WM_INITDIALOG) icons_.Apply(hwnd());
+    return frame::Dialog::HandleMessage(message, wParam, lParam);
+  }
+
+ private:
+  WindowIcons icons_;
+};
 
 std::string FormatText(const char* format, ...) {
   va_list args;
