@@ -201,9 +201,12 @@ INT_PTR ProgressDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
       }
       break;
     case WM_DESTROY:
-      DrainPostedTexts();
       if (disabledParent_ && ::IsWindow(parent_)) ::EnableWindow(parent_, TRUE);
       disabledParent_ = false;
+      DrainPostedTexts();
+      break;
+    case WM_NCDESTROY:
+      DrainPostedTexts();  // the last moment a post can still reach this window
       break;
     default:
       break;
