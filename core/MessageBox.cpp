@@ -2,6 +2,7 @@
 
 #include "core/Resources.h"
 #include "core/Switches.h"
+#include "ui/skin/SkinnedMessageBox.h"
 
 namespace {
 
@@ -22,8 +23,7 @@ UINT MessageCaptionId() {
 
 int AppMessageBox(const std::string& text, UINT style, UINT captionId) {
   const std::string caption = LoadResString(captionId ? captionId : MessageCaptionId());
-  return ::MessageBoxA(nullptr, text.c_str(), caption.c_str(),
-                       style | MB_TOPMOST | MB_SETFOREGROUND);
+  return ShowSkinnedMessageBox(text, caption, style | MB_TOPMOST | MB_SETFOREGROUND);
 }
 
 int AppMessageBox(UINT textId, UINT style, UINT captionId) {

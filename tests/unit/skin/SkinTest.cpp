@@ -1,0 +1,438 @@
+// The skin as a person sees it: pictures of skinned message boxes and dialogs
+// on a Wine virtual desktop, clicks on their caption buttons.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "frame/Handle.h"
+#include "tests/support/UiDriver.h"
+#include "ui/skin/Caption.h"
+#include "ui/skin/CaptionImages.h"
+#include "ui/skin/ControlSkins.h"
+#include "ui/skin/SkinColours.h"
+#include "ui/skin/SkinnedDialog.h"
+#include "ui/skin/SkinnedMessageBox.h"
+
+namespace {
+
+constexpr char kDesktop[] = "skin";
+constexpr int kDesktopWidth = 800;  // unlike the 1024 x 768 display: proves the desktop
+constexpr int kDesktopHeight = 600;
+constexpr char kOnDesktopVariable[] = "UPGRADE_SKIN_DESKTOP";
+
+bool UnderWine() {
+  HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+  return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+}
+
+// Wine makes a desktop named in the start-up information a virtual one when
+// the prefix gives it a size; the test runs itself again there.
+int RunOnVirtualDesktop() {
+  HKEY key = nullptr;
+  if (::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\Explorer\\Desktops", 0, nullptr, 0,
+                        KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    std::fprintf(stderr, "skin_test: cannot configure the virtual desktop\n");
+    return 1;
+  }
+  const std::string size = std::to_string(kDesktopWidth) + "x" + std::to_string(kDesktopHeight);
+  ::RegSetValueExA(key, kDesktop, 0, REG_SZ, reinterpret_cast<const BYTE*>(size.c_str()),
+                   static_cast<DWORD>(size.size() + 1));
+  ::RegCloseKey(key);
+  ::SetEnvironmentVariableA(kOnDesktopVariable, "1");
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  startup.lpDesktop = const_cast<char*>(kDesktop);
+  PROCESS_INFORMATION process{};
+  std::string commandLine = ::GetCommandLineA();
+  if (!::CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+    std::fprintf(stderr, "skin_test: cannot start on the virtual desktop (%lu)\n",
+                 ::GetLastError());
+    return 1;
+  }
+  frame::ScopedHandle thread(process.hThread);
+  frame::ScopedHandle child(process.hProcess);
+  ::WaitForSingleObject(child.get(), INFINITE);
+  DWORD code = 1;
+  ::GetExitCodeProcess(child.get(), &code);
+  return static_cast<int>(code);
+}
+
+std::string ArtefactPath(const std::string& name) {
+  std::string dir = std::string("Z:") + ARTEFACTS_DIR_UNIX;
+  for (char& c : dir) {
+    if (c == '/') c = '\\';
+  }
+  // Each level in turn: the build folder exists, artefacts/ may not yet.
+  for (size_t at = dir.find('\\', 3); at != std::string::npos; at = dir.find('\\', at + 1))
+    ::CreateDirectoryA(dir.substr(0, at).c_str(), nullptr);
+  ::CreateDirectoryA(dir.c_str(), nullptr);
+  return dir + "\\" + name;
+}
+
+COLORREF ToColorRef(uint32_t pixel) {  // 0x00RRGGBB -> 0x00BBGGRR
+  return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
+}
+
+COLORREF PixelAt(const ui::Bitmap& picture, POINT windowPoint) {
+  return ToColorRef(picture.At(windowPoint.x, windowPoint.y));
+}
+
+POINT Centre(const RECT& r) { return {(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
+
+POINT ToScreen(HWND window, POINT windowPoint) {
+  RECT rect{};
+  ::GetWindowRect(window, &rect);
+  return {rect.left + windowPoint.x, rect.top + windowPoint.y};
+}
+
+LPARAM ScreenLParam(POINT p) { return MAKELPARAM(static_cast<WORD>(p.x), static_cast<WORD>(p.y)); }
+
+LPARAM ClientLParam(HWND window, POINT screen) {
+  ::ScreenToClient(window, &screen);  // above the client area: negative, as the system sends
+  return MAKELPARAM(static_cast<WORD>(screen.x), static_cast<WORD>(screen.y));
+}
+
+void Pump(DWORD milliseconds) {
+  const DWORD start = ::GetTickCount();
+  do {
+    MSG msg;
+    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageA(&msg);
+    }
+    ::Sleep(10);
+  } while (::GetTickCount() - start < milliseconds);
+}
+
+// A picture of the whole window from its own surface. (Copies from the
+// screen DC come out black on Wine's virtual desktop.)
+bool CaptureWindowSurface(HWND window, ui::Bitmap& picture) {
+  RECT rect{};
+  if (!::GetWindowRect(window, &rect)) return false;
+  const int w = rect.right - rect.left;
+  const int h = rect.bottom - rect.top;
+  HDC source = ::GetWindowDC(window);
+  if (!source) return false;
+  HDC dc = ::CreateCompatibleDC(source);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = -h;  // top row first
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  frame::ScopedGdiObject dib(::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  bool ok = false;
+  if (dib && bits) {
+    frame::ScopedSelect selected(dc, dib.get());
+    ok = ::BitBlt(dc, 0, 0, w, h, source, 0, 0, SRCCOPY) != FALSE;
+    ::GdiFlush();
+    if (ok) {
+      picture.width = w;
+      picture.height = h;
+      const auto* pixels = static_cast<const uint32_t*>(bits);
+      picture.pixels.assign(pixels, pixels + static_cast<size_t>(w) * h);
+      for (uint32_t& p : picture.pixels) p &= 0xFFFFFF;
+    }
+  }
+  ::DeleteDC(dc);
+  ::ReleaseDC(window, source);
+  return ok;
+}
+
+// Captures until the window shows `colour` at `point` (its thread paints in
+// its own time) or a few seconds have passed; the caller checks the result.
+ui::Bitmap CaptureWhenPainted(HWND window, POINT point, COLORREF colour, bool pump) {
+  ui::Bitmap picture;
+  const DWORD start = ::GetTickCount();
+  do {
+    if (pump) Pump(50);
+    else ::Sleep(50);
+    if (CaptureWindowSurface(window, picture) && point.x < picture.width &&
+        point.y < picture.height && PixelAt(picture, point) == colour)
+      break;
+  } while (::GetTickCount() - start < 5000);
+  return picture;
+}
+
+const struct Language {
+  uint16_t id;
+  const char* name;
+  COLORREF caption;
+  COLORREF background;
+} kLanguages[] = {
+    {0x0409, "en", 0x357853, 0x65CAB5},
+    {0x0407, "de", 0x336633, 0x66CC99},
+    {0x040C, "fr", 0x990099, 0x66FFCC},
+};
+
+// What a person does to a box on screen, from another thread while the box's
+// own thread is inside the system's message box.
+struct BoxVisit {
+  const Language* language = nullptr;
+  std::string caption;
+  HDESK desktop = nullptr;
+  bool found = false;
+  skin::CaptionLayout layout;
+  ui::Bitmap picture;
+  DWORD_PTR hit = 0;
+};
+
+DWORD WINAPI VisitBox(void* parameter) {
+  auto* visit = static_cast<BoxVisit*>(parameter);
+  // Wine starts new threads on the default desktop, not the process's.
+  ::SetThreadDesktop(visit->desktop);
+  HWND box = ui::WaitForWindow({visit->caption, "#32770"}, 10000);
+  if (!box) return 0;
+  visit->found = true;
+  visit->layout = skin::LayoutCaption(box);
+  // Between the title's end and the close button.
+  const POINT captionPoint = {visit->layout.titleRight, visit->layout.caption.top + 1};
+  visit->picture = CaptureWhenPainted(box, captionPoint, visit->language->caption, false);
+
+  const POINT close = ToScreen(
+      box, Centre(visit->layout.button[static_cast<int>(skin::CaptionButton::Close)]));
+  ::SendMessageTimeoutA(box, WM_NCHITTEST, 0, ScreenLParam(close), SMTO_ABORTIFHUNG, 5000,
+                        &visit->hit);
+  ::PostMessageA(box, WM_NCLBUTTONDOWN, HTCLOSE, ScreenLParam(close));
+  ::PostMessageA(box, WM_LBUTTONUP, 0, ClientLParam(box, close));
+  // Should the click go unheard, the box still ends (with another answer).
+  if (!ui::WaitForWindowGone(box, 5000)) ::PostMessageA(box, WM_COMMAND, IDYES, 0);
+  return 0;
+}
+
+// A Yes/No box in each language's colours, closed with its caption's close
+// button as a person's click would: the answer is Cancel.
+TEST(SkinnedMessageBox, ColoursOfTheLanguageAndCaptionCloseCancels) {
+  for (const Language& language : kLanguages) {
+    SCOPED_TRACE(language.name);
+    InitSkinColours(language.id);
+    BoxVisit visit;
+    visit.language = &language;
+    visit.caption = std::string("Skin ") + language.name;
+    visit.desktop = ::GetThreadDesktop(::GetCurrentThreadId());
+    frame::ScopedHandle visitor(::CreateThread(nullptr, 0, &VisitBox, &visit, 0, nullptr));
+    ASSERT_TRUE(visitor.valid());
+    const int answer = ShowSkinnedMessageBox("Install the selected components now?",
+                                             visit.caption, MB_YESNO | MB_ICONQUESTION);
+    ASSERT_EQ(::WaitForSingleObject(visitor.get(), 20000), WAIT_OBJECT_0);
+    ASSERT_TRUE(visit.found);
+    ASSERT_GT(visit.picture.width, 0);
+    ui::SaveBitmap(visit.picture, ArtefactPath(std::string("messagebox_") + language.name + ".bmp"));
+
+    const skin::CaptionLayout& layout = visit.layout;
+    const POINT captionPoint = {layout.titleRight, layout.caption.top + 1};
+    const POINT clientPoint = {layout.client.left + 2, layout.client.top + 2};
+    EXPECT_EQ(PixelAt(visit.picture, captionPoint), language.caption);
+    EXPECT_EQ(PixelAt(visit.picture, clientPoint), language.background);
+    EXPECT_EQ(visit.hit, static_cast<DWORD_PTR>(HTCLOSE));
+    EXPECT_EQ(answer, IDCANCEL);
+  }
+}
+
+// An in-memory dialog template: a caption with minimise and maximise boxes,
+// a push button and a tab control.
+class TemplateBuilder {
+ public:
+  TemplateBuilder(DWORD style, short cx, short cy, const char* title) {
+    Dword(style);
+    Dword(0);
+    countAt_ = words_.size();
+    Word(0);
+    Word(10);
+    Word(10);
+    Word(static_cast<WORD>(cx));
+    Word(static_cast<WORD>(cy));
+    Word(0);  // no menu
+    Word(0);  // the dialog class
+    Text(title);
+    Word(8);  // DS_SETFONT: point size and face
+    Text("MS Shell Dlg");
+  }
+  void Item(DWORD style, short x, short y, short cx, short cy, WORD id, WORD atom,
+            const char* className, const char* text) {
+    while (words_.size() % 2) Word(0);  // DWORD alignment
+    Dword(style | WS_CHILD | WS_VISIBLE);
+    Dword(0);
+    for (short v : {x, y, cx, cy}) Word(static_cast<WORD>(v));
+    Word(id);
+    if (className) {
+      Text(className);
+    } else {
+      Word(0xFFFF);
+      Word(atom);
+    }
+    Text(text);
+    Word(0);  // no creation data
+    ++words_[countAt_];
+  }
+  const DLGTEMPLATE* Get() {
+    storage_.assign((words_.size() + 1) / 2, 0);
+    std::memcpy(storage_.data(), words_.data(), words_.size() * sizeof(WORD));
+    return reinterpret_cast<const DLGTEMPLATE*>(storage_.data());
+  }
+
+ private:
+  void Word(WORD w) { words_.push_back(w); }
+  void Dword(DWORD d) {
+    Word(LOWORD(d));
+    Word(HIWORD(d));
+  }
+  void Text(const char* s) {
+    while (*s) Word(static_cast<unsigned char>(*s++));
+    Word(0);
+  }
+  std::vector<WORD> words_;
+  std::vector<DWORD> storage_;
+  size_t countAt_ = 0;
+};
+
+constexpr int kButtonId = 100;
+constexpr int kTabId = 101;
+
+class TabbedDialog : public SkinnedDialog {
+ protected:
+  INT_PTR OnInitDialog() override {
+    HWND tabs = ::GetDlgItem(hwnd(), kTabId);
+    for (const char* label : {"Components", "Details"}) {
+      TCITEMA item{};
+      item.mask = TCIF_TEXT;
+      item.pszText = const_cast<char*>(label);
+      ::SendMessageA(tabs, TCM_INSERTITEMA, ::SendMessageA(tabs, TCM_GETITEMCOUNT, 0, 0),
+                     reinterpret_cast<LPARAM>(&item));
+    }
+    return TRUE;
+  }
+};
+
+// What a rectangle of the picture looks like next to one caption image drawn
+// on the caption colour: the number of differing pixels.
+int DifferingPixels(const ui::Bitmap& picture, const RECT& r, skin::CaptionImages& images,
+                    int image, COLORREF caption) {
+  const int w = r.right - r.left;
+  const int h = r.bottom - r.top;
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = -h;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HDC screen = ::GetDC(nullptr);
+  HDC dc = ::CreateCompatibleDC(screen);
+  ::ReleaseDC(nullptr, screen);
+  frame::ScopedGdiObject dib(::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  int differing = -1;
+  if (dib && bits) {
+    frame::ScopedSelect selected(dc, dib.get());
+    frame::ScopedGdiObject brush(::CreateSolidBrush(caption));
+    const RECT local = {0, 0, w, h};
+    ::FillRect(dc, &local, static_cast<HBRUSH>(brush.get()));
+    images.Draw(image, dc, local, false);
+    ::GdiFlush();
+    differing = 0;
+    const auto* expected = static_cast<const uint32_t*>(bits);
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        if ((expected[y * w + x] & 0xFFFFFF) != (picture.At(r.left + x, r.top + y) & 0xFFFFFF))
+          ++differing;
+      }
+    }
+  }
+  ::DeleteDC(dc);
+  return differing;
+}
+
+// A maximised skinned dialog shows the restore image; pressing a caption
+// button and letting go elsewhere does nothing, a click restores.
+TEST(SkinnedDialog, MaximisedShowsRestoreAndOnlyAClickRestores) {
+  InitSkinColours(0x0409);
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES};
+  ASSERT_TRUE(::InitCommonControlsEx(&controls));
+  TemplateBuilder dialogTemplate(WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
+                                     WS_MAXIMIZEBOX | DS_SETFONT | DS_MODALFRAME,
+                                 220, 120, "Skinned dialog");
+  dialogTemplate.Item(BS_DEFPUSHBUTTON | WS_TABSTOP, 150, 96, 60, 16, kButtonId, 0x0080, nullptr,
+                      "Install");
+  dialogTemplate.Item(0, 10, 10, 200, 78, kTabId, 0, WC_TABCONTROLA, "");
+  TabbedDialog dialog;
+  HWND window = dialog.Create(dialogTemplate.Get(), nullptr);
+  ASSERT_NE(window, nullptr);
+  ::ShowWindow(window, SW_MAXIMIZE);
+  ASSERT_TRUE(::IsZoomed(window));
+
+  const skin::CaptionLayout layout = skin::LayoutCaption(window);
+  const RECT maximise = layout.button[static_cast<int>(skin::CaptionButton::MaximiseRestore)];
+  ASSERT_TRUE(layout.visible[static_cast<int>(skin::CaptionButton::MaximiseRestore)]);
+  const ui::Bitmap picture =
+      CaptureWhenPainted(window, {layout.titleRight, layout.caption.top + 1}, 0x357853, true);
+  ui::SaveBitmap(picture, ArtefactPath("dialog_maximised.bmp"));
+  ASSERT_GT(picture.width, 0);
+
+  skin::CaptionImages images;
+  ASSERT_TRUE(images.Prepare(maximise.right - maximise.left, maximise.bottom - maximise.top));
+  EXPECT_EQ(DifferingPixels(picture, maximise, images, skin::kImageRestore, 0x357853), 0);
+  EXPECT_GT(DifferingPixels(picture, maximise, images, skin::kImageMaximise, 0x357853), 0);
+
+  // The skinned controls: the button's face and the tab that is not selected.
+  RECT button{};
+  ::GetWindowRect(::GetDlgItem(window, kButtonId), &button);
+  RECT tab{};
+  ::SendMessageA(::GetDlgItem(window, kTabId), TCM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&tab));
+  ::MapWindowPoints(::GetDlgItem(window, kTabId), nullptr, reinterpret_cast<POINT*>(&tab), 2);
+  RECT frameRect{};
+  ::GetWindowRect(window, &frameRect);
+  EXPECT_EQ(PixelAt(picture, {button.left + 4 - frameRect.left, button.top + 4 - frameRect.top}),
+            0x65CAB5u);
+  EXPECT_EQ(PixelAt(picture, {tab.left + 3 - frameRect.left, tab.top + 3 - frameRect.top}),
+            skin::kInactiveTabColour);
+
+  // Press on the restore button, move off it and let go in the client area.
+  const POINT onButton = ToScreen(window, Centre(maximise));
+  const POINT elsewhere = ToScreen(window, Centre(layout.client));
+  ::PostMessageA(window, WM_NCLBUTTONDOWN, HTMAXBUTTON, ScreenLParam(onButton));
+  Pump(100);
+  EXPECT_EQ(::GetCapture(), window);
+  ::PostMessageA(window, WM_MOUSEMOVE, MK_LBUTTON, ClientLParam(window, elsewhere));
+  ::PostMessageA(window, WM_LBUTTONUP, 0, ClientLParam(window, elsewhere));
+  Pump(300);
+  EXPECT_TRUE(::IsZoomed(window));
+  EXPECT_NE(::GetCapture(), window);
+
+  // The same press, let go on the button.
+  ::PostMessageA(window, WM_NCLBUTTONDOWN, HTMAXBUTTON, ScreenLParam(onButton));
+  ::PostMessageA(window, WM_LBUTTONUP, 0, ClientLParam(window, onButton));
+  Pump(300);
+  EXPECT_FALSE(::IsZoomed(window));
+  ui::Bitmap restored;
+  if (CaptureWindowSurface(window, restored)) ui::SaveBitmap(restored, ArtefactPath("dialog_restored.bmp"));
+  dialog.Destroy();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (UnderWine() && !std::getenv(kOnDesktopVariable)) return RunOnVirtualDesktop();
+  if (UnderWine()) {
+    RECT desktop{};
+    ::GetWindowRect(::GetDesktopWindow(), &desktop);
+    if (desktop.right - desktop.left != kDesktopWidth ||
+        desktop.bottom - desktop.top != kDesktopHeight) {
+      std::fprintf(stderr, "skin_test: not on the %dx%d virtual desktop (%ldx%ld)\n",
+                   kDesktopWidth, kDesktopHeight, desktop.right - desktop.left,
+                   desktop.bottom - desktop.top);
+      return 1;
+    }
+  }
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
