@@ -165,11 +165,8 @@ void ProgressDialog::SendBytes(HWND dialog, uint32_t done, uint32_t total) {
                  static_cast<LPARAM>(static_cast<LONG>(total)));
 }
 
-INT_PTR ProgressDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR ProgressDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG:
-      OnInitDialog();
-      return TRUE;
     case kSetItemMessage:
       OnSetItem(wParam, lParam);
       return TRUE;
@@ -211,10 +208,10 @@ INT_PTR ProgressDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
     default:
       break;
   }
-  return frame::Dialog::HandleMessage(message, wParam, lParam);
+  return SkinnedDialog::OnMessage(message, wParam, lParam);
 }
 
-void ProgressDialog::OnInitDialog() {
+INT_PTR ProgressDialog::OnInitDialog() {
   HWND window = hwnd();
   HINSTANCE instance = frame::TheModule().Instance();
   bigIcon_.reset(static_cast<HICON>(::LoadImageA(
@@ -252,6 +249,7 @@ void ProgressDialog::OnInitDialog() {
     ::SendMessageA(bar_, PBM_SETPOS, 0, 0);
   }
   ::SetWindowTextA(window, LoadResString(captionId_).c_str());
+  return TRUE;
 }
 
 void ProgressDialog::OnSetItem(WPARAM wParam, LPARAM lParam) {

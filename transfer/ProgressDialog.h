@@ -10,9 +10,9 @@
 #include <memory>
 #include <string>
 
-#include "frame/Dialog.h"
 #include "frame/Handle.h"
 #include "resources/StringIds.h"
+#include "ui/skin/SkinnedDialog.h"
 
 // A heap text that travels with a posted message. The sender makes it with
 // MakeProgressText and gives it up only when the post succeeded; the dialog
@@ -21,7 +21,7 @@
 using ProgressText = std::unique_ptr<char[]>;
 ProgressText MakeProgressText(const std::string& text);
 
-class ProgressDialog : public frame::Dialog {
+class ProgressDialog : public SkinnedDialog {
  public:
   // wParam, lParam: component and file name (ProgressText, owned by the dialog).
   static constexpr UINT kSetItemMessage = WM_USER + 134;
@@ -51,10 +51,10 @@ class ProgressDialog : public frame::Dialog {
   void SetTickSource(TickSource tickSource) { tickSource_ = tickSource; }
 
  protected:
-  INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  INT_PTR OnInitDialog() override;
+  INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
-  void OnInitDialog();
   void OnSetItem(WPARAM wParam, LPARAM lParam);
   void OnBytes(uint32_t done, uint32_t total);
   void OnShowPicture();

@@ -20,6 +20,7 @@
 #include "tests/support/Scratch.h"
 #include "tests/support/UiDriver.h"
 #include "transfer/ProgressDialog.h"
+#include "ui/skin/SkinColours.h"
 
 namespace {
 
@@ -63,6 +64,7 @@ class ProgressDialogTest : public ::testing::Test {
   void TearDown() override {
     SetProcessArguments({});
     SetPreferredResourceLanguage(kUsEnglish);
+    InitSkinColours(kUsEnglish);
   }
 };
 
@@ -228,6 +230,7 @@ TEST_F(ProgressDialogTest, SetupShowsThePictureAndTheBarIsPaintedInTwoColours) {
   for (LANGID language : {kUsEnglish, german}) {
     SCOPED_TRACE(language);
     SetPreferredResourceLanguage(language);
+    InitSkinColours(language);  // as start-up does for the user's language
     ProgressDialog dialog;
     dialog.SetTickSource(&FakeTicks);
     ASSERT_TRUE(dialog.Create(nullptr));
