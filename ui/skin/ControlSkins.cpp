@@ -82,11 +82,23 @@ void PushButtonSkin::OnAttach() {
 
 LRESULT PushButtonSkin::Message(UINT message, WPARAM wParam, LPARAM lParam) {
   if (groupBox_) {
-    if (message == WM_PAINT) {
-      PaintGroupBox();
-      return 0;
+    switch (message) {
+      case WM_PAINT:
+        PaintGroupBox();
+        return 0;
+      case WM_SETTEXT:
+      case WM_ENABLE:
+      case WM_SETFONT:
+      case WM_UPDATEUISTATE: {
+        // The system's button draws these changes at once, bypassing
+        // WM_PAINT: paint the skin's box over it.
+        const LRESULT result = CallPrevious(message, wParam, lParam);
+        ::InvalidateRect(Control(), nullptr, TRUE);
+        return result;
+      }
+      default:
+        return CallPrevious(message, wParam, lParam);
     }
-    return CallPrevious(message, wParam, lParam);
   }
   switch (message) {
     case BM_SETSTYLE: {

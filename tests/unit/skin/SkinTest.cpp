@@ -169,10 +169,11 @@ const struct Language {
   const char* name;
   COLORREF caption;
   COLORREF background;
+  UINT style;  // a box that has no Cancel button either way
 } kLanguages[] = {
-    {0x0409, "en", 0x357853, 0x65CAB5},
-    {0x0407, "de", 0x336633, 0x66CC99},
-    {0x040C, "fr", 0x990099, 0x66FFCC},
+    {0x0409, "en", 0x357853, 0x65CAB5, MB_YESNO | MB_ICONQUESTION},
+    {0x0407, "de", 0x336633, 0x66CC99, MB_OK | MB_ICONEXCLAMATION},
+    {0x040C, "fr", 0x990099, 0x66FFCC, MB_YESNO | MB_ICONQUESTION},
 };
 
 // What a person does to a box on screen, from another thread while the box's
@@ -223,7 +224,7 @@ TEST(SkinnedMessageBox, ColoursOfTheLanguageAndCaptionCloseCancels) {
     frame::ScopedHandle visitor(::CreateThread(nullptr, 0, &VisitBox, &visit, 0, nullptr));
     ASSERT_TRUE(visitor.valid());
     const int answer = ShowSkinnedMessageBox("Install the selected components now?",
-                                             visit.caption, MB_YESNO | MB_ICONQUESTION);
+                                             visit.caption, language.style);
     ASSERT_EQ(::WaitForSingleObject(visitor.get(), 20000), WAIT_OBJECT_0);
     ASSERT_TRUE(visit.found);
     ASSERT_GT(visit.picture.width, 0);
@@ -298,6 +299,7 @@ class TemplateBuilder {
 
 constexpr int kButtonId = 100;
 constexpr int kTabId = 101;
+constexpr int kGroupId = 102;
 
 class TabbedDialog : public SkinnedDialog {
  protected:
@@ -364,6 +366,7 @@ TEST(SkinnedDialog, MaximisedShowsRestoreAndOnlyAClickRestores) {
   dialogTemplate.Item(BS_DEFPUSHBUTTON | WS_TABSTOP, 150, 96, 60, 16, kButtonId, 0x0080, nullptr,
                       "Install");
   dialogTemplate.Item(0, 10, 10, 200, 78, kTabId, 0, WC_TABCONTROLA, "");
+  dialogTemplate.Item(BS_GROUPBOX, 10, 90, 130, 24, kGroupId, 0x0080, nullptr, "Options");
   TabbedDialog dialog;
   HWND window = dialog.Create(dialogTemplate.Get(), nullptr);
   ASSERT_NE(window, nullptr);
@@ -395,6 +398,10 @@ TEST(SkinnedDialog, MaximisedShowsRestoreAndOnlyAClickRestores) {
             0x65CAB5u);
   EXPECT_EQ(PixelAt(picture, {tab.left + 3 - frameRect.left, tab.top + 3 - frameRect.top}),
             skin::kInactiveTabColour);
+  RECT group{};
+  ::GetWindowRect(::GetDlgItem(window, kGroupId), &group);
+  EXPECT_EQ(PixelAt(picture, {group.left - frameRect.left, group.bottom - 1 - frameRect.top}), 0u)
+      << "the group box's frame in the text colour";
 
   // Press on the restore button, move off it and let go in the client area.
   const POINT onButton = ToScreen(window, Centre(maximise));
