@@ -51,11 +51,13 @@ bool CompletionDialog::Close(DWORD milliseconds) {
   return WaitForThread(thread_.get(), milliseconds) == 1;
 }
 
-INT_PTR CompletionDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CompletionDialog::OnInitDialog() {
+  icons_.Apply(hwnd());
+  return TRUE;
+}
+
+INT_PTR CompletionDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG:
-      icons_.Apply(hwnd());
-      return TRUE;
     case kSetItemText: {
       std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(lParam));
       if (wParam == 0)
@@ -76,7 +78,7 @@ INT_PTR CompletionDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lPar
       // A status window: Escape and Enter do not end it; only its owner does.
       return TRUE;
     default:
-      return frame::Dialog::HandleMessage(message, wParam, lParam);
+      return SkinnedDialog::OnMessage(message, wParam, lParam);
   }
 }
 

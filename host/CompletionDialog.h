@@ -11,11 +11,11 @@
 #include <memory>
 #include <string>
 
-#include "frame/Dialog.h"
 #include "frame/Handle.h"
 #include "host/WindowIcons.h"
+#include "ui/skin/SkinnedDialog.h"
 
-class CompletionDialog : public frame::Dialog {
+class CompletionDialog : public SkinnedDialog {
  public:
   CompletionDialog();
   ~CompletionDialog() override;
@@ -38,7 +38,8 @@ class CompletionDialog : public frame::Dialog {
   bool Close(DWORD milliseconds = 5000);
 
  protected:
-  INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  INT_PTR OnInitDialog() override;
+  INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
   friend std::shared_ptr<CompletionDialog> StartCompletionDialog();

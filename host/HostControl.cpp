@@ -12,7 +12,6 @@
 #include "core/Platform.h"
 #include "core/Resources.h"
 #include "core/Switches.h"
-#include "frame/Dialog.h"
 #include "frame/Handle.h"
 #include "host/CompletionDialog.h"
 #include "host/Processes.h"
@@ -20,6 +19,7 @@
 #include "resources/HostIds.h"
 #include "resources/StringIds.h"
 #include "tasks/ScheduledLaunch.h"
+#include "ui/skin/SkinnedDialog.h"
 
 const char kManagerWindowClass[] = "PelloryWndClass";
 const char kDownloadManagerTitle[] = "Pellory Download Manager";
@@ -37,11 +37,11 @@ constexpr DWORD kWindowThreadMs = 5000;
 volatile LONG g_closeTimeoutMs = 0;  // test seam; 0: kCloseTimeoutMs
 
 // The request to exit the download manager (dialog 225): OK or Cancel.
-class ExitRequestDialog : public frame::Dialog {
+class ExitRequestDialog : public SkinnedDialog {
  protected:
-  INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
-    if (message == WM_INITDIALOG) icons_.Apply(hwnd());
-    return frame::Dialog::HandleMessage(message, wParam, lParam);
+  INT_PTR OnInitDialog() override {
+    icons_.Apply(hwnd());
+    return TRUE;
   }
 
  private:
