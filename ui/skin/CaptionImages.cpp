@@ -68,22 +68,19 @@ bool CaptionImages::Prepare(int width, int height) {
   // Shrink the whole strip at once. Colour-on-colour stretching keeps every
   // pixel pure white or pure magenta, so the mask stays exact; the glyphs'
   // two-pixel strokes survive down to half size.
-  HDC screen = ::GetDC(nullptr);
-  frame::ScopedGdiObject scaled(
-      ::CreateCompatibleBitmap(screen, width * kCaptionImageCount, height));
+  frame::ScopedGdiObject scaled;
   {
-    ScopedMemoryDC source(screen);
-    ScopedMemoryDC target(screen);
-    if (scaled && source.get() && target.get()) {
-      frame::ScopedSelect inSource(source.get(), strip.get());
-      frame::ScopedSelect inTarget(target.get(), scaled.get());
-      ::SetStretchBltMode(target.get(), COLORONCOLOR);
-      ::StretchBlt(target.get(), 0, 0, width * kCaptionImageCount, height, source.get(), 0, 0,
-                   kCaptionImageCell * kCaptionImageCount, kCaptionImageCell, SRCCOPY);
-    }
+    ScopedClientDC screen(nullptr);
+    scaled.reset(::CreateCompatibleBitmap(screen.get(), width * kCaptionImageCount, height));
+    ScopedMemoryDC source(screen.get());
+    ScopedMemoryDC target(screen.get());
+    if (!scaled || !source.get() || !target.get()) return false;
+    frame::ScopedSelect inSource(source.get(), strip.get());
+    frame::ScopedSelect inTarget(target.get(), scaled.get());
+    ::SetStretchBltMode(target.get(), COLORONCOLOR);
+    ::StretchBlt(target.get(), 0, 0, width * kCaptionImageCount, height, source.get(), 0, 0,
+                 kCaptionImageCell * kCaptionImageCount, kCaptionImageCell, SRCCOPY);
   }
-  ::ReleaseDC(nullptr, screen);
-  if (!scaled) return false;
 
   list_ = api->ImageList_Create(width, height, ILC_COLOR24 | ILC_MASK, kCaptionImageCount, 0);
   if (!list_) return false;

@@ -24,6 +24,22 @@ class ScopedWindowDC {
   HDC dc_;
 };
 
+// A window's client DC, or the screen's for no window (GetDC).
+class ScopedClientDC {
+ public:
+  explicit ScopedClientDC(HWND window) : window_(window), dc_(::GetDC(window)) {}
+  ~ScopedClientDC() {
+    if (dc_) ::ReleaseDC(window_, dc_);
+  }
+  ScopedClientDC(const ScopedClientDC&) = delete;
+  ScopedClientDC& operator=(const ScopedClientDC&) = delete;
+  HDC get() const { return dc_; }
+
+ private:
+  HWND window_;
+  HDC dc_;
+};
+
 // A memory DC compatible with another, deleted on scope exit.
 class ScopedMemoryDC {
  public:
