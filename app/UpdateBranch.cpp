@@ -3,12 +3,12 @@
 #include <string>
 
 #include "app/Program.h"
+#include "app/UpdateFlow.h"
 #include "core/FileVersion.h"
 #include "core/Locations.h"
 #include "core/Log.h"
 #include "core/MessageBox.h"
 #include "core/Resources.h"
-#include "frame/Module.h"
 #include "frame/RegKey.h"
 #include "host/HostControl.h"
 
@@ -54,11 +54,8 @@ int RunUpdateBranch() {
     uninstallKey.SetString("DisplayVersion", text);
   }
 
-  // The catalogue fetch and installation are not part of this build yet.
-  LogWrite("Update: the component update is not available in this build.");
-  frame::TheModule().Term();
-  LogWrite("After CComModule::Term.");
-  return kExitFailed;
+  ComponentCatalog catalog;
+  return RunUpdateFlow(appDir, catalog);
 }
 
 int RunModeSwitch(int managerProcessId, const char* removeFile) {

@@ -1,0 +1,321 @@
+#include "app/ConnectDialog.h"
+
+#include <utility>
+
+#include "app/TextFormat.h"
+#include "catalog/ComponentCatalog.h"
+#include "core/Error.h"
+#include "core/Locations.h"
+#include "core/Log.h"
+#include "core/MessageBox.h"
+#include "core/MessageTable.h"
+#include "core/Resources.h"
+#include "frame/Module.h"
+#include "install/ExtractCabinet.h"
+#include "install/TempFileList.h"
+#include "resources/ConnectIds.h"
+#include "resources/StringIds.h"
+#include "transfer/ConnectionManager.h"
+#include "transfer/CrackUrl.h"
+#include "transfer/TransferError.h"
+
+namespace {
+
+constexpr char kSource[] = "ConnectDlg";
+constexpr char kCabinetName[] = "PM_Install.cab";
+constexpr char kCatalogueName[] = "PM Install1.INF";
+constexpr int kMarkerWidth = 14;
+constexpr int kMarkerHeight = 9;
+// The fetch lets its last step show for a moment before the dialog closes.
+constexpr DWORD kLastStepPauseMs = 500;
+
+constexpr int kMarkers[] = {IDC_CONNECT_MARKER1, IDC_CONNECT_MARKER2, IDC_CONNECT_MARKER3,
+                            IDC_CONNECT_MARKER4};
+constexpr int kStepTexts[] = {IDC_CONNECT_STEP1, IDC_CONNECT_STEP2, IDC_CONNECT_STEP3,
+                              IDC_CONNECT_STEP4};
+
+HICON LoadIconSized(UINT id, int width, int height) {
+  return static_cast<HICON>(::LoadImageA(frame::TheModule().Instance(), MAKEINTRESOURCEA(id),
+                                         IMAGE_ICON, width, height, 0));
+}
+
+std::string ControlText(HWND dialog, int id) {
+  char text[512] = "";
+  ::GetDlgItemTextA(dialog, id, text, sizeof(text));
+  return text;
+}
+
+void ClearReadOnly(const std::string& path) {
+  ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A failure that left the last error at 0 still has to read as a failure.
+DWORD FailureCode(DWORD code) { return code ? code : ERROR_GEN_FAILURE; }
+
+// The connection to the catalogue's host, released on every way out.
+class HeldConnection {
+ public:
+  explicit HeldConnection(std::string host) : host_(std::move(host)) {}
+  ~HeldConnection() {
+    if (session_) ConnectionManager::Release(host_);
+  }
+  HeldConnection(const HeldConnection&) = delete;
+  HeldConnection& operator=(const HeldConnection&) = delete;
+
+  TransferSession* Acquire(DWORD service, WORD port) {
+    session_ = ConnectionManager::Acquire(host_, service, port, nullptr, nullptr);
+    return session_;
+  }
+
+ private:
+  std::string host_;
+  TransferSession* session_ = nullptr;
+};
+
+}  // namespace
+
+DWORD ConnectDialog::DownloadAndParse(TransferSession& session, const std::string& url) {
+  const std::string programDir = GetModuleDir();
+  const std::string cabinet = programDir + kCabinetName;
+  ClearReadOnly(cabinet);
+  ::DeleteFileA(cabinet.c_str());
+  LogFormat("starting downloading cabinet initialization file '%s' into local file '%s'",
+            url.c_str(), cabinet.c_str());
+
+  if (session.DownloadToFile(fetchWindow_, url, cabinet, false) != 0) {
+    const DWORD error = FailureCode(GetLastTransferError());
+    errorText_ = FormatText(LoadResString(IDS_CATALOG_DOWNLOAD_FAILED).c_str(), url.c_str(),
+                           static_cast<unsigned>(error), WinInetErrorText(error).c_str());
+    LogWrite(errorText_);
+    return error;
+  }
+
+  LogFormat("Point 2: file - \"%s\"", cabinet.c_str());
+  ClearReadOnly(cabinet);
+  if (!ExtractCabinet(cabinet, nullptr)) {
+    const std::string message = CheckCabinet(cabinet);
+    if (!IsQuiet())
+      AppMessageBox(message.empty() ? LoadResString(IDS_CATASTROPHIC_FAILURE) : message,
+                    MB_OK | MB_ICONSTOP);
+    return 0;  // the empty catalogue path ends the run
+  }
+
+  ::DeleteFileA(cabinet.c_str());
+  PostStep(2);
+  const std::string extracted = programDir + kCatalogueName;
+  cataloguePath_ = extracted;
+  if (::GetFileAttributesA(extracted.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = FailureCode(::GetLastError());
+    const std::string message =
+        FormatText(LoadResString(IDS_CATALOG_EXTRACT_FAILED).c_str(), extracted.c_str());
+    LogWrite(message);
+    if (!IsQuiet()) AppMessageBox(message, MB_OK | MB_ICONSTOP);
+    return error;
+  }
+
+  const DWORD parsed = static_cast<DWORD>(LoadComponents(catalog_, extracted.c_str()));
+  const std::string bin = appDir_ + "Bin\\";
+  CreateDirectoryPath(bin);
+  const std::string kept = bin + kCatalogueName;
+  if (lstrcmpiA(extracted.c_str(), kept.c_str()) != 0) {
+    ClearReadOnly(extracted);
+    if (!::CopyFileA(extracted.c_str(), kept.c_str(), FALSE))
+      LogFormat("Failed to copy initialization file from '%s' to '%s'. Error 0x0%x.",
+                extracted.c_str(), kept.c_str(), static_cast<unsigned>(::GetLastError()));
+    ClearReadOnly(kept);
+    ::DeleteFileA(extracted.c_str());
+  } else {
+    // Running from the installation's "Bin\": the extracted file is the kept
+    // copy, which must survive the exit.
+    TheTempFileList().Remove(extracted);
+  }
+  if (parsed != 0) return parsed;
+
+  PostStep(3);
+  if (catalog_.empty()) {
+    LogWrite(LoadResString(IDS_CATALOG_NO_COMPONENTS));
+    if (!IsQuiet()) AppMessageBox(IDS_CATALOG_NO_COMPONENTS, MB_OK | MB_ICONSTOP);
+    return 2;
+  }
+  for (const Component& component : catalog_) {
+    if (component.sImageURL.empty()) continue;
+    const size_t slash = component.sImageURL.find_last_of('\\');
+    imageMap_[component.sName] = programDir + (slash == std::string::npos
+                                                ? component.sImageURL
+                                                : component.sImageURL.substr(slash + 1));
+  }
+  PostStep(4);
+  return 0;
+}
+
+ConnectDialog::ConnectDialog(ComponentCatalog& catalog, std::string appDir)
+    : catalog_(catalog), appDir_(std::move(appDir)) {}
+
+ConnectDialog::~ConnectDialog() {
+  // Run joins the thread; this only guards a path that skipped it.
+  if (thread_) ::WaitForSingleObject(thread_.get(), INFINITE);
+  for (const auto& image : imageMap_) ::DeleteFileA(image.second.c_str());
+}
+
+bool ConnectDialog::IsCancelled() const {
+  return ::InterlockedCompareExchange(&cancelled_, 0, 0) != 0;
+}
+
+void ConnectDialog::Run(HWND owner) {
+  if (DoModal(FindDialogTemplate(IDD_CONNECT), owner) == -1 && !thread_)
+    LogFormat("Failed to show the connect dialog. Error 0x0%x",
+              static_cast<unsigned>(::GetLastError()));
+  if (!thread_) return;
+  ::WaitForSingleObject(thread_.get(), INFINITE);
+  DWORD exitCode = 0;
+  ::GetExitCodeThread(thread_.get(), &exitCode);
+  thread_.reset();
+  fetchWindow_ = nullptr;
+  if (exitCode != 0) throw CError(exitCode, errorText_);
+}
+
+void ConnectDialog::PostStep(int step) const {
+  if (fetchWindow_) ::PostMessageA(fetchWindow_, kStepMessage, static_cast<WPARAM>(step), 0);
+}
+
+DWORD WINAPI ConnectDialog::FetchThread(void* parameter) {
+  return CatalogueFetch(*static_cast<ConnectDialog*>(parameter));
+}
+
+INT_PTR ConnectDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      OnInitDialog();
+      return TRUE;
+    case kStepMessage:
+      OnStep(wParam);
+      return TRUE;
+    case WM_CTLCOLORSTATIC: {
+      // The markers' icons sit on the face colour whatever the theme says.
+      const int id = ::GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
+      for (int marker : kMarkers) {
+        if (id != marker || !brush_) continue;
+        ::SetBkColor(reinterpret_cast<HDC>(wParam), ::GetSysColor(COLOR_BTNFACE));
+        return reinterpret_cast<INT_PTR>(brush_.get());
+      }
+      break;
+    }
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDCANCEL) {
+        OnCancel();
+        return TRUE;
+      }
+      if (LOWORD(wParam) == IDOK) {
+        // Run waits for the fetch thread once the window is gone.
+        ::ShowWindow(hwnd(), SW_HIDE);
+        End(IDOK);
+        return TRUE;
+      }
+      break;
+    default:
+      break;
+  }
+  return frame::Dialog::HandleMessage(message, wParam, lParam);
+}
+
+void ConnectDialog::OnInitDialog() {
+  HWND window = hwnd();
+  bigIcon_.reset(LoadIconSized(IDI_APP, ::GetSystemMetrics(SM_CXICON),
+                               ::GetSystemMetrics(SM_CYICON)));
+  smallIcon_.reset(LoadIconSized(IDI_APP, ::GetSystemMetrics(SM_CXSMICON),
+                                 ::GetSystemMetrics(SM_CYSMICON)));
+  ::SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
+  ::SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
+  if (IsSetupMode()) {
+    ::SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    ::SetWindowTextA(window, LoadResString(IDS_CAPTION_WEBINSTALL).c_str());
+  }
+
+  HFONT font = reinterpret_cast<HFONT>(::SendDlgItemMessageA(window, IDC_CONNECT_STEP1,
+                                                             WM_GETFONT, 0, 0));
+  LOGFONTA logFont = {};
+  if (font && ::GetObjectA(font, sizeof(logFont), &logFont)) {
+    logFont.lfWeight = FW_BOLD;
+    boldFont_.reset(::CreateFontIndirectA(&logFont));
+  }
+  brush_.reset(::CreateSolidBrush(::GetSysColor(COLOR_BTNFACE)));
+
+  checkIcon_.reset(LoadIconSized(IDI_CONNECT_CHECK, kMarkerWidth, kMarkerHeight));
+  stepIcon_.reset(LoadIconSized(IDI_CONNECT_STEP, kMarkerWidth, kMarkerHeight));
+  for (int marker : kMarkers)
+    ::SendDlgItemMessageA(window, marker, STM_SETICON, reinterpret_cast<WPARAM>(stepIcon_.get()),
+                          0);
+
+  const std::string format = ControlText(window, IDC_CONNECT_STEP1);
+  ::SetDlgItemTextA(
+      window, IDC_CONNECT_STEP1,
+      FormatText(format.c_str(), LoadResString(IDS_SITE_DISPLAY_NAME).c_str()).c_str());
+
+  fetchWindow_ = window;
+  DWORD threadId = 0;
+  thread_.reset(::CreateThread(nullptr, 0, &ConnectDialog::FetchThread, this, 0, &threadId));
+  if (!thread_) {
+    fetchWindow_ = nullptr;
+    // The dialog stays until the user cancels it.
+    LogFormat("Failed to create thread. Error 0x0%x.", static_cast<unsigned>(::GetLastError()));
+  }
+}
+
+void ConnectDialog::OnStep(WPARAM step) {
+  if (step < 1 || step > 4) return;
+  const size_t done = step - 1;
+  HWND window = hwnd();
+  ::SendDlgItemMessageA(window, kMarkers[done], STM_SETICON,
+                        reinterpret_cast<WPARAM>(checkIcon_.get()), 0);
+  if (done + 1 < 4) ::ShowWindow(::GetDlgItem(window, kMarkers[done + 1]), SW_SHOW);
+  if (boldFont_)
+    ::SendDlgItemMessageA(window, kStepTexts[done], WM_SETFONT,
+                          reinterpret_cast<WPARAM>(boldFont_.get()), TRUE);
+}
+
+void ConnectDialog::OnCancel() {
+  if (asking_) return;  // Escape or the close button while the question is open
+  asking_ = true;
+  const int answer = AppMessageBox(IDS_CONFIRM_ABORT_DOWNLOAD, MB_YESNO);
+  asking_ = false;
+  if (answer != IDYES) return;
+  ::InterlockedExchange(&cancelled_, 1);
+  if (hwnd()) ::SendMessageA(hwnd(), WM_COMMAND, IDOK, 0);
+}
+
+DWORD CatalogueFetch(ConnectDialog& dialog) {
+  DWORD result = 0;
+  try {
+    if (dialog.IsCancelled()) return 0;
+    const std::string url = CatalogueUrl();
+    std::string host, path, scheme;
+    WORD port = 0;
+    if (!CrackUrl(url, host, path, &scheme, &port)) {
+      result = FailureCode(GetLastTransferError());
+    } else {
+      HeldConnection connection(host);
+      TransferSession* session = connection.Acquire(ServiceForScheme(scheme), port);
+      if (!session) {
+        result = FailureCode(GetLastTransferError());
+      } else if (!dialog.IsCancelled()) {
+        dialog.PostStep(1);
+        if (!dialog.IsCancelled())
+          result = dialog.DownloadAndParse(*session, url);
+      }
+    }
+  } catch (const CError& error) {
+    LogFormat("Error %s in file %s, line %d\n", error.Description().c_str(), kSource, 259);
+    if (!IsQuiet()) error.Show();
+    result = static_cast<DWORD>(-1);
+  } catch (...) {
+    LogFormat("Unhandled exception in file %s, line %d\n", kSource, 270);
+    if (!IsQuiet()) AppMessageBox(IDS_INTERNAL_ERROR, MB_OK | MB_ICONSTOP, kCaptionInstall);
+    result = static_cast<DWORD>(-1);
+  }
+
+  ::Sleep(kLastStepPauseMs);
+  // Also after an exception: the dialog must not wait for a fetch that ended.
+  if (dialog.fetchWindow_ && ::IsWindow(dialog.fetchWindow_) && !dialog.IsCancelled())
+    ::PostMessageA(dialog.fetchWindow_, WM_COMMAND, IDOK, 0);
+  return result;
+}

@@ -1,0 +1,80 @@
+// The connect dialog (202): four step lines while the catalogue cabinet is
+// fetched, unpacked and parsed on a thread of its own. A quiet run uses the
+// same object without a window and calls CatalogueFetch directly. The fetch
+// thread reaches the window only through posted messages and reads the
+// cancel flag with interlocked calls; Run joins the thread before the object
+// is used again.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+
+#include "catalog/Component.h"
+#include "frame/Dialog.h"
+#include "frame/Handle.h"
+
+class TransferSession;
+
+class ConnectDialog : public frame::Dialog {
+ public:
+  // wParam: the step just finished, 1 to 4.
+  static constexpr UINT kStepMessage = WM_USER + 14;
+
+  // `appDir` is the installation folder (with its backslash); the fetch
+  // fills `catalog`, which the caller keeps.
+  ConnectDialog(ComponentCatalog& catalog, std::string appDir);
+  // Deletes the component pictures the fetch unpacked.
+  ~ConnectDialog() override;
+
+  // Shows the dialog modally, owned by `owner`, and returns once the fetch
+  // thread has ended. A fetch that failed is thrown as CError with the
+  // dialog's error text and the fetch's result.
+  void Run(HWND owner);
+
+  bool IsCancelled() const;
+  // The extracted catalogue; empty when the fetch did not get that far.
+  const std::string& CataloguePath() const { return cataloguePath_; }
+  // Component name -> its picture file in the program's folder.
+  const std::map<std::string, std::string>& ImageMap() const { return imageMap_; }
+  const std::string& ErrorText() const { return errorText_; }
+
+ protected:
+  INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+ private:
+  friend DWORD CatalogueFetch(ConnectDialog& dialog);
+  static DWORD WINAPI FetchThread(void* parameter);
+
+  void OnInitDialog();
+  void OnStep(WPARAM step);
+  void OnCancel();
+  void PostStep(int step) const;
+  // The fetch between the connection and its release: 0 or an error code.
+  DWORD DownloadAndParse(TransferSession& session, const std::string& url);
+
+  ComponentCatalog& catalog_;
+  std::string appDir_;
+  std::string cataloguePath_;
+  std::map<std::string, std::string> imageMap_;
+  std::string errorText_;
+  frame::ScopedHandle thread_;
+  // The window as the fetch thread sees it: set before the thread starts.
+  HWND fetchWindow_ = nullptr;
+  mutable volatile LONG cancelled_ = 0;
+  bool asking_ = false;  // the cancel question is open
+  frame::ScopedGdiObject boldFont_;
+  frame::ScopedGdiObject brush_;
+  frame::ScopedIcon bigIcon_;
+  frame::ScopedIcon smallIcon_;
+  frame::ScopedIcon checkIcon_;
+  frame::ScopedIcon stepIcon_;
+};
+
+// Downloads the catalogue cabinet ("URL" switch, else the built-in URL) into
+// the program's folder, unpacks it, parses "PM Install1.INF" into the
+// dialog's catalogue and keeps a copy in the installation's "Bin\". 0 when
+// nothing failed (an unpackable cabinet leaves the catalogue path empty and
+// still gives 0), else an error code; -1 after an exception.
+DWORD CatalogueFetch(ConnectDialog& dialog);

@@ -1,0 +1,117 @@
+#include "app/UpdateFlow.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "app/ConnectDialog.h"
+#include "app/Program.h"
+#include "app/TextFormat.h"
+#include "catalog/ComponentStatus.h"
+#include "core/Locations.h"
+#include "core/Log.h"
+#include "core/MessageBox.h"
+#include "core/Resources.h"
+#include "core/Switches.h"
+#include "frame/Module.h"
+#include "host/CompletionDialog.h"
+#include "host/HostControl.h"
+#include "install/DamagedFiles.h"
+#include "install/InstallRun.h"
+
+namespace {
+
+constexpr DWORD kStatusWindowWaitMs = 5000;
+
+void TerminateModule() {
+  frame::TheModule().Term();
+  LogWrite("After CComModule::Term.");
+}
+
+// Damaged binaries are removed with the manager closed; the completion
+// window says what goes on meanwhile.
+void RemoveDamagedFilesFirst() {
+  if (!HasDamagedFiles()) return;
+  AppMessageBox(IDS_DAMAGED_FILES_FOUND, MB_OK | MB_ICONINFORMATION);
+  std::shared_ptr<CompletionDialog> status = StartCompletionDialog();
+  CloseRunningManager(status->Window());
+  RemoveDamagedFiles();
+  status->Close(kStatusWindowWaitMs);
+}
+
+int ChooseAndInstall(ComponentCatalog& catalog, const ConnectDialog& connect) {
+  const std::string component = GetSwitchValue("Component");
+  if (!component.empty()) return InstallOneComponent(catalog, component);
+
+  if (IsQuiet()) {
+    if (!HasUpdatesToOffer(catalog)) return kExitOk;
+    if (AppMessageBox(IDS_NEW_COMPONENTS, MB_YESNO | MB_ICONQUESTION) != IDYES) return kExitOk;
+  }
+  // The selection dialog comes with its own engineer's work.
+  (void)connect;
+  LogWrite("Update: the component selection is not available in this build.");
+  TerminateModule();
+  return kExitFailed;
+}
+
+}  // namespace
+
+void KeepDeviceComponents(ComponentCatalog& catalog) {
+  catalog.erase(std::remove_if(catalog.begin(), catalog.end(),
+                               [](const Component& c) { return c.id == 0 || c.id == -1; }),
+                catalog.end());
+}
+
+std::vector<Component> SetupComponents(const ComponentCatalog& catalog) {
+  std::vector<Component> chosen;
+  for (const Component& component : catalog)
+    if (component.bForceInstall || component.bInitiallySelected) chosen.push_back(component);
+  return chosen;
+}
+
+int InstallOneComponent(ComponentCatalog& catalog, const std::string& name) {
+  Component component;
+  if (!FindComponentToUpdate(catalog, name, component)) return kExitOk;
+  if (!HasSwitch("NoMessages"))
+    AppMessageBox(FormatText(LoadResString(IDS_COMPONENT_NEEDS_UPDATE).c_str(),
+                             component.sName.c_str()),
+                  MB_OK);
+  const int result = SpawnDownloadThread({component});
+  TerminateModule();
+  return result;
+}
+
+int RunUpdateFlow(const std::string& appDir, ComponentCatalog& catalog) {
+  if (!IsSetupMode()) RemoveDamagedFilesFirst();
+
+  if (!IsQuiet() && !IsSetupMode() &&
+      AppMessageBox(IDS_CONFIRM_CONNECT, MB_YESNO | MB_ICONQUESTION) != IDYES)
+    return kExitOk;
+
+  PrependBinToPath();
+
+  // Lives to the end of the run: its destructor removes the component
+  // pictures after the selection dialog has shown them.
+  ConnectDialog connect(catalog, appDir);
+  if (IsQuiet()) {
+    const DWORD result = CatalogueFetch(connect);
+    if (result != 0) {
+      LogFormat("Failed to download INF file. Error 0x0%x", static_cast<unsigned>(result));
+      return kExitFailed;
+    }
+  } else {
+    connect.Run(::GetActiveWindow());
+  }
+  if (connect.CataloguePath().empty() || connect.IsCancelled()) return kExitFailed;
+
+  if (HasSwitch("Devices")) KeepDeviceComponents(catalog);
+
+  if (IsSetupMode()) {
+    const int result = SpawnDownloadThread(SetupComponents(catalog));
+    LogWrite("After CDownloadThread::SpawnDownloadThread.");
+    TerminateModule();
+    return result;
+  }
+  return ChooseAndInstall(catalog, connect);
+}

@@ -1,0 +1,386 @@
+// The update and Setup modes of the real Upgrade.exe: a catalogue cabinet
+// and component cabinets served on 127.0.0.1 ("/URL:"), the program started
+// from the installation's "Bin\" as the manager starts it, its boxes and
+// dialogs answered the way a user answers them.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "tests/e2e/Installation.h"
+#include "tests/fixtures/holder/HeldFile.h"
+#include "tests/support/CatalogueCabinet.h"
+#include "tests/support/HttpServer.h"
+
+namespace e2e {
+namespace {
+
+using namespace testing_support;
+
+constexpr int kFailed = -1;
+constexpr char kCataloguePath[] = "/PM50/Quoma/PM_InstallQuoma.cab";
+constexpr char kComponentsKey[] = "Software\\Pellory\\Upgrade\\Components";
+constexpr char kCaptionUpdate[] = "PelloryManager Components Update";
+constexpr char kCaptionInstall[] = "PelloryManager Install";
+constexpr char kConfirmConnect[] =
+    "PelloryManager Component update will connect to Pellory site and retrieve the list of "
+    "available components. If you are not connected to the Internet please connect now.\n"
+    "Do you want to continue?";
+constexpr UINT kManagerCloseCommand = 57665;
+constexpr int kGroupBox = 219;  // only the connect dialog has it
+
+CatalogueComponent Named(const std::string& name, int id, std::vector<CatalogueFile> files = {}) {
+  CatalogueComponent component;
+  component.name = name;
+  component.id = id;
+  component.files = std::move(files);
+  return component;
+}
+
+std::string Content(const std::string& path) {
+  std::string bytes;
+  return ReadFileBytes(path, bytes) ? bytes : "<missing>";
+}
+
+std::string Recorded(const std::string& component) {
+  std::string value;
+  return RegReadString(HKEY_LOCAL_MACHINE, kComponentsKey, component, value) ? value : "<none>";
+}
+
+// The connect dialog of a process: a dialog with the step group box.
+HWND WaitForConnectDialog(DWORD processId, DWORD timeoutMs = 20000) {
+  const DWORD start = ::GetTickCount();
+  do {
+    for (HWND window : ui::FindWindows({"", "#32770", processId}))
+      if (::GetDlgItem(window, kGroupBox)) return window;
+    ::Sleep(50);
+  } while (::GetTickCount() - start < timeoutMs);
+  return nullptr;
+}
+
+// The next message box of the process (the dialogs are #32770 windows too:
+// a box is the one with the text control 0xFFFF), answered; its caption and
+// text come back.
+SeenBox Answer(ChildProcess& child, int button, DWORD timeoutMs = 30000) {
+  SeenBox box;
+  const DWORD start = ::GetTickCount();
+  while (!box.window && ::GetTickCount() - start < timeoutMs) {
+    for (HWND window : ui::FindWindows({"", "#32770", child.Id()}))
+      if (::GetDlgItem(window, 0xFFFF)) box = {window, ui::WindowText(window), ui::MessageBoxText(window)};
+    if (!box.window) ::Sleep(50);
+  }
+  if (box.window) {
+    ui::PressButton(box.window, button);
+    ui::WaitForWindowGone(box.window);
+  }
+  return box;
+}
+
+// A picture for people to look at (the folder is made at configure time),
+// once the dialog has had time to paint.
+void SavePicture(HWND window, const std::string& name) {
+  ::Sleep(500);
+  ui::Bitmap picture;
+  if (ui::CaptureWindow(window, picture))
+    ui::SaveBitmap(picture, WinePath(ARTEFACTS_DIR_UNIX) + "\\" + name);
+}
+
+class UpdateFlowE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetMachineState();
+    install_.Register();
+    install_.SetManagerVersion(5, 0, 0, 1);  // Setup runs start it at their end
+    ASSERT_TRUE(server_.Start());
+  }
+  void TearDown() override {
+    CloseManager();
+    WaitNoProcessNamed("Upgrade.exe", 10000);
+    server_.Stop();
+    ResetMachineState();
+  }
+
+  std::string UrlSwitch() const { return "/URL:" + server_.Url(kCataloguePath); }
+  void ServeCatalogue(const std::vector<CatalogueComponent>& components,
+                      const CabinetMembers& others = {}) {
+    server_.Serve(kCataloguePath, CatalogueCabinet(components, others));
+  }
+  void ServeFile(const std::string& cabinet, const std::string& name, const std::string& text) {
+    server_.Serve("/PM50/Quoma/" + cabinet, CabinetBytes({{name, text}}));
+  }
+  int Run(const std::string& args) {
+    return AsInt(RunUpgrade(install_.InstalledUpgrade(), args + " " + UrlSwitch(), 90000));
+  }
+  bool Start(ChildProcess& child, const std::string& args) {
+    return child.Start(install_.InstalledUpgrade(), args + " " + UrlSwitch());
+  }
+  std::string Log() const { return Content(UserLogPath()); }
+  void Record(const std::string& component) {
+    RegWriteString(HKEY_LOCAL_MACHINE, kComponentsKey, component, "1, 0, 0, 0");
+  }
+
+  // A Setup run ends by starting the manager: close it again.
+  static bool CloseManager() {
+    ui::WindowQuery query;
+    query.className = "PelloryWndClass";
+    HWND window = ui::WaitForWindow(query, 100);
+    if (!window) return false;
+    ::PostMessageA(window, WM_COMMAND, kManagerCloseCommand, 0);
+    return WaitNoProcessNamed("Manager.exe");
+  }
+
+  Installation install_;
+  HttpServer server_;
+};
+
+TEST_F(UpdateFlowE2E, QuietSetupInstallsForcedAndPreselectedComponents) {
+  CatalogueComponent forced = Named("Forced", 0, {{"Forced.txt", "forced.cab"}});
+  forced.forceInstall = true;
+  forced.initiallySelected = false;
+  CatalogueComponent left = Named("Left", 0, {{"Left.txt", "left.cab"}});
+  left.initiallySelected = false;
+  ServeCatalogue({forced, Named("Chosen", 0, {{"Chosen.txt", "chosen.cab"}}), left});
+  ServeFile("forced.cab", "Forced.txt", "forced");
+  ServeFile("chosen.cab", "Chosen.txt", "chosen");
+  ServeFile("left.cab", "Left.txt", "left");
+
+  EXPECT_EQ(Run("/Setup /q"), 0);
+  EXPECT_EQ(Content(install_.Dir() + "Forced.txt"), "forced");
+  EXPECT_EQ(Content(install_.Dir() + "Chosen.txt"), "chosen");
+  EXPECT_FALSE(FileExists(install_.Dir() + "Left.txt"));
+  EXPECT_EQ(Recorded("Forced"), "1, 0, 0, 0");
+  EXPECT_EQ(Recorded("Chosen"), "1, 0, 0, 0");
+  EXPECT_EQ(Recorded("Left"), "<none>");
+  EXPECT_EQ(server_.RequestCount("/PM50/Quoma/left.cab"), 0u);
+  const std::string log = Log();
+  EXPECT_NE(log.find("\r\nAfter CDownloadThread::SpawnDownloadThread.\r\nAfter CComModule::Term.\r\n"),
+            std::string::npos) << log;
+  // Run from "Bin\": the unpacked catalogue is the kept copy and survives.
+  EXPECT_EQ(Content(install_.Bin() + "PM Install1.INF").rfind("[Components]\r\nForced=", 0), 0u);
+  EXPECT_FALSE(FileExists(install_.Bin() + "PM_Install.cab"));
+  EXPECT_TRUE(CloseManager()) << "Setup did not start the manager at its end";
+
+  // A file in use waits for the restart: 36, and no question.
+  HeldFile holder;
+  ASSERT_TRUE(holder.Hold(install_.Dir() + "Chosen.txt"));
+  ServeFile("chosen.cab", "Chosen.txt", "chosen 2");
+  EXPECT_EQ(Run("/Setup /q"), 36);
+  EXPECT_TRUE(holder.Release());
+  EXPECT_EQ(Content(install_.Dir() + "Chosen.txt"), "chosen");
+  EXPECT_FALSE(CloseManager()) << "no restart of the manager while a restart of Windows is due";
+}
+
+TEST_F(UpdateFlowE2E, QuietCheckSpeaksOnlyWhenSomethingIsNew) {
+  Record("Current");
+  ServeCatalogue({Named("Current", 0)});
+  // A box would block the run: its end within the time says nothing was shown.
+  EXPECT_EQ(Run("/q"), 0);
+  EXPECT_EQ(server_.RequestCount(kCataloguePath), 1u);
+
+  CatalogueComponent notOffered = Named("NotOffered", 0, {{"No.txt", "no.cab"}});
+  notOffered.initiallySelected = false;
+  ServeCatalogue({Named("Current", 0), notOffered});
+  EXPECT_EQ(Run("/q"), 0);
+
+  ServeCatalogue({Named("Current", 0), Named("Fresh", 0, {{"Fresh.txt", "fresh.cab"}})});
+  ChildProcess child;
+  ASSERT_TRUE(Start(child, "/q"));
+  SeenBox box = Answer(child, IDNO);
+  EXPECT_EQ(box.caption, kCaptionUpdate);
+  EXPECT_EQ(box.text, "There are new PelloryManager components. Would you like to see them now?");
+  EXPECT_EQ(AsInt(child.Wait()), 0);
+  EXPECT_FALSE(FileExists(install_.Dir() + "Fresh.txt"));
+}
+
+TEST_F(UpdateFlowE2E, OneComponentByNameOrIdentifier) {
+  Record("Current");
+  ServeCatalogue({Named("Current", 12), Named("Plugin", 7, {{"Plugin.txt", "plugin.cab"}})});
+  ServeFile("plugin.cab", "Plugin.txt", "plug-in");
+
+  // Up to date: nothing installed and no message, with or without NoMessages.
+  EXPECT_EQ(Run("/q /Component:ID:12"), 0);
+  EXPECT_EQ(Run("/q /Component:current"), 0);
+  EXPECT_EQ(server_.RequestCount("/PM50/Quoma/plugin.cab"), 0u);
+
+  // By name, any case: the message first, then the installation.
+  ChildProcess child;
+  ASSERT_TRUE(Start(child, "/q /Component:PLUGIN"));
+  SeenBox box = Answer(child, IDOK);
+  EXPECT_EQ(box.caption, kCaptionUpdate);
+  EXPECT_EQ(box.text, "PelloryManager component \"Plugin\" needs to be updated. \n"
+                      "Press OK button to update this component now.");
+  EXPECT_EQ(AsInt(child.Wait()), 0);
+  EXPECT_EQ(Content(install_.Dir() + "Plugin.txt"), "plug-in");
+  EXPECT_EQ(Recorded("Plugin"), "1, 0, 0, 0");
+
+  // By identifier with NoMessages: no box at all (it would block the run).
+  ServeFile("plugin.cab", "Plugin.txt", "plug-in 2");
+  EXPECT_EQ(Run("/q /NoMessages /Component:ID:7"), 0);
+  EXPECT_EQ(Content(install_.Dir() + "Plugin.txt"), "plug-in 2");
+}
+
+TEST_F(UpdateFlowE2E, DevicesKeepOnlyNumberedComponents) {
+  ServeCatalogue({Named("Plain", 0, {{"Plain.txt", "plain.cab"}}),
+                  Named("Reader", 3, {{"Reader.txt", "reader.cab"}}),
+                  Named("Unnumbered", -1, {{"Minus.txt", "minus.cab"}})});
+  ServeFile("plain.cab", "Plain.txt", "plain");
+  ServeFile("reader.cab", "Reader.txt", "reader");
+  ServeFile("minus.cab", "Minus.txt", "minus");
+  EXPECT_EQ(Run("/Setup /q /Devices"), 0);
+  EXPECT_EQ(Content(install_.Dir() + "Reader.txt"), "reader");
+  EXPECT_FALSE(FileExists(install_.Dir() + "Plain.txt"));
+  EXPECT_FALSE(FileExists(install_.Dir() + "Minus.txt"));
+  EXPECT_EQ(Recorded("Plain"), "<none>");
+  EXPECT_EQ(Recorded("Unnumbered"), "<none>");
+}
+
+TEST_F(UpdateFlowE2E, CatalogueThatCannotBeFetchedOrRead) {
+  // Quiet: every failure ends with -1 and only the log tells.
+  server_.Serve(kCataloguePath, CabinetBytes({{"PM Install1.INF", "[Components]\r\n"}}));
+  EXPECT_EQ(Run("/q"), kFailed);
+  EXPECT_NE(Log().find("\r\nThe initialization cabinet file is corrupted and does not contain any "
+                       "PelloryManager components.\r\n"),
+            std::string::npos);
+
+  // Interactive: a missing catalogue cabinet is reported with the URL and the reason.
+  server_.ServeStatus(kCataloguePath, 404);
+  ChildProcess notFound;
+  ASSERT_TRUE(Start(notFound, ""));
+  EXPECT_EQ(Answer(notFound, IDYES).text, kConfirmConnect);
+  const std::string failed = "Failed to download components initialization file " +
+                             server_.Url(kCataloguePath) + ".\nError 0x02. ";
+  SeenBox error = Answer(notFound, IDOK);
+  EXPECT_EQ(error.caption, kCaptionInstall);
+  EXPECT_EQ(error.text.rfind(failed, 0), 0u) << error.text;
+  EXPECT_EQ(AsInt(notFound.Wait()), kFailed);
+  EXPECT_NE(Log().find("\r\n" + failed + "\r\n"), std::string::npos);
+
+  // An error page instead of the cabinet is diagnosed, shown and logged.
+  server_.Serve(kCataloguePath, "<html><body>Service unavailable</body></html>");
+  ChildProcess page;
+  ASSERT_TRUE(Start(page, ""));
+  Answer(page, IDYES);
+  SeenBox corrupted = Answer(page, IDOK);
+  EXPECT_EQ(corrupted.caption, kCaptionUpdate);
+  EXPECT_EQ(corrupted.text,
+            "The cabinet file " + install_.Bin() + "PM_Install.cab contained corrupted data.");
+  EXPECT_EQ(AsInt(page.Wait()), kFailed);
+  EXPECT_NE(Log().find("Corrupted data\n\n<html><body>Service unavailable"), std::string::npos);
+
+  // A cabinet without the catalogue: string 1012, then the thrown error's
+  // box. (The kept copy would stand in for it: it is the same file here.)
+  ASSERT_TRUE(::DeleteFileA((install_.Bin() + "PM Install1.INF").c_str()));
+  server_.Serve(kCataloguePath, CabinetBytes({{"Other.INF", "[Components]\r\n"}}));
+  ChildProcess missing;
+  ASSERT_TRUE(Start(missing, ""));
+  Answer(missing, IDYES);
+  SeenBox first = Answer(missing, IDOK);
+  EXPECT_EQ(first.caption, kCaptionUpdate);
+  EXPECT_EQ(first.text, "The intialization cabinet file is corrupted. Failed to extract "
+                        "components initialization file " + install_.Bin() + "PM Install1.INF.");
+  SeenBox second = Answer(missing, IDOK);
+  EXPECT_EQ(second.caption, kCaptionInstall);
+  EXPECT_FALSE(second.text.empty());
+  EXPECT_EQ(AsInt(missing.Wait()), kFailed);
+}
+
+TEST_F(UpdateFlowE2E, ServerDownAfterTheDamagedFilesAreGone) {
+  const std::string damaged = install_.Dir() + "Plug~1.dll";
+  ASSERT_TRUE(WriteFileBytes(damaged, "mangled"));
+  const std::string url = server_.Url(kCataloguePath);
+  server_.Stop();
+
+  ChildProcess child;
+  ASSERT_TRUE(Start(child, ""));
+  SeenBox sweep = Answer(child, IDOK);
+  EXPECT_EQ(sweep.caption, kCaptionUpdate);
+  EXPECT_EQ(sweep.text.rfind("There are several damaged PelloryManager binary files", 0), 0u);
+  EXPECT_EQ(Answer(child, IDYES).text, kConfirmConnect);
+  EXPECT_FALSE(FileExists(damaged));
+  // WinInet's own code: the box says what WinInet says about it.
+  SeenBox error = Answer(child, IDOK);
+  EXPECT_EQ(error.caption, kCaptionInstall);
+  EXPECT_EQ(error.text, "The attempt to connect to the server failed.");
+  EXPECT_EQ(AsInt(child.Wait()), kFailed);
+  EXPECT_NE(Log().find("\r\nFailed to download components initialization file " + url +
+                       ".\nError 0x0" "2efd. The attempt to connect to the server failed.\r\n"),
+            std::string::npos) << Log();
+
+  // Quiet: nothing shown, the reason in the log.
+  EXPECT_EQ(Run("/q"), kFailed);
+  EXPECT_NE(Log().find("\r\nFailed to download INF file. Error 0x02efd\r\n"), std::string::npos);
+}
+
+TEST_F(UpdateFlowE2E, CancelWaitsForTheFetchAndFails) {
+  HttpRoute slow;
+  slow.body = CatalogueCabinet({Named("Slow", 0, {{"Slow.txt", "slow.cab"}})},
+                               {{"Padding.bin", std::string(60000, 'p')}});
+  slow.pieceSize = 2000;
+  slow.pieceDelayMs = 100;  // about three seconds
+  server_.SetRoute(kCataloguePath, slow);
+
+  ChildProcess child;
+  ASSERT_TRUE(Start(child, ""));
+  Answer(child, IDYES);
+  HWND dialog = WaitForConnectDialog(child.Id());
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(ui::ControlText(dialog, 206), "Connect to www.pellory.com");
+  SavePicture(dialog, "connect-en.bmp");
+
+  ui::PressButton(dialog, IDCANCEL);
+  SeenBox ask = Answer(child, IDYES);
+  EXPECT_EQ(ask.text, "Download is in progress. Are you sure you want to abort it now?");
+  EXPECT_TRUE(ui::WaitForWindowGone(dialog, 5000));
+  EXPECT_EQ(AsInt(child.Wait()), kFailed);
+  // The fetch ran to its end before the program did.
+  EXPECT_NE(Log().find("Point 2: file - \"" + install_.Bin() + "PM_Install.cab\""),
+            std::string::npos);
+}
+
+TEST_F(UpdateFlowE2E, RunFromElsewhereKeepsACopyInBin) {
+  Record("Current");
+  ServeCatalogue({Named("Current", 0)});
+  ScratchDir elsewhere("flow");
+  const std::string exe = elsewhere.Path() + "Upgrade.exe";
+  ASSERT_TRUE(::CopyFileA(BuiltUpgradeExe().c_str(), exe.c_str(), FALSE));
+  EXPECT_EQ(AsInt(RunUpgrade(exe, "/q " + UrlSwitch())), 0);
+  EXPECT_EQ(Content(install_.Bin() + "PM Install1.INF"), CatalogueText({Named("Current", 0)}));
+  EXPECT_FALSE(FileExists(elsewhere.Path() + "PM Install1.INF"));
+  EXPECT_FALSE(FileExists(elsewhere.Path() + "PM_Install.cab"));
+}
+
+// Run with LC_ALL set to a language (CMakeLists.txt): the connect dialog in it.
+TEST(ConnectDialogEnv, StepsInTheUsersLanguage) {
+  const char* lc = std::getenv("LC_ALL");
+  ASSERT_NE(lc, nullptr);
+  ASSERT_EQ(std::string(lc).rfind("de_DE", 0), 0u) << "only the German texts are known here";
+  ResetMachineState();
+  Installation install;
+  install.Register();
+  HttpServer server;
+  ASSERT_TRUE(server.Start());
+  HttpRoute slow;
+  slow.body = CatalogueCabinet({Named("Slow", 0)}, {{"Padding.bin", std::string(30000, 'p')}});
+  slow.pieceSize = 2000;
+  slow.pieceDelayMs = 100;
+  server.SetRoute(kCataloguePath, slow);
+
+  ChildProcess child;
+  ASSERT_TRUE(child.Start(install.InstalledUpgrade(), "/URL:" + server.Url(kCataloguePath)));
+  Answer(child, IDYES);
+  HWND dialog = WaitForConnectDialog(child.Id());
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(ui::WindowText(dialog), "PelloryManager-Komponentenaktualisierung");
+  EXPECT_EQ(ui::ControlText(dialog, 206), "Verbindung mit www.pellory.com herstellen");
+  EXPECT_EQ(ui::ControlText(dialog, kGroupBox), "Komponenteninformationen werden abgerufen");
+  SavePicture(dialog, "connect-de.bmp");
+  // Nothing new to offer ends the run after the fetch; the selection is not reached.
+  ui::WaitForWindowGone(dialog, 20000);
+  child.Kill();
+  server.Stop();
+  ResetMachineState();
+}
+
+}  // namespace
+}  // namespace e2e

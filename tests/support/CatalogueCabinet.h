@@ -1,0 +1,38 @@
+// Catalogues and cabinets for runs of the real program: a "PM Install1.INF"
+// written from a few component records, packed into the catalogue cabinet,
+// and the component cabinets the catalogue names.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace testing_support {
+
+struct CatalogueFile {
+  std::string name;     // file name at the destination (and its section)
+  std::string cabinet;  // the download holding it, relative to the catalogue URL
+  std::string version = "1,0,0,0";
+};
+
+struct CatalogueComponent {
+  std::string name;
+  int id = 0;  // 0: written without the "n;" part
+  std::string version = "1,0,0,0";
+  bool forceInstall = false;
+  bool initiallySelected = true;
+  std::string image;  // "Image" value; empty: none
+  std::vector<CatalogueFile> files;
+};
+
+// The catalogue text; components never need the manager closed.
+std::string CatalogueText(const std::vector<CatalogueComponent>& components);
+
+using CabinetMembers = std::vector<std::pair<std::string, std::string>>;
+// An uncompressed cabinet of the members, as bytes in a string.
+std::string CabinetBytes(const CabinetMembers& members);
+// The catalogue cabinet: "PM Install1.INF" followed by any other members.
+std::string CatalogueCabinet(const std::vector<CatalogueComponent>& components,
+                             const CabinetMembers& others = {});
+
+}  // namespace testing_support
