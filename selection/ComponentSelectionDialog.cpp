@@ -88,6 +88,9 @@ INT_PTR ComponentSelectionDialog::OnMessage(UINT message, WPARAM wParam, LPARAM 
       OnComponentChecked();
       return TRUE;
     case WM_COMMAND:
+      // Once OK is accepted the hidden dialog waits for the run: a later
+      // command must neither start a second run nor turn the result into Cancel.
+      if (accepted_ && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) return TRUE;
       if (LOWORD(wParam) == IDOK) {
         OnOk();
         return TRUE;
@@ -104,6 +107,7 @@ INT_PTR ComponentSelectionDialog::OnMessage(UINT message, WPARAM wParam, LPARAM 
 
 INT_PTR ComponentSelectionDialog::OnInitDialog() {
   HWND window = hwnd();
+  accepted_ = false;
   bigIcon_.reset(LoadAppIcon(SM_CXICON, SM_CYICON));
   smallIcon_.reset(LoadAppIcon(SM_CXSMICON, SM_CYSMICON));
   ::SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
@@ -193,6 +197,7 @@ void ComponentSelectionDialog::OnComponentChecked() {
 }
 
 void ComponentSelectionDialog::OnOk() {
+  accepted_ = true;
   ::ShowWindow(hwnd(), SW_HIDE);
   const std::vector<Component> ticked = TickedComponents();
   End(IDOK);

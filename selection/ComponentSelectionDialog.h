@@ -58,4 +58,5 @@ class ComponentSelectionDialog : public frame::Dialog {
   frame::ScopedIcon bigIcon_;
   frame::ScopedIcon smallIcon_;
   ComponentListBox list_;
+  bool accepted_ = false;  // OK went through; the run may still be going
 };
