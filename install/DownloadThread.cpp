@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <utility>
+#include <vector>
 
 #include "catalog/ComponentStatus.h"
 #include "catalog/DownloadSize.h"
@@ -53,6 +54,13 @@ bool SetupAndQuiet() { return IsSetupMode() && IsQuiet(); }
 std::string LastPathElement(const std::string& location) {
   const size_t slash = location.find_last_of("\\/");
   return slash == std::string::npos ? location : location.substr(slash + 1);
+}
+
+std::string FormatText(UINT id, const std::string& text) {
+  std::string format = LoadResString(id);
+  std::vector<char> buffer(format.size() + text.size() + 16);
+  std::snprintf(buffer.data(), buffer.size(), format.c_str(), text.c_str());
+  return buffer.data();
 }
 
 std::string FileCountText(int number, int count) {
@@ -118,16 +126,48 @@ void RecordComponentVersion(const Component& component) {
               component.sName.c_str(), kComponentsKey, static_cast<unsigned>(rc));
 }
 
+// The members unpacked into a cabinet's folder, and the folder itself.
+void DeleteUnpackedFolder(const std::string& folder) {
+  WIN32_FIND_DATAA entry;
+  frame::ScopedFind find(::FindFirstFileA((folder + "*").c_str(), &entry));
+  if (!find) return;
+  do {
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    const std::string path = folder + entry.cFileName;
+    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileA(path.c_str());
+  } while (::FindNextFileA(find.get(), &entry));
+  find.reset();
+  ::RemoveDirectoryA(folder.c_str());
+}
+
+// Closes the completion window on every way out of the installation phase,
+// an exception included, unless the completion sequence took it over.
+class CompletionWindowScope {
+ public:
+  explicit CompletionWindowScope(std::shared_ptr<CompletionDialog> dialog)
+      : dialog_(std::move(dialog)) {}
+  ~CompletionWindowScope() {
+    if (dialog_) dialog_->Close();
+  }
+  CompletionWindowScope(const CompletionWindowScope&) = delete;
+  CompletionWindowScope& operator=(const CompletionWindowScope&) = delete;
+  CompletionDialog& operator*() const { return *dialog_; }
+  CompletionDialog* operator->() const { return dialog_.get(); }
+  void Release() { dialog_.reset(); }
+
+ private:
+  std::shared_ptr<CompletionDialog> dialog_;
+};
+
 }  // namespace
 
 std::string CabinetFolder(const std::string& cabinet) { return cabinet + ".d\\"; }
 
 CDownloadThread::CDownloadThread(std::vector<Component> components) {
   state.components = std::move(components);
-  if (progress.Create(nullptr)) {
-    progressWindow_ = progress.hwnd();
-    if (!SetupAndQuiet()) ::ShowWindow(progressWindow_, SW_SHOW);
-  }
+  // The dialog shows itself, except in a quiet Setup run.
+  if (progress.Create(nullptr)) progressWindow_ = progress.hwnd();
 }
 
 CDownloadThread::~CDownloadThread() {
@@ -136,6 +176,7 @@ CDownloadThread::~CDownloadThread() {
     for (const auto& download : downloadedCabinets) {
       ::SetFileAttributesA(download.second.c_str(), FILE_ATTRIBUTE_NORMAL);
       ::DeleteFileA(download.second.c_str());
+      DeleteUnpackedFolder(CabinetFolder(download.second));
     }
   }
   progress.Destroy();
@@ -217,9 +258,10 @@ DWORD CDownloadThread::DownloadFile(TransferSession& session, const ComponentFil
   if (!::CreateDirectoryA(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
     return LastErrorCode();
   TheTempFileList().Add(folder);
-  unpacked_.push_back(temporary);
-  if (ExtractCabinetTo(temporary, folder, nullptr))
+  if (ExtractCabinetTo(temporary, folder, nullptr)) {
+    unpacked_.push_back(temporary);
     return LaunchPackage(folder + file.sPackage, file.sCmdLine);
+  }
   ReportBadCabinet(temporary, nullptr);
   return 0;  // the run goes on without the package
 }
@@ -237,6 +279,8 @@ DWORD CDownloadThread::DownloadComponent(const Component& component,
     LogFormat("Adding component '%s' file '%s' to the list of files to delete...",
               component.sName.c_str(), path.c_str());
   }
+  // A cancel between components: nothing more of this run is recorded.
+  if (Cancelled()) return 0;
   LogFormat("Installing component '%s'...", component.sName.c_str());
 
   const std::vector<ComponentFile> work = WorkList(component);
@@ -311,16 +355,27 @@ DWORD CDownloadThread::DownloadPhase(bool& restartHost) {
 DWORD CDownloadThread::UnpackDownloads() {
   for (const auto& pending : state.pendingInstalls) {
     const std::string& cabinet = pending.second;
-    if (Contains(unpacked_, cabinet)) continue;
     const std::string folder = CabinetFolder(cabinet);
-    if (!::CreateDirectoryA(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
-      return LastErrorCode();
-    TheTempFileList().Add(folder);
-    unpacked_.push_back(cabinet);
-    if (!ExtractCabinetTo(cabinet, folder, nullptr)) {
-      DWORD error = 0;
-      state.errorText = ReportBadCabinet(cabinet, &error);
-      return error;
+    if (!Contains(unpacked_, cabinet)) {
+      if (!::CreateDirectoryA(folder.c_str(), nullptr) &&
+          ::GetLastError() != ERROR_ALREADY_EXISTS)
+        return LastErrorCode();
+      TheTempFileList().Add(folder);
+      if (!ExtractCabinetTo(cabinet, folder, nullptr)) {
+        DWORD error = 0;
+        state.errorText = ReportBadCabinet(cabinet, &error);
+        return error;
+      }
+      unpacked_.push_back(cabinet);
+    }
+    // A cabinet that decodes but lacks a file it should carry is as bad.
+    const std::string member = folder + LastPathElement(pending.first);
+    if (::GetFileAttributesA(member.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      LogFormat("The cabinet file '%s' does not hold the file '%s'.", cabinet.c_str(),
+                LastPathElement(pending.first).c_str());
+      state.errorText = FormatText(IDS_CABINET_CORRUPTED, cabinet);
+      if (!IsQuiet()) AppMessageBox(state.errorText, MB_OK | MB_ICONHAND, MessageCaptionId());
+      return ERROR_FILE_NOT_FOUND;
     }
   }
   return 0;
@@ -333,12 +388,11 @@ DWORD CDownloadThread::InstallFiles(CompletionDialog& completion) {
     const std::string& cabinet = install.second;
     const std::string folder = CabinetFolder(cabinet);
     const std::string extracted = folder + LastPathElement(destination);
-    if (::GetFileAttributesA(extracted.c_str()) == INVALID_FILE_ATTRIBUTES &&
-        !Contains(unpacked_, cabinet)) {
+    // Missing when an earlier destination of the same name took it: the
+    // cabinet is unpacked again.
+    if (::GetFileAttributesA(extracted.c_str()) == INVALID_FILE_ATTRIBUTES) {
       completion.ShowStep(LoadResString(IDS_STATUS_DECOMPRESSING), extracted, "");
       ::CreateDirectoryA(folder.c_str(), nullptr);
-      TheTempFileList().Add(folder);
-      unpacked_.push_back(cabinet);
       if (!ExtractCabinetTo(cabinet, folder, ::GetDlgItem(completion.Window(), 212))) {
         DWORD error = 0;
         state.errorText = ReportBadCabinet(cabinet, &error);
@@ -398,10 +452,15 @@ DWORD CDownloadThread::Run() {
   }
   if (result != 0) return result;
   if (const DWORD error = UnpackDownloads()) return error;
+  if (Cancelled()) {
+    CloseProgressWindow();
+    return 0;
+  }
 
-  // Phase 2: from here on Cancel has no effect.
-  if (HasProgressWindow()) ::ShowWindow(progressWindow_, SW_HIDE);
-  std::shared_ptr<CompletionDialog> completion = StartCompletionDialog();
+  // Phase 2: from here on Cancel has no effect. The windows belong to other
+  // threads: they are told, not waited for.
+  if (HasProgressWindow()) ::ShowWindowAsync(progressWindow_, SW_HIDE);
+  CompletionWindowScope completion(StartCompletionDialog());
   const bool visible = !SetupAndQuiet();
   if (visible) completion->Show(true);
   HWND status = completion->Window();
@@ -414,23 +473,24 @@ DWORD CDownloadThread::Run() {
   if (result == 0) {
     RegisterModules(state, texts);
     if (visible) {
-      ::SetWindowPos(status, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-      ::ShowWindow(status, SW_MINIMIZE);
+      ::SetWindowPos(status, HWND_NOTOPMOST, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
+      ::ShowWindowAsync(status, SW_MINIMIZE);
     }
     result = ExecuteHooks(state, texts);
     if (visible) {
-      ::ShowWindow(status, SW_RESTORE);
-      ::SetWindowPos(status, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+      ::ShowWindowAsync(status, SW_RESTORE);
+      ::SetWindowPos(status, HWND_TOPMOST, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_ASYNCWINDOWPOS);
     }
   }
-  if (result != 0) {
-    completion->Close();
-    return result;
-  }
+  if (result != 0) return result;  // the scope closes the window
 
   CloseProgressWindow();
   completion->Show(false);
-  return RunCompletionSequence(*completion, state.rebootRequired, restartHost);
+  const DWORD done = RunCompletionSequence(*completion, state.rebootRequired, restartHost);
+  completion.Release();  // the sequence has closed it
+  return done;
 }
 
 DWORD WINAPI StartDownloadThread(void* downloadThread) {

@@ -67,7 +67,8 @@ int SpawnDownloadThread(const std::vector<Component>& components) {
 
   LogWrite("Thread object has been signaled.");
   DWORD exitCode = 0;
-  ::GetExitCodeThread(thread, &exitCode);
+  // An exit code that cannot be read is no success.
+  if (!::GetExitCodeThread(thread, &exitCode)) exitCode = ERROR_GEN_FAILURE;
   LogWrite("After GetExitCodeThread.");
   worker->thread.reset();
   LogWrite("After CloseHandle.");

@@ -207,27 +207,30 @@ TEST_F(EngineRun, ALockedFileWaitsForTheRestart) {
   EXPECT_EQ(Content(locked), "old");  // until the restart
 }
 
-TEST_F(EngineRun, ACabinetThatWillNotDecodeStopsTheRunBeforeAnyFileIsTouched) {
+TEST_F(EngineRun, ABadCabinetStopsTheRunBeforeAnyFileIsTouched) {
   server_.Serve("/good.cab", Cabinet({{"Good.txt", "new good"}}));
-  std::string bad = Cabinet({{"Worse.txt", std::string(5000, 'b')}});
-  bad[bad.size() - 100] ^= 0x55;  // the data no longer matches its checksum
-  server_.Serve("/bad.cab", bad);
-  ASSERT_TRUE(WriteFileBytes(app_.Path() + "Good.txt", "old good"));
-  ASSERT_TRUE(WriteFileBytes(app_.Path() + "Doomed.txt", "kept"));
-  Component good = Named("Good", {File("Good.txt", "good.cab")});
-  good.deleteFiles = {File("Doomed.txt", "")};
+  std::string damaged = Cabinet({{"Worse.txt", std::string(5000, 'b')}});
+  damaged[damaged.size() - 100] ^= 0x55;  // the data no longer matches its checksum
+  // Sorted after Good.txt, so that only the check before installing can save it.
+  for (const std::string& bad : {damaged, Cabinet({{"Other.txt", "not the file"}})}) {
+    server_.Serve("/bad.cab", bad);
+    ASSERT_TRUE(WriteFileBytes(app_.Path() + "Good.txt", "old good"));
+    ASSERT_TRUE(WriteFileBytes(app_.Path() + "Doomed.txt", "kept"));
+    Component good = Named("Good", {File("Good.txt", "good.cab")});
+    good.deleteFiles = {File("Doomed.txt", "")};
 
-  SetProcessArguments({"-q"});
-  try {
-    SpawnDownloadThread({good, Named("Bad", {File("Worse.txt", "bad.cab")})});
-    ADD_FAILURE() << "the run went on with a damaged cabinet";
-  } catch (const CError& error) {
-    EXPECT_NE(error.Code(), 0u);
-    EXPECT_NE(error.Text().find("contained corrupted data"), std::string::npos) << error.Text();
+    SetProcessArguments({"-q"});
+    try {
+      SpawnDownloadThread({good, Named("Bad", {File("Worse.txt", "bad.cab")})});
+      ADD_FAILURE() << "the run went on with a bad cabinet";
+    } catch (const CError& error) {
+      EXPECT_NE(error.Code(), 0u);
+      EXPECT_NE(error.Text().find("corrupted"), std::string::npos) << error.Text();
+    }
+    EXPECT_EQ(Content(app_.Path() + "Good.txt"), "old good");
+    EXPECT_EQ(Content(app_.Path() + "Doomed.txt"), "kept");
+    EXPECT_FALSE(FileExists(app_.Path() + "Worse.txt"));
   }
-  EXPECT_EQ(Content(app_.Path() + "Good.txt"), "old good");
-  EXPECT_EQ(Content(app_.Path() + "Doomed.txt"), "kept");
-  EXPECT_FALSE(FileExists(app_.Path() + "Worse.txt"));
 }
 
 }  // namespace
