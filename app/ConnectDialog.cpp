@@ -182,24 +182,11 @@ DWORD WINAPI ConnectDialog::FetchThread(void* parameter) {
   return CatalogueFetch(*static_cast<ConnectDialog*>(parameter));
 }
 
-INT_PTR ConnectDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR ConnectDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG:
-      OnInitDialog();
-      return TRUE;
     case kStepMessage:
       OnStep(wParam);
       return TRUE;
-    case WM_CTLCOLORSTATIC: {
-      // The markers' icons sit on the face colour whatever the theme says.
-      const int id = ::GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
-      for (int marker : kMarkers) {
-        if (id != marker || !brush_) continue;
-        ::SetBkColor(reinterpret_cast<HDC>(wParam), ::GetSysColor(COLOR_BTNFACE));
-        return reinterpret_cast<INT_PTR>(brush_.get());
-      }
-      break;
-    }
     case WM_COMMAND:
       if (LOWORD(wParam) == IDCANCEL) {
         OnCancel();
@@ -215,10 +202,10 @@ INT_PTR ConnectDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     default:
       break;
   }
-  return frame::Dialog::HandleMessage(message, wParam, lParam);
+  return SkinnedDialog::OnMessage(message, wParam, lParam);
 }
 
-void ConnectDialog::OnInitDialog() {
+INT_PTR ConnectDialog::OnInitDialog() {
   HWND window = hwnd();
   bigIcon_.reset(LoadIconSized(IDI_APP, ::GetSystemMetrics(SM_CXICON),
                                ::GetSystemMetrics(SM_CYICON)));
@@ -238,7 +225,6 @@ void ConnectDialog::OnInitDialog() {
     logFont.lfWeight = FW_BOLD;
     boldFont_.reset(::CreateFontIndirectA(&logFont));
   }
-  brush_.reset(::CreateSolidBrush(::GetSysColor(COLOR_BTNFACE)));
 
   checkIcon_.reset(LoadIconSized(IDI_CONNECT_CHECK, kMarkerWidth, kMarkerHeight));
   stepIcon_.reset(LoadIconSized(IDI_CONNECT_STEP, kMarkerWidth, kMarkerHeight));
@@ -259,6 +245,7 @@ void ConnectDialog::OnInitDialog() {
     // The dialog stays until the user cancels it.
     LogFormat("Failed to create thread. Error 0x0%x.", static_cast<unsigned>(::GetLastError()));
   }
+  return TRUE;
 }
 
 void ConnectDialog::OnStep(WPARAM step) {

@@ -12,12 +12,12 @@
 #include <string>
 
 #include "catalog/Component.h"
-#include "frame/Dialog.h"
 #include "frame/Handle.h"
+#include "ui/skin/SkinnedDialog.h"
 
 class TransferSession;
 
-class ConnectDialog : public frame::Dialog {
+class ConnectDialog : public SkinnedDialog {
  public:
   // wParam: the step just finished, 1 to 4.
   static constexpr UINT kStepMessage = WM_USER + 14;
@@ -41,13 +41,13 @@ class ConnectDialog : public frame::Dialog {
   const std::string& ErrorText() const { return errorText_; }
 
  protected:
-  INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  INT_PTR OnInitDialog() override;
+  INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
   friend DWORD CatalogueFetch(ConnectDialog& dialog);
   static DWORD WINAPI FetchThread(void* parameter);
 
-  void OnInitDialog();
   void OnStep(WPARAM step);
   void OnCancel();
   void PostStep(int step) const;
@@ -65,7 +65,6 @@ class ConnectDialog : public frame::Dialog {
   mutable volatile LONG cancelled_ = 0;
   bool asking_ = false;  // the cancel question is open
   frame::ScopedGdiObject boldFont_;
-  frame::ScopedGdiObject brush_;
   frame::ScopedIcon bigIcon_;
   frame::ScopedIcon smallIcon_;
   frame::ScopedIcon checkIcon_;
