@@ -173,8 +173,9 @@ int WaitForModuleExit(const std::string& moduleName, const std::string& displayN
   while (IsModuleRunning(moduleName)) {
     INT_PTR answer = IDCANCEL;
     if (displayName != kDownloadManagerTitle) {
-      answer = AppMessageBox(FormatText(LoadResString(IDS_PROGRAM_RUNNING).c_str(), displayName.c_str()),
-                             MB_OK | MB_ICONEXCLAMATION, kCaptionUpdate);
+      const std::string text =
+          FormatText(LoadResString(IDS_PROGRAM_RUNNING).c_str(), displayName.c_str());
+      answer = AppMessageBox(text, MB_OK | MB_ICONEXCLAMATION, kCaptionUpdate);
     } else {
       ExitRequestDialog request;
       answer = request.DoModal(FindDialogTemplate(IDD_EXIT_DOWNLOAD_MANAGER), nullptr);

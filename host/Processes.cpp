@@ -133,5 +133,7 @@ bool RunProgram(const std::string& commandLine, bool wait) {
   return true;
 }
 
-int WaitForProcess(HANDLE process, DWORD milliseconds) { return WaitForHandle(process, milliseconds); }
+int WaitForProcess(HANDLE process, DWORD milliseconds) {
+  return WaitForHandle(process, milliseconds);
+}
 int WaitForThread(HANDLE thread, DWORD milliseconds) { return WaitForHandle(thread, milliseconds); }

@@ -254,7 +254,8 @@ TEST(HostCompletionDialog, ShowsItsTextsAndEndsWithItsThread) {
   EXPECT_NE(::GetWindowThreadProcessId(window, nullptr), ::GetCurrentThreadId());
   EXPECT_FALSE(::IsWindowVisible(window));
   EXPECT_EQ(ui::WindowText(window), "Completing PelloryManager Upgrade...");
-  EXPECT_EQ(ui::ControlText(window, IDC_COMPLETION_HEADLINE), "Closing PelloryManager... Please Wait.");
+  EXPECT_EQ(ui::ControlText(window, IDC_COMPLETION_HEADLINE),
+            "Closing PelloryManager... Please Wait.");
 
   dialog->SetCaption("PelloryManager");
   dialog->ShowStep("Copying file from to:", "C:\\From\\a.dll", "C:\\To\\a.dll");
