@@ -62,20 +62,11 @@ INT_PTR ComponentSelectionDialog::DoModal(HWND parent) {
   return frame::Dialog::DoModal(FindDialogTemplate(IDD_SELECTION), parent);
 }
 
-INT_PTR ComponentSelectionDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR ComponentSelectionDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG:
-      return OnInitDialog();
     case WM_DESTROY:
       OnDestroy();
       return FALSE;
-    default:
-      return OnMessage(message, wParam, lParam);
-  }
-}
-
-INT_PTR ComponentSelectionDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
     case WM_MEASUREITEM:
       if (wParam != IDC_SELECTION_LIST || !lParam) return FALSE;
       list_.MeasureItem(*reinterpret_cast<MEASUREITEMSTRUCT*>(lParam));
@@ -133,7 +124,7 @@ INT_PTR ComponentSelectionDialog::OnInitDialog() {
     ::SendMessageA(list, LB_SETTOPINDEX, 0, 0);
   }
   ::SetFocus(list);
-  return FALSE;  // the focus is set
+  return FALSE;  // the focus is set; the skin takes the child controls next
 }
 
 void ComponentSelectionDialog::FillList() {

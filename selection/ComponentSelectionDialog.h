@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "catalog/Component.h"
-#include "frame/Dialog.h"
 #include "frame/Handle.h"
 #include "selection/ComponentListBox.h"
+#include "ui/skin/SkinnedDialog.h"
 
 // The row image list, destroyed through the bound common-controls library.
 struct ImageListTraits {
@@ -26,7 +26,7 @@ struct ImageListTraits {
 };
 using RowImageList = frame::UniqueHandle<ImageListTraits>;
 
-class ComponentSelectionDialog : public frame::Dialog {
+class ComponentSelectionDialog : public SkinnedDialog {
  public:
   // images: component name to the path of its picture file (a bitmap).
   ComponentSelectionDialog(ComponentCatalog& catalog, std::map<std::string, std::string> images);
@@ -39,11 +39,10 @@ class ComponentSelectionDialog : public frame::Dialog {
   const ComponentListBox& List() const { return list_; }
 
  protected:
-  INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  INT_PTR OnInitDialog() override;
+  INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
-  INT_PTR OnInitDialog();
-  INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void FillList();
   int AddPicture(const std::string& path);
   // The catalogue's component for each ticked row, in row order.
