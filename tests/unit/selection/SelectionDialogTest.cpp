@@ -54,30 +54,6 @@ Component Named(const std::string& name, std::vector<ComponentFile> files,
   return component;
 }
 
-// A 16 x 16 24-bit bitmap of one colour.
-std::string SolidBitmap(uint8_t r, uint8_t g, uint8_t b) {
-  std::string pixels;
-  for (int i = 0; i < 16 * 16; ++i) pixels += {static_cast<char>(b), static_cast<char>(g), static_cast<char>(r)};
-  std::string bmp = "BM";
-  const auto put32 = [&bmp](uint32_t v) {
-    for (int i = 0; i < 4; ++i) bmp.push_back(static_cast<char>(v >> (8 * i)));
-  };
-  const auto put16 = [&bmp](uint16_t v) {
-    bmp.push_back(static_cast<char>(v));
-    bmp.push_back(static_cast<char>(v >> 8));
-  };
-  put32(54 + static_cast<uint32_t>(pixels.size()));
-  put32(0);
-  put32(54);
-  put32(40);
-  put32(16);
-  put32(16);
-  put16(1);
-  put16(24);
-  for (int i = 0; i < 6; ++i) put32(0);
-  return bmp + pixels;
-}
-
 // What the user thread sees and does through the dialog's windows.
 struct User {
   HWND dialog = nullptr;
@@ -144,7 +120,11 @@ class SelectionDialogTest : public ::testing::Test {
     std::thread user([&] {
       User u;
       u.dialog = ui::WaitForWindow({caption, "#32770", ::GetCurrentProcessId()}, 20000);
-      if (!u.dialog) return;
+      if (!u.dialog) {  // a wrong caption: end the dialog so that the test can fail
+        for (HWND other : ui::FindWindows({"", "#32770", ::GetCurrentProcessId()}))
+          ui::CloseWindow(other);
+        return;
+      }
       found = true;
       u.list = ::GetDlgItem(u.dialog, IDC_SELECTION_LIST);
       u.rows = &dialog.List();
@@ -184,7 +164,10 @@ TEST_F(SelectionDialogTest, RowsTicksAndTheSelectionSize) {
   ScratchDir pictures("pictures");
   const std::string picture = pictures.Path() + "player.bmp";
   const std::string notAPicture = pictures.Path() + "codecs.bmp";
-  ASSERT_TRUE(WriteFileBytes(picture, SolidBitmap(200, 30, 30)));
+  ui::Bitmap red;
+  red.width = red.height = 16;
+  red.pixels.assign(16 * 16, 0xC81E1E);
+  ASSERT_TRUE(ui::SaveBitmap(red, picture));
   ASSERT_TRUE(WriteFileBytes(notAPicture, "not a bitmap"));
 
   const INT_PTR result = Show(catalog, {{"Player", picture}, {"Codecs", notAPicture}},
