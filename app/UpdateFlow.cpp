@@ -19,6 +19,7 @@
 #include "host/HostControl.h"
 #include "install/DamagedFiles.h"
 #include "install/InstallRun.h"
+#include "selection/ComponentSelectionDialog.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ void RemoveDamagedFilesFirst() {
 }
 
 int ChooseAndInstall(ComponentCatalog& catalog, const ConnectDialog& connect) {
+  ComponentSelectionDialog selection(catalog, connect.ImageMap());
   const std::string component = GetSwitchValue("Component");
   if (!component.empty()) return InstallOneComponent(catalog, component);
 
@@ -48,11 +50,10 @@ int ChooseAndInstall(ComponentCatalog& catalog, const ConnectDialog& connect) {
     if (!HasUpdatesToOffer(catalog)) return kExitOk;
     if (AppMessageBox(IDS_NEW_COMPONENTS, MB_YESNO | MB_ICONQUESTION) != IDYES) return kExitOk;
   }
-  // The selection dialog comes with its own engineer's work.
-  (void)connect;
-  LogWrite("Update: the component selection is not available in this build.");
+  // Its OK starts the installation and returns when the run is over.
+  selection.DoModal(nullptr);
   TerminateModule();
-  return kExitFailed;
+  return kExitOk;
 }
 
 }  // namespace

@@ -48,12 +48,12 @@ std::string Recorded(const std::string& component) {
   return RegReadString(HKEY_LOCAL_MACHINE, kComponentsKey, component, value) ? value : "<none>";
 }
 
-// The connect dialog of a process: a dialog with the step group box.
-HWND WaitForConnectDialog(DWORD processId, DWORD timeoutMs = 20000) {
+// The dialog of a process that has the control.
+HWND WaitForDialogWith(DWORD processId, int controlId, DWORD timeoutMs = 20000) {
   const DWORD start = ::GetTickCount();
   do {
     for (HWND window : ui::FindWindows({"", "#32770", processId}))
-      if (::GetDlgItem(window, kGroupBox)) return window;
+      if (::GetDlgItem(window, controlId)) return window;
     ::Sleep(50);
   } while (::GetTickCount() - start < timeoutMs);
   return nullptr;
@@ -190,7 +190,17 @@ TEST_F(UpdateFlowE2E, QuietCheckSpeaksOnlyWhenSomethingIsNew) {
   EXPECT_EQ(box.caption, kCaptionUpdate);
   EXPECT_EQ(box.text, "There are new PelloryManager components. Would you like to see them now?");
   EXPECT_EQ(AsInt(child.Wait()), 0);
+
+  // Yes shows the selection; its Cancel installs nothing.
+  ChildProcess yes;
+  ASSERT_TRUE(Start(yes, "/q"));
+  Answer(yes, IDYES);
+  HWND selection = WaitForDialogWith(yes.Id(), 201);
+  ASSERT_NE(selection, nullptr) << "Yes did not show the selection dialog";
+  ui::PressButton(selection, IDCANCEL);
+  EXPECT_EQ(AsInt(yes.Wait()), 0);
   EXPECT_FALSE(FileExists(install_.Dir() + "Fresh.txt"));
+  EXPECT_EQ(Recorded("Fresh"), "<none>");
 }
 
 TEST_F(UpdateFlowE2E, OneComponentByNameOrIdentifier) {
@@ -323,10 +333,14 @@ TEST_F(UpdateFlowE2E, CancelWaitsForTheFetchAndFails) {
   ChildProcess child;
   ASSERT_TRUE(Start(child, ""));
   Answer(child, IDYES);
-  HWND dialog = WaitForConnectDialog(child.Id());
+  HWND dialog = WaitForDialogWith(child.Id(), kGroupBox);
   ASSERT_NE(dialog, nullptr);
   EXPECT_EQ(ui::ControlText(dialog, 206), "Connect to www.pellory.com");
+  // Connected and downloading: the second step's marker shows, the later ones not yet.
   SavePicture(dialog, "connect-en.bmp");
+  EXPECT_TRUE(::IsWindowVisible(::GetDlgItem(dialog, 205)));
+  EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(dialog, 208)));
+  EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(dialog, 210)));
 
   ui::PressButton(dialog, IDCANCEL);
   SeenBox ask = Answer(child, IDYES);
@@ -350,6 +364,80 @@ TEST_F(UpdateFlowE2E, RunFromElsewhereKeepsACopyInBin) {
   EXPECT_FALSE(FileExists(elsewhere.Path() + "PM_Install.cab"));
 }
 
+// A row's text. Across processes Wine hands the text over in UTF-16, so ask
+// for it in that form; the names here are ASCII.
+std::string RowText(HWND list, int row) {
+  wchar_t text[256] = L"";
+  DWORD_PTR length = 0;
+  if (!::SendMessageTimeoutW(list, LB_GETTEXTLEN, static_cast<WPARAM>(row), 0, SMTO_BLOCK, 5000,
+                             &length) ||
+      length >= 256 ||
+      !::SendMessageTimeoutW(list, LB_GETTEXT, static_cast<WPARAM>(row),
+                             reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 5000, &length))
+    return "<unreadable>";
+  std::string ascii;
+  for (const wchar_t* c = text; *c; ++c) ascii += static_cast<char>(*c);
+  return ascii;
+}
+
+TEST_F(UpdateFlowE2E, InteractiveUpdateFromQuestionToCompletion) {
+  Record("Current");
+  CatalogueComponent extra = Named("Extra", 0, {{"Extra.txt", "extra.cab"}});
+  extra.image = "pictures\\Extra.bmp";
+  ServeCatalogue({Named("Current", 0), extra, Named("Second", 0, {{"Second.txt", "second.cab"}})},
+                 {{"Extra.bmp", "BM not really a picture"}});
+  HttpRoute slow;  // long enough to see the progress dialog
+  slow.body = CabinetBytes({{"Extra.txt", std::string(40000, 'x')}});
+  slow.pieceSize = 2000;
+  slow.pieceDelayMs = 100;
+  server_.SetRoute("/PM50/Quoma/extra.cab", slow);
+  ServeFile("second.cab", "Second.txt", "second");
+
+  ChildProcess child;
+  ASSERT_TRUE(Start(child, ""));
+  SeenBox ask = Answer(child, IDYES);
+  EXPECT_EQ(ask.caption, kCaptionUpdate);
+  EXPECT_EQ(ask.text, kConfirmConnect);
+
+  constexpr int kList = 201, kSizeText = 208;
+  HWND selection = WaitForDialogWith(child.Id(), kList);
+  ASSERT_NE(selection, nullptr) << "no selection dialog";
+  EXPECT_EQ(ui::WindowText(selection), kCaptionUpdate);
+  EXPECT_TRUE(FileExists(install_.Bin() + "Extra.bmp")) << "the picture is unpacked beside the program";
+  HWND list = ::GetDlgItem(selection, kList);
+  ASSERT_EQ(::SendMessageA(list, LB_GETCOUNT, 0, 0), 3);
+  EXPECT_EQ(RowText(list, 0), "Current");
+  EXPECT_EQ(RowText(list, 1), "Extra");
+  EXPECT_EQ(RowText(list, 2), "Second");
+  EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(selection, IDOK)));
+
+  // Tick "Extra" by its box, as a click there does.
+  RECT row = {};
+  DWORD_PTR ignored = 0;
+  ASSERT_TRUE(::SendMessageTimeoutA(list, LB_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&row),
+                                    SMTO_BLOCK, 5000, &ignored));
+  const LPARAM box = MAKELPARAM(row.left + 8, row.top + 8);
+  ::SendMessageTimeoutA(list, WM_LBUTTONDOWN, MK_LBUTTON, box, SMTO_BLOCK, 5000, &ignored);
+  ::SendMessageTimeoutA(list, WM_LBUTTONUP, 0, box, SMTO_BLOCK, 5000, &ignored);
+  EXPECT_EQ(ui::ControlText(selection, kSizeText), "1KB");
+  ASSERT_TRUE(::IsWindowEnabled(::GetDlgItem(selection, IDOK)));
+  ui::PressButton(selection, IDOK);
+
+  ui::WindowQuery progress;
+  progress.caption = "PelloryManager Components Download";
+  progress.processId = child.Id();
+  EXPECT_NE(ui::WaitForWindow(progress), nullptr) << "no progress dialog";
+  EXPECT_EQ(AsInt(child.Wait()), 0);
+  EXPECT_EQ(Content(install_.Dir() + "Extra.txt"), std::string(40000, 'x'));
+  EXPECT_FALSE(FileExists(install_.Dir() + "Second.txt"));
+  EXPECT_EQ(Recorded("Extra"), "1, 0, 0, 0");
+  EXPECT_EQ(Recorded("Second"), "<none>");
+  EXPECT_FALSE(FileExists(install_.Bin() + "Extra.bmp")) << "pictures go with the dialog";
+  // The confirmed selection runs as Setup does: the manager is started at the end.
+  EXPECT_TRUE(CloseManager());
+  EXPECT_NE(Log().find("\r\nAfter CComModule::Term.\r\n"), std::string::npos);
+}
+
 // Run with LC_ALL set to a language (CMakeLists.txt): the connect dialog in it.
 TEST(ConnectDialogEnv, StepsInTheUsersLanguage) {
   const char* lc = std::getenv("LC_ALL");
@@ -369,15 +457,14 @@ TEST(ConnectDialogEnv, StepsInTheUsersLanguage) {
   ChildProcess child;
   ASSERT_TRUE(child.Start(install.InstalledUpgrade(), "/URL:" + server.Url(kCataloguePath)));
   Answer(child, IDYES);
-  HWND dialog = WaitForConnectDialog(child.Id());
+  HWND dialog = WaitForDialogWith(child.Id(), kGroupBox);
   ASSERT_NE(dialog, nullptr);
   EXPECT_EQ(ui::WindowText(dialog), "PelloryManager-Komponentenaktualisierung");
   EXPECT_EQ(ui::ControlText(dialog, 206), "Verbindung mit www.pellory.com herstellen");
   EXPECT_EQ(ui::ControlText(dialog, kGroupBox), "Komponenteninformationen werden abgerufen");
   SavePicture(dialog, "connect-de.bmp");
-  // Nothing new to offer ends the run after the fetch; the selection is not reached.
   ui::WaitForWindowGone(dialog, 20000);
-  child.Kill();
+  child.Kill();  // at the selection dialog
   server.Stop();
   ResetMachineState();
 }
