@@ -49,6 +49,17 @@ void ClearReadOnly(const std::string& path) {
   ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+// The picture's file name: the part of the "Image" value after its last
+// separator. The files are deleted when the run ends, so a name that could
+// lead out of the program's folder ("..", a drive) is not taken.
+std::string PictureFileName(const std::string& value) {
+  const size_t slash = value.find_last_of("\\/");
+  const std::string name = slash == std::string::npos ? value : value.substr(slash + 1);
+  if (name.empty() || name == "." || name == ".." || name.find(':') != std::string::npos)
+    return std::string();
+  return name;
+}
+
 // A failure that left the last error at 0 still has to read as a failure.
 DWORD FailureCode(DWORD code) { return code ? code : ERROR_GEN_FAILURE; }
 
@@ -138,11 +149,8 @@ DWORD ConnectDialog::DownloadAndParse(TransferSession& session, const std::strin
     return 2;
   }
   for (const Component& component : catalog_) {
-    if (component.sImageURL.empty()) continue;
-    const size_t slash = component.sImageURL.find_last_of('\\');
-    imageMap_[component.sName] = programDir + (slash == std::string::npos
-                                                ? component.sImageURL
-                                                : component.sImageURL.substr(slash + 1));
+    const std::string name = PictureFileName(component.sImageURL);
+    if (!name.empty()) imageMap_[component.sName] = programDir + name;
   }
   PostStep(4);
   return 0;

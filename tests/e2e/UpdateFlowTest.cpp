@@ -183,7 +183,12 @@ TEST_F(UpdateFlowE2E, QuietCheckSpeaksOnlyWhenSomethingIsNew) {
   ServeCatalogue({Named("Current", 0), notOffered});
   EXPECT_EQ(Run("/q"), 0);
 
-  ServeCatalogue({Named("Current", 0), Named("Fresh", 0, {{"Fresh.txt", "fresh.cab"}})});
+  // Pictures are deleted at the end: a name cannot reach out of the folder.
+  CatalogueComponent fresh = Named("Fresh", 0, {{"Fresh.txt", "fresh.cab"}});
+  fresh.image = "pictures/../../Victim.txt";
+  const std::string victim = install_.Dir() + "Victim.txt";
+  ASSERT_TRUE(WriteFileBytes(victim, "keep me"));
+  ServeCatalogue({Named("Current", 0), fresh});
   ChildProcess child;
   ASSERT_TRUE(Start(child, "/q"));
   SeenBox box = Answer(child, IDNO);
@@ -201,6 +206,7 @@ TEST_F(UpdateFlowE2E, QuietCheckSpeaksOnlyWhenSomethingIsNew) {
   EXPECT_EQ(AsInt(yes.Wait()), 0);
   EXPECT_FALSE(FileExists(install_.Dir() + "Fresh.txt"));
   EXPECT_EQ(Recorded("Fresh"), "<none>");
+  EXPECT_EQ(Content(victim), "keep me");
 }
 
 TEST_F(UpdateFlowE2E, OneComponentByNameOrIdentifier) {
