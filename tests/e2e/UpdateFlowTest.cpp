@@ -237,13 +237,26 @@ TEST_F(UpdateFlowE2E, OneComponentByNameOrIdentifier) {
 }
 
 TEST_F(UpdateFlowE2E, DevicesKeepOnlyNumberedComponents) {
-  ServeCatalogue({Named("Plain", 0, {{"Plain.txt", "plain.cab"}}),
-                  Named("Reader", 3, {{"Reader.txt", "reader.cab"}}),
-                  Named("Unnumbered", -1, {{"Minus.txt", "minus.cab"}})});
+  HttpRoute slow;  // long enough to look at the connect dialog
+  slow.body = CatalogueCabinet({Named("Plain", 0, {{"Plain.txt", "plain.cab"}}),
+                                Named("Reader", 3, {{"Reader.txt", "reader.cab"}}),
+                                Named("Unnumbered", -1, {{"Minus.txt", "minus.cab"}})},
+                               {{"Padding.bin", std::string(20000, 'p')}});
+  slow.pieceSize = 2000;
+  slow.pieceDelayMs = 100;
+  server_.SetRoute(kCataloguePath, slow);
   ServeFile("plain.cab", "Plain.txt", "plain");
   ServeFile("reader.cab", "Reader.txt", "reader");
   ServeFile("minus.cab", "Minus.txt", "minus");
-  EXPECT_EQ(Run("/Setup /q /Devices"), 0);
+
+  // Setup without quiet asks nothing but shows the fetch, on top, as WebInstall.
+  ChildProcess child;
+  ASSERT_TRUE(Start(child, "/Setup /Devices"));
+  HWND dialog = WaitForDialogWith(child.Id(), kGroupBox);
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(ui::WindowText(dialog), "PelloryManager WebInstall");
+  EXPECT_NE(::GetWindowLongA(dialog, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
+  EXPECT_EQ(AsInt(child.Wait()), 0);
   EXPECT_EQ(Content(install_.Dir() + "Reader.txt"), "reader");
   EXPECT_FALSE(FileExists(install_.Dir() + "Plain.txt"));
   EXPECT_FALSE(FileExists(install_.Dir() + "Minus.txt"));
