@@ -212,18 +212,33 @@ DWORD CDownloadThread::DownloadFile(TransferSession& session, const ComponentFil
             temporary.c_str());
 
   // Only a read of 0 bytes ends the transfer; the transfer layer fails a read
-  // when the server sent less than it announced.
-  char buffer[kChunkSize];
-  for (;;) {
+  // when the server sent less than it announced. The cost of a download is
+  // per read, so each step gathers what has already arrived (asking for more
+  // would wait for it) in reads of at least kChunkSize, until the buffer is
+  // full or kStepMs have passed: a fast line gets large writes and few
+  // progress messages, a slow line still sees its progress and its Cancel
+  // after every step.
+  constexpr DWORD kBufferSize = 256 * 1024;
+  constexpr DWORD kStepMs = 50;
+  std::vector<char> buffer(kBufferSize);
+  bool ended = false;
+  while (!ended) {
+    const DWORD stepStart = ::GetTickCount();
     DWORD got = 0;
-    if (!remote->Read(buffer, kChunkSize, &got)) {
-      const DWORD error = NonZero(GetLastTransferError());
-      remote->CloseIfOpen();
-      return error;
-    }
+    do {
+      const DWORD size = std::min(std::max(remote->Available(), kChunkSize), kBufferSize - got);
+      DWORD piece = 0;
+      if (!remote->Read(buffer.data() + got, size, &piece)) {
+        const DWORD error = NonZero(GetLastTransferError());
+        remote->CloseIfOpen();
+        return error;
+      }
+      got += piece;
+      ended = piece == 0;
+    } while (!ended && kBufferSize - got >= kChunkSize && ::GetTickCount() - stepStart < kStepMs);
     if (got == 0) break;
     DWORD written = 0;
-    if (!::WriteFile(local.get(), buffer, got, &written, nullptr) || written != got) {
+    if (!::WriteFile(local.get(), buffer.data(), got, &written, nullptr) || written != got) {
       const DWORD error = LastErrorCode();
       remote->CloseIfOpen();
       return error;

@@ -5,6 +5,7 @@
 # server and cabtool extracting them, in interleaved runs; prints each run,
 # the medians, their ratio, where the engine's time went and its peak memory.
 # Usage: tools/bench/engine/engine_bench.sh [BUILD_DIR] [MB] [RUNS] [NATIVE_BUILD_DIR]
+# ENGINE_BENCH_LOG=FILE keeps the last engine run's timed log there.
 set -euo pipefail
 shopt -s inherit_errexit
 root=$(cd "$(dirname "$0")/../../.." && pwd)
@@ -89,6 +90,7 @@ engine() {
         "$(winpath "$work/update/manifest.txt")" 'C:\bench\app\' "$(winpath "$work/engine.log")" \
         2>/dev/null | tr -d '\r') || { echo "engine_bench: the run failed: $out" >&2; return 1; }
   check_installed "$app"
+  if [ -n "${ENGINE_BENCH_LOG:-}" ]; then cp "$work/engine.log" "$ENGINE_BENCH_LOG"; fi
   WINEPREFIX="$work/engine" "$wineserver" -k >/dev/null 2>&1 || true
   WINEPREFIX="$work/engine" "$wineserver" -w >/dev/null 2>&1 || true
   awk '/^seconds/ { print $2, $6, $7, $9, $10 }' <<< "$out"
