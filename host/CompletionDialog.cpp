@@ -2,6 +2,7 @@
 
 #include "core/Log.h"
 #include "core/Resources.h"
+#include "core/SystemLibraries.h"
 #include "host/Processes.h"
 #include "resources/HostIds.h"
 
@@ -15,6 +16,16 @@ constexpr UINT kDestroy = WM_APP + 3;
 struct ThreadStart {
   std::shared_ptr<CompletionDialog> dialog;
 };
+
+// Paths are shortened with an ellipsis to fit their line when shlwapi offers
+// it. Its buffer is MAX_PATH characters, so a longer text is set as it is.
+void SetItemPath(HWND dialog, int itemId, const std::string& path) {
+  PathSetDlgItemPathFn setPath = PathSetDlgItemPath();
+  if (setPath && path.size() < MAX_PATH)
+    setPath(dialog, itemId, path.c_str());
+  else
+    ::SetDlgItemTextA(dialog, itemId, path.c_str());
+}
 
 }  // namespace
 
@@ -60,10 +71,13 @@ INT_PTR CompletionDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) 
   switch (message) {
     case kSetItemText: {
       std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(lParam));
-      if (wParam == 0)
+      const int itemId = static_cast<int>(wParam);
+      if (itemId == 0)
         ::SetWindowTextA(hwnd(), text->c_str());
+      else if (itemId == IDC_COMPLETION_FIRST_PATH || itemId == IDC_COMPLETION_SECOND_PATH)
+        SetItemPath(hwnd(), itemId, *text);
       else
-        ::SetDlgItemTextA(hwnd(), static_cast<int>(wParam), text->c_str());
+        ::SetDlgItemTextA(hwnd(), itemId, text->c_str());
       return TRUE;
     }
     case kShow:
@@ -111,6 +125,9 @@ DWORD WINAPI CompletionDialog::ThreadProc(void* parameter) {
 }
 
 std::shared_ptr<CompletionDialog> StartCompletionDialog() {
+  // The entry binds it already; bound here too (once, before the window's
+  // thread reads it) so that the window does not depend on the entry.
+  BindShlwapi();
   auto dialog = std::make_shared<CompletionDialog>();
   if (!dialog->ready_) return dialog;
   auto start = std::make_unique<ThreadStart>();

@@ -1,14 +1,12 @@
 // Host control with the fixture programs of the build: the fake manager and
 // the fake download manager run as real processes with real windows in the
 // test's prefix; the boxes and dialogs the code shows are answered by a
-// thread that plays the user.
+// thread that plays the user (tests/support/PlayedUser.h).
 #include <gtest/gtest.h>
 #include <objbase.h>
 
-#include <atomic>
 #include <cstdlib>
-#include <functional>
-#include <thread>
+#include <memory>
 #include <vector>
 
 #include "core/Locations.h"
@@ -20,6 +18,7 @@
 #include "resources/HostIds.h"
 #include "resources/StringIds.h"
 #include "tests/support/CapturedLog.h"
+#include "tests/support/PlayedUser.h"
 #include "tests/support/Scratch.h"
 #include "tests/support/TestProcess.h"
 #include "tests/support/UiDriver.h"
@@ -28,10 +27,13 @@ namespace {
 
 using testing_support::CapturedLog;
 using testing_support::ChildProcess;
+using testing_support::FixturePath;
+using testing_support::Press;
+using testing_support::RunningFixture;
 using testing_support::ScratchDir;
-using testing_support::WinePath;
+using testing_support::Seen;
+using testing_support::User;
 
-const std::string kFixtures = WinePath(FIXTURES_DIR_UNIX);
 const char kCaptionUpdate[] = "PelloryManager Components Update";
 const char kManagerRunning[] =
     "PelloryManager is running. Update must close PelloryManager to install components files. "
@@ -51,76 +53,6 @@ void SavePicture(HWND window, const std::string& name) {
   if (folder && ui::CaptureWindow(window, picture))
     ui::SaveBitmap(picture, std::string(folder) + "\\" + name + ".bmp");
 }
-
-// A dialog or box of this process, as the user sees it.
-struct Seen {
-  HWND window = nullptr;
-  std::string caption;
-  std::string text;  // a message box's text, else the given control's
-};
-
-Seen WaitForOwnDialog(int textControl = 0xFFFF, DWORD timeoutMs = 20000) {
-  ui::WindowQuery query;
-  query.className = "#32770";
-  query.processId = ::GetCurrentProcessId();
-  Seen seen;
-  seen.window = ui::WaitForWindow(query, timeoutMs);
-  if (seen.window) {
-    seen.caption = ui::WindowText(seen.window);
-    seen.text = ui::ControlText(seen.window, textControl);
-  }
-  return seen;
-}
-
-// Plays the user on a thread of its own while the code under test waits in
-// a dialog or box on this one; each step sees the next dialog and answers it.
-class User {
- public:
-  using Step = std::function<void(const Seen&)>;
-  explicit User(std::vector<std::pair<int, Step>> steps)
-      : thread_([this, steps] {
-          for (const auto& step : steps) {
-            Seen seen = WaitForOwnDialog(step.first);
-            seen_.push_back(seen);
-            if (!seen.window) return;
-            step.second(seen);
-            ui::WaitForWindowGone(seen.window, 10000);
-          }
-        }) {}
-  ~User() { Finish(); }
-  const std::vector<Seen>& Finish() {
-    if (thread_.joinable()) thread_.join();
-    return seen_;
-  }
-
- private:
-  std::vector<Seen> seen_;
-  std::thread thread_;
-};
-
-User::Step Press(int button) {
-  return [button](const Seen& seen) { ui::PressButton(seen.window, button); };
-}
-
-// A fixture program copied into a scratch folder under the given name,
-// started, with its window found.
-struct RunningFixture {
-  ChildProcess process;
-  std::string path;
-  HWND window = nullptr;
-
-  bool Start(const std::string& fixture, const std::string& folder, const std::string& name,
-             const std::string& args = "") {
-    path = folder + name;
-    if (!::CopyFileA((kFixtures + "\\" + fixture).c_str(), path.c_str(), FALSE)) return false;
-    if (!process.Start(path, args)) return false;
-    ui::WindowQuery query;
-    query.processId = process.Id();
-    window = ui::WaitForWindow(query);
-    return window != nullptr;
-  }
-  bool Ended(DWORD timeoutMs = 10000) { return process.Wait(timeoutMs) != STILL_ACTIVE; }
-};
 
 TEST(HostClose, ManagerAndDownloadManagerCloseOnTheirCommands) {
   SetProcessArguments({});
@@ -258,13 +190,20 @@ TEST(HostCompletionDialog, ShowsItsTextsAndEndsWithItsThread) {
             "Closing PelloryManager... Please Wait.");
 
   dialog->SetCaption("PelloryManager");
-  dialog->ShowStep("Copying file from to:", "C:\\From\\a.dll", "C:\\To\\a.dll");
+  // A path too long for its line is shortened; one that fits is shown whole.
+  const std::string longPath =
+      "C:\\Program Files\\" + std::string(150, 'x') + "\\Components\\From\\a.dll";
+  dialog->ShowStep("Copying file from to:", longPath, "C:\\To\\a.dll");
   dialog->Show(true, true);
   for (int i = 0; i < 100 && !::IsWindowVisible(window); ++i) ::Sleep(50);
   ASSERT_TRUE(::IsWindowVisible(window));
   EXPECT_EQ(ui::WindowText(window), "PelloryManager");
   EXPECT_EQ(ui::ControlText(window, IDC_COMPLETION_HEADLINE), "Copying file from to:");
-  EXPECT_EQ(ui::ControlText(window, IDC_COMPLETION_FIRST_PATH), "C:\\From\\a.dll");
+  const std::string shortened = ui::ControlText(window, IDC_COMPLETION_FIRST_PATH);
+  ASSERT_GT(shortened.size(), 6u);
+  EXPECT_LT(shortened.size(), longPath.size()) << shortened;
+  EXPECT_NE(shortened.find("..."), std::string::npos) << shortened;
+  EXPECT_EQ(shortened.substr(shortened.size() - 6), "\\a.dll") << shortened;
   EXPECT_EQ(ui::ControlText(window, IDC_COMPLETION_SECOND_PATH), "C:\\To\\a.dll");
   EXPECT_TRUE(::GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST);
   SavePicture(window, "completion-en");
@@ -290,7 +229,7 @@ class ManagerRestart : public ::testing::Test {
     com_ = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED));
     ASSERT_TRUE(::CreateDirectoryA(install_.c_str(), nullptr));
     ASSERT_TRUE(::CreateDirectoryA((install_ + "Bin").c_str(), nullptr));
-    ASSERT_TRUE(::CopyFileA((kFixtures + "\\Manager.exe").c_str(), manager_.c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileA(FixturePath("Manager.exe").c_str(), manager_.c_str(), FALSE));
     ASSERT_TRUE(testing_support::RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "PelloryAppDir",
                                                 install_));
     SetProcessArguments({"/Pass:-restored"});
