@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -186,6 +187,7 @@ struct BoxVisit {
   skin::CaptionLayout layout;
   ui::Bitmap picture;
   DWORD_PTR hit = 0;
+  bool menuShown = false;
 };
 
 DWORD WINAPI VisitBox(void* parameter) {
@@ -238,6 +240,56 @@ TEST(SkinnedMessageBox, ColoursOfTheLanguageAndCaptionCloseCancels) {
     EXPECT_EQ(visit.hit, static_cast<DWORD_PTR>(HTCLOSE));
     EXPECT_EQ(answer, IDCANCEL);
   }
+}
+
+void Type(std::initializer_list<WORD> keys) {
+  for (WORD key : keys) {
+    INPUT input[2] = {};
+    input[0].type = input[1].type = INPUT_KEYBOARD;
+    input[0].ki.wVk = input[1].ki.wVk = key;
+    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    ::SendInput(2, input, sizeof(INPUT));
+    ::Sleep(100);
+  }
+}
+
+DWORD WINAPI CloseThroughSystemMenu(void* parameter) {
+  auto* visit = static_cast<BoxVisit*>(parameter);
+  ::SetThreadDesktop(visit->desktop);
+  HWND box = ui::WaitForWindow({visit->caption, "#32770"}, 10000);
+  if (!box) return 0;
+  visit->found = true;
+  const skin::CaptionLayout layout = skin::LayoutCaption(box);
+  const LPARAM onCaption = ScreenLParam(ToScreen(box, {layout.titleRight, Centre(layout.caption).y}));
+  ::PostMessageA(box, WM_NCRBUTTONDOWN, HTCAPTION, onCaption);
+  ::PostMessageA(box, WM_NCRBUTTONUP, HTCAPTION, onCaption);
+  // The menu's last item is Close; the keys are typed, as the menu reads
+  // the keyboard itself.
+  visit->menuShown = ui::WaitForWindow({"", "#32768"}, 5000) != nullptr;
+  if (visit->menuShown) Type({VK_UP, VK_RETURN});
+  if (!ui::WaitForWindowGone(box, 5000)) {
+    Type({VK_ESCAPE, VK_ESCAPE});
+    ::PostMessageA(box, WM_COMMAND, IDYES, 0);
+  }
+  return 0;
+}
+
+// A right click on the caption brings up the system menu; its Close is a
+// close through the caption too.
+TEST(SkinnedMessageBox, SystemMenuOnTheCaptionAndItsCloseCancels) {
+  InitSkinColours(0x0409);
+  BoxVisit visit;
+  visit.caption = "Skin menu";
+  visit.desktop = ::GetThreadDesktop(::GetCurrentThreadId());
+  frame::ScopedHandle visitor(
+      ::CreateThread(nullptr, 0, &CloseThroughSystemMenu, &visit, 0, nullptr));
+  ASSERT_TRUE(visitor.valid());
+  const int answer = ShowSkinnedMessageBox("Remove PelloryManager?", visit.caption,
+                                           MB_YESNO | MB_ICONQUESTION);
+  ASSERT_EQ(::WaitForSingleObject(visitor.get(), 20000), WAIT_OBJECT_0);
+  ASSERT_TRUE(visit.found);
+  EXPECT_TRUE(visit.menuShown);
+  EXPECT_EQ(answer, IDCANCEL);
 }
 
 // An in-memory dialog template: a caption with minimise and maximise boxes,
