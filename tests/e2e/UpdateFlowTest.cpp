@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <string>
-#include <thread>
 
 #include "tests/e2e/Installation.h"
 #include "tests/fixtures/holder/HeldFile.h"
