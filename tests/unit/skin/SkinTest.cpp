@@ -114,16 +114,8 @@ void Pump(DWORD milliseconds) {
   } while (::GetTickCount() - start < milliseconds);
 }
 
-// A picture of the whole window from its own surface. (Copies from the
-// screen DC come out black on Wine's virtual desktop.)
-bool CaptureWindowSurface(HWND window, ui::Bitmap& picture) {
-  RECT rect{};
-  if (!::GetWindowRect(window, &rect)) return false;
-  const int w = rect.right - rect.left;
-  const int h = rect.bottom - rect.top;
-  HDC source = ::GetWindowDC(window);
-  if (!source) return false;
-  HDC dc = ::CreateCompatibleDC(source);
+// Copies w x h pixels from a DC's origin into a picture.
+bool CopyPixels(HDC source, int w, int h, ui::Bitmap& picture) {
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof(info.bmiHeader);
   info.bmiHeader.biWidth = w;
@@ -131,21 +123,29 @@ bool CaptureWindowSurface(HWND window, ui::Bitmap& picture) {
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 32;
   void* bits = nullptr;
+  HDC dc = ::CreateCompatibleDC(source);
   frame::ScopedGdiObject dib(::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
   bool ok = false;
   if (dib && bits) {
     frame::ScopedSelect selected(dc, dib.get());
     ok = ::BitBlt(dc, 0, 0, w, h, source, 0, 0, SRCCOPY) != FALSE;
     ::GdiFlush();
-    if (ok) {
-      picture.width = w;
-      picture.height = h;
-      const auto* pixels = static_cast<const uint32_t*>(bits);
-      picture.pixels.assign(pixels, pixels + static_cast<size_t>(w) * h);
-      for (uint32_t& p : picture.pixels) p &= 0xFFFFFF;
-    }
+    const auto* pixels = static_cast<const uint32_t*>(bits);
+    picture = {w, h, std::vector<uint32_t>(pixels, pixels + static_cast<size_t>(w) * h)};
+    for (uint32_t& p : picture.pixels) p &= 0xFFFFFF;
   }
   ::DeleteDC(dc);
+  return ok;
+}
+
+// A picture of the whole window from its own surface. (Copies from the
+// screen DC come out black on Wine's virtual desktop.)
+bool CaptureWindowSurface(HWND window, ui::Bitmap& picture) {
+  RECT rect{};
+  if (!::GetWindowRect(window, &rect)) return false;
+  HDC source = ::GetWindowDC(window);
+  if (!source) return false;
+  const bool ok = CopyPixels(source, rect.right - rect.left, rect.bottom - rect.top, picture);
   ::ReleaseDC(window, source);
   return ok;
 }
@@ -372,38 +372,27 @@ class TabbedDialog : public SkinnedDialog {
 // on the caption colour: the number of differing pixels.
 int DifferingPixels(const ui::Bitmap& picture, const RECT& r, skin::CaptionImages& images,
                     int image, COLORREF caption) {
-  const int w = r.right - r.left;
-  const int h = r.bottom - r.top;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = w;
-  info.bmiHeader.biHeight = -h;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  void* bits = nullptr;
+  const RECT local = {0, 0, r.right - r.left, r.bottom - r.top};
   HDC screen = ::GetDC(nullptr);
   HDC dc = ::CreateCompatibleDC(screen);
+  frame::ScopedGdiObject canvas(::CreateCompatibleBitmap(screen, local.right, local.bottom));
   ::ReleaseDC(nullptr, screen);
-  frame::ScopedGdiObject dib(::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-  int differing = -1;
-  if (dib && bits) {
-    frame::ScopedSelect selected(dc, dib.get());
+  ui::Bitmap expected;
+  {
+    frame::ScopedSelect selected(dc, canvas.get());
     frame::ScopedGdiObject brush(::CreateSolidBrush(caption));
-    const RECT local = {0, 0, w, h};
     ::FillRect(dc, &local, static_cast<HBRUSH>(brush.get()));
     images.Draw(image, dc, local, false);
-    ::GdiFlush();
-    differing = 0;
-    const auto* expected = static_cast<const uint32_t*>(bits);
-    for (int y = 0; y < h; ++y) {
-      for (int x = 0; x < w; ++x) {
-        if ((expected[y * w + x] & 0xFFFFFF) != (picture.At(r.left + x, r.top + y) & 0xFFFFFF))
-          ++differing;
-      }
-    }
+    CopyPixels(dc, local.right, local.bottom, expected);
   }
   ::DeleteDC(dc);
-  return differing;
+  int differing = 0;
+  for (int y = 0; y < expected.height; ++y) {
+    for (int x = 0; x < expected.width; ++x) {
+      if (expected.At(x, y) != picture.At(r.left + x, r.top + y)) ++differing;
+    }
+  }
+  return expected.width > 0 ? differing : -1;
 }
 
 // A maximised skinned dialog shows the restore image; pressing a caption
