@@ -34,7 +34,8 @@ void Frame(HDC dc, RECT rect, COLORREF colour, int thickness) {
 }
 
 HGDIOBJ ControlFont(HWND control) {
-  if (LRESULT font = ::SendMessageA(control, WM_GETFONT, 0, 0)) return reinterpret_cast<HGDIOBJ>(font);
+  if (LRESULT font = ::SendMessageA(control, WM_GETFONT, 0, 0))
+    return reinterpret_cast<HGDIOBJ>(font);
   return ::GetStockObject(DEFAULT_GUI_FONT);
 }
 

@@ -230,7 +230,8 @@ TEST(SkinnedMessageBox, ColoursOfTheLanguageAndCaptionCloseCancels) {
     ASSERT_EQ(::WaitForSingleObject(visitor.get(), 20000), WAIT_OBJECT_0);
     ASSERT_TRUE(visit.found);
     ASSERT_GT(visit.picture.width, 0);
-    ui::SaveBitmap(visit.picture, ArtefactPath(std::string("messagebox_") + language.name + ".bmp"));
+    ui::SaveBitmap(visit.picture,
+                   ArtefactPath(std::string("messagebox_") + language.name + ".bmp"));
 
     const skin::CaptionLayout& layout = visit.layout;
     const POINT captionPoint = {layout.titleRight, layout.caption.top + 1};
@@ -260,7 +261,8 @@ DWORD WINAPI CloseThroughSystemMenu(void* parameter) {
   if (!box) return 0;
   visit->found = true;
   const skin::CaptionLayout layout = skin::LayoutCaption(box);
-  const LPARAM onCaption = ScreenLParam(ToScreen(box, {layout.titleRight, Centre(layout.caption).y}));
+  const LPARAM onCaption =
+      ScreenLParam(ToScreen(box, {layout.titleRight, Centre(layout.caption).y}));
   ::PostMessageA(box, WM_NCRBUTTONDOWN, HTCAPTION, onCaption);
   ::PostMessageA(box, WM_NCRBUTTONUP, HTCAPTION, onCaption);
   // The menu's last item is Close; the keys are typed, as the menu reads
@@ -450,6 +452,9 @@ TEST(SkinnedDialog, MaximisedShowsRestoreAndOnlyAClickRestores) {
   ::PostMessageA(window, WM_NCLBUTTONDOWN, HTMAXBUTTON, ScreenLParam(onButton));
   Pump(100);
   EXPECT_EQ(::GetCapture(), window);
+  ui::Bitmap pressed;
+  if (CaptureWindowSurface(window, pressed))
+    ui::SaveBitmap(pressed, ArtefactPath("dialog_pressed.bmp"));
   ::PostMessageA(window, WM_MOUSEMOVE, MK_LBUTTON, ClientLParam(window, elsewhere));
   ::PostMessageA(window, WM_LBUTTONUP, 0, ClientLParam(window, elsewhere));
   Pump(300);
@@ -462,7 +467,8 @@ TEST(SkinnedDialog, MaximisedShowsRestoreAndOnlyAClickRestores) {
   Pump(300);
   EXPECT_FALSE(::IsZoomed(window));
   ui::Bitmap restored;
-  if (CaptureWindowSurface(window, restored)) ui::SaveBitmap(restored, ArtefactPath("dialog_restored.bmp"));
+  if (CaptureWindowSurface(window, restored))
+    ui::SaveBitmap(restored, ArtefactPath("dialog_restored.bmp"));
   dialog.Destroy();
 }
 
