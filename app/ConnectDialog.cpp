@@ -115,7 +115,11 @@ DWORD ConnectDialog::DownloadAndParse(TransferSession& session, const std::strin
   PostStep(2);
   const std::string extracted = programDir + kCatalogueName;
   cataloguePath_ = extracted;
-  if (::GetFileAttributesA(extracted.c_str()) == INVALID_FILE_ATTRIBUTES) {
+  // Run from "Bin\", the unpacked catalogue and the kept copy are one file:
+  // only a file this extraction wrote is the new catalogue, never the copy an
+  // earlier run kept.
+  if (::GetFileAttributesA(extracted.c_str()) == INVALID_FILE_ATTRIBUTES ||
+      !TheTempFileList().Contains(extracted)) {
     const DWORD error = FailureCode(::GetLastError());
     const std::string message =
         FormatText(LoadResString(IDS_CATALOG_EXTRACT_FAILED).c_str(), extracted.c_str());

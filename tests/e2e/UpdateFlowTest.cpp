@@ -297,8 +297,10 @@ TEST_F(UpdateFlowE2E, CatalogueThatCannotBeFetchedOrRead) {
   EXPECT_NE(Log().find("Corrupted data\n\n<html><body>Service unavailable"), std::string::npos);
 
   // A cabinet without the catalogue: string 1012, then the thrown error's
-  // box. (The kept copy would stand in for it: it is the same file here.)
-  ASSERT_TRUE(::DeleteFileA((install_.Bin() + "PM Install1.INF").c_str()));
+  // box. The copy an earlier run kept (the same file here) neither stands in
+  // for it nor goes.
+  const std::string kept = install_.Bin() + "PM Install1.INF";
+  ASSERT_TRUE(WriteFileBytes(kept, "[Components]\r\nOld=1\r\n"));
   server_.Serve(kCataloguePath, CabinetBytes({{"Other.INF", "[Components]\r\n"}}));
   ChildProcess missing;
   ASSERT_TRUE(Start(missing, ""));
@@ -311,6 +313,7 @@ TEST_F(UpdateFlowE2E, CatalogueThatCannotBeFetchedOrRead) {
   EXPECT_EQ(second.caption, kCaptionInstall);
   EXPECT_FALSE(second.text.empty());
   EXPECT_EQ(AsInt(missing.Wait()), kFailed);
+  EXPECT_EQ(Content(kept), "[Components]\r\nOld=1\r\n");
 }
 
 TEST_F(UpdateFlowE2E, ServerDownAfterTheDamagedFilesAreGone) {
