@@ -4,8 +4,10 @@
 #include "install/InstallRun.h"
 
 #include <gtest/gtest.h>
+#include <objbase.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <set>
 #include <thread>
 
@@ -15,11 +17,13 @@
 #include "core/MessageBox.h"
 #include "core/Resources.h"
 #include "core/Switches.h"
+#include "host/HostControl.h"
 #include "install/TempFileList.h"
 #include "resources/StringIds.h"
 #include "tests/fixtures/holder/HeldFile.h"
 #include "tests/support/CapturedLog.h"
 #include "tests/support/HttpServer.h"
+#include "tests/support/PlayedUser.h"
 #include "tests/support/Scratch.h"
 #include "tests/support/UiDriver.h"
 #include "tests/unit/cab/CabTestSupport.h"
@@ -114,6 +118,9 @@ class EngineRun : public ::testing::Test {
   // A run whose CError becomes a test failure with the run's log.
   int Run(const std::vector<Component>& components) {
     CapturedLog log;
+    return Run(components, log);
+  }
+  int Run(const std::vector<Component>& components, CapturedLog& log) {
     try {
       return SpawnDownloadThread(components);
     } catch (const CError& error) {
@@ -231,6 +238,60 @@ TEST_F(EngineRun, ABadCabinetStopsTheRunBeforeAnyFileIsTouched) {
     EXPECT_EQ(Content(app_.Path() + "Doomed.txt"), "kept");
     EXPECT_FALSE(FileExists(app_.Path() + "Worse.txt"));
   }
+}
+
+// The manager runs while a component that needs it closed is installed
+// interactively: the user is told, the manager closes on its command, the
+// file goes into place, and Yes to the restart question brings the manager
+// back with the "Pass" text. Wine's Windows 7 scheduler cannot make the
+// launch task, so the manager is started directly.
+TEST_F(EngineRun, TheManagerClosesForItsComponentAndComesBackOnYes) {
+  struct Com {  // as the program's entry has it
+    const bool on = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    ~Com() { if (on) ::CoUninitialize(); }
+  } com;
+  server_.Serve("/viewer.cab", Cabinet({{"Viewer.dat", "viewer"}}));
+  const std::string bin = app_.Path() + "Bin\\";
+  ASSERT_TRUE(::CreateDirectoryA(bin.c_str(), nullptr));
+  RunningFixture manager;
+  ASSERT_TRUE(manager.Start("Manager.exe", bin, "Manager.exe"));
+  Component viewer = Named("Viewer", {File("Viewer.dat", "viewer.cab")});
+  viewer.files[0].version = {-1, -1, -1, -1};  // installed only when missing
+  viewer.bRequiresPMClosed = true;
+  SetProcessArguments({"-Pass:-restored"});
+  const std::string caption = LoadResString(kCaptionUpdate);
+
+  CapturedLog log;
+  {
+    User user({{0xFFFF, Press(IDOK)}, {0xFFFF, Press(IDYES)}}, caption);
+    EXPECT_EQ(Run({viewer}, log), kRunDone);
+    const auto& seen = user.Finish();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].text, LoadResString(IDS_MANAGER_RUNNING_UPDATE));
+    EXPECT_EQ(seen[1].text, LoadResString(IDS_CONFIRM_RESTART_MANAGER));
+  }
+  EXPECT_TRUE(manager.Ended()) << "the manager did not get its close command";
+  EXPECT_EQ(Content(app_.Path() + "Viewer.dat"), "viewer");
+  EXPECT_TRUE(log.Has("The scheduled launch of PelloryManager failed; starting it directly."))
+      << log.Text();
+  HWND restarted = ui::WaitForWindow({"", kManagerWindowClass, 0});
+  ASSERT_NE(restarted, nullptr) << "the manager was not started again";
+  std::string record = Content(manager.path + ".cmdline");
+  record.erase(std::remove(record.begin(), record.end(), '"'), record.end());
+  EXPECT_EQ(record, manager.path + " -restored");
+
+  // Nothing left to install: the running manager is left alone, nothing asked.
+  {
+    const User::Step dismiss = [](const Seen& seen) {
+      if (!ui::PressButton(seen.window, IDNO)) ui::PressButton(seen.window, IDOK);
+    };
+    User user({{0xFFFF, dismiss}, {0xFFFF, dismiss}}, caption);
+    EXPECT_EQ(Run({viewer}), kRunDone);
+    for (const Seen& seen : user.Finish()) ADD_FAILURE() << "asked: " << seen.text;
+  }
+  EXPECT_TRUE(::IsWindow(restarted));
+  ::PostMessageA(restarted, WM_COMMAND, kManagerCloseCommand, 0);
+  EXPECT_TRUE(WaitNoProcessNamed("Manager.exe"));
 }
 
 }  // namespace
