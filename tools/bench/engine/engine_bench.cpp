@@ -30,6 +30,7 @@
 #include "core/Locations.h"
 #include "core/Log.h"
 #include "core/Switches.h"
+#include "frame/Handle.h"
 #include "host/HostControl.h"
 #include "install/InstallRun.h"
 #include "tests/support/HttpServer.h"
@@ -41,19 +42,15 @@ namespace {
 int Serve(const std::string& dir, const char* portFile, const char* stopFile) {
   testing_support::HttpServer server;
   WIN32_FIND_DATAA entry;
-  HANDLE find = ::FindFirstFileA((dir + "\\*.cab").c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE) return 1;
+  frame::ScopedFind find(::FindFirstFileA((dir + "\\*.cab").c_str(), &entry));
+  if (!find) return 1;
   int count = 0;
   do {
     std::string bytes;
-    if (!testing_support::ReadFileBytes(dir + "\\" + entry.cFileName, bytes)) {
-      ::FindClose(find);
-      return 1;
-    }
+    if (!testing_support::ReadFileBytes(dir + "\\" + entry.cFileName, bytes)) return 1;
     server.Serve(std::string("/") + entry.cFileName, std::move(bytes));
     ++count;
-  } while (::FindNextFileA(find, &entry));
-  ::FindClose(find);
+  } while (::FindNextFileA(find.get(), &entry));
   if (!server.Start()) return 1;
   FILE* out = std::fopen(portFile, "w");
   if (!out) return 1;
@@ -116,12 +113,9 @@ bool CloseStartedManager() {
   if (!window) return false;
   DWORD processId = 0;
   ::GetWindowThreadProcessId(window, &processId);
-  HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, processId);
+  frame::ScopedHandle process(::OpenProcess(SYNCHRONIZE, FALSE, processId));
   ::PostMessageA(window, WM_COMMAND, kManagerCloseCommand, 0);
-  if (!process) return false;
-  const bool ended = ::WaitForSingleObject(process, 10000) == WAIT_OBJECT_0;
-  ::CloseHandle(process);
-  return ended;
+  return process && ::WaitForSingleObject(process.get(), 10000) == WAIT_OBJECT_0;
 }
 
 int Install(const std::string& baseUrl, const std::string& manifest, const std::string& appDir,
