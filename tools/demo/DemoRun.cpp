@@ -296,6 +296,26 @@ bool PlayUser(ChildProcess& child, Photographer& camera) {
   return AnswerBox(child, camera, "restart-question", IDNO);
 }
 
+// Runs without the played user still get a box now and then (the quiet
+// check's question, an error of a run without /q): each is printed and
+// answered No, or OK when it has no No, so that the run goes on.
+DWORD WaitAnsweringBoxes(ChildProcess& child, DWORD timeoutMs) {
+  const DWORD start = ::GetTickCount();
+  while (::GetTickCount() - start < timeoutMs) {
+    const DWORD code = child.Wait(100);
+    if (code != STILL_ACTIVE) return code;
+    HWND box = FindDialogWith(child.Id(), kBoxText);
+    if (!box) continue;
+    const int button = ::GetDlgItem(box, IDNO) ? IDNO : ::GetDlgItem(box, IDOK) ? IDOK : IDCANCEL;
+    std::printf("box \"%s\": %s\n  -> %s (the demo's answer)\n", ui::WindowText(box).c_str(),
+                ui::MessageBoxText(box).c_str(),
+                button == IDNO ? "No" : button == IDOK ? "OK" : "Cancel");
+    ui::PressButton(box, button);
+    ui::WaitForWindowGone(box, 10000);
+  }
+  return child.Wait(0);
+}
+
 // --- What the run left ---------------------------------------------------
 
 std::string FileVersionText(const std::string& path) {
@@ -467,7 +487,8 @@ int main(int argc, char** argv) {
     Photographer camera(options);
     played = PlayUser(upgrade, camera);
   }
-  const DWORD code = upgrade.Wait(played ? kRunLimitMs : 5000);
+  const DWORD code = options.interactive ? upgrade.Wait(played ? kRunLimitMs : 5000)
+                                         : WaitAnsweringBoxes(upgrade, kRunLimitMs);
   const bool ended = code != STILL_ACTIVE;
   if (!ended) upgrade.Kill();
   server.Stop();
