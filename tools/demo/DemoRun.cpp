@@ -150,12 +150,28 @@ bool ServeFolder(HttpServer& server, const Options& options) {
   return catalogue;
 }
 
+// The manager the demo started, or the one the program started again.
+HWND ManagerWindow() { return ::FindWindowA(kManagerClass, nullptr); }
+
 // --- Playing the user --------------------------------------------------
 
 // A visible top-level dialog of the process that has the control.
 HWND FindDialogWith(DWORD processId, int controlId) {
   for (HWND window : ui::FindWindows({"", "#32770", processId}))
     if (::GetDlgItem(window, controlId)) return window;
+  return nullptr;
+}
+
+// A message box: a dialog with the text control 0xFFFF. The program's own
+// dialogs may have unnamed statics of that number too, so they are left out.
+HWND FindBox(DWORD processId) {
+  for (HWND window : ui::FindWindows({"", "#32770", processId})) {
+    if (!::GetDlgItem(window, kBoxText)) continue;
+    bool own = false;
+    for (int id : {kConnectGroup, kSelectionList, kProgressBar, kCompletionHeadline})
+      own = own || ::GetDlgItem(window, id) != nullptr;
+    if (!own) return window;
+  }
   return nullptr;
 }
 
@@ -194,7 +210,6 @@ class Photographer {
     while (!FileExists(base + ".png") && ::GetTickCount() - start < 15000) ::Sleep(100);
     if (FileExists(base + ".png")) {
       std::printf("  picture: %s-%s.png\n", name.c_str(), options_.tag.c_str());
-      taken_.push_back(name);
     } else {
       std::printf("  (picture %s: no answer from the script)\n", name.c_str());
     }
@@ -202,12 +217,15 @@ class Photographer {
 
  private:
   const Options& options_;
-  std::vector<std::string> taken_;
 };
 
 // The next message box: shown, photographed, answered.
 bool AnswerBox(ChildProcess& child, Photographer& camera, const std::string& shot, int button) {
-  HWND box = WaitForDialogWith(child, kBoxText);
+  HWND box = nullptr;
+  for (const DWORD start = ::GetTickCount(); !box && child.Running() &&
+                                             ::GetTickCount() - start < kStepLimitMs;
+       ::Sleep(50))
+    box = FindBox(child.Id());
   if (!box) {
     std::printf("  no message box came\n");
     return false;
@@ -265,35 +283,50 @@ bool PlayUser(ChildProcess& child, Photographer& camera) {
   std::printf("  -> OK\n");
   ui::PressButton(selection, IDOK);
 
-  std::printf("Progress dialog:\n");
-  HWND progress = WaitForDialogWith(child, kProgressBar);
-  if (progress) {
-    std::printf("  \"%s\"\n", ui::WindowText(progress).c_str());
-    // Minimise and maximise switch between the compact and the full form.
-    ::PostMessageA(progress, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
-    camera.Take(progress, "progress-expanded");
-    ::PostMessageA(progress, WM_SYSCOMMAND, SC_MINIMIZE, 0);
-    camera.Take(progress, "progress-compact");
-  } else {
-    std::printf("  did not come\n");
+  // From here on the program leads: whatever comes is met as it comes,
+  // until the program ends.
+  bool progressSeen = false;
+  bool completionSeen = false;
+  int messages = 0;
+  const DWORD start = ::GetTickCount();
+  while (child.Running() && ::GetTickCount() - start < kRunLimitMs) {
+    HWND progress = progressSeen ? nullptr : FindDialogWith(child.Id(), kProgressBar);
+    if (progress) {
+      progressSeen = true;
+      std::printf("Progress dialog \"%s\":\n", ui::WindowText(progress).c_str());
+      // Minimise and maximise switch between the compact and the full form.
+      ::PostMessageA(progress, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+      camera.Take(progress, "progress-expanded");
+      ::PostMessageA(progress, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+      camera.Take(progress, "progress-compact");
+      continue;
+    }
+    if (HWND box = FindBox(child.Id())) {
+      // A question now is the restart question: No, a demo never reboots.
+      const bool question = ::GetDlgItem(box, IDNO) != nullptr;
+      const std::string name = question ? "restart-question"
+                               : ManagerWindow()
+                                   ? "manager-running"
+                                   : "message-" + std::to_string(++messages);
+      std::printf("Message box:\n");
+      AnswerBox(child, camera, name, question ? IDNO : IDOK);
+      continue;
+    }
+    HWND completion = completionSeen ? nullptr : FindDialogWith(child.Id(), kCompletionHeadline);
+    if (completion && ::GetDlgItem(completion, kConnectGroup) == nullptr) {
+      // It is shown, hidden for a box and shown again: a picture only when
+      // it is in view.
+      ::Sleep(300);
+      if (FindBox(child.Id()) || !::IsWindowVisible(completion)) continue;
+      completionSeen = true;
+      std::printf("Completion window \"%s\": %s\n", ui::WindowText(completion).c_str(),
+                  ui::ControlText(completion, kCompletionHeadline).c_str());
+      camera.Take(completion, "completion");
+      continue;
+    }
+    ::Sleep(50);
   }
-
-  // The manager runs: the program says it will close it, then shows its
-  // status window while it does.
-  std::printf("Manager running:\n");
-  if (!AnswerBox(child, camera, "manager-running", IDOK)) return false;
-  std::printf("Completion window:\n");
-  if (HWND completion = WaitForDialogWith(child, kCompletionHeadline, 10000)) {
-    std::printf("  \"%s\": %s\n", ui::WindowText(completion).c_str(),
-                ui::ControlText(completion, kCompletionHeadline).c_str());
-    camera.Take(completion, "completion");
-  } else {
-    std::printf("  not seen\n");
-  }
-
-  // The hook asked for a restart of Windows: No (a demo never reboots).
-  std::printf("Restart question:\n");
-  return AnswerBox(child, camera, "restart-question", IDNO);
+  return true;
 }
 
 // Runs without the played user still get a box now and then (the quiet
@@ -304,7 +337,7 @@ DWORD WaitAnsweringBoxes(ChildProcess& child, DWORD timeoutMs) {
   while (::GetTickCount() - start < timeoutMs) {
     const DWORD code = child.Wait(100);
     if (code != STILL_ACTIVE) return code;
-    HWND box = FindDialogWith(child.Id(), kBoxText);
+    HWND box = FindBox(child.Id());
     if (!box) continue;
     const int button = ::GetDlgItem(box, IDNO) ? IDNO : ::GetDlgItem(box, IDOK) ? IDOK : IDCANCEL;
     std::printf("box \"%s\": %s\n  -> %s (the demo's answer)\n", ui::WindowText(box).c_str(),
@@ -419,9 +452,6 @@ void PrintLogTail(size_t lines) {
   std::fwrite(tail.data(), 1, tail.size(), stdout);
   std::printf("\n");
 }
-
-// The manager the demo started, or the one the program started again.
-HWND ManagerWindow() { return ::FindWindowA(kManagerClass, nullptr); }
 
 bool WaitForManager(DWORD timeoutMs) {
   const DWORD start = ::GetTickCount();
