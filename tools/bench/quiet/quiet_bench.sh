@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# Quiet-check benchmark: the real Upgrade.exe /q "/URL:..." started from an
+# installation that is up to date with a catalogue of 30 components (so it
+# offers nothing and ends with 0), against a do-nothing GUI program plus one
+# curl of the same catalogue cabinet, in interleaved runs under Wine in one
+# prefix; prints each run, the medians, their ratio and one run's log with
+# the time of every line.
+# Usage: tools/bench/quiet/quiet_bench.sh [BUILD_DIR] [RUNS]
+# QUIET_BENCH_LOG=FILE keeps the timed log there.
+set -euo pipefail
+shopt -s inherit_errexit
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../../.." && pwd)
+build=${1:-$root/build/x86_64}
+runs=${2:-5}
+helper=$build/tools/bench/quiet/quiet_bench.exe
+noop=$build/tools/bench/quiet/quiet_noop.exe
+upgrade=$build/Upgrade.exe
+manager=$build/fixtures/Manager.exe
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver64
+for tool in curl gcab python3 Xvfb; do
+  command -v "$tool" >/dev/null || { echo "quiet_bench: $tool is not installed" >&2; exit 1; }
+done
+for file in "$helper" "$noop" "$upgrade" "$manager"; do
+  [ -f "$file" ] || { echo "quiet_bench: build $(basename "$file") first ($file)" >&2; exit 1; }
+done
+template=$root/build/wine-template
+[ -f "$template/.upgrade-template-ok" ] || "$root/tests/support/make-wine-template"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quiet-bench.XXXXXX")
+server_pid= xvfb_pid=
+cleanup() {
+  touch "$work/stop"
+  if [ -n "$server_pid" ]; then
+    # The server ends by itself once the stop file exists.
+    for _ in $(seq 1 50); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
+    kill "$server_pid" 2>/dev/null || true
+  fi
+  if [ -d "$work/prefix" ]; then
+    WINEPREFIX="$work/prefix" "$wineserver" -k >/dev/null 2>&1 || true
+    WINEPREFIX="$work/prefix" "$wineserver" -w >/dev/null 2>&1 || true
+  fi
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+winpath() { echo "Z:${1//\//\\}"; }
+
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 1 100); do [ -s "$work/display" ] && break; sleep 0.05; done
+[ -s "$work/display" ] || { echo "quiet_bench: Xvfb did not start" >&2; exit 1; }
+cp -a "$template" "$work/prefix"
+export DISPLAY=":$(head -n 1 "$work/display")" WINEPREFIX="$work/prefix" WINEDEBUG=-all \
+  WINEDLLOVERRIDES="mscoree,mshtml="
+
+# The installation and the catalogue cabinet (MSZIP, as published).
+app='C:\Pellory Bench\'
+mkdir "$work/catalogue"
+"$wine" "$helper" prepare "$(winpath "$work/catalogue")" "$app" "$(winpath "$upgrade")" \
+  "$(winpath "$manager")" 2>/dev/null | tr -d '\r' > "$work/prepared" ||
+  { echo "quiet_bench: the installation could not be prepared" >&2; exit 1; }
+(cd "$work/catalogue" && gcab -c -z "$work/PM_Install.cab" "PM Install1.INF" *.bmp)
+cab_bytes=$(stat -c %s "$work/PM_Install.cab")
+
+# The server runs in the same prefix for the whole benchmark, as the manager
+# does on a user's machine: neither side pays for starting the Wine server.
+"$wine" "$helper" serve "$(winpath "$work/PM_Install.cab")" "$(winpath "$work/port")" \
+  "$(winpath "$work/stop")" >/dev/null 2>&1 &
+server_pid=$!
+for _ in $(seq 1 300); do [ -s "$work/port" ] && break; sleep 0.1; done
+[ -s "$work/port" ] || { echo "quiet_bench: the server did not start" >&2; exit 1; }
+url="http://127.0.0.1:$(tr -d '\r\n' < "$work/port")/PM50/Quoma/PM_InstallQuoma.cab"
+installed="${app}Bin\\Upgrade.exe"
+
+now() { date +%s.%N; }
+# The quiet check; a box would block it, so a run that outlasts the limit or
+# ends with anything but 0 stops the benchmark.
+check() {
+  local t0 t1 rc=0
+  t0=$(now)
+  timeout 60 "$wine" "$installed" /q "/URL:$url" >/dev/null 2>&1 || rc=$?
+  t1=$(now)
+  if [ "$rc" != 0 ]; then
+    echo "quiet_bench: Upgrade.exe /q ended with $rc; its log:" >&2
+    tr -d '\r' < "$(echo "$work"/prefix/drive_c/users/*/Documents/Pellory/Logs/Update.log)" >&2
+    return 1
+  fi
+  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f\n", b - a }'
+}
+# The reference: "total noop curl".
+reference() {
+  local t0 t1 t2
+  t0=$(now)
+  "$wine" "$noop" >/dev/null 2>&1
+  t1=$(now)
+  curl -s --fail -o "$work/curl.cab" "$url"
+  t2=$(now)
+  awk -v a="$t0" -v b="$t1" -v c="$t2" 'BEGIN { printf "%.3f %.3f %.3f\n", c - a, b - a, c - b }'
+}
+
+# One warm-up of each (page cache, the first start of each program), not
+# counted; it also checks what the check saw.
+reference >/dev/null
+cmp -s "$work/curl.cab" "$work/PM_Install.cab" || { echo "quiet_bench: curl got another file" >&2; exit 1; }
+check >/dev/null
+log=$(echo "$work"/prefix/drive_c/users/*/Documents/Pellory/Logs/Update.log)
+[ -f "$log" ] || { echo "quiet_bench: no log at $log" >&2; exit 1; }
+if grep -a -q -i -e fail -e error "$log"; then
+  echo "quiet_bench: the check logged a failure:" >&2; tr -d '\r' < "$log" >&2; exit 1
+fi
+
+ref_times=() noop_times=() curl_times=() check_times=()
+for i in $(seq 1 "$runs"); do
+  if [ $((i % 2)) = 1 ]; then
+    r=$(reference); c=$(check)
+  else
+    c=$(check); r=$(reference)
+  fi
+  read -r rt nt ct <<< "$r"
+  echo "run $i: noop+curl ${rt}s (noop ${nt}s curl ${ct}s)  Upgrade.exe /q ${c}s"
+  ref_times+=("$rt") noop_times+=("$nt") curl_times+=("$ct") check_times+=("$c")
+done
+
+# One more check with the time of each log line (not counted above).
+python3 "$here/timed_log.py" "$log" timeout 60 "$wine" "$installed" /q "/URL:$url" > "$work/timed"
+if [ -n "${QUIET_BENCH_LOG:-}" ]; then cp "$work/timed" "$QUIET_BENCH_LOG"; fi
+
+median() { printf '%s\n' "$@" | sort -g | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+mr=$(median "${ref_times[@]}")
+mc=$(median "${check_times[@]}")
+echo "catalogue: $(cat "$work/prepared"), cabinet $cab_bytes bytes; $runs runs"
+echo "median noop+curl: ${mr}s (noop $(median "${noop_times[@]}")s, curl $(median "${curl_times[@]}")s)"
+echo "median Upgrade.exe /q: ${mc}s  ratio: $(ratio "$mc" "$mr")"
+echo "one check, seconds since its start at each log line:"
+cat "$work/timed"
