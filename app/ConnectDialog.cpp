@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "app/TextFormat.h"
+#include "core/TextFormat.h"
 #include "catalog/ComponentCatalog.h"
 #include "core/Error.h"
 #include "core/Locations.h"
@@ -312,7 +312,8 @@ DWORD CatalogueFetch(ConnectDialog& dialog) {
     result = static_cast<DWORD>(-1);
   }
 
-  ::Sleep(kLastStepPauseMs);
+  // Only a dialog has a last step to show: a quiet run does not wait.
+  if (dialog.fetchWindow_) ::Sleep(kLastStepPauseMs);
   // Also after an exception: the dialog must not wait for a fetch that ended.
   if (dialog.fetchWindow_ && ::IsWindow(dialog.fetchWindow_) && !dialog.IsCancelled())
     ::PostMessageA(dialog.fetchWindow_, WM_COMMAND, IDOK, 0);

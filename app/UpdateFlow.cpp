@@ -7,7 +7,7 @@
 
 #include "app/ConnectDialog.h"
 #include "app/Program.h"
-#include "app/TextFormat.h"
+#include "core/TextFormat.h"
 #include "catalog/ComponentStatus.h"
 #include "core/Locations.h"
 #include "core/Log.h"

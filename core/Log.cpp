@@ -1,10 +1,10 @@
 #include "core/Log.h"
 
 #include <cstdarg>
-#include <cstdio>
 #include <mutex>
 #include <utility>
-#include <vector>
+
+#include "core/TextFormat.h"
 
 namespace {
 
@@ -37,16 +37,7 @@ void LogWrite(const std::string& text) {
 void LogFormat(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  int needed = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string text;
-  if (needed > 0) {
-    std::vector<char> buffer(static_cast<size_t>(needed) + 1);
-    std::vsnprintf(buffer.data(), buffer.size(), format, args);
-    text.assign(buffer.data(), static_cast<size_t>(needed));
-  }
+  std::string text = FormatTextV(format, args);
   va_end(args);
   LogWrite(text);
 }

@@ -8,6 +8,7 @@
 #include "core/Error.h"
 #include "core/Locations.h"
 #include "core/Log.h"
+#include "core/TextFormat.h"
 #include "core/MessageBox.h"
 #include "core/Platform.h"
 #include "core/Resources.h"
@@ -48,22 +49,6 @@ class ExitRequestDialog : public SkinnedDialog {
   WindowIcons icons_;
 };
 
-std::string FormatText(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  const int needed = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string text;
-  if (needed > 0) {
-    std::vector<char> buffer(static_cast<size_t>(needed) + 1);
-    std::vsnprintf(buffer.data(), buffer.size(), format, args);
-    text.assign(buffer.data(), static_cast<size_t>(needed));
-  }
-  va_end(args);
-  return text;
-}
 
 // Removes and dispatches this thread's messages until `done` says so or the
 // time is up; true when done. A quit message is put back for the caller's loop.

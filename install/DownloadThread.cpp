@@ -14,6 +14,7 @@
 #include "core/Log.h"
 #include "core/MessageBox.h"
 #include "core/Resources.h"
+#include "core/TextFormat.h"
 #include "frame/RegKey.h"
 #include "host/CompletionDialog.h"
 #include "host/HostControl.h"
@@ -56,18 +57,6 @@ std::string LastPathElement(const std::string& location) {
   return slash == std::string::npos ? location : location.substr(slash + 1);
 }
 
-std::string FormatText(UINT id, const std::string& text) {
-  std::string format = LoadResString(id);
-  std::vector<char> buffer(format.size() + text.size() + 16);
-  std::snprintf(buffer.data(), buffer.size(), format.c_str(), text.c_str());
-  return buffer.data();
-}
-
-std::string FileCountText(int number, int count) {
-  char text[128] = "";
-  std::snprintf(text, sizeof(text), LoadResString(IDS_FILE_COUNT).c_str(), number, count);
-  return text;
-}
 
 // A cabinet that would not unpack: the user is told (unless quiet) and the
 // text is what CheckCabinet found. The last error is read before anything
@@ -318,7 +307,7 @@ DWORD CDownloadThread::DownloadComponent(const Component& component,
       if (HasProgressWindow())
         ProgressDialog::PostCurrentItem(progressWindow_, component.sName,
                                         LastPathElement(file.sFile) +
-                                            FileCountText(number, downloads));
+                                            FormatText(LoadResString(IDS_FILE_COUNT).c_str(), number, downloads));
       std::string host, path, scheme;
       WORD port = 0;
       if (!CrackUrl(file.sFile, host, path, &scheme, &port))
@@ -388,7 +377,7 @@ DWORD CDownloadThread::UnpackDownloads() {
     if (::GetFileAttributesA(member.c_str()) == INVALID_FILE_ATTRIBUTES) {
       LogFormat("The cabinet file '%s' does not hold the file '%s'.", cabinet.c_str(),
                 LastPathElement(pending.first).c_str());
-      state.errorText = FormatText(IDS_CABINET_CORRUPTED, cabinet);
+      state.errorText = FormatText(LoadResString(IDS_CABINET_CORRUPTED).c_str(), cabinet.c_str());
       if (!IsQuiet()) AppMessageBox(state.errorText, MB_OK | MB_ICONHAND, MessageCaptionId());
       return ERROR_FILE_NOT_FOUND;
     }

@@ -10,6 +10,7 @@
 
 #include "core/Log.h"
 #include "core/Resources.h"
+#include "core/TextFormat.h"
 #include "core/SystemLibraries.h"
 #include "frame/Handle.h"
 #include "install/Fdi.h"
@@ -51,15 +52,11 @@ const char* ErrorText(int code) {
 }
 
 std::string Format(UINT id, const std::string& a) {
-  std::vector<char> text(LoadResString(id).size() + a.size() + 64);
-  std::snprintf(text.data(), text.size(), LoadResString(id).c_str(), a.c_str());
-  return text.data();
+  return FormatText(LoadResString(id).c_str(), a.c_str());
 }
 
 std::string Format(UINT id, const std::string& a, unsigned long b) {
-  std::vector<char> text(LoadResString(id).size() + a.size() + 64);
-  std::snprintf(text.data(), text.size(), LoadResString(id).c_str(), a.c_str(), b);
-  return text.data();
+  return FormatText(LoadResString(id).c_str(), a.c_str(), b);
 }
 
 // The decoder's memory and file callbacks: the program's heap, and the

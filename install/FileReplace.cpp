@@ -9,6 +9,7 @@
 #include "core/MessageBox.h"
 #include "core/Platform.h"
 #include "core/Resources.h"
+#include "core/TextFormat.h"
 #include "core/SystemLibraries.h"
 #include "frame/Handle.h"
 #include "frame/RegKey.h"
@@ -38,12 +39,7 @@ DWORD LastErrorCode() {
 
 template <class... Args>
 std::string FormatString(UINT id, Args... args) {
-  const std::string format = LoadResString(id);
-  const int needed = std::snprintf(nullptr, 0, format.c_str(), args...);
-  if (needed <= 0) return std::string();
-  std::vector<char> text(static_cast<size_t>(needed) + 1);
-  std::snprintf(text.data(), text.size(), format.c_str(), args...);
-  return std::string(text.data(), static_cast<size_t>(needed));
+  return FormatText(LoadResString(id).c_str(), args...);
 }
 
 bool IsReadOnly(const std::string& path) {

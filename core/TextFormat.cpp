@@ -1,19 +1,8 @@
-// printf-style formatting into a string, for the texts of the string tables.
-#pragma once
+#include "core/TextFormat.h"
 
-#include <cstdarg>
 #include <cstdio>
-#include <string>
 
-inline std::string FormatText(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-
-inline std::string FormatText(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
+std::string FormatTextV(const char* format, va_list args) {
   va_list copy;
   va_copy(copy, args);
   const int length = std::vsnprintf(nullptr, 0, format, copy);
@@ -24,6 +13,13 @@ inline std::string FormatText(const char* format, ...) {
     std::vsnprintf(&text[0], text.size(), format, args);
     text.resize(static_cast<size_t>(length));
   }
+  return text;
+}
+
+std::string FormatText(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = FormatTextV(format, args);
   va_end(args);
   return text;
 }
