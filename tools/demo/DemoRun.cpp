@@ -266,8 +266,17 @@ bool PlayUser(ChildProcess& child, Photographer& camera) {
               ui::ControlText(connect, 206).c_str());
   camera.Take(connect, "connect");
 
+  // A catalogue that cannot be fetched or read is told in boxes instead.
+  HWND selection = nullptr;
+  for (const DWORD start = ::GetTickCount();
+       !selection && child.Running() && ::GetTickCount() - start < kStepLimitMs; ::Sleep(50)) {
+    selection = FindDialogWith(child.Id(), kSelectionList);
+    if (!selection && FindBox(child.Id())) {
+      std::printf("Message box:\n");
+      AnswerBox(child, camera, "", IDOK);
+    }
+  }
   std::printf("Selection dialog:\n");
-  HWND selection = WaitForDialogWith(child, kSelectionList);
   if (!selection) {
     std::printf("  did not come\n");
     return false;
