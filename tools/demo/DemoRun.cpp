@@ -202,6 +202,7 @@ class Photographer {
     char request[256];
     std::snprintf(request, sizeof(request), "%s %ld %ld %ld %ld\n", display, rect.left, rect.top,
                   rect.right - rect.left, rect.bottom - rect.top);
+    ::DeleteFileA((base + ".png").c_str());  // one of an earlier run is no answer
     if (!WriteFileBytes(base + ".req", request)) {
       std::printf("  (picture %s: cannot write the request)\n", name.c_str());
       return;
