@@ -14,15 +14,21 @@
 //     one line: seconds, the run's result, and the process's peak working set
 //     and peak private bytes before and after the run. Afterwards the manager
 //     that the run started is asked to close.
+//   engine_bench slow CABINET MEMBER APP_DIR
+//     Installs MEMBER of CABINET, served in 2000-byte pieces 20 ms apart by
+//     a server of this process, and prints how many progress messages the
+//     progress window got and the longest wait for one, from the start on.
 #include <windows.h>
 #include <objbase.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "catalog/InstalledState.h"
@@ -32,9 +38,13 @@
 #include "core/Switches.h"
 #include "frame/Handle.h"
 #include "host/HostControl.h"
+#include "core/Resources.h"
 #include "install/InstallRun.h"
+#include "resources/StringIds.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/Scratch.h"
+#include "tests/support/UiDriver.h"
+#include "transfer/ProgressDialog.h"
 #include "transfer/WinInetApi.h"
 
 namespace {
@@ -118,6 +128,76 @@ bool CloseStartedManager() {
   return process && ::WaitForSingleObject(process.get(), 10000) == WAIT_OBJECT_0;
 }
 
+// The progress window's byte messages, seen through a subclass of the
+// window; everything here runs on the window's thread.
+WNDPROC g_progressProc = nullptr;
+LARGE_INTEGER g_lastBytes = {};
+double g_longestGapMs = 0;
+int g_byteMessages = 0;
+
+LRESULT CALLBACK CountingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == ProgressDialog::kBytesMessage) {
+    LARGE_INTEGER now, frequency;
+    ::QueryPerformanceCounter(&now);
+    ::QueryPerformanceFrequency(&frequency);
+    ++g_byteMessages;
+    g_longestGapMs = std::max(g_longestGapMs, 1000.0 * (now.QuadPart - g_lastBytes.QuadPart) /
+                                                  frequency.QuadPart);
+    g_lastBytes = now;
+  }
+  return ::CallWindowProcA(g_progressProc, window, message, wParam, lParam);
+}
+
+int Slow(const std::string& cabinet, const std::string& member, const std::string& appDir) {
+  std::string body;
+  if (!BindWinInet() || !testing_support::ReadFileBytes(cabinet, body)) return 1;
+  testing_support::HttpServer server;
+  testing_support::HttpRoute route;
+  route.body = body;
+  route.pieceSize = 2000;
+  route.pieceDelayMs = 20;
+  server.SetRoute("/slow.cab", route);
+  if (!server.Start()) return 1;
+  if (!testing_support::RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "PelloryAppDir", appDir))
+    return 1;
+  testing_support::RegDeleteTree(HKEY_LOCAL_MACHINE, kComponentsKey);
+  // Quiet, outside Setup mode: nothing is asked and the manager is not started.
+  SetProcessArguments({"-q"});
+  Component component;
+  component.sName = "Slow";
+  component.version = {1, 0, 0, 0};
+  component.bRequiresPMClosed = false;
+  ComponentFile file;
+  file.sName = member;
+  file.sFile = server.Url("/slow.cab");
+  file.size = static_cast<uint32_t>(body.size());
+  component.files.push_back(file);
+
+  std::thread watcher([] {
+    HWND window = ui::WaitForWindow(
+        {LoadResString(IDS_CAPTION_DOWNLOAD), "#32770", ::GetCurrentProcessId()});
+    if (window)
+      g_progressProc = reinterpret_cast<WNDPROC>(::SetWindowLongPtrA(
+          window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CountingProc)));
+  });
+  LARGE_INTEGER frequency, start;
+  ::QueryPerformanceFrequency(&frequency);
+  ::QueryPerformanceCounter(&start);
+  g_lastBytes = start;
+  int result = -2;
+  try {
+    result = SpawnDownloadThread({component});
+  } catch (const CError& e) {
+    std::printf("error %s\n", e.Description().c_str());
+  }
+  const double seconds = Seconds(start, frequency);
+  watcher.join();
+  server.Stop();
+  std::printf("seconds %.3f result %d bytes %zu progress_messages %d longest_gap_ms %.1f\n",
+              seconds, result, body.size(), g_byteMessages, g_longestGapMs);
+  return result == kRunDone && g_progressProc ? 0 : 1;
+}
+
 int Install(const std::string& baseUrl, const std::string& manifest, const std::string& appDir,
             const std::string& logPath) {
   // COM as the program sets it up: the scheduled restart of the manager needs it.
@@ -176,8 +256,10 @@ int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "serve" && argc == 5) return Serve(argv[2], argv[3], argv[4]);
   if (mode == "install" && argc == 6) return Install(argv[2], argv[3], argv[4], argv[5]);
+  if (mode == "slow" && argc == 5) return Slow(argv[2], argv[3], argv[4]);
   std::fprintf(stderr,
                "usage: engine_bench serve DIR PORT_FILE STOP_FILE\n"
-               "       engine_bench install BASE_URL MANIFEST APP_DIR LOG\n");
+               "       engine_bench install BASE_URL MANIFEST APP_DIR LOG\n"
+               "       engine_bench slow CABINET MEMBER APP_DIR\n");
   return 2;
 }

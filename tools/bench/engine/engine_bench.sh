@@ -3,7 +3,8 @@
 # components, 30 MSZIP cabinets) installed by SpawnDownloadThread under Wine
 # into a fresh prefix, against curl fetching the same cabinets from the same
 # server and cabtool extracting them, in interleaved runs; prints each run,
-# the medians, their ratio, where the engine's time went and its peak memory.
+# the medians, their ratio, where the engine's time went and its peak memory,
+# then how often the progress window hears of a download on a slow line.
 # Usage: tools/bench/engine/engine_bench.sh [BUILD_DIR] [MB] [RUNS] [NATIVE_BUILD_DIR]
 # ENGINE_BENCH_LOG=FILE keeps the last engine run's timed log there.
 set -euo pipefail
@@ -169,3 +170,17 @@ echo "median engine phases: download $(field 1 "${phase_rows[@]}")s" \
      "restart $(field 4 "${phase_rows[@]}")s"
 read -r _ ws0 ws1 pv0 pv1 <<< "$last"
 echo "engine peak memory: working set ${ws0} -> ${ws1} KiB, private ${pv0} -> ${pv1} KiB"
+
+# A slow line: 300 KB in 2000-byte pieces 20 ms apart; how often the
+# progress window heard of it.
+mkdir -p "$work/slow"
+python3 -c 'import random, sys; sys.stdout.buffer.write(random.Random(5).randbytes(300000))' \
+  > "$work/slow/Slow.bin"
+(cd "$work/slow" && gcab -c -z ../slow.cab Slow.bin)
+rm -rf "$work/engine"
+cp -a "$template" "$work/engine"
+slow=$(WINEPREFIX="$work/engine" "$wine" "$exe" slow "$(winpath "$work/slow.cab")" Slow.bin \
+       'C:\slow\' 2>/dev/null | tr -d '\r') || { echo "engine_bench: the slow run failed: $slow" >&2; exit 1; }
+cmp -s "$work/engine/drive_c/slow/Slow.bin" "$work/slow/Slow.bin" ||
+  { echo "engine_bench: the slow run did not install its file" >&2; exit 1; }
+awk '{ printf "slow line: %s bytes, run %s s, %s progress messages, longest wait for one %s ms\n", $6, $2, $8, $10 }' <<< "$slow"
