@@ -12,12 +12,22 @@
 //     Serves CABINET at the catalogue's path from the test HTTP server on
 //     127.0.0.1, writes the port to PORT_FILE and runs until STOP_FILE
 //     exists; prints how many requests it got when it ends.
+//   quiet_bench status CATALOGUE PASSES
+//     Parses CATALOGUE ("PM Install1.INF") and times, PASSES times each, the
+//     check's decision in this process: HasUpdatesToOffer, and the version
+//     reads it does (ReadFileVersionParts of every file's TargetPath). Prints
+//     the seconds of every pass; fails when the check would offer anything.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "catalog/ComponentCatalog.h"
+#include "catalog/ComponentStatus.h"
+#include "catalog/TargetPath.h"
+#include "core/FileVersion.h"
 #include "tests/support/CatalogueCabinet.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/Scratch.h"
@@ -162,14 +172,52 @@ int Serve(const std::string& cabinet, const char* portFile, const char* stopFile
   return 0;
 }
 
+double Seconds(const LARGE_INTEGER& from) {
+  LARGE_INTEGER frequency, now;
+  ::QueryPerformanceFrequency(&frequency);
+  ::QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart - from.QuadPart) / frequency.QuadPart;
+}
+
+int Status(const std::string& path, int passes) {
+  ComponentCatalog catalog;
+  if (LoadComponents(catalog, path.c_str()) != 0 || catalog.empty()) return 1;
+  std::vector<std::string> targets;
+  for (const Component& component : catalog)
+    for (const ComponentFile& file : component.files) targets.push_back(TargetPath(file));
+  for (int i = 0; i < passes; ++i) {
+    LARGE_INTEGER start;
+    ::QueryPerformanceCounter(&start);
+    if (HasUpdatesToOffer(catalog)) {
+      std::printf("the catalogue offers updates\n");
+      return 1;
+    }
+    const double status = Seconds(start);
+    ::QueryPerformanceCounter(&start);
+    for (const std::string& target : targets) {
+      FileVersionParts version;
+      if (!ReadFileVersionParts(target, version)) {
+        std::printf("no version: %s\n", target.c_str());
+        return 1;
+      }
+    }
+    std::printf("components %u files %u HasUpdatesToOffer %.4f version_reads %.4f\n",
+                static_cast<unsigned>(catalog.size()), static_cast<unsigned>(targets.size()),
+                status, Seconds(start));
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "prepare" && argc == 6) return Prepare(argv[2], argv[3], argv[4], argv[5]);
   if (mode == "serve" && argc == 5) return Serve(argv[2], argv[3], argv[4]);
+  if (mode == "status" && argc == 4) return Status(argv[2], std::atoi(argv[3]));
   std::fprintf(stderr,
                "usage: quiet_bench prepare CATALOGUE_DIR APP_DIR UPGRADE_EXE MANAGER_EXE\n"
-               "       quiet_bench serve CABINET PORT_FILE STOP_FILE\n");
+               "       quiet_bench serve CABINET PORT_FILE STOP_FILE\n"
+               "       quiet_bench status CATALOGUE PASSES\n");
   return 2;
 }

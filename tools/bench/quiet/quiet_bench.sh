@@ -126,6 +126,10 @@ done
 # One more check with the time of each log line (not counted above).
 python3 "$here/timed_log.py" "$log" timeout 60 "$wine" "$installed" /q "/URL:$url" > "$work/timed"
 if [ -n "${QUIET_BENCH_LOG:-}" ]; then cp "$work/timed" "$QUIET_BENCH_LOG"; fi
+# The check's decision alone, in a process of its own: every component's
+# status, and the file version reads among it.
+"$wine" "$helper" status "$(winpath "$work/catalogue")\\PM Install1.INF" 3 2>/dev/null |
+  tr -d '\r' > "$work/status"
 
 median() { printf '%s\n' "$@" | sort -g | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
@@ -134,5 +138,7 @@ mc=$(median "${check_times[@]}")
 echo "catalogue: $(cat "$work/prepared"), cabinet $cab_bytes bytes; $runs runs"
 echo "median noop+curl: ${mr}s (noop $(median "${noop_times[@]}")s, curl $(median "${curl_times[@]}")s)"
 echo "median Upgrade.exe /q: ${mc}s  ratio: $(ratio "$mc" "$mr")"
+echo "the decision in-process, 3 passes:"
+cat "$work/status"
 echo "one check, seconds since its start at each log line:"
 cat "$work/timed"
