@@ -103,15 +103,9 @@ bool PressButton(HWND dialog, int buttonId) {
 
 void CloseWindow(HWND window) { ::PostMessageA(window, WM_CLOSE, 0, 0); }
 
-bool CaptureWindow(HWND window, Bitmap& bitmap) {
-  RECT rect;
-  if (!::GetWindowRect(window, &rect)) return false;
-  const int width = rect.right - rect.left;
-  const int height = rect.bottom - rect.top;
-  if (width <= 0 || height <= 0) return false;
-  // Copy from the screen: what a person sees, whatever process draws it.
-  HDC screen = ::GetDC(nullptr);
-  HDC memory = ::CreateCompatibleDC(screen);
+bool CopyPixels(HDC source, int x, int y, int width, int height, Bitmap& bitmap) {
+  if (!source || width <= 0 || height <= 0) return false;
+  HDC memory = ::CreateCompatibleDC(source);
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof(info.bmiHeader);
   info.bmiHeader.biWidth = width;
@@ -120,24 +114,44 @@ bool CaptureWindow(HWND window, Bitmap& bitmap) {
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  HBITMAP dib = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HBITMAP dib = ::CreateDIBSection(source, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   bool ok = false;
   if (dib && bits) {
     HGDIOBJ old = ::SelectObject(memory, dib);
-    ok = ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY) != FALSE;
+    ok = ::BitBlt(memory, 0, 0, width, height, source, x, y, SRCCOPY) != FALSE;
     ::GdiFlush();
     if (ok) {
       bitmap.width = width;
       bitmap.height = height;
-      const auto* source = static_cast<const uint32_t*>(bits);
-      bitmap.pixels.assign(source, source + static_cast<size_t>(width) * height);
+      const auto* pixels = static_cast<const uint32_t*>(bits);
+      bitmap.pixels.assign(pixels, pixels + static_cast<size_t>(width) * height);
       for (auto& pixel : bitmap.pixels) pixel &= 0x00FFFFFF;
     }
     ::SelectObject(memory, old);
   }
   if (dib) ::DeleteObject(dib);
   ::DeleteDC(memory);
+  return ok;
+}
+
+bool CaptureWindow(HWND window, Bitmap& bitmap) {
+  RECT rect;
+  if (!::GetWindowRect(window, &rect)) return false;
+  // Copy from the screen: what a person sees, whatever process draws it.
+  HDC screen = ::GetDC(nullptr);
+  const bool ok = CopyPixels(screen, rect.left, rect.top, rect.right - rect.left,
+                             rect.bottom - rect.top, bitmap);
   ::ReleaseDC(nullptr, screen);
+  return ok;
+}
+
+bool CaptureWindowSurface(HWND window, Bitmap& bitmap) {
+  RECT rect;
+  if (!::GetWindowRect(window, &rect)) return false;
+  HDC surface = ::GetWindowDC(window);
+  const bool ok =
+      CopyPixels(surface, 0, 0, rect.right - rect.left, rect.bottom - rect.top, bitmap);
+  if (surface) ::ReleaseDC(window, surface);
   return ok;
 }
 

@@ -48,6 +48,13 @@ struct Bitmap {
 };
 // A picture of the window as it is on screen.
 bool CaptureWindow(HWND window, Bitmap& bitmap);
+// A picture of a window of this process from its own surface, frame and
+// caption included. (Screen copies come out black inside Wine's virtual
+// desktop, and without a window manager they miss what the window paints in
+// its frame.)
+bool CaptureWindowSurface(HWND window, Bitmap& bitmap);
+// width x height pixels of a DC from (x, y).
+bool CopyPixels(HDC source, int x, int y, int width, int height, Bitmap& bitmap);
 // Saves a picture as a 24-bit .bmp (for people looking at a failed test).
 bool SaveBitmap(const Bitmap& bitmap, const std::string& path);
 

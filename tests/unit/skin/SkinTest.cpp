@@ -114,42 +114,6 @@ void Pump(DWORD milliseconds) {
   } while (::GetTickCount() - start < milliseconds);
 }
 
-// Copies w x h pixels from a DC's origin into a picture.
-bool CopyPixels(HDC source, int w, int h, ui::Bitmap& picture) {
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = w;
-  info.bmiHeader.biHeight = -h;  // top row first
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  void* bits = nullptr;
-  HDC dc = ::CreateCompatibleDC(source);
-  frame::ScopedGdiObject dib(::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-  bool ok = false;
-  if (dib && bits) {
-    frame::ScopedSelect selected(dc, dib.get());
-    ok = ::BitBlt(dc, 0, 0, w, h, source, 0, 0, SRCCOPY) != FALSE;
-    ::GdiFlush();
-    const auto* pixels = static_cast<const uint32_t*>(bits);
-    picture = {w, h, std::vector<uint32_t>(pixels, pixels + static_cast<size_t>(w) * h)};
-    for (uint32_t& p : picture.pixels) p &= 0xFFFFFF;
-  }
-  ::DeleteDC(dc);
-  return ok;
-}
-
-// A picture of the whole window from its own surface. (Copies from the
-// screen DC come out black on Wine's virtual desktop.)
-bool CaptureWindowSurface(HWND window, ui::Bitmap& picture) {
-  RECT rect{};
-  if (!::GetWindowRect(window, &rect)) return false;
-  HDC source = ::GetWindowDC(window);
-  if (!source) return false;
-  const bool ok = CopyPixels(source, rect.right - rect.left, rect.bottom - rect.top, picture);
-  ::ReleaseDC(window, source);
-  return ok;
-}
-
 // Captures until the window shows `colour` at `point` (its thread paints in
 // its own time) or a few seconds have passed; the caller checks the result.
 ui::Bitmap CaptureWhenPainted(HWND window, POINT point, COLORREF colour, bool pump) {
@@ -158,7 +122,7 @@ ui::Bitmap CaptureWhenPainted(HWND window, POINT point, COLORREF colour, bool pu
   do {
     if (pump) Pump(50);
     else ::Sleep(50);
-    if (CaptureWindowSurface(window, picture) && point.x < picture.width &&
+    if (ui::CaptureWindowSurface(window, picture) && point.x < picture.width &&
         point.y < picture.height && PixelAt(picture, point) == colour)
       break;
   } while (::GetTickCount() - start < 5000);
@@ -385,7 +349,7 @@ int DifferingPixels(const ui::Bitmap& picture, const RECT& r, skin::CaptionImage
     frame::ScopedGdiObject brush(::CreateSolidBrush(caption));
     ::FillRect(dc, &local, static_cast<HBRUSH>(brush.get()));
     images.Draw(image, dc, local, false);
-    CopyPixels(dc, local.right, local.bottom, expected);
+    ui::CopyPixels(dc, 0, 0, local.right, local.bottom, expected);
   }
   ::DeleteDC(dc);
   int differing = 0;
@@ -453,7 +417,7 @@ TEST(SkinnedDialog, MaximisedShowsRestoreAndOnlyAClickRestores) {
   Pump(100);
   EXPECT_EQ(::GetCapture(), window);
   ui::Bitmap pressed;
-  if (CaptureWindowSurface(window, pressed))
+  if (ui::CaptureWindowSurface(window, pressed))
     ui::SaveBitmap(pressed, ArtefactPath("dialog_pressed.bmp"));
   ::PostMessageA(window, WM_MOUSEMOVE, MK_LBUTTON, ClientLParam(window, elsewhere));
   ::PostMessageA(window, WM_LBUTTONUP, 0, ClientLParam(window, elsewhere));
@@ -467,7 +431,7 @@ TEST(SkinnedDialog, MaximisedShowsRestoreAndOnlyAClickRestores) {
   Pump(300);
   EXPECT_FALSE(::IsZoomed(window));
   ui::Bitmap restored;
-  if (CaptureWindowSurface(window, restored))
+  if (ui::CaptureWindowSurface(window, restored))
     ui::SaveBitmap(restored, ArtefactPath("dialog_restored.bmp"));
   dialog.Destroy();
 }

@@ -227,7 +227,8 @@ TEST_F(ProgressDialogTest, SetupShowsThePictureAndTheBarIsPaintedInTwoColours) {
   ::CreateDirectoryA(folder.c_str(), nullptr);
 
   const LANGID german = MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN);
-  for (LANGID language : {kUsEnglish, german}) {
+  const LANGID french = MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH);
+  for (LANGID language : {kUsEnglish, german, french}) {
     SCOPED_TRACE(language);
     SetPreferredResourceLanguage(language);
     InitSkinColours(language);  // as start-up does for the user's language
@@ -258,9 +259,25 @@ TEST_F(ProgressDialogTest, SetupShowsThePictureAndTheBarIsPaintedInTwoColours) {
     Pump();
 
     ui::Bitmap shot;
-    ASSERT_TRUE(ui::CaptureWindow(window, shot));
-    const std::string name = language == kUsEnglish ? "progress_en.bmp" : "progress_de.bmp";
+    ASSERT_TRUE(ui::CaptureWindowSurface(window, shot));
+    const std::string name = language == kUsEnglish ? "progress_en.bmp"
+                             : language == german   ? "progress_de.bmp"
+                                                    : "progress_fr.bmp";
     EXPECT_TRUE(ui::SaveBitmap(shot, folder + "\\" + name));
+
+    // The client area in the language's background colour (most of a row
+    // near the bottom: the buttons take the rest). The caption's colours are
+    // the skin's, checked where Wine draws frames (skin_test).
+    auto rgb = [](COLORREF c) { return uint32_t{GetRValue(c)} << 16 | GetGValue(c) << 8 | GetBValue(c); };
+    RECT windowRect = {}, clientRect = {};
+    ::GetWindowRect(window, &windowRect);
+    ::GetClientRect(window, &clientRect);
+    POINT clientOrigin = {0, 0};
+    ::ClientToScreen(window, &clientOrigin);
+    const int clientY = clientOrigin.y - windowRect.top + clientRect.bottom - 3;
+    int backgroundPixels = 0;
+    for (int x = 0; x < shot.width; ++x) backgroundPixels += shot.At(x, clientY) == rgb(SkinColour(5));
+    EXPECT_GT(backgroundPixels, shot.width / 2) << name;
 
     // The bar's client area within the picture.
     HWND bar = ::GetDlgItem(window, IDC_PROGRESS_BAR);
