@@ -33,7 +33,8 @@
 
 namespace {
 
-// Each read of a download asks for this much; one progress message per read.
+// The smallest read of a download; reads gather into steps (below), one
+// progress message and one cancel check per step.
 constexpr DWORD kChunkSize = 2000;
 constexpr DWORD kWindowPollMs = 500;
 // Where faults of the worker are logged from.
