@@ -126,6 +126,20 @@ done
 # One more check with the time of each log line (not counted above).
 python3 "$here/timed_log.py" "$log" timeout 60 "$wine" "$installed" /q "/URL:$url" > "$work/timed"
 if [ -n "${QUIET_BENCH_LOG:-}" ]; then cp "$work/timed" "$QUIET_BENCH_LOG"; fi
+# One more with Wine's own timestamps on library loads and registry calls,
+# for what the log cannot show: the start before its first line, and the
+# status reads (from the first to the last open of the Components key) apart
+# from the exit. Tracing slows the run a little.
+WINEDEBUG=+timestamp,+loaddll,+reg timeout 60 "$wine" "$installed" /q "/URL:$url" \
+  2>"$work/trace" >/dev/null
+split=$(awk -F: '
+  NR == 1 { t0 = $1 }
+  /loaddll/ && /ComCtl32/ && !cc { cc = $1 }
+  /loaddll/ && /WinInet/ && !wi { wi = $1 }
+  /NtOpenKeyEx \(.*Upgrade\\\\Components/ { if (!s1) s1 = $1; s2 = $1 }
+  { last = $1 }
+  END { printf "start-up %.3f  libraries bound %.3f  to the status %.3f  status %.3f  exit %.3f  total %.3f\n",
+        cc - t0, wi - cc, s1 - wi, s2 - s1, last - s2, last - t0 }' "$work/trace")
 # The check's decision alone, in a process of its own: every component's
 # status, and the file version reads among it.
 "$wine" "$helper" status "$(winpath "$work/catalogue")\\PM Install1.INF" 3 2>/dev/null |
@@ -138,6 +152,7 @@ mc=$(median "${check_times[@]}")
 echo "catalogue: $(cat "$work/prepared"), cabinet $cab_bytes bytes; $runs runs"
 echo "median noop+curl: ${mr}s (noop $(median "${noop_times[@]}")s, curl $(median "${curl_times[@]}")s)"
 echo "median Upgrade.exe /q: ${mc}s  ratio: $(ratio "$mc" "$mr")"
+echo "one traced check, seconds: $split"
 echo "the decision in-process, 3 passes:"
 cat "$work/status"
 echo "one check, seconds since its start at each log line:"
