@@ -6,7 +6,9 @@
 # prefix; prints each run, the medians, their ratio and one run's log with
 # the time of every line.
 # Usage: tools/bench/quiet/quiet_bench.sh [BUILD_DIR] [RUNS]
-# QUIET_BENCH_LOG=FILE keeps the timed log there.
+# QUIET_BENCH_LOG=FILE keeps the timed log there. QUIET_BENCH_BUSY=1 keeps one
+# core busy meanwhile (a diagnostic: on an idle virtual machine every wake-up
+# of a halted core is slow, and the check waits for the Wine server often).
 set -euo pipefail
 shopt -s inherit_errexit
 here=$(cd "$(dirname "$0")" && pwd)
@@ -29,7 +31,7 @@ template=$root/build/wine-template
 [ -f "$template/.upgrade-template-ok" ] || "$root/tests/support/make-wine-template"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quiet-bench.XXXXXX")
-server_pid= xvfb_pid=
+server_pid= xvfb_pid= busy_pid=
 cleanup() {
   touch "$work/stop"
   if [ -n "$server_pid" ]; then
@@ -42,6 +44,7 @@ cleanup() {
     WINEPREFIX="$work/prefix" "$wineserver" -w >/dev/null 2>&1 || true
   fi
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+  if [ -n "$busy_pid" ]; then kill "$busy_pid" 2>/dev/null || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -111,6 +114,10 @@ if grep -a -q -i -e fail -e error "$log"; then
   echo "quiet_bench: the check logged a failure:" >&2; tr -d '\r' < "$log" >&2; exit 1
 fi
 
+if [ "${QUIET_BENCH_BUSY:-}" = 1 ]; then
+  sh -c 'while :; do :; done' &
+  busy_pid=$!
+fi
 ref_times=() noop_times=() curl_times=() check_times=()
 for i in $(seq 1 "$runs"); do
   if [ $((i % 2)) = 1 ]; then
@@ -149,10 +156,21 @@ median() { printf '%s\n' "$@" | sort -g | awk '{ a[NR] = $1 } END { print a[int(
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 mr=$(median "${ref_times[@]}")
 mc=$(median "${check_times[@]}")
-echo "catalogue: $(cat "$work/prepared"), cabinet $cab_bytes bytes; $runs runs"
+echo "catalogue: $(cat "$work/prepared"), cabinet $cab_bytes bytes;" \
+     "$runs runs${busy_pid:+, one core kept busy}"
 echo "median noop+curl: ${mr}s (noop $(median "${noop_times[@]}")s, curl $(median "${curl_times[@]}")s)"
 echo "median Upgrade.exe /q: ${mc}s  ratio: $(ratio "$mc" "$mr")"
 echo "one traced check, seconds: $split"
+echo "one check's log, seconds: $(awk '
+  NR == 1 { s = $1 }
+  / Command line: / { c = $1 }
+  / starting downloading / { d = $1 }
+  / Point 2: / { p = $1 }
+  / Parsing component / && !ps { ps = $1 }
+  / Parsing of component / { pe = $1 }
+  / Update Completed / { e = $1 }
+  END { printf "first line %.3f  to the fetch %.3f  download %.3f  unpack %.3f  parse %.3f  status and exit %.3f  end %.3f\n",
+        s, d - c, p - d, ps - p, pe - ps, e - pe, e }' "$work/timed")"
 echo "the decision in-process, 3 passes:"
 cat "$work/status"
 echo "one check, seconds since its start at each log line:"
