@@ -257,7 +257,8 @@ LRESULT ComponentListBox::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) 
   const WNDPROC previous = previous_;
   HWND window = list_;
   switch (message) {
-    case WM_LBUTTONDOWN: {
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK: {  // a quick second click on the box is a click too
       const POINT point = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
       const LRESULT hit = ::SendMessageA(window, LB_ITEMFROMPOINT, 0, lParam);
       const int index = static_cast<int>(LOWORD(hit));
@@ -273,7 +274,8 @@ LRESULT ComponentListBox::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) 
       break;  // the list selects the row as usual
     }
     case WM_KEYDOWN:
-      if (wParam == VK_SPACE) {
+      // A held space bar repeats: the tick flips on the first press only.
+      if (wParam == VK_SPACE && !(lParam & (1 << 30))) {
         const LRESULT index = ::SendMessageA(window, LB_GETCURSEL, 0, 0);
         ComponentListItem* item = index == LB_ERR ? nullptr : MutableRow(static_cast<int>(index));
         if (item) Toggle(static_cast<int>(index), *item, nullptr);

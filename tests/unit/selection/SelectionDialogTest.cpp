@@ -81,9 +81,23 @@ struct User {
     ::SendMessageA(list, WM_LBUTTONUP, 0, at);
   }
   void ClickBox(int row) const { Click(row, 9, 9); }
+  // Two quick clicks: the list class takes the second as a double click.
+  void DoubleClickBox(int row) const {
+    ClickBox(row);
+    const RECT rect = RowRect(row);
+    const LPARAM at = MAKELPARAM(rect.left + 9, rect.top + 9);
+    ::SendMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+    ::SendMessageA(list, WM_LBUTTONUP, 0, at);
+  }
   void Space() const {
     ::SendMessageA(list, WM_KEYDOWN, VK_SPACE, 0);
     ::SendMessageA(list, WM_KEYUP, VK_SPACE, 0);
+  }
+  // Held down: the first press, then `repeats` auto-repeats (bit 30 set).
+  void HoldSpace(int repeats) const {
+    ::SendMessageA(list, WM_KEYDOWN, VK_SPACE, 1);
+    for (int i = 0; i < repeats; ++i) ::SendMessageA(list, WM_KEYDOWN, VK_SPACE, 1 | (1 << 30));
+    ::SendMessageA(list, WM_KEYUP, VK_SPACE, 1 | (1u << 30) | (1u << 31));
   }
   int Selected() const { return static_cast<int>(::SendMessageA(list, LB_GETCURSEL, 0, 0)); }
   bool Ticked(int row) const {
@@ -214,9 +228,12 @@ TEST_F(SelectionDialogTest, RowsTicksAndTheSelectionSize) {
     EXPECT_FALSE(u.Ticked(1));
     EXPECT_EQ(u.Selected(), 1);
     EXPECT_EQ(u.Size(), "700KB");
+    u.DoubleClickBox(1);  // ticks and unticks
+    EXPECT_FALSE(u.Ticked(1));
+    EXPECT_EQ(u.Size(), "700KB");
     u.Click(2, 40, 9);  // on the picture: selects only
     EXPECT_TRUE(u.Ticked(2));
-    u.Space();
+    u.HoldSpace(3);  // one flip however long it is held
     EXPECT_FALSE(u.Ticked(2));
     EXPECT_EQ(u.Size(), "0KB");
     EXPECT_FALSE(u.OkEnabled());
