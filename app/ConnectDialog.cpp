@@ -63,6 +63,24 @@ std::string PictureFileName(const std::string& value) {
 // A failure that left the last error at 0 still has to read as a failure.
 DWORD FailureCode(DWORD code) { return code ? code : ERROR_GEN_FAILURE; }
 
+// A new folder of the fetch's own for the cabinet's members, on the
+// temporary file list before them so that it goes after them. "" with the
+// reason logged and in `error`.
+std::string UnpackFolder(DWORD& error) {
+  const std::string base = MakeTempFileName();
+  const std::string folder = base.empty() ? std::string() : base + ".d\\";
+  if (base.empty() || !::CreateDirectoryA(folder.c_str(), nullptr)) {
+    error = FailureCode(::GetLastError());
+    LogFormat("Failed to create folder '%s'. Error 0x0%x.",
+              (folder.empty() ? GetTempDir() : folder).c_str(), static_cast<unsigned>(error));
+    if (!base.empty()) ::DeleteFileA(base.c_str());
+    return std::string();
+  }
+  TheTempFileList().Add(base);
+  TheTempFileList().Add(folder);
+  return folder;
+}
+
 // The connection to the catalogue's host, released on every way out.
 class HeldConnection {
  public:
@@ -93,7 +111,13 @@ DWORD ConnectDialog::DownloadAndParse(TransferSession& session, const std::strin
   LogFormat("starting downloading cabinet initialization file '%s' into local file '%s'",
             url.c_str(), cabinet.c_str());
 
-  if (session.DownloadToFile(fetchWindow_, url, cabinet, false) != 0) {
+  const bool downloaded = session.DownloadToFile(fetchWindow_, url, cabinet, false) == 0;
+  // Cancelled meanwhile: the user has been answered, nothing more is done.
+  if (IsCancelled()) {
+    ::DeleteFileA(cabinet.c_str());
+    return 0;
+  }
+  if (!downloaded) {
     const DWORD error = FailureCode(GetLastTransferError());
     errorText_ = FormatText(LoadResString(IDS_CATALOG_DOWNLOAD_FAILED).c_str(), url.c_str(),
                            static_cast<unsigned>(error), WinInetErrorText(error).c_str());
@@ -103,7 +127,18 @@ DWORD ConnectDialog::DownloadAndParse(TransferSession& session, const std::strin
 
   LogFormat("Point 2: file - \"%s\"", cabinet.c_str());
   ClearReadOnly(cabinet);
-  if (!ExtractCabinet(cabinet, nullptr)) {
+  // Unpacked into a fresh folder of its own, not beside the program: run
+  // from "Bin\", a member named like an installed file (or the catalogue
+  // itself, the copy kept for the uninstaller) would overwrite it and then
+  // go with the temporary files. The kept copy is replaced only by a
+  // catalogue that parsed and has components.
+  DWORD error = 0;
+  const std::string folder = UnpackFolder(error);
+  if (folder.empty()) {
+    ::DeleteFileA(cabinet.c_str());
+    return error;
+  }
+  if (!ExtractCabinetTo(cabinet, folder, nullptr)) {
     const std::string message = CheckCabinet(cabinet);
     if (!IsQuiet())
       AppMessageBox(message.empty() ? LoadResString(IDS_CATASTROPHIC_FAILURE) : message,
@@ -113,13 +148,9 @@ DWORD ConnectDialog::DownloadAndParse(TransferSession& session, const std::strin
 
   ::DeleteFileA(cabinet.c_str());
   PostStep(2);
-  const std::string extracted = programDir + kCatalogueName;
+  const std::string extracted = folder + kCatalogueName;
   cataloguePath_ = extracted;
-  // Run from "Bin\", the unpacked catalogue and the kept copy are one file:
-  // only a file this extraction wrote is the new catalogue, never the copy an
-  // earlier run kept.
-  if (::GetFileAttributesA(extracted.c_str()) == INVALID_FILE_ATTRIBUTES ||
-      !TheTempFileList().Contains(extracted)) {
+  if (::GetFileAttributesA(extracted.c_str()) == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = FailureCode(::GetLastError());
     const std::string message =
         FormatText(LoadResString(IDS_CATALOG_EXTRACT_FAILED).c_str(), extracted.c_str());
@@ -129,21 +160,6 @@ DWORD ConnectDialog::DownloadAndParse(TransferSession& session, const std::strin
   }
 
   const DWORD parsed = static_cast<DWORD>(LoadComponents(catalog_, extracted.c_str()));
-  const std::string bin = appDir_ + "Bin\\";
-  CreateDirectoryPath(bin);
-  const std::string kept = bin + kCatalogueName;
-  if (lstrcmpiA(extracted.c_str(), kept.c_str()) != 0) {
-    ClearReadOnly(extracted);
-    if (!::CopyFileA(extracted.c_str(), kept.c_str(), FALSE))
-      LogFormat("Failed to copy initialization file from '%s' to '%s'. Error 0x0%x.",
-                extracted.c_str(), kept.c_str(), static_cast<unsigned>(::GetLastError()));
-    ClearReadOnly(kept);
-    ::DeleteFileA(extracted.c_str());
-  } else {
-    // Running from the installation's "Bin\": the extracted file is the kept
-    // copy, which must survive the exit.
-    TheTempFileList().Remove(extracted);
-  }
   if (parsed != 0) return parsed;
 
   PostStep(3);
@@ -152,9 +168,21 @@ DWORD ConnectDialog::DownloadAndParse(TransferSession& session, const std::strin
     if (!IsQuiet()) AppMessageBox(IDS_CATALOG_NO_COMPONENTS, MB_OK | MB_ICONSTOP);
     return 2;
   }
+
+  const std::string bin = appDir_ + "Bin\\";
+  CreateDirectoryPath(bin);
+  const std::string kept = bin + kCatalogueName;
+  ClearReadOnly(kept);
+  if (!::CopyFileA(extracted.c_str(), kept.c_str(), FALSE))
+    LogFormat("Failed to copy initialization file from '%s' to '%s'. Error 0x0%x.",
+              extracted.c_str(), kept.c_str(), static_cast<unsigned>(::GetLastError()));
+  ClearReadOnly(kept);
+  ::DeleteFileA(extracted.c_str());
+
+  // Only pictures this unpack wrote: the map never names a file of the program.
   for (const Component& component : catalog_) {
     const std::string name = PictureFileName(component.sImageURL);
-    if (!name.empty()) imageMap_[component.sName] = programDir + name;
+    if (!name.empty()) imageMap_[component.sName] = folder + name;
   }
   PostStep(4);
   return 0;
@@ -183,7 +211,8 @@ void ConnectDialog::Run(HWND owner) {
   ::GetExitCodeThread(thread_.get(), &exitCode);
   thread_.reset();
   fetchWindow_ = nullptr;
-  if (exitCode != 0) throw CError(exitCode, errorText_);
+  // A cancelled run ends without a box, whatever the fetch ran into.
+  if (exitCode != 0 && !IsCancelled()) throw CError(exitCode, errorText_);
 }
 
 void ConnectDialog::PostStep(int step) const {
@@ -205,6 +234,8 @@ INT_PTR ConnectDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return TRUE;
       }
       if (LOWORD(wParam) == IDOK) {
+        // Enter sends OK as well: the window stays while the fetch runs.
+        if (!::InterlockedCompareExchange(&fetchDone_, 0, 0) && !IsCancelled()) return TRUE;
         // Run waits for the fetch thread once the window is gone.
         ::ShowWindow(hwnd(), SW_HIDE);
         End(IDOK);
@@ -315,7 +346,9 @@ DWORD CatalogueFetch(ConnectDialog& dialog) {
   // Only a dialog has a last step to show: a quiet run does not wait.
   if (dialog.fetchWindow_) ::Sleep(kLastStepPauseMs);
   // Also after an exception: the dialog must not wait for a fetch that ended.
-  if (dialog.fetchWindow_ && ::IsWindow(dialog.fetchWindow_) && !dialog.IsCancelled())
+  if (dialog.fetchWindow_ && ::IsWindow(dialog.fetchWindow_) && !dialog.IsCancelled()) {
+    ::InterlockedExchange(&dialog.fetchDone_, 1);
     ::PostMessageA(dialog.fetchWindow_, WM_COMMAND, IDOK, 0);
+  }
   return result;
 }

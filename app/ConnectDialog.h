@@ -30,13 +30,14 @@ class ConnectDialog : public SkinnedDialog {
 
   // Shows the dialog modally, owned by `owner`, and returns once the fetch
   // thread has ended. A fetch that failed is thrown as CError with the
-  // dialog's error text and the fetch's result.
+  // dialog's error text and the fetch's result, unless the user cancelled.
   void Run(HWND owner);
 
   bool IsCancelled() const;
   // The extracted catalogue; empty when the fetch did not get that far.
   const std::string& CataloguePath() const { return cataloguePath_; }
-  // Component name -> its picture file in the program's folder.
+  // Component name -> its picture file in the folder the cabinet was
+  // unpacked into.
   const std::map<std::string, std::string>& ImageMap() const { return imageMap_; }
   const std::string& ErrorText() const { return errorText_; }
 
@@ -63,6 +64,9 @@ class ConnectDialog : public SkinnedDialog {
   // The window as the fetch thread sees it: set before the thread starts.
   HWND fetchWindow_ = nullptr;
   mutable volatile LONG cancelled_ = 0;
+  // Set by the fetch before it posts OK: until then only Cancel closes the
+  // window (Enter sends OK too).
+  volatile LONG fetchDone_ = 0;
   bool asking_ = false;  // the cancel question is open
   frame::ScopedGdiObject boldFont_;
   frame::ScopedIcon bigIcon_;
@@ -72,8 +76,9 @@ class ConnectDialog : public SkinnedDialog {
 };
 
 // Downloads the catalogue cabinet ("URL" switch, else the built-in URL) into
-// the program's folder, unpacks it, parses "PM Install1.INF" into the
-// dialog's catalogue and keeps a copy in the installation's "Bin\". 0 when
-// nothing failed (an unpackable cabinet leaves the catalogue path empty and
-// still gives 0), else an error code; -1 after an exception.
+// the program's folder, unpacks it into a temporary folder, parses
+// "PM Install1.INF" into the dialog's catalogue and, when it has components,
+// keeps a copy in the installation's "Bin\". 0 when nothing failed (an
+// unpackable cabinet leaves the catalogue path empty and still gives 0; so
+// does a cancel), else an error code; -1 after an exception.
 DWORD CatalogueFetch(ConnectDialog& dialog);

@@ -51,7 +51,11 @@ int ChooseAndInstall(ComponentCatalog& catalog, const ConnectDialog& connect) {
     if (AppMessageBox(IDS_NEW_COMPONENTS, MB_YESNO | MB_ICONQUESTION) != IDYES) return kExitOk;
   }
   // Its OK starts the installation and returns when the run is over.
-  selection.DoModal(nullptr);
+  if (selection.DoModal(nullptr) == -1) {
+    LogFormat("Failed to show the selection dialog. Error 0x0%x",
+              static_cast<unsigned>(::GetLastError()));
+    return kExitFailed;
+  }
   TerminateModule();
   return kExitOk;
 }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "frame/Handle.h"
 #include "tests/e2e/Installation.h"
 #include "tests/fixtures/holder/HeldFile.h"
 #include "tests/support/CatalogueCabinet.h"
@@ -74,6 +75,22 @@ SeenBox Answer(ChildProcess& child, int button, DWORD timeoutMs = 30000) {
     ui::WaitForWindowGone(box.window);
   }
   return box;
+}
+
+// The folders the catalogue cabinets are unpacked into ("PGF*.tmp.d" in the
+// temporary folder), with their backslash.
+std::vector<std::string> UnpackFolders() {
+  char temp[MAX_PATH] = "";
+  ::GetTempPathA(MAX_PATH, temp);
+  std::vector<std::string> folders;
+  WIN32_FIND_DATAA found = {};
+  frame::ScopedFind find(::FindFirstFileA((std::string(temp) + "PGF*.tmp.d").c_str(), &found));
+  if (!find) return folders;
+  do {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      folders.push_back(std::string(temp) + found.cFileName + "\\");
+  } while (::FindNextFileA(find.get(), &found));
+  return folders;
 }
 
 // A picture for people to look at (the folder is made at configure time),
@@ -155,7 +172,7 @@ TEST_F(UpdateFlowE2E, QuietSetupInstallsForcedAndPreselectedComponents) {
   const std::string log = Log();
   EXPECT_NE(log.find("\r\nAfter CDownloadThread::SpawnDownloadThread.\r\nAfter CComModule::Term.\r\n"),
             std::string::npos) << log;
-  // Run from "Bin\": the unpacked catalogue is the kept copy and survives.
+  // Run from "Bin\": the new catalogue is the kept copy.
   EXPECT_EQ(Content(install_.Bin() + "PM Install1.INF").rfind("[Components]\r\nForced=", 0), 0u);
   EXPECT_FALSE(FileExists(install_.Bin() + "PM_Install.cab"));
   EXPECT_TRUE(CloseManager()) << "Setup did not start the manager at its end";
@@ -187,7 +204,11 @@ TEST_F(UpdateFlowE2E, QuietCheckSpeaksOnlyWhenSomethingIsNew) {
   fresh.image = "pictures/../../Victim.txt";
   const std::string victim = install_.Dir() + "Victim.txt";
   ASSERT_TRUE(WriteFileBytes(victim, "keep me"));
-  ServeCatalogue({Named("Current", 0), fresh});
+  // A picture named like a file of the program names only the unpacked one.
+  CatalogueComponent current = Named("Current", 0);
+  current.image = "Manager.exe";
+  const std::string manager = Content(install_.Bin() + "Manager.exe");
+  ServeCatalogue({current, fresh});
   ChildProcess child;
   ASSERT_TRUE(Start(child, "/q"));
   SeenBox box = Answer(child, IDNO);
@@ -206,6 +227,7 @@ TEST_F(UpdateFlowE2E, QuietCheckSpeaksOnlyWhenSomethingIsNew) {
   EXPECT_FALSE(FileExists(install_.Dir() + "Fresh.txt"));
   EXPECT_EQ(Recorded("Fresh"), "<none>");
   EXPECT_EQ(Content(victim), "keep me");
+  EXPECT_TRUE(Content(install_.Bin() + "Manager.exe") == manager) << "Bin\\Manager.exe changed";
 }
 
 TEST_F(UpdateFlowE2E, OneComponentByNameOrIdentifier) {
@@ -264,12 +286,20 @@ TEST_F(UpdateFlowE2E, DevicesKeepOnlyNumberedComponents) {
 }
 
 TEST_F(UpdateFlowE2E, CatalogueThatCannotBeFetchedOrRead) {
-  // Quiet: every failure ends with -1 and only the log tells.
-  server_.Serve(kCataloguePath, CabinetBytes({{"PM Install1.INF", "[Components]\r\n"}}));
+  // Quiet: every failure ends with -1 and only the log tells. A catalogue
+  // without components replaces neither the kept copy nor, by a member's
+  // name, a file of the program.
+  const std::string kept = install_.Bin() + "PM Install1.INF";
+  ASSERT_TRUE(WriteFileBytes(kept, "[Components]\r\nOld=1\r\n"));
+  const std::string manager = Content(install_.Bin() + "Manager.exe");
+  server_.Serve(kCataloguePath, CabinetBytes({{"PM Install1.INF", "[Components]\r\n"},
+                                              {"Manager.exe", "impostor"}}));
   EXPECT_EQ(Run("/q"), kFailed);
   EXPECT_NE(Log().find("\r\nThe initialization cabinet file is corrupted and does not contain any "
                        "PelloryManager components.\r\n"),
             std::string::npos);
+  EXPECT_EQ(Content(kept), "[Components]\r\nOld=1\r\n");
+  EXPECT_TRUE(Content(install_.Bin() + "Manager.exe") == manager) << "Bin\\Manager.exe changed";
 
   // Interactive: a missing catalogue cabinet is reported with the URL and the reason.
   server_.ServeStatus(kCataloguePath, 404);
@@ -296,19 +326,24 @@ TEST_F(UpdateFlowE2E, CatalogueThatCannotBeFetchedOrRead) {
   EXPECT_EQ(AsInt(page.Wait()), kFailed);
   EXPECT_NE(Log().find("Corrupted data\n\n<html><body>Service unavailable"), std::string::npos);
 
-  // A cabinet without the catalogue: string 1012, then the thrown error's
-  // box. The copy an earlier run kept (the same file here) neither stands in
-  // for it nor goes.
-  const std::string kept = install_.Bin() + "PM Install1.INF";
-  ASSERT_TRUE(WriteFileBytes(kept, "[Components]\r\nOld=1\r\n"));
+  // A cabinet without the catalogue: string 1012 naming where it was looked
+  // for, then the thrown error's box. The kept copy neither stands in for it
+  // nor goes.
   server_.Serve(kCataloguePath, CabinetBytes({{"Other.INF", "[Components]\r\n"}}));
   ChildProcess missing;
   ASSERT_TRUE(Start(missing, ""));
   Answer(missing, IDYES);
   SeenBox first = Answer(missing, IDOK);
   EXPECT_EQ(first.caption, kCaptionUpdate);
-  EXPECT_EQ(first.text, "The intialization cabinet file is corrupted. Failed to extract "
-                        "components initialization file " + install_.Bin() + "PM Install1.INF.");
+  char temp[MAX_PATH] = "";
+  ::GetTempPathA(MAX_PATH, temp);
+  const std::string head = "The intialization cabinet file is corrupted. Failed to extract "
+                           "components initialization file " + std::string(temp) + "PGF";
+  const std::string tail = ".tmp.d\\PM Install1.INF.";
+  EXPECT_EQ(first.text.rfind(head, 0), 0u) << first.text;
+  EXPECT_EQ(first.text.size() > tail.size() &&
+                first.text.compare(first.text.size() - tail.size(), tail.size(), tail) == 0,
+            true) << first.text;
   SeenBox second = Answer(missing, IDOK);
   EXPECT_EQ(second.caption, kCaptionInstall);
   EXPECT_FALSE(second.text.empty());
@@ -344,6 +379,8 @@ TEST_F(UpdateFlowE2E, ServerDownAfterTheDamagedFilesAreGone) {
 }
 
 TEST_F(UpdateFlowE2E, CancelWaitsForTheFetchAndFails) {
+  const std::string kept = install_.Bin() + "PM Install1.INF";
+  ASSERT_TRUE(WriteFileBytes(kept, "[Components]\r\nOld=1\r\n"));
   HttpRoute slow;
   slow.body = CatalogueCabinet({Named("Slow", 0, {{"Slow.txt", "slow.cab"}})},
                                {{"Padding.bin", std::string(60000, 'p')}});
@@ -363,14 +400,21 @@ TEST_F(UpdateFlowE2E, CancelWaitsForTheFetchAndFails) {
   EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(dialog, 208)));
   EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(dialog, 210)));
 
+  // Enter (OK, there being no default button) does not close it meanwhile.
+  DWORD_PTR ignored = 0;
+  ::SendMessageTimeoutA(dialog, WM_COMMAND, IDOK, 0, SMTO_BLOCK, 5000, &ignored);
+  EXPECT_TRUE(::IsWindowVisible(dialog));
+
   ui::PressButton(dialog, IDCANCEL);
   SeenBox ask = Answer(child, IDYES);
   EXPECT_EQ(ask.text, "Download is in progress. Are you sure you want to abort it now?");
   EXPECT_TRUE(ui::WaitForWindowGone(dialog, 5000));
   EXPECT_EQ(AsInt(child.Wait()), kFailed);
-  // The fetch ran to its end before the program did.
-  EXPECT_NE(Log().find("Point 2: file - \"" + install_.Bin() + "PM_Install.cab\""),
-            std::string::npos);
+  // The fetch ended before the program did (it took its download away) and
+  // did nothing after the download.
+  EXPECT_FALSE(FileExists(install_.Bin() + "PM_Install.cab"));
+  EXPECT_EQ(Log().find("Point 2: file"), std::string::npos);
+  EXPECT_EQ(Content(kept), "[Components]\r\nOld=1\r\n");
 }
 
 TEST_F(UpdateFlowE2E, RunFromElsewhereKeepsACopyInBin) {
@@ -424,7 +468,12 @@ TEST_F(UpdateFlowE2E, InteractiveUpdateFromQuestionToCompletion) {
   HWND selection = WaitForDialogWith(child.Id(), kList);
   ASSERT_NE(selection, nullptr) << "no selection dialog";
   EXPECT_EQ(ui::WindowText(selection), kCaptionUpdate);
-  EXPECT_TRUE(FileExists(install_.Bin() + "Extra.bmp")) << "the picture is unpacked beside the program";
+  // The picture is unpacked into a folder of the fetch's own, not beside the program.
+  EXPECT_FALSE(FileExists(install_.Bin() + "Extra.bmp"));
+  std::string picture;
+  for (const std::string& folder : UnpackFolders())
+    if (FileExists(folder + "Extra.bmp")) picture = folder + "Extra.bmp";
+  EXPECT_FALSE(picture.empty()) << "no unpacked picture";
   HWND list = ::GetDlgItem(selection, kList);
   ASSERT_EQ(::SendMessageA(list, LB_GETCOUNT, 0, 0), 3);
   EXPECT_EQ(RowText(list, 0), "Current");
@@ -453,7 +502,7 @@ TEST_F(UpdateFlowE2E, InteractiveUpdateFromQuestionToCompletion) {
   EXPECT_FALSE(FileExists(install_.Dir() + "Second.txt"));
   EXPECT_EQ(Recorded("Extra"), "1, 0, 0, 0");
   EXPECT_EQ(Recorded("Second"), "<none>");
-  EXPECT_FALSE(FileExists(install_.Bin() + "Extra.bmp")) << "pictures go with the dialog";
+  EXPECT_TRUE(UnpackFolders().empty()) << "the unpacked catalogue and pictures go at the end";
   // The confirmed selection runs as Setup does: the manager is started at the end.
   EXPECT_TRUE(CloseManager());
   EXPECT_NE(Log().find("\r\nAfter CComModule::Term.\r\n"), std::string::npos);
