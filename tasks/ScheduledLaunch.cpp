@@ -119,6 +119,23 @@ bool RunAsScheduledTask(const std::string& taskName, const std::string& programP
                "Cannot set arguments of executable: 0x%08x"))
       return false;
   }
+  {
+    // A new task's defaults would keep it from starting on battery, stop it
+    // when the machine goes on battery and end it after three days; the
+    // manager it starts is meant to stay.
+    ComPtr<ITaskSettings> settings;
+    if (Failed(definition->get_Settings(settings.put()), "Cannot get Task settings: 0x%08x"))
+      return false;
+    if (Failed(settings->put_DisallowStartIfOnBatteries(VARIANT_FALSE),
+               "Cannot allow the Task to start on batteries: 0x%08x"))
+      return false;
+    if (Failed(settings->put_StopIfGoingOnBatteries(VARIANT_FALSE),
+               "Cannot keep the Task running on batteries: 0x%08x"))
+      return false;
+    if (Failed(settings->put_ExecutionTimeLimit(Bstr("PT0S").get()),
+               "Cannot remove the execution time limit of the Task: 0x%08x"))
+      return false;
+  }
 
   ComPtr<IRegisteredTask> registered;
   {
@@ -144,10 +161,13 @@ bool RunAsScheduledTask(const std::string& taskName, const std::string& programP
     }
   }
   LogWrite(running ? "Task is running" : "Task didn't start");
+  // The caller starts the program itself when the task did not run; an
+  // instance that would come up late must not make it two.
+  if (!running) registered->Stop(0);
 
   if (Failed(root->DeleteTask(name.get(), 0), "Error deleting the Task : 0x%08x")) return false;
   LogWrite("Success! Task successfully deleted.");
-  return true;
+  return running;
 }
 
 bool LaunchThroughScheduler(const std::string& programPath, const char* arguments) {

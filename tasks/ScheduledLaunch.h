@@ -9,11 +9,11 @@
 #include <string>
 
 // Draws the task name "Launch <0..32767>" and runs the task; true when the
-// task was registered and deleted again. `arguments` may be null.
+// task was registered, ran and was deleted again. `arguments` may be null.
 bool LaunchThroughScheduler(const std::string& programPath, const char* arguments);
 
 // Registers `taskName` in the root folder to run the program, waits up to
-// about 10 s for it to run, deletes it; true when both registration and
-// deletion succeeded.
+// about 10 s for it to run, deletes it; true when it was registered, reached
+// the running state and was deleted.
 bool RunAsScheduledTask(const std::string& taskName, const std::string& programPath,
                         const std::string& arguments);
