@@ -85,9 +85,15 @@ INT_PTR CompletionDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) 
         ::SetWindowPos(hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
       ::ShowWindow(hwnd(), wParam ? SW_SHOW : SW_HIDE);
       return TRUE;
-    case kDestroy:
+    case kDestroy: {
+      // DestroyWindow drops the window's queued messages, and with them the
+      // texts they own.
+      MSG queued;
+      while (::PeekMessageA(&queued, hwnd(), kSetItemText, kSetItemText, PM_REMOVE))
+        delete reinterpret_cast<std::string*>(queued.lParam);
       ::DestroyWindow(hwnd());
       return TRUE;
+    }
     case WM_COMMAND:
       // A status window: Escape and Enter do not end it; only its owner does.
       return TRUE;
@@ -140,6 +146,9 @@ std::shared_ptr<CompletionDialog> StartCompletionDialog() {
     return dialog;
   }
   start.release();
-  ::WaitForSingleObject(dialog->ready_.get(), INFINITE);
+  // The thread's end counts too: one that ended without setting the event
+  // must not leave us waiting.
+  const HANDLE waits[] = {dialog->ready_.get(), dialog->thread_.get()};
+  ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
   return dialog;
 }

@@ -50,23 +50,26 @@ class ExitRequestDialog : public SkinnedDialog {
 };
 
 
-// Removes and dispatches this thread's messages until `done` says so or the
-// time is up; true when done. A quit message is put back for the caller's loop.
-bool PumpMessagesUntil(const std::function<bool()>& done, DWORD milliseconds) {
+enum class PumpEnd { kDone, kTimeUp, kQuit };
+
+// Removes and dispatches this thread's messages until `done` says so, the
+// time is up or a quit message ends the wait; that one is put back for the
+// caller's loop.
+PumpEnd PumpMessagesUntil(const std::function<bool()>& done, DWORD milliseconds) {
   const DWORD start = ::GetTickCount();
   for (;;) {
     MSG message;
     while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
       if (message.message == WM_QUIT) {
         ::PostQuitMessage(static_cast<int>(message.wParam));
-        return done();
+        return done() ? PumpEnd::kDone : PumpEnd::kQuit;
       }
       ::TranslateMessage(&message);
       ::DispatchMessageA(&message);
     }
-    if (done()) return true;
+    if (done()) return PumpEnd::kDone;
     const DWORD elapsed = ::GetTickCount() - start;
-    if (elapsed >= milliseconds) return false;
+    if (elapsed >= milliseconds) return PumpEnd::kTimeUp;
     const DWORD left = milliseconds - elapsed;
     ::MsgWaitForMultipleObjects(0, nullptr, FALSE, left < 100 ? left : 100, QS_ALLINPUT);
   }
@@ -121,22 +124,26 @@ std::string ManagerProgramPath() {
 int CloseRunningManager(HWND windowToHide) {
   HWND manager = ::FindWindowA(kManagerWindowClass, nullptr);
   if (!manager) return 1;
-  if (windowToHide && ::IsWindow(windowToHide)) ::ShowWindow(windowToHide, SW_HIDE);
+  // The window may belong to another thread (the completion window does):
+  // a blocking show would wait for that thread to answer.
+  if (windowToHide && ::IsWindow(windowToHide)) ::ShowWindowAsync(windowToHide, SW_HIDE);
   AppMessageBox(HasSwitch("Uninstall") ? IDS_MANAGER_RUNNING_UNINSTALL : IDS_MANAGER_RUNNING_UPDATE,
                 MB_OK | MB_ICONEXCLAMATION);
   if (windowToHide && ::IsWindow(windowToHide) && !(IsSetupMode() && IsQuiet()))
-    ::ShowWindow(windowToHide, SW_SHOW);
+    ::ShowWindowAsync(windowToHide, SW_SHOW);
   ::PostMessageA(manager, WM_COMMAND, kManagerCloseCommand, 0);
 
   const LONG seam = ::InterlockedCompareExchange(&g_closeTimeoutMs, 0, 0);
   const DWORD bound = seam > 0 ? static_cast<DWORD>(seam) : kCloseTimeoutMs;
   auto gone = [manager] { return !::IsWindow(manager); };
-  if (!PumpMessagesUntil(gone, bound)) {
+  const PumpEnd end = PumpMessagesUntil(gone, bound);
+  if (end == PumpEnd::kTimeUp) {
     // A manager that hangs on exit must not hang the update with it.
     LogFormat("PelloryManager did not close within %lu seconds.", bound / 1000);
     if (!IsQuiet()) AppMessageBox(IDS_MANAGER_DID_NOT_CLOSE, MB_OK | MB_ICONEXCLAMATION);
-    if (!gone()) LogWrite("PelloryManager is still running; files in use wait for the next start.");
   }
+  if (end != PumpEnd::kDone && !gone())
+    LogWrite("PelloryManager is still running; files in use wait for the next start.");
   ::Sleep(2000);
   return 1;
 }

@@ -22,7 +22,8 @@ std::string ManagerProgramPath();
 // Tells the user that the manager must close, asks it to close and waits for
 // its window to go. A manager that has not closed after the wait bound (60 s)
 // is logged and, unless quiet, the user is asked to close it; then the run
-// goes on (files in use are left to the next system start). Always 1.
+// goes on (files in use are left to the next system start). A quit message
+// ends the wait early and is left queued for the caller. Always 1.
 int CloseRunningManager(HWND windowToHide);
 // 1 when the download manager is not, or no longer, running after about 5 s.
 int CloseDownloadManager();

@@ -5,13 +5,19 @@
 #include <gtest/gtest.h>
 #include <objbase.h>
 
+#include <malloc.h>
+
+#include <atomic>
 #include <cstdlib>
 #include <memory>
+#include <new>
+#include <thread>
 #include <vector>
 
 #include "core/Locations.h"
 #include "core/Platform.h"
 #include "core/Switches.h"
+#include "frame/Handle.h"
 #include "host/CompletionDialog.h"
 #include "host/HostControl.h"
 #include "host/Processes.h"
@@ -22,6 +28,23 @@
 #include "tests/support/Scratch.h"
 #include "tests/support/TestProcess.h"
 #include "tests/support/UiDriver.h"
+
+// Bytes held through operator new, so that a test can see texts that were
+// never freed.
+std::atomic<long long> g_heldBytes{0};
+
+void* operator new(size_t size) {
+  void* block = std::malloc(size ? size : 1);
+  if (!block) throw std::bad_alloc();
+  g_heldBytes += static_cast<long long>(_msize(block));
+  return block;
+}
+void operator delete(void* block) noexcept {
+  if (!block) return;
+  g_heldBytes -= static_cast<long long>(_msize(block));
+  std::free(block);
+}
+void operator delete(void* block, size_t) noexcept { operator delete(block); }
 
 namespace {
 
@@ -53,6 +76,45 @@ void SavePicture(HWND window, const std::string& name) {
   if (folder && ui::CaptureWindow(window, picture))
     ui::SaveBitmap(picture, std::string(folder) + "\\" + name + ".bmp");
 }
+
+// A visible window whose thread does not look at its messages until it is
+// released (at the latest after 10 s, before a played user gives up), as the
+// window of a busy thread.
+class BusyThreadWindow {
+ public:
+  BusyThreadWindow() {
+    thread_ = std::thread([this] {
+      window_ = ::CreateWindowExA(0, "STATIC", "busy", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                                  200, 100, nullptr, nullptr, nullptr, nullptr);
+      ::SetEvent(made_.get());
+      ::WaitForSingleObject(release_.get(), 10000);
+      answering_ = true;
+      MSG message;
+      while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&message);
+      visibleAtEnd_ = ::IsWindowVisible(window_) != FALSE;
+      ::DestroyWindow(window_);
+    });
+    ::WaitForSingleObject(made_.get(), 10000);
+  }
+  ~BusyThreadWindow() { Release(); }
+  HWND window() const { return window_; }
+  bool answering() const { return answering_; }
+  // Lets the thread handle what was sent meanwhile; true when the window was
+  // left visible.
+  bool Release() {
+    ::SetEvent(release_.get());
+    if (thread_.joinable()) thread_.join();
+    return visibleAtEnd_;
+  }
+
+ private:
+  frame::ScopedHandle made_{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+  frame::ScopedHandle release_{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+  HWND window_ = nullptr;
+  std::atomic<bool> answering_{false};
+  bool visibleAtEnd_ = false;
+  std::thread thread_;
+};
 
 TEST(HostClose, ManagerAndDownloadManagerCloseOnTheirCommands) {
   SetProcessArguments({});
@@ -98,8 +160,41 @@ TEST(HostClose, ManagerAndDownloadManagerCloseOnTheirCommands) {
     EXPECT_EQ(seen[0].text, kManagerRunning);
     EXPECT_EQ(seen[1].text, kDidNotClose);
   }
-  SetManagerCloseTimeoutForTests(0);
   EXPECT_TRUE(log.Has("PelloryManager did not close within 2 seconds.")) << log.Text();
+  EXPECT_FALSE(stubborn.Ended(0));
+
+  // A quit message ends the wait before its bound: it is left for the
+  // caller, and no time bound is claimed. The window to hide belongs to a
+  // thread that does not answer meanwhile; the box comes all the same.
+  SetManagerCloseTimeoutForTests(30000);
+  log.lines.clear();
+  BusyThreadWindow other;
+  ASSERT_NE(other.window(), nullptr);
+  const DWORD self = ::GetCurrentThreadId();
+  bool boxWhileBusy = false;
+  {
+    User user({{0xFFFF,
+                [&](const Seen& seen) {
+                  boxWhileBusy = !other.answering();
+                  ui::PressButton(seen.window, IDOK);
+                  ui::WaitForWindowGone(seen.window, 10000);
+                  ::PostThreadMessageA(self, WM_QUIT, 7, 0);
+                }},
+               {0xFFFF, Press(IDOK)}});
+    EXPECT_EQ(CloseRunningManager(other.window()), 1);
+    const auto& seen = user.Finish();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].text, kManagerRunning);
+  }
+  SetManagerCloseTimeoutForTests(0);
+  EXPECT_TRUE(boxWhileBusy) << "hiding the other thread's window waited for that thread";
+  EXPECT_TRUE(other.Release()) << "the other thread's window was not shown again";
+  MSG quit;
+  ASSERT_TRUE(::PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(quit.wParam, 7u);
+  EXPECT_FALSE(log.Contains("did not close within")) << log.Text();
+  EXPECT_TRUE(log.Has("PelloryManager is still running; files in use wait for the next start."))
+      << log.Text();
   EXPECT_FALSE(stubborn.Ended(0));
 }
 
@@ -177,8 +272,36 @@ TEST(HostWaitForModuleExit, TheUserIsAskedUntilTheProgramExitsOrGivesUp) {
   }
 }
 
+// Holds the thread of a window at the next message it takes, until released,
+// so that messages can be queued behind one another.
+struct HeldThread {
+  static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HC_ACTION && armed.exchange(false)) {
+      ::SetEvent(held.get());
+      ::WaitForSingleObject(release.get(), 10000);
+    }
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+  }
+  explicit HeldThread(HWND window)
+      : hook(::SetWindowsHookExA(WH_GETMESSAGE, &Hook, nullptr,
+                                 ::GetWindowThreadProcessId(window, nullptr))) {
+    armed = true;
+    ::PostMessageA(window, WM_NULL, 0, 0);
+  }
+  ~HeldThread() {
+    ::SetEvent(release.get());
+    if (hook) ::UnhookWindowsHookEx(hook);
+  }
+  bool Held() const { return hook && ::WaitForSingleObject(held.get(), 5000) == WAIT_OBJECT_0; }
+
+  static inline std::atomic<bool> armed{false};
+  static inline frame::ScopedHandle held{::CreateEventA(nullptr, FALSE, FALSE, nullptr)};
+  static inline frame::ScopedHandle release{::CreateEventA(nullptr, FALSE, FALSE, nullptr)};
+  HHOOK hook;
+};
+
 // The completion window on its own thread: hidden until shown, texts posted
-// to it arrive, and closing it ends its thread.
+// to it arrive, and closing it ends its thread, freeing texts still queued.
 TEST(HostCompletionDialog, ShowsItsTextsAndEndsWithItsThread) {
   std::shared_ptr<CompletionDialog> dialog = StartCompletionDialog();
   ASSERT_TRUE(dialog->Exists());
@@ -214,9 +337,22 @@ TEST(HostCompletionDialog, ShowsItsTextsAndEndsWithItsThread) {
   EXPECT_FALSE(::IsWindowVisible(window));
   EXPECT_EQ(ui::ControlText(window, IDC_COMPLETION_FIRST_PATH), "");
 
+  // Texts posted after the close request, while the window still exists:
+  // the window's thread is held so that they queue behind it.
+  const std::string filler(100000, 'x');
+  long long before = 0;
+  {
+    HeldThread hold(window);
+    ASSERT_TRUE(hold.Held());
+    EXPECT_FALSE(dialog->Close(0));
+    before = g_heldBytes;
+    for (int i = 0; i < 20; ++i) dialog->SetItemText(IDC_COMPLETION_FIRST_PATH, filler);
+  }
   EXPECT_TRUE(dialog->Close(5000));
   EXPECT_FALSE(dialog->Exists());
   EXPECT_FALSE(::IsWindow(window));
+  // 20 texts left behind would hold 2 MB.
+  EXPECT_LT(g_heldBytes - before, 100000) << "texts left in the queue were not freed";
 }
 
 // An installation in a scratch folder with a blank in its name: the fake
