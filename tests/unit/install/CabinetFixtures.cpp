@@ -30,6 +30,7 @@ FdiApi ProgramFdi() { return {"program", &::FDICreate, &::FDICopy, &::FDIDestroy
 
 namespace {
 
+// The callbacks carry no context: the last file system given serves every context.
 MemFs* g_fs = nullptr;
 
 FNALLOC(Alloc) { return std::malloc(cb); }
@@ -50,23 +51,22 @@ FNFDINOTIFY(Notify) {
       // are cabinets opened for members that continue into them.
       if (!run->sawCabinet) run->pendingNext = Text(pfdin->psz1);
       run->sawCabinet = true;
-      run->notices.push_back(std::to_string(pfdin->iCabinet) + ":" + Text(pfdin->psz1) + "/" +
-                             Text(pfdin->psz2) + "/" + std::to_string(pfdin->setID));
+      run->notices.push_back("cabinet " + std::to_string(pfdin->iCabinet) + ":" +
+                             Text(pfdin->psz1) + "/" + Text(pfdin->psz2) + "/" +
+                             std::to_string(pfdin->setID));
       return 0;
     case fdintPARTIAL_FILE:
-      run->partials.push_back(Text(pfdin->psz1));
+      run->notices.push_back("partial " + Text(pfdin->psz1));
       return 0;
     case fdintNEXT_CABINET:
-      run->nextCabinetNotices.push_back(Text(pfdin->psz1));
+      run->notices.push_back("next " + Text(pfdin->psz1));
       return 0;
     case fdintCOPY_FILE: {
+      run->notices.push_back("copy " + Text(pfdin->psz1) + " " + std::to_string(pfdin->iFolder));
       Decoded d;
-      d.name = Text(pfdin->psz1);
-      d.cb = pfdin->cb;
-      d.date = pfdin->date;
-      d.time = pfdin->time;
-      d.attribs = pfdin->attribs;
-      d.folder = pfdin->iFolder;
+      for (int n : {int(pfdin->cb), int(pfdin->date), int(pfdin->time), int(pfdin->attribs)})
+        d.notices += " " + std::to_string(n);
+      d.notices.insert(0, Text(pfdin->psz1));
       run->openMember = g_fs->OpenBytes(d.bytes);
       run->members.push_back(d);
       return run->openMember;
@@ -74,7 +74,7 @@ FNFDINOTIFY(Notify) {
     case fdintCLOSE_FILE_INFO:
       if (run->members.empty() || pfdin->hf != run->openMember) return FALSE;
       g_fs->Close(pfdin->hf);
-      run->members.back().runAfter = pfdin->cb;
+      run->members.back().notices += " closed " + std::to_string(pfdin->cb);
       run->openMember = 0;
       return TRUE;
     default:
@@ -84,13 +84,9 @@ FNFDINOTIFY(Notify) {
 
 }  // namespace
 
-HFDI CreateFdi(const FdiApi& api, MemFs& fs, ERF& erf) {
-  g_fs = &fs;
-  return api.create(Alloc, Free, Open, Read, Write, Close, Seek, cpu80386, &erf);
-}
-
 void DecodeWith(const FdiApi& api, MemFs& fs, const std::string& first, DecodeRun& run) {
-  HFDI fdi = CreateFdi(api, fs, run.erf);
+  g_fs = &fs;
+  HFDI fdi = api.create(Alloc, Free, Open, Read, Write, Close, Seek, cpu80386, &run.erf);
   ASSERT_NE(fdi, nullptr) << api.label << " FDICreate";
   std::string name = first, path = kMemFolder;
   // A bound keeps a looping set from hanging the test.

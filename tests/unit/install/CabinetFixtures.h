@@ -30,34 +30,30 @@ uint32_t FirstFileEntry(const std::string& cabinet);
 class MemFs {
  public:
   using Bytes = std::shared_ptr<std::string>;
-  static constexpr INT_PTR kFirstHandle = 0x100;
-
   INT_PTR Open(const std::string& name, int oflag) {  // -1 when missing and not created
     auto it = files_.find(name);
-    if (it == files_.end() && !(oflag & _O_CREAT)) return missing.push_back(name), -1;
+    if (it == files_.end() && !(oflag & _O_CREAT)) return -1;
     if (it == files_.end()) it = files_.emplace(name, std::make_shared<std::string>()).first;
     if (oflag & _O_TRUNC) it->second->clear();
     return OpenBytes(it->second);
   }
   INT_PTR OpenBytes(const Bytes& bytes) {  // on bytes without a name
     handles_.push_back(Handle{bytes, 0});
-    return kFirstHandle + static_cast<INT_PTR>(handles_.size()) - 1;
+    return 0x100 + static_cast<INT_PTR>(handles_.size()) - 1;
   }
   UINT Read(INT_PTR hf, void* pv, UINT cb) {
     Handle* h = Find(hf);
     if (!h) return static_cast<UINT>(-1);
     const size_t n = std::min<size_t>(h->pos < h->bytes->size() ? h->bytes->size() - h->pos : 0, cb);
-    if (n) std::memcpy(pv, h->bytes->data() + h->pos, n);
-    h->pos += n;
-    return static_cast<UINT>(n);
+    std::memcpy(pv, h->bytes->data() + h->pos, n);
+    return h->pos += n, static_cast<UINT>(n);
   }
   UINT Write(INT_PTR hf, const void* pv, UINT cb) {
     Handle* h = Find(hf);
     if (!h) return static_cast<UINT>(-1);
     if (h->bytes->size() < h->pos + cb) h->bytes->resize(h->pos + cb);
-    if (cb) std::memcpy(&(*h->bytes)[h->pos], pv, cb);
-    h->pos += cb;
-    return cb;
+    std::memcpy(&(*h->bytes)[0] + h->pos, pv, cb);
+    return h->pos += cb, cb;
   }
   int Close(INT_PTR hf) {
     Handle* h = Find(hf);
@@ -65,9 +61,8 @@ class MemFs {
   }
   long Seek(INT_PTR hf, long dist, int type) {
     Handle* h = Find(hf);
-    if (!h) return -1;
-    const size_t base = type == SEEK_CUR ? h->pos : type == SEEK_END ? h->bytes->size() : 0;
-    if (static_cast<long>(base) + dist < 0) return -1;
+    const size_t base = !h ? 0 : type == SEEK_CUR ? h->pos : type == SEEK_END ? h->bytes->size() : 0;
+    if (!h || static_cast<long>(base) + dist < 0) return -1;
     return static_cast<long>(h->pos = base + dist);
   }
   bool Delete(const std::string& name) { return files_.erase(name) == 1; }
@@ -83,7 +78,6 @@ class MemFs {
     for (const auto& h : handles_) n += h.bytes ? 1 : 0;
     return n;
   }
-  std::vector<std::string> missing;  // names opened for reading that were not there
 
  private:
   struct Handle {
@@ -91,9 +85,8 @@ class MemFs {
     size_t pos;
   };
   Handle* Find(INT_PTR hf) {
-    const INT_PTR i = hf - kFirstHandle;
-    return i >= 0 && i < static_cast<INT_PTR>(handles_.size()) && handles_[i].bytes ? &handles_[i]
-                                                                                      : nullptr;
+    const size_t i = static_cast<size_t>(hf - 0x100);
+    return hf >= 0x100 && i < handles_.size() && handles_[i].bytes ? &handles_[i] : nullptr;
   }
   std::map<std::string, Bytes> files_;
   std::vector<Handle> handles_;
@@ -110,15 +103,10 @@ struct FdiApi {
 };
 FdiApi ProgramFdi();
 
-// An FDI context whose file callbacks reach `fs` (the callbacks carry no
-// context: the last `fs` given serves every context).
-HFDI CreateFdi(const FdiApi& api, MemFs& fs, ERF& erf);
-
 struct Decoded {
-  std::string name;
-  LONG cb = 0;  // size announced by the copy notice
-  USHORT date = 0, time = 0, attribs = 0, folder = 0;
-  INT_PTR runAfter = -1;  // cb of the close notice; -1 while not closed
+  // "name cb date time attribs" from the copy notice, " closed cb" once
+  // the close notice came.
+  std::string notices;
   std::shared_ptr<std::string> bytes = std::make_shared<std::string>();
 };
 
@@ -126,8 +114,9 @@ struct DecodeRun {
   bool ok = true;
   ERF erf = {};                             // of the call that failed
   std::vector<std::string> cabinetsCopied;  // one per FDICopy call
-  std::vector<std::string> notices;         // cabinet notices: "index:next/disk/setID"
-  std::vector<std::string> partials, nextCabinetNotices;
+  // Every notice in order: "cabinet index:next/disk/setID", "partial name",
+  // "next name", "copy name folder".
+  std::vector<std::string> notices;
   std::vector<Decoded> members;
   std::string pendingNext;
   bool sawCabinet = false;

@@ -40,7 +40,6 @@ TEST(Fdi, EveryReferenceCabinetGivesItsExpectedResult) {
       EXPECT_LE(run.erf.erfOper, FDIERROR_USER_ABORT);
     }
   }
-  EXPECT_TRUE(fs.missing.empty()) << fs.missing[0];
 }
 
 }  // namespace
