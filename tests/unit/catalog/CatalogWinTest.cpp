@@ -1,20 +1,19 @@
 // The Windows side of the catalogue: registry lines on the real registry of
 // the test's prefix, destinations from the system folders and registered
-// classes, the platform test under the prefix's Windows version, and the
-// user's language. Scratch keys live below HKCU\Software\UpgradeTests.
+// classes, and the user's language. Scratch keys live below
+// HKCU\Software\UpgradeTests.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
+#include <map>
 
 #include "catalog/ComponentCatalog.h"
 #include "catalog/RegistryEntry.h"
 #include "catalog/TargetPath.h"
 #include "core/Platform.h"
 #include "tests/support/Scratch.h"
-#include "tests/support/TestProcess.h"
 #include "tests/unit/catalog/CatalogTestUtil.h"
 
 namespace {
@@ -27,7 +26,7 @@ using testing_support::ScratchDir;
 
 const char kScratch[] = "Software\\UpgradeTests\\RegistryLines";
 
-// Type, size and bytes of one value; false when it does not exist.
+// Type and raw bytes of one value; false when it does not exist.
 bool ReadRaw(const std::string& key, const std::string& name, DWORD& type, std::string& data) {
   HKEY h = nullptr;
   if (::RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
@@ -37,9 +36,8 @@ bool ReadRaw(const std::string& key, const std::string& name, DWORD& type, std::
   const LONG rc = ::RegQueryValueExA(h, name.c_str(), nullptr, &type,
                                      reinterpret_cast<BYTE*>(buffer), &size);
   ::RegCloseKey(h);
-  if (rc != ERROR_SUCCESS) return false;
-  data.assign(buffer, size);
-  return true;
+  data.assign(buffer, rc == ERROR_SUCCESS ? size : 0);
+  return rc == ERROR_SUCCESS;
 }
 
 class RegistryApply : public ::testing::Test {
@@ -54,27 +52,24 @@ class RegistryApply : public ::testing::Test {
 // write fails.
 TEST_F(RegistryApply, AddLines) {
   const std::string k = Key("K");
-  for (const std::string line : {",Str,FLG_ADDREG_TYPE_SZ,hello,ignored",
-                                 ",Num,FLG_ADDREG_TYPE_DWORD, 12", ",Bin,FLG_ADDREG_TYPE_BINARY,01 02",
-                                 ",,FLG_ADDREG_TYPE_SZ,default"})
-    EXPECT_EQ(RegistryEntry::ParseAdd("HKCU," + k + line).ApplyAdd(), ERROR_SUCCESS) << line;
   const struct {
+    const char* line;
     const char* name;
     DWORD type;
     std::string data;
-  } values[] = {{"Str", REG_SZ, std::string("hello\0", 6)},
-                {"Num", REG_DWORD, std::string("\x0C\0\0\0", 4)},
-                {"Bin", REG_BINARY, ""},
-                {"", REG_SZ, std::string("default\0", 8)}};
+  } values[] = {{",Str,FLG_ADDREG_TYPE_SZ,hello,ignored", "Str", REG_SZ, {"hello\0", 6}},
+                {",Num,FLG_ADDREG_TYPE_DWORD, 12", "Num", REG_DWORD, {"\x0C\0\0\0", 4}},
+                {",Bin,FLG_ADDREG_TYPE_BINARY,01 02", "Bin", REG_BINARY, ""},
+                {",,FLG_ADDREG_TYPE_SZ,default", "", REG_SZ, {"default\0", 8}}};
   for (const auto& v : values) {
-    SCOPED_TRACE(v.name);
+    SCOPED_TRACE(v.line);
+    EXPECT_EQ(RegistryEntry::ParseAdd("HKCU," + k + v.line).ApplyAdd(), ERROR_SUCCESS);
     DWORD type = 0;
     std::string data;
     ASSERT_TRUE(ReadRaw(k, v.name, type, data));
     EXPECT_EQ(type, v.type);
     EXPECT_EQ(data, v.data);
   }
-
   const std::string none = Key("None");
   EXPECT_EQ(RegistryEntry::ParseAdd("HKCU," + none + ",V,FLG_ADDREG_TYPE_MULTI_SZ,a").ApplyAdd(),
             ERROR_SUCCESS);
@@ -143,7 +138,8 @@ class RegisteredClass : public ::testing::Test {
 // The registered in-process server counts only when its file exists; the
 // local server only when the in-process key is missing. A file with that
 // class and no DestDir goes where the class lives, else to the installation
-// folder; a DestDir wins over the registration.
+// folder; a DestDir wins over the registration. LDID_WIN is the real Windows
+// folder, in any case.
 TEST_F(RegisteredClass, ServerPathAndTargetPath) {
   const std::string dll = dir_.Path() + "Server.dll";
   const std::string exe = dir_.Path() + "Server.exe";
@@ -158,58 +154,13 @@ TEST_F(RegisteredClass, ServerPathAndTargetPath) {
   EXPECT_EQ(InstalledServerPath(clsid_), "");  // registered, but no file
   EXPECT_EQ(TargetPath(file, "C:\\App\\"), "C:\\App\\Server.dll");
   ASSERT_TRUE(testing_support::WriteFileBytes(dll, "MZ"));
-  EXPECT_EQ(InstalledServerPath(clsid_), dll);
   EXPECT_EQ(TargetPath(file, "C:\\App\\"), dll);
   file.sDestDir = "Bin";
   EXPECT_EQ(TargetPath(file, "C:\\App\\"), "C:\\App\\Bin\\Server.dll");
-}
-
-// LDID_WIN is the real Windows folder, in any case. (LDID_SYS and the
-// registered installation folder reach the status tests; subfolders and
-// refusals are ComposeTargetPath's, in TargetPaths.)
-TEST(TargetPathWin, WindowsFolder) {
   char win[MAX_PATH];
   ASSERT_GT(::GetWindowsDirectoryA(win, MAX_PATH), 0u);
-  ComponentFile file;
-  file.sName = "Player.dll";
   file.sDestDir = "Ldid_Win";
-  EXPECT_EQ(TargetPath(file, "C:\\App\\"), std::string(win) + "\\Player.dll");
-}
-
-// The masks themselves are Platform.BitsAgainstSystems and the default
-// prefix's Windows 7 is in the status tests; here the older family's version
-// reaches the test. Runs in a child of this program that Wine starts as
-// Windows 98: writes which single bits match to the file the parent names.
-TEST(PlatformProbeEnv, WriteMatchingBits) {
-  const char* out = std::getenv("CATALOG_PLATFORM_OUT");
-  if (!out) GTEST_SKIP() << "only run as the child of PlatformWin.Windows98Emulation";
-  int bits = 0;
-  for (int bit = 0; bit < 8; ++bit)
-    if (PlatformMatches(1u << bit)) bits |= 1 << bit;
-  std::ofstream(out) << bits << " " << (IsNT() ? 1 : 0);
-}
-
-TEST(PlatformWin, Windows98Emulation) {
-  char self[MAX_PATH];
-  ASSERT_GT(::GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
-  std::string exeName = self;
-  exeName = exeName.substr(exeName.find_last_of('\\') + 1);
-  const std::string appKey = "Software\\Wine\\AppDefaults\\" + exeName;
-  ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, appKey, "Version", "win98"));
-  ScratchDir dir("w98");
-  const std::string out = dir.Path() + "bits.txt";
-  ::SetEnvironmentVariableA("CATALOG_PLATFORM_OUT", out.c_str());
-  testing_support::ChildProcess child;
-  ASSERT_TRUE(child.Start(self, "--gtest_filter=PlatformProbeEnv.*"));
-  const DWORD code = child.Wait(60000);
-  ::SetEnvironmentVariableA("CATALOG_PLATFORM_OUT", nullptr);
-  RegDeleteTree(HKEY_CURRENT_USER, appKey);
-  EXPECT_EQ(code, 0u);
-  std::ifstream in(out);
-  int bits = -1, nt = -1;
-  in >> bits >> nt;
-  EXPECT_EQ(nt, 0);      // the older family
-  EXPECT_EQ(bits, 2);    // 4.10: bit 1 only
+  EXPECT_EQ(TargetPath(file, "C:\\App\\"), std::string(win) + "\\Server.dll");
 }
 
 // Run once per user language (CTest sets LC_ALL and CATALOG_EXPECT_LANGID):
@@ -225,12 +176,9 @@ TEST(CatalogLanguageEnv, ReaderUsesTheUsersLanguage) {
       "Description LANGID 9 SUBLANGID 1=american\r\n";
   IniFile ini;
   ini.Parse(text.data(), text.size());
-  const char* want = langId == 0x0409   ? "american"
-                     : langId == 0x0809 ? "british"
-                     : langId == 0x0407 ? "german"
-                     : langId == 0x040C ? "french"
-                                        : "plain";
-  EXPECT_EQ(ini.GetString("C", "Description", ""), want);
+  const std::map<uint16_t, std::string> want = {
+      {0x0409, "american"}, {0x0809, "british"}, {0x0407, "german"}, {0x040C, "french"}};
+  EXPECT_EQ(ini.GetString("C", "Description", ""), want.at(langId));
 }
 
 }  // namespace
