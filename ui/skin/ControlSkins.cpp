@@ -156,27 +156,37 @@ void PushButtonSkin::PaintGroupBox() {
   PAINTSTRUCT paint{};
   HDC dc = ::BeginPaint(Control(), &paint);
   if (!dc) return;
-  RECT r{};
-  ::GetClientRect(Control(), &r);
-  frame::ScopedSelect font(dc, ControlFont(Control()));
-  const std::string label = WindowText(Control());
-  TEXTMETRICA metrics{};
-  ::GetTextMetricsA(dc, &metrics);
+  {
+    // Its own scope: the font goes back out of the DC before EndPaint.
+    RECT r{};
+    ::GetClientRect(Control(), &r);
+    frame::ScopedSelect font(dc, ControlFont(Control()));
+    const std::string label = WindowText(Control());
+    TEXTMETRICA metrics{};
+    ::GetTextMetricsA(dc, &metrics);
 
-  // The frame line runs through the middle of the label's line.
-  RECT box = r;
-  box.top += metrics.tmHeight / 2;
-  Frame(dc, box, text_, 1);
-  if (!label.empty()) {
-    SIZE size{};
-    ::GetTextExtentPoint32A(dc, label.c_str(), static_cast<int>(label.size()), &size);
-    RECT labelRect = {r.left + 8, r.top, r.left + 8 + size.cx + 4, r.top + metrics.tmHeight};
-    if (labelRect.right > r.right - 2) labelRect.right = r.right - 2;
-    Fill(dc, labelRect, background_);
-    ::SetBkMode(dc, TRANSPARENT);
-    ::SetTextColor(dc, ::IsWindowEnabled(Control()) ? text_ : ::GetSysColor(COLOR_GRAYTEXT));
-    ::DrawTextA(dc, label.c_str(), -1, &labelRect,
-                DT_SINGLELINE | DT_CENTER | DT_TOP | DT_END_ELLIPSIS);
+    // The system's button draws its etched two-pixel frame, from the row
+    // above the middle of the label's line, whenever it repaints itself
+    // (a state, enable or font change): cover it before drawing ours.
+    RECT etched = r;
+    etched.top += metrics.tmHeight / 2 - 1;
+    Frame(dc, etched, background_, 2);
+
+    // The frame line runs through the middle of the label's line.
+    RECT box = r;
+    box.top += metrics.tmHeight / 2;
+    Frame(dc, box, text_, 1);
+    if (!label.empty()) {
+      SIZE size{};
+      ::GetTextExtentPoint32A(dc, label.c_str(), static_cast<int>(label.size()), &size);
+      RECT labelRect = {r.left + 8, r.top, r.left + 8 + size.cx + 4, r.top + metrics.tmHeight};
+      if (labelRect.right > r.right - 2) labelRect.right = r.right - 2;
+      Fill(dc, labelRect, background_);
+      ::SetBkMode(dc, TRANSPARENT);
+      ::SetTextColor(dc, ::IsWindowEnabled(Control()) ? text_ : ::GetSysColor(COLOR_GRAYTEXT));
+      ::DrawTextA(dc, label.c_str(), -1, &labelRect,
+                  DT_SINGLELINE | DT_CENTER | DT_TOP | DT_END_ELLIPSIS);
+    }
   }
   ::EndPaint(Control(), &paint);
 }

@@ -55,6 +55,11 @@ void UpdateSystemMenu(HWND window, HMENU menu) {
   enable(SC_SIZE, (style & WS_THICKFRAME) && !zoomed && !iconic);
   enable(SC_MINIMIZE, (style & WS_MINIMIZEBOX) && !iconic);
   enable(SC_MAXIMIZE, (style & WS_MAXIMIZEBOX) && !zoomed);
+  // The system greys Close for a message box without Cancel, yet the skin's
+  // close button closes every window (a box then answers Cancel).
+  const skin::CaptionLayout layout = skin::LayoutCaption(window);
+  const int close = static_cast<int>(CaptionButton::Close);
+  if (layout.visible[close] && !layout.unavailable[close]) enable(SC_CLOSE, true);
 }
 
 }  // namespace

@@ -152,6 +152,7 @@ struct BoxVisit {
   ui::Bitmap picture;
   DWORD_PTR hit = 0;
   bool menuShown = false;
+  bool closeEnabled = false;  // in the system menu while it is shown
 };
 
 DWORD WINAPI VisitBox(void* parameter) {
@@ -224,6 +225,8 @@ DWORD WINAPI CloseThroughSystemMenu(void* parameter) {
   HWND box = ui::WaitForWindow({visit->caption, "#32770"}, 10000);
   if (!box) return 0;
   visit->found = true;
+  // Windows greys Close in the menu of a box without Cancel; Wine does not.
+  ::EnableMenuItem(::GetSystemMenu(box, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
   const skin::CaptionLayout layout = skin::LayoutCaption(box);
   const LPARAM onCaption =
       ScreenLParam(ToScreen(box, {layout.titleRight, Centre(layout.caption).y}));
@@ -232,6 +235,8 @@ DWORD WINAPI CloseThroughSystemMenu(void* parameter) {
   // The menu's last item is Close; the keys are typed, as the menu reads
   // the keyboard itself.
   visit->menuShown = ui::WaitForWindow({"", "#32768"}, 5000) != nullptr;
+  const UINT close = ::GetMenuState(::GetSystemMenu(box, FALSE), SC_CLOSE, MF_BYCOMMAND);
+  visit->closeEnabled = close != static_cast<UINT>(-1) && !(close & (MF_GRAYED | MF_DISABLED));
   if (visit->menuShown) Type({VK_UP, VK_RETURN});
   if (!ui::WaitForWindowGone(box, 5000)) {
     Type({VK_ESCAPE, VK_ESCAPE});
@@ -240,8 +245,8 @@ DWORD WINAPI CloseThroughSystemMenu(void* parameter) {
   return 0;
 }
 
-// A right click on the caption brings up the system menu; its Close is a
-// close through the caption too.
+// A right click on the caption of a Yes/No box brings up the system menu;
+// its Close is available and a close through the caption too.
 TEST(SkinnedMessageBox, SystemMenuOnTheCaptionAndItsCloseCancels) {
   InitSkinColours(0x0409);
   BoxVisit visit;
@@ -255,6 +260,7 @@ TEST(SkinnedMessageBox, SystemMenuOnTheCaptionAndItsCloseCancels) {
   ASSERT_EQ(::WaitForSingleObject(visitor.get(), 20000), WAIT_OBJECT_0);
   ASSERT_TRUE(visit.found);
   EXPECT_TRUE(visit.menuShown);
+  EXPECT_TRUE(visit.closeEnabled) << "the caption's close button works, so does the menu's Close";
   EXPECT_EQ(answer, IDCANCEL);
 }
 
@@ -409,6 +415,25 @@ TEST(SkinnedDialog, MaximisedShowsRestoreAndOnlyAClickRestores) {
   ::GetWindowRect(::GetDlgItem(window, kGroupId), &group);
   EXPECT_EQ(PixelAt(picture, {group.left - frameRect.left, group.bottom - 1 - frameRect.top}), 0u)
       << "the group box's frame in the text colour";
+
+  // Disabled and enabled again (as while a dialog works), the system's
+  // button draws its own etched frame at once; the skin's must cover it all.
+  ::EnableWindow(::GetDlgItem(window, kGroupId), FALSE);
+  ::EnableWindow(::GetDlgItem(window, kGroupId), TRUE);
+  const ui::Bitmap repainted = CaptureWhenPainted(
+      window, {group.left - frameRect.left, group.bottom - 1 - frameRect.top}, 0, true);
+  ui::SaveBitmap(repainted, ArtefactPath("dialog_group_repainted.bmp"));
+  ASSERT_GT(repainted.width, 0);
+  // Beside the label, the box's edges hold only the skin's two colours.
+  int foreign = 0;
+  for (int y = group.top; y < group.bottom; ++y) {
+    for (int x = group.left; x < group.right; ++x) {
+      const bool edge = x < group.left + 6 || x >= group.right - 6 || y >= group.bottom - 6;
+      const COLORREF pixel = PixelAt(repainted, {x - frameRect.left, y - frameRect.top});
+      if (edge && pixel != 0x65CAB5u && pixel != 0) ++foreign;
+    }
+  }
+  EXPECT_EQ(foreign, 0) << "the system's frame shows beside the skin's";
 
   // Press on the restore button, move off it and let go in the client area.
   const POINT onButton = ToScreen(window, Centre(maximise));
