@@ -95,6 +95,12 @@ ProgressDialog::~ProgressDialog() {
 }
 
 bool ProgressDialog::Create(HWND parent) {
+  // One window per object: a second would lose the first, and the parent
+  // it disabled would stay so.
+  if (hwnd()) {
+    LogFormat("The progress dialog exists already.");
+    return false;
+  }
   parent_ = parent;
   disabledParent_ = false;
   if (parent && ::IsWindowEnabled(parent)) {

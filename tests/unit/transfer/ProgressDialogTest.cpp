@@ -175,11 +175,17 @@ TEST_F(ProgressDialogTest, ParentIsDisabledWhileTheDialogLives) {
     ProgressDialog dialog;
     ASSERT_TRUE(dialog.Create(parent));
     EXPECT_FALSE(::IsWindowEnabled(parent));
-    // The worker's OK at the end of the downloads closes it.
+    // A second Create on the same object fails and keeps the first window.
     HWND window = dialog.hwnd();
+    EXPECT_FALSE(dialog.Create(parent));
+    EXPECT_EQ(dialog.hwnd(), window);
+    // The worker's OK at the end of the downloads closes it.
     ::PostMessageA(window, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(window); }));
     EXPECT_TRUE(::IsWindowEnabled(parent));
+    EXPECT_TRUE(ui::FindWindows({"PelloryManager Components Download", "#32770",
+                                 ::GetCurrentProcessId(), false})
+                    .empty());
   }
   // A parent that was already disabled stays so.
   ::EnableWindow(parent, FALSE);
