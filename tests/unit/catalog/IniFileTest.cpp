@@ -1,4 +1,4 @@
-// The INF reader's grammar and lookups, on bytes (files: LoadComponentsFromAFile).
+// The INF reader's grammar and lookups, on bytes.
 #include "catalog/IniFile.h"
 
 #include <gtest/gtest.h>
@@ -7,14 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "tests/unit/catalog/CatalogTestUtil.h"
-
 namespace {
 
 IniFile Parsed(const std::string& text, uint16_t langId = 0x0409) {
   IniFile ini(langId);
   ini.Parse(text.data(), text.size());
   return ini;
+}
+
+// ASCII text as UTF-16LE code units, with or without the FF FE mark.
+std::string Utf16(const std::string& text, bool withMark) {
+  std::string out = withMark ? std::string("\xFF\xFE", 2) : std::string();
+  for (char c : text) out += std::string{c, '\0'};
+  return out;
 }
 
 std::string Dump(const IniFile& ini) {
@@ -57,18 +62,18 @@ TEST(IniGrammar, LinesSplitIntoSectionsAndPairs) {
 
 TEST(IniGrammar, Utf16WithMarkReadsLikeItsAsciiText) {
   const std::string ascii = "[Components]\r\nPlayer=3;2,1,0,7\r\n";
-  IniFile w = Parsed(catalog_test::Utf16(ascii, true));
+  IniFile w = Parsed(Utf16(ascii, true));
   EXPECT_EQ(Dump(w), Dump(Parsed(ascii)));
   EXPECT_EQ(w.GetValue("Components", "Player"), "3;2,1,0,7");
   // The mark is a character of the first line: a key line there keeps it.
-  const std::string keyFirst = catalog_test::Utf16("k=v\r", true);
+  const std::string keyFirst = Utf16("k=v\r", true);
   EXPECT_EQ(DecodeIniText(keyFirst.data(), keyFirst.size()), "\xFFk=v\r");
   // Non-ASCII code units keep their low byte only.
-  std::string u = std::string("\xFF\xFE", 2) + catalog_test::Utf16("[A]\rk=", false);
-  u += std::string("\xE9\x00\x01\x04", 4) + catalog_test::Utf16("\r", false);  // U+00E9, U+0401
+  std::string u = std::string("\xFF\xFE", 2) + Utf16("[A]\rk=", false);
+  u += std::string("\xE9\x00\x01\x04", 4) + Utf16("\r", false);  // U+00E9, U+0401
   EXPECT_EQ(Parsed(u).GetValue("A", "k"), "\xE9\x01");
   // Without the mark, 16-bit text is bytes: nothing useful is found.
-  EXPECT_EQ(Parsed(catalog_test::Utf16(ascii, false)).GetValue("Components", "Player"), "");
+  EXPECT_EQ(Parsed(Utf16(ascii, false)).GetValue("Components", "Player"), "");
 }
 
 TEST(IniLookup, RawValuesAndSections) {
