@@ -1,7 +1,11 @@
 #include "tests/unit/install/CabinetFixtures.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <io.h>
+#include <sys/stat.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -26,20 +30,35 @@ uint32_t FirstFileEntry(const std::string& cabinet) {
   return offset;
 }
 
+namespace {
+int g_openFiles = 0;
+}
+
+INT_PTR OpenFile(const char* path, int oflag, int pmode) {
+  const int hf = _open(path, oflag | _O_BINARY, pmode);
+  g_openFiles += hf != -1;
+  return hf;
+}
+
+int CloseFile(INT_PTR hf) {
+  const int result = _close(static_cast<int>(hf));
+  g_openFiles -= result == 0;
+  return result;
+}
+
+int OpenFiles() { return g_openFiles; }
+
 FdiApi ProgramFdi() { return {"program", &::FDICreate, &::FDICopy, &::FDIDestroy}; }
 
 namespace {
 
-// The callbacks carry no context: the last file system given serves every context.
-MemFs* g_fs = nullptr;
-
 FNALLOC(Alloc) { return std::malloc(cb); }
 FNFREE(Free) { std::free(pv); }
-FNOPEN(Open) { return g_fs->Open(pszFile, oflag); }
-FNREAD(Read) { return g_fs->Read(hf, pv, cb); }
-FNWRITE(Write) { return g_fs->Write(hf, pv, cb); }
-FNCLOSE(Close) { return g_fs->Close(hf); }
-FNSEEK(Seek) { return g_fs->Seek(hf, dist, seektype); }
+FNOPEN(Open) { return OpenFile(pszFile, oflag, pmode); }
+FNREAD(Read) { return static_cast<UINT>(_read(static_cast<int>(hf), pv, cb)); }
+FNWRITE(Write) { return static_cast<UINT>(_write(static_cast<int>(hf), pv, cb)); }
+FNCLOSE(Close) { return CloseFile(hf); }
+FNSEEK(Seek) { return _lseek(static_cast<int>(hf), dist, seektype); }
 
 std::string Text(const char* s) { return s ? s : ""; }
 
@@ -67,15 +86,16 @@ FNFDINOTIFY(Notify) {
       for (int n : {int(pfdin->cb), int(pfdin->date), int(pfdin->time), int(pfdin->attribs)})
         d.notices += " " + std::to_string(n);
       d.notices.insert(0, Text(pfdin->psz1));
-      run->openMember = g_fs->OpenBytes(d.bytes);
       run->members.push_back(d);
-      return run->openMember;
+      return run->openMember = OpenFile(run->memberFile.c_str(), _O_CREAT | _O_TRUNC | _O_WRONLY,
+                                        _S_IREAD | _S_IWRITE);
     }
     case fdintCLOSE_FILE_INFO:
       if (run->members.empty() || pfdin->hf != run->openMember) return FALSE;
-      g_fs->Close(pfdin->hf);
+      CloseFile(pfdin->hf);
+      run->openMember = -1;
+      testing_support::ReadFileBytes(run->memberFile, run->members.back().bytes);
       run->members.back().notices += " closed " + std::to_string(pfdin->cb);
-      run->openMember = 0;
       return TRUE;
     default:
       return 0;
@@ -84,11 +104,13 @@ FNFDINOTIFY(Notify) {
 
 }  // namespace
 
-void DecodeWith(const FdiApi& api, MemFs& fs, const std::string& first, DecodeRun& run) {
-  g_fs = &fs;
+void DecodeWith(const FdiApi& api, const std::string& folder, const std::string& first,
+                DecodeRun& run) {
+  testing_support::ScratchDir out("fdi");
+  run.memberFile = out.Path() + "member.out";
   HFDI fdi = api.create(Alloc, Free, Open, Read, Write, Close, Seek, cpu80386, &run.erf);
   ASSERT_NE(fdi, nullptr) << api.label << " FDICreate";
-  std::string name = first, path = kMemFolder;
+  std::string name = first, path = folder;
   // A bound keeps a looping set from hanging the test.
   for (int guard = 0; run.ok && !name.empty() && guard < 64; ++guard) {
     run.pendingNext.clear();
@@ -97,13 +119,13 @@ void DecodeWith(const FdiApi& api, MemFs& fs, const std::string& first, DecodeRu
     run.ok = api.copy(fdi, &name[0], &path[0], 0, Notify, nullptr, &run) != FALSE;
     name = run.pendingNext;
   }
-  if (run.openMember) fs.Close(run.openMember);
+  if (run.openMember != -1) CloseFile(run.openMember);
   EXPECT_TRUE(api.destroy(fdi)) << api.label;
 }
 
 std::string Md5OfMembers(const DecodeRun& run) {
   cab::Md5 md5;
-  for (const auto& d : run.members) md5.Update(d.bytes->data(), d.bytes->size());
+  for (const auto& d : run.members) md5.Update(d.bytes.data(), d.bytes.size());
   return md5.HexDigest();
 }
 

@@ -4,22 +4,24 @@
 #include <windows.h>
 #include <fci.h>
 #include <fcntl.h>
+#include <io.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <map>
 #include <random>
 
+#include "tests/support/Scratch.h"
 #include "tests/unit/install/CabinetFixtures.h"
 
 namespace {
 
 using cabtest::DecodeRun;
-using cabtest::kMemFolder;
-using cabtest::MemFs;
+using namespace testing_support;
 
 // The system library's entry points, by name: the program's own FDI functions
 // of the same names are linked into this test.
@@ -89,36 +91,34 @@ std::string MakeData(size_t size, uint32_t seed) {
 // Making cabinets with the system's FCI.
 
 struct Member {
-  std::string source, name;  // name in MemFs, name stored in the cabinet
+  std::string source, name;  // the file that goes in, the name stored in the cabinet
   bool execute = false;
   USHORT date = 0, time = 0, attribs = 0;
 };
 
 struct Builder {
-  MemFs* fs;
+  std::string folder;  // of the sources, the cabinets and FCI's temporary files
   int tempCount = 0;
   std::vector<std::string> cabinets;  // names handed out, in order
   int continued = 0;                  // members placed as continuations
   std::map<std::string, const Member*> bySource;
 };
 
-MemFs& Fs(void* pv) { return *static_cast<Builder*>(pv)->fs; }
-
 FNFCIALLOC(FciAlloc) { return std::malloc(cb); }
 FNFCIFREE(FciFree) { std::free(memory); }
 FNFCIOPEN(FciOpen) {
-  const INT_PTR hf = Fs(pv).Open(pszFile, oflag);
-  if (hf == -1) *err = ENOENT;
-  return hf;
+  const INT_PTR hf = cabtest::OpenFile(pszFile, oflag, pmode);
+  if (hf == -1) *err = errno;
+  return (void)pv, hf;
 }
-FNFCIREAD(FciRead) { return (void)err, Fs(pv).Read(hf, memory, cb); }
-FNFCIWRITE(FciWrite) { return (void)err, Fs(pv).Write(hf, memory, cb); }
-FNFCICLOSE(FciClose) { return (void)err, Fs(pv).Close(hf); }
-FNFCISEEK(FciSeek) { return (void)err, Fs(pv).Seek(hf, dist, seektype); }
-FNFCIDELETE(FciDelete) { return (void)err, Fs(pv).Delete(pszFile) ? 0 : -1; }
+FNFCIREAD(FciRead) { return (void)err, (void)pv, static_cast<UINT>(_read(int(hf), memory, cb)); }
+FNFCIWRITE(FciWrite) { return (void)err, (void)pv, static_cast<UINT>(_write(int(hf), memory, cb)); }
+FNFCICLOSE(FciClose) { return (void)err, (void)pv, cabtest::CloseFile(hf); }
+FNFCISEEK(FciSeek) { return (void)err, (void)pv, _lseek(int(hf), dist, seektype); }
+FNFCIDELETE(FciDelete) { return (void)err, (void)pv, std::remove(pszFile); }
 FNFCIGETTEMPFILE(FciTempFile) {
-  const int n = ++static_cast<Builder*>(pv)->tempCount;
-  std::snprintf(pszTempName, cbTempName, "C:\\tmp\\fci%04d.tmp", n);
+  auto* b = static_cast<Builder*>(pv);
+  std::snprintf(pszTempName, cbTempName, "%sfci%04d.tmp", b->folder.c_str(), ++b->tempCount);
   return TRUE;
 }
 FNFCIFILEPLACED(FciPlaced) {
@@ -148,10 +148,9 @@ FNFCIGETOPENINFO(FciOpenInfo) {
 
 // Builds "set1.cab" (and, with a small cabinet size, set2.cab, ...) from the
 // folders of members; FCIFlushFolder between folders.
-void BuildCabinets(MemFs& fs, const std::vector<std::vector<Member>>& folders, TCOMP compression,
+void BuildCabinets(const std::vector<std::vector<Member>>& folders, TCOMP compression,
                    ULONG cabinetSize, Builder& b) {
   const SystemCabinet& sys = System();
-  b.fs = &fs;
   for (const auto& folder : folders)
     for (const auto& m : folder) b.bySource[m.source] = &m;
   CCAB ccab = {};
@@ -160,7 +159,7 @@ void BuildCabinets(MemFs& fs, const std::vector<std::vector<Member>>& folders, T
   ccab.iCab = ccab.iDisk = 1;
   ccab.setID = 0x1234;
   std::snprintf(ccab.szCab, sizeof(ccab.szCab), "set1.cab");
-  std::snprintf(ccab.szCabPath, sizeof(ccab.szCabPath), "%s", kMemFolder);
+  std::snprintf(ccab.szCabPath, sizeof(ccab.szCabPath), "%s", b.folder.c_str());
   b.cabinets.push_back(ccab.szCab);
   ERF erf = {};
   HFCI fci = sys.FCICreate(&erf, FciPlaced, FciAlloc, FciFree, FciOpen, FciRead, FciWrite,
@@ -179,7 +178,7 @@ void BuildCabinets(MemFs& fs, const std::vector<std::vector<Member>>& folders, T
   ASSERT_TRUE(sys.FCIFlushCabinet(fci, FALSE, FciNextCabinet, FciStatus)) << "error " << erf.erfOper;
   ASSERT_TRUE(sys.FCIDestroy(fci));
   // A name handed out for a cabinet that was never started is not one.
-  while (!b.cabinets.empty() && !fs.Get(kMemFolder + b.cabinets.back())) b.cabinets.pop_back();
+  while (!b.cabinets.empty() && !FileExists(b.folder + b.cabinets.back())) b.cabinets.pop_back();
 }
 
 TEST(FciCrossCheck, BothDecodersGiveWhatWentIn) {
@@ -210,7 +209,9 @@ TEST(FciCrossCheck, BothDecodersGiveWhatWentIn) {
     for (const TCOMP compression : {TCOMP(tcompTYPE_MSZIP), TCOMP(tcompTYPE_NONE)}) {
       SCOPED_TRACE(std::string(p.label) + (compression ? " mszip" : " stored"));
       // Names with folders, read-only and executable members, distinct dates.
-      MemFs fs;
+      ScratchDir dir("fci");
+      Builder builder;
+      builder.folder = dir.Path();
       std::vector<std::vector<Member>> folders;
       std::vector<const Member*> in;
       uint32_t i = 0;
@@ -219,28 +220,27 @@ TEST(FciCrossCheck, BothDecodersGiveWhatWentIn) {
         for (size_t size : sizes) {
           Member m;
           const std::string n = std::to_string(i);
-          m.source = "C:\\src\\m" + n + ".bin";
+          m.source = dir.Path() + "m" + n + ".bin";
           m.name = (i % 3 ? "" : "dir" + std::to_string(i % 4) + "\\") + "file" + n + ".dat";
           m.execute = i % 7 == 3;
           m.date = static_cast<USHORT>((20 + i % 20) << 9 | (1 + i % 12) << 5 | (1 + i % 28));
           m.time = static_cast<USHORT>(((i % 24) << 11) | ((i % 60) << 5) | (i % 30));
           m.attribs = static_cast<USHORT>(i % 5 == 1 ? _A_RDONLY | _A_ARCH : _A_ARCH);
-          fs.Put(m.source, MakeData(size, 1000 + i++));
+          ASSERT_TRUE(WriteFileBytes(m.source, MakeData(size, 1000 + i++)));
           folders.back().push_back(m);
         }
       }
       for (const auto& f : folders)
         for (const auto& m : f) in.push_back(&m);
-      Builder builder;
-      BuildCabinets(fs, folders, compression, p.cabinetSize, builder);
+      BuildCabinets(folders, compression, p.cabinetSize, builder);
       if (HasFatalFailure()) return;
       ASSERT_GE(static_cast<int>(builder.cabinets.size()), p.minCabinets);
       // The set is only a set test if members really cross cabinets.
       EXPECT_TRUE(p.minCabinets == 1 || builder.continued >= 2) << "too few members continue";
       DecodeRun system, program;
-      DecodeWith(sys.fdi, fs, "set1.cab", system);
-      DecodeWith(cabtest::ProgramFdi(), fs, "set1.cab", program);
-      EXPECT_EQ(fs.OpenHandles(), 0) << "a decoder left a file open";
+      DecodeWith(sys.fdi, dir.Path(), "set1.cab", system);
+      DecodeWith(cabtest::ProgramFdi(), dir.Path(), "set1.cab", program);
+      EXPECT_EQ(cabtest::OpenFiles(), 0) << "a decoder or FCI left a file open";
 
       // What the input leaves open (folder numbers, partial members, cabinet
       // notices) as the system's FDI gives it; on a mismatch the whole list
@@ -252,9 +252,12 @@ TEST(FciCrossCheck, BothDecodersGiveWhatWentIn) {
       EXPECT_TRUE(program.ok) << program.cabinetsCopied.back() << ": " << program.erf.erfOper;
       // "Run after extraction" travels as the execute attribute and the close
       // notice's cb.
-      std::vector<std::string> expected, got;
+      std::vector<std::string> expected, got, originals;
       for (const Member* m : in) {
-        expected.push_back(m->name + " " + std::to_string(fs.Get(m->source)->size()));
+        std::string bytes;
+        EXPECT_TRUE(ReadFileBytes(m->source, bytes));
+        originals.push_back(bytes);
+        expected.push_back(m->name + " " + std::to_string(bytes.size()));
         for (int n : {int(m->date), int(m->time), m->attribs | (m->execute ? _A_EXEC : 0)})
           expected.back() += " " + std::to_string(n);
         expected.back() += m->execute ? " closed 1" : " closed 0";
@@ -262,7 +265,7 @@ TEST(FciCrossCheck, BothDecodersGiveWhatWentIn) {
       for (const auto& d : program.members) got.push_back(d.notices);
       EXPECT_EQ(got, expected);
       for (size_t k = 0; k < std::min(in.size(), program.members.size()); ++k)
-        EXPECT_TRUE(*program.members[k].bytes == *fs.Get(in[k]->source)) << in[k]->name;
+        EXPECT_TRUE(program.members[k].bytes == originals[k]) << in[k]->name;
     }
 }
 
