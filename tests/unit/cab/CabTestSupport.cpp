@@ -194,13 +194,6 @@ Bytes StoredCabinet(const std::vector<std::pair<std::string, std::string>>& memb
   return Build(c);
 }
 
-size_t FirstDataBlock(const Bytes& cabinet, int folder) {
-  cab::MemoryCabInput in(cabinet);
-  cab::CabinetInfo info;
-  if (cab::ReadCabinet(in, &info) != cab::CabError::kNone) return 0;
-  return info.folders.at(static_cast<size_t>(folder)).dataOffset;
-}
-
 std::string RunCodec(cab::Decompressor& codec, const Bytes& in, size_t outSize,
                      cab::CodecStatus* status) {
   std::string out(outSize, '\0');
@@ -221,39 +214,6 @@ std::vector<uint32_t> CanonicalCodes(const std::vector<uint8_t>& lengths) {
   for (size_t s = 0; s < lengths.size(); ++s)
     if (lengths[s]) codes[s] = next[lengths[s]]++;
   return codes;
-}
-
-void WordWriter::Bits(uint32_t value, int n) {
-  for (int i = n - 1; i >= 0; --i) {
-    word_ |= static_cast<uint16_t>(((value >> i) & 1) << (15 - fill_));
-    if (++fill_ == 16) Flush();
-  }
-}
-
-void WordWriter::Align() {
-  while (fill_) Bits(0, 1);
-}
-
-void WordWriter::AlignForRaw() {
-  if (fill_ == 0) Bits(0, 16);
-  else Align();
-}
-
-void WordWriter::Raw32(uint32_t v) {
-  for (int i = 0; i < 4; ++i) out_.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-Bytes WordWriter::Take() {
-  Bytes b;
-  b.swap(out_);
-  return b;
-}
-
-void WordWriter::Flush() {
-  out_.push_back(static_cast<uint8_t>(word_));
-  out_.push_back(static_cast<uint8_t>(word_ >> 8));
-  word_ = 0;
-  fill_ = 0;
 }
 
 #ifndef _WIN32

@@ -73,35 +73,12 @@ Bytes Build(const BuildCabinet& cab);
 // An uncompressed cabinet of the given members, one folder, 32 KiB blocks.
 Bytes StoredCabinet(const std::vector<std::pair<std::string, std::string>>& members);
 
-// Where the first data block of folder `folder` starts.
-size_t FirstDataBlock(const Bytes& cabinet, int folder);
-
 // One codec call: `outSize` bytes decoded from `in`.
 std::string RunCodec(cab::Decompressor& codec, const Bytes& in, size_t outSize,
                      cab::CodecStatus* status);
 
 // Canonical Huffman codes for code lengths (0: unused), as both codecs assign them.
 std::vector<uint32_t> CanonicalCodes(const std::vector<uint8_t>& lengths);
-
-// LZX bit writer: 16-bit little-endian words filled from the top bit.
-class WordWriter {
- public:
-  void Bits(uint32_t value, int n);
-  // Pads with zero bits to the next word boundary (nothing when on one).
-  void Align();
-  // Pads to the next word boundary; on a boundary a whole word of padding,
-  // as before an uncompressed block.
-  void AlignForRaw();
-  void Raw(const std::string& s) { out_.insert(out_.end(), s.begin(), s.end()); }
-  void Raw32(uint32_t v);
-  Bytes Take();
-
- private:
-  void Flush();
-  Bytes out_;
-  uint16_t word_ = 0;
-  int fill_ = 0;
-};
 
 #ifndef _WIN32
 // All members of `cabinet` as cabextract writes them to standard output;

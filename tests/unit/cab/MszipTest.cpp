@@ -17,6 +17,7 @@ using cabtest::RunCodec;
 // most significant bit first. Starts with the "CK" of every MSZIP block.
 class BitWriter {
  public:
+  BitWriter() : out_(2, 'C') { out_[1] = 'K'; }
   void Bits(uint32_t value, int n) {
     for (int i = 0; i < n; ++i) Bit((value >> i) & 1);
   }
@@ -31,7 +32,7 @@ class BitWriter {
     out_.back() |= static_cast<uint8_t>(b << fill_);
     fill_ = (fill_ + 1) & 7;
   }
-  Bytes out_ = {'C', 'K'};
+  Bytes out_;
   int fill_ = 0;
 };
 
