@@ -80,22 +80,20 @@ FNFDINOTIFY(Notify) {
     case fdintNEXT_CABINET:
       run->notices.push_back("next " + Text(pfdin->psz1));
       return 0;
-    case fdintCOPY_FILE: {
-      run->notices.push_back("copy " + Text(pfdin->psz1) + " " + std::to_string(pfdin->iFolder));
-      Decoded d;
-      for (int n : {int(pfdin->cb), int(pfdin->date), int(pfdin->time), int(pfdin->attribs)})
-        d.notices += " " + std::to_string(n);
-      d.notices.insert(0, Text(pfdin->psz1));
-      run->members.push_back(d);
+    case fdintCOPY_FILE:
+      run->notices.push_back("copy " + Text(pfdin->psz1));
+      for (long n : {long(pfdin->iFolder), pfdin->cb, long(pfdin->date), long(pfdin->time),
+                     long(pfdin->attribs)})
+        run->notices.back() += " " + std::to_string(n);
       return run->openMember = OpenFile(run->memberFile.c_str(), _O_CREAT | _O_TRUNC | _O_WRONLY,
                                         _S_IREAD | _S_IWRITE);
-    }
     case fdintCLOSE_FILE_INFO:
-      if (run->members.empty() || pfdin->hf != run->openMember) return FALSE;
+      if (pfdin->hf != run->openMember) return FALSE;
       CloseFile(pfdin->hf);
       run->openMember = -1;
-      testing_support::ReadFileBytes(run->memberFile, run->members.back().bytes);
-      run->members.back().notices += " closed " + std::to_string(pfdin->cb);
+      run->members.emplace_back();
+      testing_support::ReadFileBytes(run->memberFile, run->members.back());
+      run->notices.push_back("closed " + std::to_string(pfdin->cb));
       return TRUE;
     default:
       return 0;
@@ -125,7 +123,7 @@ void DecodeWith(const FdiApi& api, const std::string& folder, const std::string&
 
 std::string Md5OfMembers(const DecodeRun& run) {
   cab::Md5 md5;
-  for (const auto& d : run.members) md5.Update(d.bytes.data(), d.bytes.size());
+  for (const auto& bytes : run.members) md5.Update(bytes.data(), bytes.size());
   return md5.HexDigest();
 }
 

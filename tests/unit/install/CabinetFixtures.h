@@ -34,21 +34,14 @@ struct FdiApi {
 };
 FdiApi ProgramFdi();
 
-struct Decoded {
-  // "name cb date time attribs" from the copy notice, " closed cb" once
-  // the close notice came.
-  std::string notices;
-  std::string bytes;
-};
-
 struct DecodeRun {
   bool ok = true;
   ERF erf = {};                             // of the call that failed
   std::vector<std::string> cabinetsCopied;  // one per FDICopy call
   // Every notice in order: "cabinet index:next/disk/setID", "partial name",
-  // "next name", "copy name folder".
+  // "next name", "copy name folder cb date time attribs", "closed cb".
   std::vector<std::string> notices;
-  std::vector<Decoded> members;
+  std::vector<std::string> members;  // the bytes of each member closed
   std::string pendingNext, memberFile;
   bool sawCabinet = false;
   INT_PTR openMember = -1;

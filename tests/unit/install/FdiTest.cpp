@@ -20,8 +20,8 @@ TEST(Fdi, EveryReferenceCabinetGivesItsExpectedResult) {
     if (e.ok) {
       EXPECT_TRUE(run.ok) << "error " << run.erf.erfOper;
       uint64_t bytes = 0;
-      for (const auto& d : run.members) bytes += d.bytes.size();
-      EXPECT_EQ(run.members.size(), static_cast<size_t>(e.members));
+      for (const auto& member : run.members) bytes += member.size();
+      EXPECT_EQ(run.members.size(), static_cast<size_t>(e.members)) << ::testing::PrintToString(run.notices);
       EXPECT_EQ(bytes, e.bytes);
       EXPECT_EQ(Md5OfMembers(run), e.md5);
     } else {

@@ -59,51 +59,38 @@ class Registration : public ::testing::Test {
   const std::string exe_ = dir_.Path() + "LocalServer.exe";
 };
 
-TEST_F(Registration, BothServerKindsRegisterAndUnregister) {
-  CapturedLog log;
-  EXPECT_EQ(Register({dll_, exe_}), Lines{"Registering module:|" + exe_ + "|"});
-  EXPECT_EQ(Value(HKEY_CLASSES_ROOT, kInprocTrace, ""), dll_);
-  EXPECT_EQ(Value(HKEY_CLASSES_ROOT, kLocalTrace, ""), exe_);
-  UnregisterModule(dll_);
-  UnregisterModule(exe_);
-  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kInprocTrace));
-  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kLocalTrace));
-  EXPECT_EQ(log.lines, (Lines{"OLE in-proc server '" + dll_ + "' has been successfully registered.",
-                              "Registering module: '" + exe_ + " /RegServer'...",
-                              "OLE out-of-proc server '" + exe_ + "' has been successfully registered.",
-                              "OLE in-proc server '" + dll_ + "' has been successfully unregistered.",
-                              "OLE out-of-proc server '" + exe_ +
-                                  "' has been successfully unregistered."}));
-}
-
-TEST_F(Registration, FailuresAreLoggedAndTheListGoesOn) {
-  const std::string text = dir_.Path() + "NotADll.dll";
+// A module that cannot be registered is logged and the list goes on.
+TEST_F(Registration, ServersRegisterAndUnregisterAndFailuresAreLogged) {
+  const std::string text = dir_.Path() + "NotADll.dll", missing = dir_.Path() + "Missing.exe";
   ASSERT_TRUE(WriteFileBytes(text, "just text, no module"));
   char system[MAX_PATH] = "";
   ::GetSystemDirectoryA(system, MAX_PATH);
   const std::string noExports = std::string(system) + "\\kernel32.dll";
-  const std::string missing = dir_.Path() + "Missing.exe";
   CapturedLog log;
-  Register({text, noExports, missing, dll_});
-  EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, kInprocTrace));  // the last one still registered
-  for (const std::string& path : {text, noExports, missing}) UnregisterModule(path);
+  EXPECT_EQ(Register({text, noExports, missing, dll_, exe_}),
+            (Lines{"Registering module:|" + missing + "|", "Registering module:|" + exe_ + "|"}));
+  EXPECT_EQ(Value(HKEY_CLASSES_ROOT, kInprocTrace, ""), dll_);
+  EXPECT_EQ(Value(HKEY_CLASSES_ROOT, kLocalTrace, ""), exe_);
+  for (const std::string& path : {noExports, missing, dll_, exe_}) UnregisterModule(path);
+  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kInprocTrace));
+  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kLocalTrace));
   ::SetEnvironmentVariableA("COMSERVER_FAIL", "1");  // the server's own calls fail
   Register({dll_});
-  UnregisterModule(dll_);
-  const std::string notLoaded = "File '" + text + "' is not a DLL or failed to be loaded.";
   const std::string failedStart = "Failed to launch self-registered OLE out-of-process server '" +
                                   missing;
   EXPECT_EQ(log.lines,
-            (Lines{notLoaded, "DllRegisterServer cannot be found in library '" + noExports + "'...",
+            (Lines{"File '" + text + "' is not a DLL or failed to be loaded.",
+                   "DllRegisterServer cannot be found in library '" + noExports + "'...",
                    "Registering module: '" + missing + " /RegServer'...",
                    failedStart + " /RegServer'. Error 2",
                    "OLE in-proc server '" + dll_ + "' has been successfully registered.",
-                   notLoaded,
+                   "Registering module: '" + exe_ + " /RegServer'...",
+                   "OLE out-of-proc server '" + exe_ + "' has been successfully registered.",
                    "DllUnregisterServer cannot be found in library '" + noExports + "'...",
                    failedStart + " /UnregServer'. Error 0x02",
+                   "OLE in-proc server '" + dll_ + "' has been successfully unregistered.",
+                   "OLE out-of-proc server '" + exe_ + "' has been successfully unregistered.",
                    "DllRegisterServer cannot be found in the file '" + dll_ +
-                       "'. The file cannot be registered",
-                   "DllUnregisterServer cannot be found in the file '" + dll_ +
                        "'. The file cannot be registered"}));
 }
 
