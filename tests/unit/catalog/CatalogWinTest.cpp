@@ -1,7 +1,6 @@
 // The Windows side of the catalogue: registry lines on the real registry of
-// the test's prefix, destinations from the system folders and registered
-// classes, and the user's language. Scratch keys live below
-// HKCU\Software\UpgradeTests and at one class of HKCR.
+// the test's prefix (scratch keys below HKCU\Software\UpgradeTests), and the
+// user's language. Registered classes are the status tests'.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -10,7 +9,6 @@
 
 #include "catalog/ComponentCatalog.h"
 #include "catalog/RegistryEntry.h"
-#include "catalog/TargetPath.h"
 #include "tests/support/Scratch.h"
 
 namespace {
@@ -21,8 +19,6 @@ using testing_support::RegReadString;
 using testing_support::RegWriteString;
 
 const char kScratch[] = "Software\\UpgradeTests\\RegistryLines";
-const char kClsidText[] = "{4A6B8C0D-1E2F-4031-8293-A4B5C6D7E8F9}";
-const std::string kClassKey = std::string("CLSID\\") + kClsidText;
 
 // Type and raw bytes of one value; false when it does not exist.
 bool ReadRaw(const std::string& key, const std::string& name, DWORD& type, std::string& data) {
@@ -38,20 +34,17 @@ bool ReadRaw(const std::string& key, const std::string& name, DWORD& type, std::
   return rc == ERROR_SUCCESS;
 }
 
-class CatalogWin : public ::testing::Test {
+class RegistryApply : public ::testing::Test {
  protected:
-  void SetUp() override { TearDown(); }
-  void TearDown() override {
-    RegDeleteTree(HKEY_CURRENT_USER, kScratch);
-    RegDeleteTree(HKEY_CLASSES_ROOT, kClassKey);
-  }
+  void SetUp() override { RegDeleteTree(HKEY_CURRENT_USER, kScratch); }
+  void TearDown() override { RegDeleteTree(HKEY_CURRENT_USER, kScratch); }
   static std::string Key(const std::string& sub) { return std::string(kScratch) + "\\" + sub; }
 };
 
 // Each type as written (the binary type with no data); types the program
 // does not write, and lines without data, make nothing; without a root the
 // write fails.
-TEST_F(CatalogWin, AddLines) {
+TEST_F(RegistryApply, AddLines) {
   const std::string k = Key("K");
   const struct {
     const char* line;
@@ -83,7 +76,7 @@ TEST_F(CatalogWin, AddLines) {
 // A name that is a subkey takes the subkey's tree first, the value on the
 // next run; an empty name never deletes the key itself; a missing key or
 // root gives 0.
-TEST_F(CatalogWin, DeleteLines) {
+TEST_F(RegistryApply, DeleteLines) {
   const std::string k = Key("D");
   ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, k, "Both", "value"));
   ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, k + "\\Both\\Deep\\Deeper", "x", "1"));
@@ -106,34 +99,6 @@ TEST_F(CatalogWin, DeleteLines) {
   EXPECT_EQ(RegistryEntry::ParseDelete("HKCU," + Key("None") + ",V").ApplyDelete(), ERROR_SUCCESS);
   EXPECT_EQ(RegistryEntry::ParseDelete("nowhere," + Key("None") + ",V").ApplyDelete(),
             ERROR_SUCCESS);
-}
-
-// The registered in-process server counts only when its file exists; the
-// local server only when the in-process key is missing. A file with that
-// class and no DestDir goes where the class lives, else to the installation
-// folder; a DestDir wins over the registration. LDID_WIN is the real Windows
-// folder, in any case.
-TEST_F(CatalogWin, RegisteredServerAndTargetPath) {
-  testing_support::ScratchDir dir("srv");
-  const std::string dll = dir.Path() + "Server.dll", exe = dir.Path() + "Server.exe";
-  ComponentFile file;
-  file.sName = "Server.dll";
-  ASSERT_TRUE(ParseClassIdText(kClsidText, file.clsid));
-  EXPECT_EQ(InstalledServerPath(file.clsid), "");
-  ASSERT_TRUE(testing_support::WriteFileBytes(exe, "MZ"));
-  ASSERT_TRUE(RegWriteString(HKEY_CLASSES_ROOT, kClassKey + "\\LocalServer", "", exe));
-  EXPECT_EQ(InstalledServerPath(file.clsid), exe);
-  ASSERT_TRUE(RegWriteString(HKEY_CLASSES_ROOT, kClassKey + "\\InprocServer32", "", dll));
-  EXPECT_EQ(InstalledServerPath(file.clsid), "");  // registered, but no file
-  EXPECT_EQ(TargetPath(file, "C:\\App\\"), "C:\\App\\Server.dll");
-  ASSERT_TRUE(testing_support::WriteFileBytes(dll, "MZ"));
-  EXPECT_EQ(TargetPath(file, "C:\\App\\"), dll);
-  file.sDestDir = "Bin";
-  EXPECT_EQ(TargetPath(file, "C:\\App\\"), "C:\\App\\Bin\\Server.dll");
-  char win[MAX_PATH];
-  ASSERT_GT(::GetWindowsDirectoryA(win, MAX_PATH), 0u);
-  file.sDestDir = "Ldid_Win";
-  EXPECT_EQ(TargetPath(file, "C:\\App\\"), std::string(win) + "\\Server.dll");
 }
 
 // Run for a British user (CTest sets LC_ALL): the reader picks the user's

@@ -18,10 +18,7 @@ std::string Data(const std::string& name) {
   return path;
 }
 
-struct CatcheckRun {
-  int code;
-  std::string out;
-};
+struct CatcheckRun { int code; std::string out; };
 
 CatcheckRun Catcheck(const std::vector<std::string>& args) {
   std::ostringstream out, err;
@@ -109,15 +106,13 @@ TEST(Catcheck, ReaderTrapsInText) {
   std::string all = "\n";
   for (const CatcheckFinding& f : CheckCatalog(text, CatcheckOptions()))
     all += std::to_string(f.line) + ": " + f.text + "\n";
-  for (const char* want : {"\n3: text before '[' is removed, the line reads '[Old]': a header "
-                           "behind '//' is not commented out",
-                           "\n5: line feed without carriage return", "\n7: Platform=256 matches no system",
-                           "\n8: section [P] appears again (first on line 4)",
-                           "\n9: line dropped: its '=' stands after '//'",
-                           "\n10: section header without ']' is ignored",
-                           "\n11: line dropped: it holds neither", "\n14: ",
-                           "\n15: text after ']' is part of the section name: the section is 'Q] '",
-                           "\n16: the last line has no carriage return"})
+  for (const char* want :
+       {"\n3: text before '[' is removed, the line reads '[Old]': a header behind '//' is not",
+        "\n5: line feed without carriage return", "\n7: Platform=256 matches no system",
+        "\n8: section [P] appears again (first on line 4)", "\n14: key 'P' appears again",
+        "\n9: line dropped: its '=' stands after '//'", "\n11: line dropped: it holds neither",
+        "\n10: section header without ']' is ignored", "\n16: the last line has no carriage",
+        "\n15: text after ']' is part of the section name: the section is 'Q] '"})
     EXPECT_NE(all.find(want), std::string::npos) << want << all;
   EXPECT_EQ(all.find("\n1: "), std::string::npos) << all;
   EXPECT_EQ(all.find("\n12: "), std::string::npos) << all;

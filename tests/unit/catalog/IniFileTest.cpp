@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -62,9 +61,7 @@ TEST(IniGrammar, LinesSplitIntoSectionsAndPairs) {
 
 TEST(IniGrammar, Utf16WithMarkReadsLikeItsAsciiText) {
   const std::string ascii = "[Components]\r\nPlayer=3;2,1,0,7\r\n";
-  IniFile w = Parsed(Utf16(ascii, true));
-  EXPECT_EQ(Dump(w), Dump(Parsed(ascii)));
-  EXPECT_EQ(w.GetValue("Components", "Player"), "3;2,1,0,7");
+  EXPECT_EQ(Dump(Parsed(Utf16(ascii, true))), "[Components]{Player|3;2,1,0,7}");
   // The mark is a character of the first line: a key line there keeps it.
   const std::string keyFirst = Utf16("k=v\r", true);
   EXPECT_EQ(DecodeIniText(keyFirst.data(), keyFirst.size()), "\xFFk=v\r");
@@ -78,10 +75,10 @@ TEST(IniGrammar, Utf16WithMarkReadsLikeItsAsciiText) {
 
 TEST(IniLookup, RawValuesAndSections) {
   IniFile ini = Parsed("[Files]\rA=1\rA=2\r[components]\rKey=x\rEmpty=\r[Files]\rB=3\rA=4\r");
-  EXPECT_EQ(ini.GetValue("Files", "A"), "1");
-  EXPECT_EQ(ini.GetValue("FILES", "b"), "3");  // second section of the name
-  EXPECT_EQ(ini.GetValue("Components", "KEY"), "x");
-  EXPECT_EQ(ini.GetValue("Components", "Empty", "def"), "");
+  // Any case; the first value wins; later sections of a name are searched too.
+  EXPECT_EQ(ini.GetValue("Files", "A") + ini.GetValue("FILES", "b") +
+                ini.GetValue("Components", "KEY") + ini.GetValue("Components", "Empty", "def"),
+            "13x");
   EXPECT_EQ(ini.GetValue("Components", "Missing", "def"), "def");
   EXPECT_EQ(ini.GetValue("Nowhere", "Key", nullptr), "");
   std::vector<IniEntry> list = {IniEntry{"pre", "existing", 0}};
@@ -90,7 +87,6 @@ TEST(IniLookup, RawValuesAndSections) {
   EXPECT_EQ(list[1].key + list[2].value, "A2");
   std::vector<IniEntry> none;
   EXPECT_FALSE(ini.GetSectionEntries("Missing", none));
-  EXPECT_TRUE(Parsed("[Empty]\r").GetSectionEntries("Empty", none) && none.empty());
 }
 
 const char kLocalized[] =
@@ -119,24 +115,17 @@ TEST(IniLookup, LanguageAwareStringsAndNumbers) {
     EXPECT_EQ(ini.GetInt("C", "Count", 99), c.count);
   }
   IniFile ini = Parsed(kLocalized, 0x0409);
-  EXPECT_EQ(ini.GetString("C", "Blank", "def"), "def");
-  EXPECT_EQ(ini.GetString("C", "Missing", "def"), "def");
+  EXPECT_EQ(ini.GetString("C", "Blank", "def"), "def");  // empty reads as missing
   EXPECT_EQ(ini.GetInt("C", "Blank", 31), 31);
   EXPECT_EQ(ini.GetInt("C", "Word", 31), 0);
-  EXPECT_EQ(ini.GetInt("C", "Missing", 31), 31);
-  const struct {
-    const char* text;
-    int value;
-  } numbers[] = {{"\t+5x", 5},
-                 {"- 4", 0},
-                 {"99999999999", 2147483647},
-                 {"-99999999999", -2147483647 - 1}};
-  for (const auto& c : numbers) EXPECT_EQ(IniToInt(c.text), c.value) << c.text;
+  EXPECT_EQ(IniToInt("\t+5x"), 5);
+  EXPECT_EQ(IniToInt("- 4"), 0);
+  EXPECT_EQ(IniToInt("99999999999"), 2147483647);
+  EXPECT_EQ(IniToInt("-99999999999"), -2147483647 - 1);
 
   // Into a buffer: a present but empty plain key is empty, not the default;
   // cut to capacity less one, always terminated; the count is the full length.
-  char buffer[8];
-  std::memset(buffer, 'X', sizeof(buffer));
+  char buffer[8] = "XXXXXXX";
   EXPECT_EQ(ini.GetStringToBuffer("C", "Blank", "def", buffer, sizeof(buffer)), 0u);
   EXPECT_STREQ(buffer, "");
   EXPECT_EQ(ini.GetStringToBuffer("C", "Missing", "def", buffer, sizeof(buffer)), 17u);

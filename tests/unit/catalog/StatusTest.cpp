@@ -1,6 +1,7 @@
-// Installed status, update decisions and download sizes on the real registry
-// and files of the test's prefix: the installation folder is a scratch folder,
-// files with chosen versions are stamped copies of the fake manager.
+// Installed status, update decisions, registered classes and download sizes on
+// the real registry and files of the test's prefix: the installation folder is
+// a scratch folder, files with chosen versions are stamped copies of the fake
+// manager.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include "catalog/ComponentStatus.h"
 #include "catalog/DownloadSize.h"
 #include "catalog/InstalledState.h"
+#include "catalog/TargetPath.h"
 #include "core/Locations.h"
 #include "core/Switches.h"
 #include "frame/RegKey.h"
@@ -182,77 +184,89 @@ TEST_F(StatusTest, NeedsUpdateByVersionMarkerPlatformAndSetupMode) {
   }
 }
 
-TEST_F(StatusTest, NeedsUpdateForRegisteredClasses) {
+// A registered in-process server counts only when its file exists, the local
+// server only without an in-process key. A file of that class goes where the
+// class lives unless it has a DestDir, and is current by the registered
+// server's version, also in Setup mode and with a DestDir. LDID_WIN is the
+// real Windows folder, in any case.
+TEST_F(StatusTest, RegisteredClasses) {
   testing_support::ScratchDir servers("srv");
-  const std::string server = servers.Path() + "Server.dll";
-  Stamp(server, {3, 0, 0, 0});
+  const std::string dll = servers.Path() + "Server.dll", exe = servers.Path() + "Server.exe";
   Stamp(InApp("Server.dll"), {3, 0, 0, 0});
   ComponentFile file = File("Server.dll", {3, 0, 0, 0});
   ASSERT_TRUE(ParseClassIdText(kClsidText, file.clsid));
+  EXPECT_EQ(InstalledServerPath(file.clsid), "");
   EXPECT_TRUE(NeedsUpdate(file));  // current in the folder, but no class registered
-
-  ASSERT_TRUE(RegWriteString(HKEY_CLASSES_ROOT, kClassKey + "\\InprocServer32", "", server));
+  ASSERT_TRUE(testing_support::WriteFileBytes(exe, "MZ"));
+  ASSERT_TRUE(RegWriteString(HKEY_CLASSES_ROOT, kClassKey + "\\LocalServer", "", exe));
+  EXPECT_EQ(InstalledServerPath(file.clsid), exe);
+  ASSERT_TRUE(RegWriteString(HKEY_CLASSES_ROOT, kClassKey + "\\InprocServer32", "", dll));
+  EXPECT_EQ(InstalledServerPath(file.clsid), "");  // registered, but no file
+  EXPECT_EQ(TargetPath(file, "C:\\App\\"), "C:\\App\\Server.dll");
+  Stamp(dll, {3, 0, 0, 0});
+  EXPECT_EQ(TargetPath(file, "C:\\App\\"), dll);
   {
-    SetupModeScope setup;  // a class goes by its registered server also in Setup mode
+    SetupModeScope setup;
     CapturedLog log;
     EXPECT_FALSE(NeedsUpdate(file));
     EXPECT_EQ(log.lines, Lines{std::string("COM server with CLSID ") + kClsidText +
-                               " is already installed in " + server + "."});
+                               " is already installed in " + dll + "."});
   }
-  ComponentFile inBin = file;  // the registered server counts, not the missing Bin copy
-  inBin.sDestDir = "Bin";
-  EXPECT_FALSE(NeedsUpdate(inBin));
-  Stamp(server, {2, 9, 0, 0});
+  ComponentFile other = file;
+  other.sDestDir = "Bin";  // the missing Bin copy does not count
+  EXPECT_EQ(TargetPath(other, "C:\\App\\"), "C:\\App\\Bin\\Server.dll");
+  EXPECT_FALSE(NeedsUpdate(other));
+  Stamp(dll, {2, 9, 0, 0});
   EXPECT_TRUE(NeedsUpdate(file));
+  char win[MAX_PATH];
+  ASSERT_GT(::GetWindowsDirectoryA(win, MAX_PATH), 0u);
+  other.sDestDir = "Ldid_Win";
+  EXPECT_EQ(TargetPath(other, "C:\\App\\"), std::string(win) + "\\Server.dll");
 }
 
+// Shared downloads across components are the selection dialog's tests.
 TEST_F(StatusTest, ComponentAndSelectionSizes) {
   Stamp(InApp("Player.dll"), {1, 0, 0, 0});
   Record("Ran.exe", kHooksKey);
-  Component player = Named("Player"), codecs = Named("Codecs"), nt4 = Named("Nt4");
+  Component player = Named("Player"), nt4 = Named("Nt4");
   player.files = {File("Player.dll", {1, 0, 0, 0}, "Shared.cab", 500 * 1024),
                   File("Player.chm", kWhenMissing, "Shared.cab", 500 * 1024)};
   player.hooks = {Hook("Ran.exe", "Ran.cab", 20), Hook("New.exe", "New.cab", 300),
                   Hook("Again.exe", "Shared.cab", 4000)};
-  codecs.files = {File("Codec.dll", {1, 0, 0, 0}, "Shared.cab", 1000),
-                  File("Codec2.dll", {1, 0, 0, 0}, "Codec.cab", 50000)};
   nt4.platform = 8;
-  nt4.files.push_back(File("Nt4.dll", {1, 0, 0, 0}, "Nt4.cab", 600000));
-
+  nt4.files = {File("Nt4.dll", {1, 0, 0, 0}, "Nt4.cab", 600000)};
   // Beside one component: a shared download once, every hook, any platform.
   EXPECT_EQ(ComponentDownloadSize(player, true), 500u * 1024 + 20 + 300 + 4000);
   EXPECT_EQ(ComponentDownloadSize(player, false), 500u * 1024 + 300 + 4000);  // the missing chm
   EXPECT_EQ(ComponentDownloadSize(nt4, true), 600000u);
-  // A selection: downloads shared across components once, hooks that ran and
-  // other platforms left out, also with `all`.
-  for (bool all : {true, false}) {
-    SCOPED_TRACE(all);
-    EXPECT_EQ(SelectionDownloadSize({player, codecs, nt4}, all), 500u * 1024 + 300 + 50000);
-  }
+  // A selection: hooks that ran and other platforms left out, also with `all`.
+  for (bool all : {true, false})
+    EXPECT_EQ(SelectionDownloadSize({player, nt4}, all), 500u * 1024 + 300) << all;
   player.hooks[1].platform = 8;
   EXPECT_EQ(SelectionDownloadSize({player}, true), 500u * 1024);
 }
 
-// By name in any case or by "ID:" and a whole number, never a prefix.
-TEST_F(StatusTest, FindingOneComponent) {
+// "ID:" takes a whole number, else the text is a name, never a prefix; the
+// match alone is marked forced and selected. Offered: an initially selected
+// component not up to date, of any platform.
+TEST_F(StatusTest, FindingAndOffering) {
   ComponentCatalog catalog = {Named("Zero"), Named("Player"), Named("ID:x")};
   catalog[0].bInitiallySelected = false;
   catalog[1].id = 17;  // "ID:x" must not read as "ID:0", Zero's id
   const struct {
     const char* text;
-    const char* found;  // "": none
-  } kCases[] = {{"ID:x", "ID:x"}, {"ID:0", "Zero"}, {"ID:17x", ""}, {"id:17", ""}, {"Play", ""}};
+    const char* result;  // found|marked
+  } kCases[] = {{"ID:x", "ID:x|ID:x"}, {"ID:0", "Zero|Zero"}, {"ID:17x", "-|"}, {"id:17", "-|"},
+                {"Play", "-|"}};
   for (const auto& c : kCases) {
-    SCOPED_TRACE(c.text);
     ComponentCatalog copy = catalog;
     Component found;
-    EXPECT_EQ(FindComponentToUpdate(copy, c.text, found), *c.found != 0);
-    EXPECT_EQ(found.sName, c.found);
-    EXPECT_EQ(found.bForceInstall && found.bInitiallySelected, *c.found != 0);
-    for (const Component& component : copy)  // only the match is marked
-      EXPECT_EQ(component.bForceInstall, component.sName == c.found) << component.sName;
+    std::string result = !FindComponentToUpdate(copy, c.text, found) ? "-|"
+                         : found.bForceInstall && found.bInitiallySelected ? found.sName + "|"
+                                                                           : "unmarked|";
+    for (const Component& m : copy) result += m.bForceInstall && m.bInitiallySelected ? m.sName : "";
+    EXPECT_EQ(result, c.result) << c.text;
   }
-  // Offered: an initially selected component not up to date, of any platform.
   Record("Current");
   catalog = {Named("Current"), Named("New")};
   catalog[1].platform = 0;
