@@ -46,14 +46,20 @@ frame::ScopedGdiObject CaptionFont(bool tool) {
 void DrawCloseButton(HDC dc, const RECT& r, COLORREF fill) {
   Fill(dc, r, fill);
   const int h = r.bottom - r.top;
-  const int inset = h / 5;
-  frame::ScopedGdiObject cross(::CreatePen(PS_SOLID, std::max(1, h / 7), kWhite));
+  // The cross keeps its shape in a button that is not square: it is drawn
+  // in the largest square centred in the button.
+  const int side = std::min<int>(r.right - r.left, h);
+  const int left = r.left + (r.right - r.left - side) / 2;
+  const int top = r.top + (h - side) / 2;
+  const int inset = side / 5;
+  const int end = side - 1 - inset;
+  frame::ScopedGdiObject cross(::CreatePen(PS_SOLID, std::max(1, side / 7), kWhite));
   if (cross) {
     frame::ScopedSelect pen(dc, cross.get());
-    ::MoveToEx(dc, r.left + inset, r.top + inset, nullptr);
-    ::LineTo(dc, r.right - 1 - inset, r.bottom - 1 - inset);
-    ::MoveToEx(dc, r.right - 1 - inset, r.top + inset, nullptr);
-    ::LineTo(dc, r.left + inset, r.bottom - 1 - inset);
+    ::MoveToEx(dc, left + inset, top + inset, nullptr);
+    ::LineTo(dc, left + end, top + end);
+    ::MoveToEx(dc, left + end, top + inset, nullptr);
+    ::LineTo(dc, left + inset, top + end);
   }
   frame::ScopedGdiObject edge(::CreatePen(PS_SOLID, 1, kWhite));
   if (edge) {
@@ -98,7 +104,9 @@ void PaintCaption(HDC target, HWND window, const CaptionLayout& layout, const Ca
                            layout.button[Index(CaptionButton::Close)].top;
   const int buttonWidth = layout.button[Index(CaptionButton::Close)].right -
                           layout.button[Index(CaptionButton::Close)].left;
-  const bool haveImages = images.Prepare(buttonWidth, buttonHeight);
+  // Square images, centred: stretched to the button they would lose their shape.
+  const int imageSide = std::min(buttonWidth, buttonHeight);
+  const bool haveImages = images.Prepare(imageSide, imageSide);
   for (int i = 1; i < kCaptionButtonSlots; ++i) {
     if (!layout.visible[i]) continue;
     const auto button = static_cast<CaptionButton>(i);

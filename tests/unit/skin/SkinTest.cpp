@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -395,7 +397,8 @@ TEST(SkinnedDialog, MaximisedShowsRestoreAndOnlyAClickRestores) {
   ASSERT_GT(picture.width, 0);
 
   skin::CaptionImages images;
-  ASSERT_TRUE(images.Prepare(maximise.right - maximise.left, maximise.bottom - maximise.top));
+  const int side = std::min(maximise.right - maximise.left, maximise.bottom - maximise.top);
+  ASSERT_TRUE(images.Prepare(side, side));
   EXPECT_EQ(DifferingPixels(picture, maximise, images, skin::kImageRestore, 0x357853), 0);
   EXPECT_GT(DifferingPixels(picture, maximise, images, skin::kImageMaximise, 0x357853), 0);
 
@@ -458,6 +461,67 @@ TEST(SkinnedDialog, MaximisedShowsRestoreAndOnlyAClickRestores) {
   ui::Bitmap restored;
   if (ui::CaptureWindowSurface(window, restored))
     ui::SaveBitmap(restored, ArtefactPath("dialog_restored.bmp"));
+  dialog.Destroy();
+}
+
+// The system's caption-button metrics for one test, set back afterwards.
+class CaptionButtonWidth {
+ public:
+  explicit CaptionButtonWidth(int factor) {
+    saved_.cbSize = offsetof(NONCLIENTMETRICSA, iPaddedBorderWidth);
+    ok_ = ::SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, saved_.cbSize, &saved_, 0);
+    NONCLIENTMETRICSA wide = saved_;
+    wide.iCaptionWidth = saved_.iCaptionHeight * factor;
+    ok_ = ok_ && ::SystemParametersInfoA(SPI_SETNONCLIENTMETRICS, wide.cbSize, &wide, 0);
+  }
+  ~CaptionButtonWidth() {
+    if (ok_) ::SystemParametersInfoA(SPI_SETNONCLIENTMETRICS, saved_.cbSize, &saved_, 0);
+  }
+  bool ok() const { return ok_ != FALSE; }
+
+ private:
+  NONCLIENTMETRICSA saved_{};
+  BOOL ok_ = FALSE;
+};
+
+// Where the caption buttons are twice as wide as high, their pictures and
+// the close cross keep their square shape, centred in the button.
+TEST(SkinnedDialog, CaptionGlyphsStaySquareInWideButtons) {
+  InitSkinColours(0x0409);
+  CaptionButtonWidth metrics(2);
+  ASSERT_TRUE(metrics.ok());
+  TemplateBuilder dialogTemplate(WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
+                                     WS_MAXIMIZEBOX | DS_SETFONT | DS_MODALFRAME,
+                                 220, 60, "Wide buttons");
+  SkinnedDialog dialog;
+  HWND window = dialog.Create(dialogTemplate.Get(), nullptr);
+  ASSERT_NE(window, nullptr);
+  ::ShowWindow(window, SW_SHOW);
+  const skin::CaptionLayout layout = skin::LayoutCaption(window);
+  const ui::Bitmap picture =
+      CaptureWhenPainted(window, {layout.titleRight, layout.caption.top + 1}, 0x357853, true);
+  ui::SaveBitmap(picture, ArtefactPath("dialog_wide_buttons.bmp"));
+  ASSERT_GT(picture.width, 0);
+
+  for (auto button : {skin::CaptionButton::Minimise, skin::CaptionButton::MaximiseRestore,
+                      skin::CaptionButton::Close}) {
+    SCOPED_TRACE(static_cast<int>(button));
+    RECT r = layout.button[static_cast<int>(button)];
+    const int side = r.bottom - r.top;
+    ASSERT_GE(r.right - r.left, side * 3 / 2);
+    const int squareLeft = r.left + (r.right - r.left - side) / 2;
+    // The close button's rounded border runs round all of it: look inside.
+    if (button == skin::CaptionButton::Close) ::InflateRect(&r, -2, -2);
+    int inside = 0, outside = 0;
+    for (int y = r.top; y < r.bottom; ++y) {
+      for (int x = r.left; x < r.right; ++x) {
+        if (PixelAt(picture, {x, y}) != 0xFFFFFFu) continue;
+        ++(x >= squareLeft && x < squareLeft + side ? inside : outside);
+      }
+    }
+    EXPECT_GT(inside, side);
+    EXPECT_EQ(outside, 0);
+  }
   dialog.Destroy();
 }
 
