@@ -72,6 +72,13 @@ HFONT CreateStatusFont() {
   return ::CreateFontIndirectA(&metrics.lfStatusFont);
 }
 
+// The system's dialog class: the program's dialogs and its message boxes.
+bool IsDialogWindow(HWND window) {
+  char name[8] = "";
+  return window && ::GetClassNameA(window, name, sizeof(name)) > 0 &&
+         std::strcmp(name, "#32770") == 0;
+}
+
 RECT ChildRect(HWND dialog, HWND child) {
   RECT rect = {};
   ::GetWindowRect(child, &rect);
@@ -140,7 +147,11 @@ void ProgressDialog::SetProgress(int percent) {
       ::PostQuitMessage(static_cast<int>(msg.wParam));  // for the loop that owns it
       break;
     }
-    if (!hwnd() || !::IsDialogMessageA(hwnd(), &msg)) {
+    // Each message to the dialog handling of its own window: this pump also
+    // runs inside the loops of other dialogs, the cancel question's among
+    // them, and their keys must reach them.
+    HWND root = msg.hwnd ? ::GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+    if (!IsDialogWindow(root) || !::IsDialogMessageA(root, &msg)) {
       ::TranslateMessage(&msg);
       ::DispatchMessageA(&msg);
     }

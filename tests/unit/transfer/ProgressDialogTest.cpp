@@ -16,6 +16,7 @@
 #include "core/Resources.h"
 #include "core/Switches.h"
 #include "core/SystemLibraries.h"
+#include "frame/Handle.h"
 #include "resources/ProgressIds.h"
 #include "tests/support/Scratch.h"
 #include "tests/support/UiDriver.h"
@@ -26,6 +27,37 @@ namespace {
 
 DWORD g_now = 0;
 DWORD WINAPI FakeTicks() { return g_now; }
+
+// Holds the dialog's thread inside one progress message (its clock is read
+// after the pump) until the test has queued what must wait for the next one.
+frame::ScopedHandle g_inProgress;
+frame::ScopedHandle g_queued;
+std::atomic<bool> g_hold{false};
+DWORD WINAPI HoldingTicks() {
+  if (g_hold.exchange(false)) {
+    ::SetEvent(g_inProgress.get());
+    ::WaitForSingleObject(g_queued.get(), 5000);
+  }
+  return ::GetTickCount();
+}
+
+// Enter typed into the open question just before the worker's next progress
+// message: that message's pump runs inside the box's own loop and must give
+// the key to the box. False when the key was lost and the box stayed.
+bool TypeEnterAsProgressArrives(HWND dialog, HWND box, DWORD dialogThread) {
+  g_inProgress.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  g_queued.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  g_hold = true;
+  ::SendNotifyMessageA(dialog, ProgressDialog::kBytesMessage, 1, 100);
+  if (::WaitForSingleObject(g_inProgress.get(), 5000) != WAIT_OBJECT_0) return false;
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof(info);
+  HWND focus = ::GetGUIThreadInfo(dialogThread, &info) && info.hwndFocus ? info.hwndFocus : box;
+  ::PostMessageA(focus, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+  ::SendNotifyMessageA(dialog, ProgressDialog::kBytesMessage, 2, 100);
+  ::SetEvent(g_queued.get());
+  return ui::WaitForWindowGone(box, 3000);
+}
 
 const LANGID kUsEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 
@@ -198,20 +230,25 @@ TEST_F(ProgressDialogTest, ParentIsDisabledWhileTheDialogLives) {
   ::DestroyWindow(parent);
 }
 
+// No is clicked; Yes, the default, is typed while progress comes in.
 TEST_F(ProgressDialogTest, CancelAsksAndOnlyYesCancels) {
   ProgressDialog dialog;
+  dialog.SetTickSource(&HoldingTicks);
   ASSERT_TRUE(dialog.Create(nullptr));
   HWND window = dialog.hwnd();
+  const DWORD dialogThread = ::GetCurrentThreadId();
 
   for (int answer : {IDNO, IDYES}) {
     SCOPED_TRACE(answer == IDYES ? "Yes" : "No");
     std::string question;
+    bool typed = false;
     std::atomic<bool> answered{false};
     std::thread user([&] {
       HWND box = ui::WaitForWindow({"PelloryManager Components Update", "#32770"}, 10000);
       if (box) {
         question = ui::MessageBoxText(box);
-        ui::PressButton(box, answer);
+        if (answer == IDYES) typed = TypeEnterAsProgressArrives(window, box, dialogThread);
+        if (!typed) ui::PressButton(box, answer);
       }
       answered = true;
     });
@@ -221,6 +258,9 @@ TEST_F(ProgressDialogTest, CancelAsksAndOnlyYesCancels) {
     ASSERT_TRUE(finished);
     Pump();
     EXPECT_EQ(question, "Download is in progress. Are you sure you want to abort it now?");
+    if (answer == IDYES) {
+      EXPECT_TRUE(typed) << "Enter typed into the question was lost";
+    }
     EXPECT_EQ(dialog.IsCancelled(), answer == IDYES);
     EXPECT_EQ(::IsWindowVisible(window) != FALSE, answer == IDNO);
   }
