@@ -115,13 +115,8 @@ DecodeResult DecodeBytes(const Bytes& cabinet, const std::map<std::string, Bytes
 
 Bytes Build(const BuildCabinet& cab) {
   Bytes b = {'M', 'S', 'C', 'F'};
-  Put32(&b, 0);
-  Put32(&b, 0);  // cabinet size, patched below
-  Put32(&b, 0);
-  Put32(&b, 0);  // files offset, patched below
-  Put32(&b, 0);
-  b.push_back(3);
-  b.push_back(1);
+  b.resize(24);  // sizes and offsets patched below
+  b.insert(b.end(), {3, 1});
   Put16(&b, static_cast<uint16_t>(cab.folders.size()));
   Put16(&b, static_cast<uint16_t>(cab.files.size()));
   uint16_t flags = cab.flags | (cab.reserve ? cab::kFlagReservePresent : 0);
@@ -129,10 +124,8 @@ Bytes Build(const BuildCabinet& cab) {
   Put16(&b, cab.setId);
   Put16(&b, cab.index);
   if (cab.reserve) {
-    Put16(&b, cab.headerReserve);
-    b.push_back(cab.folderReserve);
-    b.push_back(cab.dataReserve);
-    b.insert(b.end(), cab.headerReserve, 0xA5);
+    Put16(&b, 0);
+    b.insert(b.end(), {0, cab.dataReserve});
   }
   if (flags & cab::kFlagPrevCabinet) {
     PutName(&b, cab.prev);
@@ -148,7 +141,6 @@ Bytes Build(const BuildCabinet& cab) {
     Put32(&b, 0);
     Put16(&b, static_cast<uint16_t>(f.blocks.size()));
     Put16(&b, f.compression);
-    b.insert(b.end(), cab.folderReserve, 0x5A);
   }
   Set32(&b, 16, static_cast<uint32_t>(b.size()));
   for (const BuildFile& f : cab.files) {
@@ -169,8 +161,7 @@ Bytes Build(const BuildCabinet& cab) {
       Put16(&b, blk.uncompressed);
       b.insert(b.end(), cab.dataReserve, 0x3C);
       b.insert(b.end(), blk.data.begin(), blk.data.end());
-      if (cab.checksums)
-        Set32(&b, at, cab::DataBlockChecksum(blk.data.data(), blk.data.size(), b.data() + at + 4));
+      Set32(&b, at, cab::DataBlockChecksum(blk.data.data(), blk.data.size(), b.data() + at + 4));
     }
   }
   Set32(&b, 8, static_cast<uint32_t>(b.size()));

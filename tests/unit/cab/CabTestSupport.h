@@ -61,12 +61,10 @@ struct BuildCabinet {
   uint16_t setId = 0x4242;
   uint16_t index = 0;
   std::string prev, prevDisk, next, nextDisk;
-  bool reserve = false;
-  uint16_t headerReserve = 0;
-  uint8_t folderReserve = 0, dataReserve = 0;
+  bool reserve = false;  // reserve fields present: none in the header and folders
+  uint8_t dataReserve = 0;
   std::vector<BuildFolder> folders;
   std::vector<BuildFile> files;
-  bool checksums = true;
 };
 Bytes Build(const BuildCabinet& cab);
 
