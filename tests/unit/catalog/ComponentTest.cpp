@@ -16,14 +16,10 @@ namespace {
 
 using testing_support::CapturedLog;
 
-// Catalogue text with CR LF line ends from lines joined by "\n".
-std::string Inf(const std::string& lines) {
-  std::string out;
-  for (char c : lines) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  return out;
-}
-
-ComponentCatalog ParseCatalog(const std::string& text, uint16_t langId = 0x0409) {
+// The catalogue in lines joined by "\n", read with CR LF line ends.
+ComponentCatalog ParseCatalog(const std::string& lines, uint16_t langId = 0x0409) {
+  std::string text;
+  for (char c : lines) text += c == '\n' ? std::string("\r\n") : std::string(1, c);
   IniFile ini(langId);
   ini.Parse(text.data(), text.size());
   ComponentCatalog catalog;
@@ -43,7 +39,7 @@ const char kWorkedExample[] =
 
 TEST(CatalogParse, WorkedExample) {
   CapturedLog log;
-  const ComponentCatalog catalog = ParseCatalog(Inf(kWorkedExample));
+  const ComponentCatalog catalog = ParseCatalog(kWorkedExample);
   const std::vector<std::string> want = {
       "Parsing component Player\n",
       "Component Player: bForceInstall = 0, bInitiallySelected = 1, bRequiresPMClosed = 0, "
@@ -68,7 +64,7 @@ TEST(CatalogParse, WorkedExample) {
                 hook.version.RegistryText(),
             "PlayerSetup.exe|PlayerSetup.exe|Player.cab|/quiet|1, 0, 0, 0");
   // A German user sees the German description.
-  EXPECT_EQ(ParseCatalog(Inf(kWorkedExample), 0x0407)[0].sDescription, "Audio-Player");
+  EXPECT_EQ(ParseCatalog(kWorkedExample, 0x0407)[0].sDescription, "Audio-Player");
 }
 
 // A missing file fails with the reader's line, an empty one without a line;
@@ -88,32 +84,24 @@ TEST(CatalogParse, FilesThatGiveNoCatalogue) {
   std::remove(empty.c_str());
 }
 
+// "[id;]a,b,c,d" read as by "%d": missing parts 0, a bad id gives no version.
 TEST(CatalogParse, ComponentsValuesAndSizes) {
-  const struct {
-    const char* value;
-    const char* idAndVersion;
-  } values[] = {{"1,2,0,5", "0;1,2,0,5"}, {"17;1,2", "17;1,2,0,0"}, {"x;1,2,3,4", "0;0,0,0,0"},
-                {"1 ,2,3,4", "0;1,0,0,0"}, {"99999999999,1,1,1", "0;2147483647,1,1,1"}};
-  for (const auto& c : values) {
-    const ComponentCatalog catalog =
-        ParseCatalog(Inf(std::string("[Components]\nP=") + c.value + "\n"));
-    ASSERT_EQ(catalog.size(), 1u);
-    EXPECT_EQ(std::to_string(catalog[0].id) + ";" + catalog[0].version.CatalogText(),
-              c.idAndVersion) << c.value;
-  }
-  const struct {
-    const char* text;
-    uint32_t bytes;
-  } sizes[] = {{"150KB", 153600}, {"2 mb", 2097152}, {"1.5MB", 1048576}, {"900", 900},
-               {"abc", 0},        {"4096MB", 0},     {"-1", 0xFFFFFFFFu}};
-  for (const auto& c : sizes) EXPECT_EQ(ParseSizeText(c.text), c.bytes) << c.text;
+  std::string values;
+  for (const Component& c : ParseCatalog("[Components]\nA=1,2,0,5\nB=17;1,2\nC=x;1,2,3,4\n"
+                                         "D=1 ,2,3,4\nE=99999999999,1,1,1\n"))
+    values += std::to_string(c.id) + ";" + c.version.CatalogText() + " ";
+  EXPECT_EQ(values, "0;1,2,0,5 17;1,2,0,0 0;0,0,0,0 0;1,0,0,0 0;2147483647,1,1,1 ");
+  std::string sizes;
+  for (const char* text : {"150KB", "2 mb", "1.5MB", "900", "abc", "4096MB", "-1"})
+    sizes += std::to_string(ParseSizeText(text)) + " ";
+  EXPECT_EQ(sizes, "153600 2097152 1048576 900 0 0 4294967295 ");
 }
 
 // Hooks end at the first gap or hook without "File" (C); registry lines come from
 // the named section first, then numbered from 0 without gaps; a missing file
 // "File" or "FileVersion" drops the component, with the error logged.
 TEST(CatalogParse, ListsEndAndBrokenComponentsGo) {
-  ComponentCatalog catalog = ParseCatalog(Inf(
+  ComponentCatalog catalog = ParseCatalog(
       "[Components]\nP=1,0,0,0\nQ=1,0,0,0\n"
       "[P]\nHook1=A\nHook2=B\nHook3=C\nHook4=D\nAdd Registry=PAdd\nDelete Registry=PDel\n"
       "Add Registry0=HKCU,Soft\\N,Zero,FLG_ADDREG_TYPE_SZ,z\n"
@@ -123,7 +111,7 @@ TEST(CatalogParse, ListsEndAndBrokenComponentsGo) {
       "[PAdd]\nx=HKLM,Soft\\A,Name,FLG_ADDREG_TYPE_SZ,abc\n[PDel]\nx=HKCR,Soft\\B,Old\n"
       "[Q]\nHook1=A\nHook3=D\nAdd Registry1=HKCU,Soft\\N,One,FLG_ADDREG_TYPE_SZ,1\n"
       "[A]\nFile=a.cab\n[B]\nFile=b.cab\nSize=2KB\nDeleteAfterExec=Yes\nPlatform=16\n"
-      "[C]\nRun=x\n[D]\nFile=d.cab\n"));
+      "[C]\nRun=x\n[D]\nFile=d.cab\n");
   ASSERT_EQ(catalog.size(), 2u);
   const Component& p = catalog[0];
   ASSERT_EQ(p.hooks.size(), 2u);
@@ -144,10 +132,10 @@ TEST(CatalogParse, ListsEndAndBrokenComponentsGo) {
   ::SetLastError(0);  // the code the parser reports when the system has none
 #endif
   catalog = ParseCatalog(
-      Inf("[Components]\nNoFile=1,0,0,0\nGood=2,0,0,0\nNoVersion=1,0,0,0\n"
-          "[NoFile]\nSourceDisksFiles=L1\n[NoVersion]\nSourceDisksFiles=L2\n"
-          "[L1]\n1=Ok\n2=F1\n[L2]\n1=Ok\n2=F2\n[Ok]\nFile=o.cab\nFileVersion=1,0,0,0\n"
-          "[F1]\nFileVersion=1,0,0,0\n[F2]\nFile=f.cab\n"));
+      "[Components]\nNoFile=1,0,0,0\nGood=2,0,0,0\nNoVersion=1,0,0,0\n"
+      "[NoFile]\nSourceDisksFiles=L1\n[NoVersion]\nSourceDisksFiles=L2\n"
+      "[L1]\n1=Ok\n2=F1\n[L2]\n1=Ok\n2=F2\n[Ok]\nFile=o.cab\nFileVersion=1,0,0,0\n"
+      "[F1]\nFileVersion=1,0,0,0\n[F2]\nFile=f.cab\n");
   ASSERT_EQ(catalog.size(), 1u);
   EXPECT_EQ(catalog[0].sName, "Good");
   for (const char* bad : {"NoFile", "NoVersion"}) {
@@ -159,7 +147,7 @@ TEST(CatalogParse, ListsEndAndBrokenComponentsGo) {
 
 // Only the exact "Yes" is true; a key with a blank before '=' is another key.
 TEST(CatalogParse, FieldsAndDefaults) {
-  const ComponentCatalog catalog = ParseCatalog(Inf(
+  const ComponentCatalog catalog = ParseCatalog(
       "[Components]\nGhost=4;1,0,0,0\nA=1,0,0,0\nB=1,0,0,0\n"
       "[A]\nSourceDisksFiles=AF\nDeleteFiles=AD\nPlatform=8\nInitially Selected =No\n"
       "[B]\nSourceDisksFiles=BF\nDeleteFiles=NoDel\nInitially Selected=yes\nRequiresPMClosed=\n"
@@ -167,7 +155,7 @@ TEST(CatalogParse, FieldsAndDefaults) {
       "[srv.dll]\nFile=shared.cab\nPackage=setup.exe\nCmdLine=/s\nCLSID="
       "{12345678-9ABC-DEF0-1122-334455667788}\nFileVersion=1,2,3,4\nPlatform=24\n"
       "[other.txt]\nFile=shared.cab\nFileVersion=1\n"
-      "[AD]\n1=old.dll\n2=gone.txt\n[old.dll]\nDestDir=Bin\n"));
+      "[AD]\n1=old.dll\n2=gone.txt\n[old.dll]\nDestDir=Bin\n");
   ASSERT_EQ(catalog.size(), 3u);
   // A component without a section of its own takes every default.
   const Component& ghost = catalog[0];
@@ -192,28 +180,22 @@ TEST(CatalogParse, FieldsAndDefaults) {
   EXPECT_EQ(b.files.at(0).sFile + "|" + b.files.at(0).version.CatalogText(), "shared.cab|1,0,0,0");
   EXPECT_TRUE(b.deleteFiles.empty());
   // No "Components" section at all: an empty catalogue.
-  EXPECT_TRUE(ParseCatalog(Inf("[Other]\nx=1\n")).empty());
+  EXPECT_TRUE(ParseCatalog("[Other]\nx=1\n").empty());
 }
 
+// The single bits that match each system; bits above the low byte are not read.
 TEST(Platform, BitsAgainstSystems) {
   const struct {
-    const char* name;
-    uint32_t id, major, minor;
-    uint32_t matching;  // the single bits that match
-  } systems[] = {
-      {"Windows 95", 1, 4, 0, 1}, {"Windows 98", 1, 4, 10, 2}, {"Windows Me", 1, 4, 90, 2 | 4},
-      {"NT 4.0", 2, 4, 0, 8},     {"Windows XP", 2, 5, 1, 16}, {"NT 3.51", 2, 3, 51, 0},
-  };
+    uint32_t id, major, minor, matching;
+  } systems[] = {{1, 4, 0, 1},  {1, 4, 10, 2}, {1, 4, 90, 2 | 4},  // 95, 98, Me
+                 {2, 4, 0, 8},  {2, 5, 1, 16}, {2, 3, 51, 0}};     // NT 4, XP, NT 3.51
   for (const auto& s : systems) {
-    SCOPED_TRACE(s.name);
+    uint32_t matching = 0;
     for (uint32_t bit = 0; bit < 8; ++bit)
-      EXPECT_EQ(PlatformMatchesSystem(1u << bit, s.id, s.major, s.minor),
-                ((s.matching >> bit) & 1) != 0)
-          << "bit " << bit;
+      if (PlatformMatchesSystem((1u << bit) | 256, s.id, s.major, s.minor)) matching |= 1u << bit;
+    EXPECT_EQ(matching, s.matching) << s.id << " " << s.major << "." << s.minor;
   }
-  // Bits above the low byte are not read.
   EXPECT_FALSE(PlatformMatchesSystem(256, 2, 5, 1));
-  EXPECT_TRUE(PlatformMatchesSystem(256 | 16, 2, 5, 1));
 }
 
 TEST(TargetPaths, FoldersAndRefusedNames) {
@@ -281,12 +263,10 @@ TEST(RegistryLines, AddAndDeleteLines) {
 }
 
 TEST(DownloadSizeText, KilobytesWithAThousandsComma) {
-  const struct {
-    uint32_t bytes;
-    const char* text;
-  } cases[] = {{0, "0KB"},         {1, "<1KB"},          {1023, "<1KB"},       {1024, "1KB"},
-               {1048575, "1023KB"}, {1048576, "1,024KB"}, {2053120, "2,005KB"}};
-  for (const auto& c : cases) EXPECT_EQ(FormatDownloadSize(c.bytes), c.text) << c.bytes;
+  std::string texts;
+  for (uint32_t bytes : {0u, 1u, 1023u, 1024u, 1048575u, 1048576u, 2053120u})
+    texts += FormatDownloadSize(bytes) + " ";
+  EXPECT_EQ(texts, "0KB <1KB <1KB 1KB 1023KB 1,024KB 2,005KB ");
 }
 
 }  // namespace
