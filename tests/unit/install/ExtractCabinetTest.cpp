@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "install/TempFileList.h"
@@ -10,7 +11,6 @@
 #include "tests/support/CapturedLog.h"
 #include "tests/support/Scratch.h"
 #include "tests/unit/cab/CabTestSupport.h"
-#include "tests/unit/install/CabinetFixtures.h"
 
 namespace {
 
@@ -19,6 +19,19 @@ using namespace testing_support;
 std::string Content(const std::string& path) {
   std::string bytes;
   return ReadFileBytes(path, bytes) ? bytes : "<missing>";
+}
+
+// A reference cabinet (tests/data/cabinets), and where its first CFFILE
+// entry starts (no reserve areas).
+std::string ReadCabinet(const std::string& name) {
+  std::string bytes;
+  EXPECT_TRUE(ReadFileBytes(WinePath(TESTDATA_UNIX) + "\\cabinets\\" + name, bytes)) << name;
+  return bytes;
+}
+uint32_t FirstFileEntry(const std::string& cabinet) {
+  uint32_t offset = 0;
+  if (cabinet.size() >= 20) std::memcpy(&offset, cabinet.data() + 16, 4);  // coffFiles
+  return offset;
 }
 
 // One stored member "<text>.txt" holding `text`, in a cabinet of a set.
@@ -50,8 +63,8 @@ class Extraction : public ::testing::Test {
 // Members come out writable, dated as stored, listed for deletion; a second
 // extraction overwrites them.
 TEST_F(Extraction, MembersLandBesideTheCabinetAsNormalListedFiles) {
-  std::string cab = cabtest::ReadCabinet("simple.cab");
-  cab[cabtest::FirstFileEntry(cab) + 14] = 0x01;  // hello.c read-only: it must come out writable
+  std::string cab = ReadCabinet("simple.cab");
+  cab[FirstFileEntry(cab) + 14] = 0x01;  // hello.c read-only: it must come out writable
   const std::string path = Place("simple.cab", cab), hello = dir_.Path() + "hello.c";
   ASSERT_EQ(ExtractCabinet(path, nullptr), 1);
   EXPECT_EQ(::GetFileAttributesA(hello.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN),
@@ -77,8 +90,8 @@ TEST_F(Extraction, MembersLandBesideTheCabinetAsNormalListedFiles) {
 // unsafe is the member-name table of the cabinet tests); so does damaged
 // data, and the member it hit is removed, not left half written.
 TEST_F(Extraction, UnsafeNamesAndDamagedDataStopTheExtraction) {
-  std::string cab = cabtest::ReadCabinet("simple.cab");
-  const uint32_t entry = cabtest::FirstFileEntry(cab);
+  std::string cab = ReadCabinet("simple.cab");
+  const uint32_t entry = FirstFileEntry(cab);
   ASSERT_EQ(cab.compare(entry + 16, 7, "hello.c"), 0);
   cab.replace(entry + 16, 7, "..\\xy.c");
   ScratchDir inner("inner");
@@ -92,7 +105,7 @@ TEST_F(Extraction, UnsafeNamesAndDamagedDataStopTheExtraction) {
   EXPECT_FALSE(FileExists(inner.Path() + "welcome.c")) << "the extraction stops there";
 
   // normal_2files_2folders.cab: a byte flipped in the last data block.
-  cab = cabtest::ReadCabinet("normal_2files_2folders.cab");
+  cab = ReadCabinet("normal_2files_2folders.cab");
   cab[cab.size() - 3] ^= 0x55;
   CapturedLog log;
   EXPECT_EQ(ExtractCabinet(Place("damaged.cab", cab), nullptr), 0);

@@ -79,7 +79,8 @@ class HookPass : public ::testing::Test {
 
 // Once per version, again in setup mode; exit code 36 alone asks for the
 // restart and is recorded all the same, and only when asked is a hook deleted.
-TEST_F(HookPass, RunsOncePerVersionAndAgainInSetupMode) {
+// The first hook that cannot start ends the pass.
+TEST_F(HookPass, RunsOncePerVersionAndAgainInSetupModeUntilOneCannotStart) {
   const std::string exe = Place("Codec"), restart = Place("Restart");
   const std::string command = exe + " \"/exit:5\"";
   CapturedLog log;
@@ -114,13 +115,11 @@ TEST_F(HookPass, RunsOncePerVersionAndAgainInSetupMode) {
                                   restart + " \"/exit:36\"'.",
                               "Deleting hook file '" + restart + "' after execution... ",
                               "succeeded.", "Setting hook 'Restart' version '2, 0, 0, 0'"}));
-}
 
-TEST_F(HookPass, AHookThatCannotStartEndsThePass) {
   const std::string first = Place("First"), later = Place("Later");
   ComponentHook unsafe = Hook("Unsafe", {1, 0, 0, 0});
   unsafe.sName = "..\\Evil.exe";
-  CapturedLog log;
+  log.lines.clear();
   EXPECT_EQ(Pass({{unsafe, Hook("First", {1, 0, 0, 0})},
                   {Hook("Absent", {1, 0, 0, 0}), Hook("Later", {1, 0, 0, 0})}}),
             static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
@@ -145,10 +144,9 @@ TEST(LaunchHook, AnExitCodeOf259IsAnEnd) {
   EXPECT_EQ(*result, 0u);
 }
 
-TEST(LaunchPackage, APathWithBlanksStartsThatProgramAndIsWaitedFor) {
-  ScratchDir dir("package");
-  const std::string package = dir.Path() + "My Package.exe", firstWord = dir.Path() + "My.exe";
-  const std::string missing = dir.Path() + "Not There.exe";
+TEST_F(HookPass, APackagePathWithBlanksStartsThatProgramAndIsWaitedFor) {
+  const std::string package = dir_.Path() + "My Package.exe", firstWord = dir_.Path() + "My.exe";
+  const std::string missing = dir_.Path() + "Not There.exe";
   // A program named by the first word of the path must not be the one started.
   for (const auto& p : {package, firstWord})
     ASSERT_TRUE(::CopyFileA(kHookProgram.c_str(), p.c_str(), FALSE));
