@@ -156,13 +156,14 @@ TEST(CabinetSet, SpanningMembersAndWrongNextCabinets) {
   };
   const std::string text = "0123456789abcdefghij";
   const auto part = [&](size_t from, size_t to) { return Bytes(text.begin() + from, text.begin() + to); };
+  cabtest::BuildCabinet a;
+  a.flags = cab::kFlagNextCabinet;
+  a.next = "two.cab";
+  a.folders.push_back({0, {{part(0, 10), 10}, {part(10, 15), 0}}});
+  a.files = {{"first", 4, 0, 0}, {"span", 14, 4, cab::kFolderContinuedToNext}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    cabtest::BuildCabinet a, b;
-    a.flags = cab::kFlagNextCabinet;
-    a.next = "two.cab";
-    a.folders.push_back({0, {{part(0, 10), 10}, {part(10, 15), 0}}});
-    a.files = {{"first", 4, 0, 0}, {"span", 14, 4, cab::kFolderContinuedToNext}};
+    cabtest::BuildCabinet b;
     b.flags = cab::kFlagPrevCabinet;
     b.prev = "one.cab";
     b.index = c.index;

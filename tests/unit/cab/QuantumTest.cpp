@@ -31,17 +31,16 @@ TEST(Quantum, EveryMatchKindAtItsLimits) {
   const int bits = 16;
   Tokens f;
   for (int b = 0; b < 512; ++b) f.push_back(Literal(static_cast<uint8_t>(b < 256 ? b : 511 - b)));
-  for (auto m : {Match(1, 3), Match(512, 4), Match(515, 259), Match(2, 5), Match(300, 6), Match(96, 3)})
-    f.push_back(m);
+  f.insert(f.end(), {Match(1, 3), Match(512, 4), Match(515, 259), Match(2, 5), Match(300, 6), Match(96, 3)});
   std::string expected;
   cabtest::ExpandQuantumTokens(f, expected);
   while (expected.size() < (1u << bits) + 10) {
     f.push_back(Match(static_cast<uint32_t>(std::min<size_t>(expected.size(), 700)), 259));
     cabtest::ExpandQuantumTokens({f.back()}, expected);
   }
-  f.push_back(Match(1u << bits, 200));
-  f.push_back(Match((1u << bits) - 1, 4));
-  cabtest::ExpandQuantumTokens({f[f.size() - 2], f.back()}, expected);
+  const Tokens last = {Match(1u << bits, 200), Match((1u << bits) - 1, 4)};
+  f.insert(f.end(), last.begin(), last.end());
+  cabtest::ExpandQuantumTokens(last, expected);
 
   cabtest::QuantumEncoder enc(bits);
   auto dec = cab::MakeQuantumDecompressor(bits);
