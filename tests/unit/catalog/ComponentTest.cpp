@@ -157,26 +157,23 @@ TEST(CatalogParse, FieldsAndDefaults) {
       "[other.txt]\nFile=shared.cab\nFileVersion=1\n"
       "[AD]\n1=old.dll\n2=gone.txt\n[old.dll]\nDestDir=Bin\n");
   ASSERT_EQ(catalog.size(), 3u);
-  // A component without a section of its own takes every default.
-  const Component& ghost = catalog[0];
-  EXPECT_EQ(ghost.id, 4);
-  EXPECT_TRUE(ghost.files.empty() && ghost.bInitiallySelected && ghost.bRequiresPMClosed);
-  EXPECT_FALSE(ghost.bForceInstall);
-  EXPECT_EQ(ghost.platform, 31u);
-  const Component& a = catalog[1];
-  EXPECT_EQ(a.platform, 8u);
-  EXPECT_TRUE(a.bInitiallySelected);
-  const ComponentFile& f = a.files.at(0);
-  EXPECT_EQ(f.sPackage + "|" + f.sCmdLine, "setup.exe|/s");
-  EXPECT_EQ(f.platform, 24u);
+  // Each: id, then selected, forced, needs the manager closed; platform; files.
+  // Ghost has no section of its own: every default.
+  std::string flags;
+  for (const Component& c : catalog)
+    flags += std::to_string(c.id) + ":" + std::to_string(c.bInitiallySelected) +
+             std::to_string(c.bForceInstall) + std::to_string(c.bRequiresPMClosed) + " " +
+             std::to_string(c.platform) + " " + std::to_string(c.files.size()) + ", ";
+  EXPECT_EQ(flags, "4:101 31 0, 0:101 8 1, 0:001 31 1, ");
+  const ComponentFile& f = catalog[1].files.at(0);
+  EXPECT_EQ(f.sPackage + "|" + f.sCmdLine + "|" + std::to_string(f.platform), "setup.exe|/s|24");
   EXPECT_EQ(f.clsid.Data1, 0x12345678u);
   EXPECT_EQ(f.clsid.Data4[7], 0x88u);
+  const Component& a = catalog[1];
   ASSERT_EQ(a.deleteFiles.size(), 2u);
   EXPECT_EQ(a.deleteFiles[0].sName + "|" + a.deleteFiles[0].sDestDir, "old.dll|Bin");
   EXPECT_EQ(a.deleteFiles[1].sDestDir, "");
   const Component& b = catalog[2];
-  EXPECT_FALSE(b.bInitiallySelected);
-  EXPECT_TRUE(b.bRequiresPMClosed);
   EXPECT_EQ(b.files.at(0).sFile + "|" + b.files.at(0).version.CatalogText(), "shared.cab|1,0,0,0");
   EXPECT_TRUE(b.deleteFiles.empty());
   // No "Components" section at all: an empty catalogue.
@@ -241,19 +238,17 @@ std::string Fields(const RegistryEntry& e) {
 
 // Fields split at commas, untrimmed; root and flag fields match by containment.
 TEST(RegistryLines, AddAndDeleteLines) {
-  const struct {
-    const char* line;
-    const char* fields;
-  } adds[] = {
-      {"HKLM , Software\\Foo,Bar,FLG_ADDREG_TYPE_DWORD, 12", "HKLM| Software\\Foo|Bar|4||12|4"},
-      {"HKEY_USERS,S,N,FLG_ADDREG_TYPE_DWORD,-2", "HKU|S|N|4||4294967294|4"},
-      {"HKEY_CURRENT_USER,S,,flags FLG_ADDREG_TYPE_SZ,a,b", "HKCU|S||1|a|0|2"},
-      {"HKCR,S,N,FLG_ADDREG_TYPE_BINARY,00 01 02", "HKCR|S|N|3||0|0"},
-  };
-  for (const auto& c : adds) EXPECT_EQ(Fields(RegistryEntry::ParseAdd(c.line)), c.fields) << c.line;
-  EXPECT_EQ(Fields(RegistryEntry::ParseDelete("HKCU,Software\\X,Name,extra")),
-            "HKCU|Software\\X|Name|0||0|0");
-  EXPECT_EQ(RegistryEntry::ParseDelete("HKLM,Software\\X").name, "");
+  std::string adds;
+  for (const char* line : {"HKLM , Software\\Foo,Bar,FLG_ADDREG_TYPE_DWORD, 12",
+                           "HKEY_USERS,S,N,FLG_ADDREG_TYPE_DWORD,-2",
+                           "HKEY_CURRENT_USER,S,,flags FLG_ADDREG_TYPE_SZ,a,b",
+                           "HKCR,S,N,FLG_ADDREG_TYPE_BINARY,00 01 02"})
+    adds += Fields(RegistryEntry::ParseAdd(line)) + "\n";
+  EXPECT_EQ(adds, "HKLM| Software\\Foo|Bar|4||12|4\nHKU|S|N|4||4294967294|4\nHKCU|S||1|a|0|2\n"
+                  "HKCR|S|N|3||0|0\n");
+  EXPECT_EQ(Fields(RegistryEntry::ParseDelete("HKCU,Software\\X,Name,extra")) + "/" +
+                Fields(RegistryEntry::ParseDelete("HKLM,Software\\X")),
+            "HKCU|Software\\X|Name|0||0|0/HKLM|Software\\X||0||0|0");
   // The first root named in the order HKCR, HKCU, HKLM, HKU wins; case counts.
   std::string roots;
   for (const char* field : {"xHKCRx", "HKEY_CLASSES_ROOT", "HKEY_LOCAL_MACHINE", "HKU",

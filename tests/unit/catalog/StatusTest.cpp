@@ -86,7 +86,7 @@ class StatusTest : public ::testing::Test {
 };
 
 // Not installed without a string record; then the files' versions and the
-// hooks' records decide.
+// hooks' records decide, and the files' versions what the worker installs.
 TEST_F(StatusTest, RecordFilesAndHooks) {
   Stamp(InApp("Player.dll"), {2, 1, 0, 7});
   Stamp(InApp("Codec.dll"), {1, 10, 0, 0});
@@ -109,22 +109,34 @@ TEST_F(StatusTest, RecordFilesAndHooks) {
   expectNotInstalled("Failed to query registry entry Player under the key " + tail + "d");
   Record("Player", kComponentsKey, "");  // presence alone counts
 
+  // Status beside a current Codec.dll (1.10 on disk is newer than 1.9), and
+  // whether the worker installs the file, in a plain run and in Setup mode.
   const struct {
-    ComponentFile file;  // beside Codec.dll, current: 1.10 on disk is newer than 1.9
-    Status expected;
+    ComponentFile file;
+    Status status;
+    bool needed, neededInSetup;
   } kCases[] = {
-      {File("Player.dll", {2, 1, 0, 7}), Status::UpToDate},
-      {File("Player.dll", {2, 1, 0, 6}), Status::UpToDate},  // the file is newer
-      {File("Player.dll", {2, 1, 0, 8}), Status::UpdateAvailable},  // one build older
-      {File("Player.dll", {2, 1, 1, 0}), Status::UpdateAvailable},  // an earlier part decides
-      {File("Player.dll", {2, 1, 0, -1}), Status::UpToDate},  // parts are signed: -1 < 7
-      {File("Help.chm", {1, 0, 0, 0}), Status::UpdateAvailable},  // no version resource
-      {File("Help.chm", kWhenMissing), Status::UpdateAvailable},
+      {File("Player.dll", {2, 1, 0, 7}), Status::UpToDate, false, true},
+      {File("Player.dll", {2, 1, 0, 6}), Status::UpToDate, false, true},  // the file is newer
+      {File("Player.dll", {2, 1, 0, 8}), Status::UpdateAvailable, true, true},
+      {File("Player.dll", {2, 1, 1, 0}), Status::UpdateAvailable, true, true},  // earlier part
+      {File("Player.dll", {2, 1, 0, -1}), Status::UpToDate, false, true},  // signed: -1 < 7
+      {File("Help.chm", {1, 0, 0, 0}), Status::UpdateAvailable, true, true},  // no resource
+      {File("Help.chm", kWhenMissing), Status::UpdateAvailable, false, true},
+      // Platform 8 is NT 4 (the prefix is Windows 7); status and the marker do not ask.
+      {File("Player.dll", {3, 0, 0, 0}, "", 0, "", 8), Status::UpdateAvailable, false, true},
+      {File("Missing.dll", kWhenMissing, "", 0, "", 8), Status::UpdateAvailable, true, true},
+      // In Setup mode the exact LDID_SYS and LDID_WIN go by their versions.
+      {File("kernel32.dll", kWhenMissing, "", 0, "LDID_SYS"), Status::UpToDate, false, false},
+      {File("kernel32.dll", kWhenMissing, "", 0, "ldid_sys"), Status::UpToDate, false, true},
   };
   for (const auto& c : kCases) {
-    SCOPED_TRACE(c.file.sName + " " + c.file.version.CatalogText());
+    SCOPED_TRACE(c.file.sDestDir + c.file.sName + " " + c.file.version.CatalogText());
     player.files = {File("Codec.dll", {1, 9, 0, 0}), c.file};
-    EXPECT_EQ(GetComponentStatus(player), c.expected);
+    EXPECT_EQ(GetComponentStatus(player), c.status);
+    EXPECT_EQ(NeedsUpdate(c.file), c.needed);
+    SetupModeScope setup;
+    EXPECT_EQ(NeedsUpdate(c.file), c.neededInSetup);
   }
   player.files.pop_back();
 
@@ -154,33 +166,6 @@ TEST_F(StatusTest, EntriesWithoutADestinationAreLeftOut) {
   SetupModeScope setup;
   EXPECT_FALSE(NeedsUpdate(player.files[0]));
   EXPECT_EQ(log.lines.size(), 4u * 2 + 1);  // one line per entry and look
-}
-
-TEST_F(StatusTest, NeedsUpdateByVersionMarkerPlatformAndSetupMode) {
-  Stamp(InApp("Player.dll"), {2, 1, 0, 7});
-  ASSERT_TRUE(testing_support::WriteFileBytes(InApp("Help.chm"), "ITSF data"));
-  const struct {
-    ComponentFile file;
-    bool needed;
-    bool neededInSetup;
-  } kCases[] = {
-      {File("Player.dll", {2, 1, 0, 7}), false, true},
-      {File("Player.dll", {2, 1, 0, 8}), true, true},
-      {File("Help.chm", {1, 0, 0, 0}), true, true},  // no version resource
-      {File("Help.chm", kWhenMissing), false, true},
-      // Platform 8 is NT 4 (the prefix is Windows 7); the marker does not ask.
-      {File("Player.dll", {3, 0, 0, 0}, "", 0, "", 8), false, true},
-      {File("Missing.dll", kWhenMissing, "", 0, "", 8), true, true},
-      // In Setup mode the exact LDID_SYS and LDID_WIN go by their versions.
-      {File("kernel32.dll", kWhenMissing, "", 0, "LDID_SYS"), false, false},
-      {File("kernel32.dll", kWhenMissing, "", 0, "ldid_sys"), false, true},
-  };
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.file.sDestDir + c.file.sName + " " + c.file.version.CatalogText());
-    EXPECT_EQ(NeedsUpdate(c.file), c.needed);
-    SetupModeScope setup;
-    EXPECT_EQ(NeedsUpdate(c.file), c.neededInSetup);
-  }
 }
 
 // A registered in-process server counts only when its file exists, the local
