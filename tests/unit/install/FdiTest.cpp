@@ -165,13 +165,10 @@ TEST(Fdi, EveryReferenceCabinetGivesItsExpectedResult) {
 
 // The system library's entry points, by name: the program's own FDI functions
 // of the same names are linked into this test.
-template <typename T>
-T Proc(HMODULE module, const char* name) {
-  return module ? reinterpret_cast<T>(reinterpret_cast<void*>(::GetProcAddress(module, name)))
-                : nullptr;
-}
-
-#define SYSTEM_PROC(f) decltype(&::f) f = Proc<decltype(&::f)>(module, #f)
+#define SYSTEM_PROC(f)                                                                             \
+  decltype(&::f) f = module ? reinterpret_cast<decltype(&::f)>(                                    \
+                                  reinterpret_cast<void*>(::GetProcAddress(module, #f)))           \
+                            : nullptr
 struct SystemCabinet {
   HMODULE module = ::LoadLibraryA("cabinet.dll");
   SYSTEM_PROC(FCICreate);
