@@ -1,6 +1,5 @@
-// The Windows side of the catalogue: registry lines on the real registry of
-// the test's prefix (scratch keys below HKCU\Software\UpgradeTests), and the
-// user's language. Registered classes are the status tests'.
+// Registry lines on the real registry of the test's prefix (scratch keys below
+// HKCU\Software\UpgradeTests), and the reader in the user's language.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -101,8 +100,8 @@ TEST_F(RegistryApply, DeleteLines) {
 // Run for a British user (CTest sets LC_ALL): the reader picks the user's
 // variant by itself, language and sublanguage.
 TEST(CatalogLanguageEnv, ReaderUsesTheUsersLanguage) {
-  const std::string text = "[C]\r\nDescription=plain\r\nDescription LANGID 9 SUBLANGID 2=british\r\n"
-                           "Description LANGID 9 SUBLANGID 1=american\r\n";
+  const std::string text = "[C]\rDescription=plain\rDescription LANGID 9 SUBLANGID 2=british\r"
+                           "Description LANGID 9 SUBLANGID 1=american\r";
   IniFile ini;
   ini.Parse(text.data(), text.size());
   EXPECT_EQ(ini.GetString("C", "Description", ""), "british");

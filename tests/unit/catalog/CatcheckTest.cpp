@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 namespace {
@@ -10,10 +11,8 @@ namespace {
 std::string Data(const std::string& name) {
   std::string path = std::string(CATCHECK_DATA_DIR) + "/" + name;
 #ifdef _WIN32
-  // The build tree as Wine sees it.
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  path = "Z:" + path;
+  std::replace(path.begin(), path.end(), '/', '\\');
+  path = "Z:" + path;  // the source tree as Wine sees it
 #endif
   return path;
 }
@@ -92,7 +91,6 @@ TEST(Catcheck, ExitCodesAndExactFindings) {
   EXPECT_EQ(Catcheck({Data("no-such.inf")}).code, 2);
   EXPECT_EQ(Catcheck({Data("clean.inf"), Data("no-such-folder")}).code, 2);
   EXPECT_EQ(Catcheck({}).code, 2);
-  EXPECT_EQ(Catcheck({"--help"}).code, 0);
 }
 
 }  // namespace

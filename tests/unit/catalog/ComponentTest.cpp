@@ -27,6 +27,13 @@ ComponentCatalog ParseCatalog(const std::string& lines, uint16_t langId = 0x0409
   return catalog;
 }
 
+// root|subkey|name|type|text|number|size
+std::string Fields(const RegistryEntry& e) {
+  return std::string(RegistryRootName(e.root)) + "|" + e.subkey + "|" + e.name + "|" +
+         std::to_string(e.type) + "|" + e.text + "|" + std::to_string(e.number) + "|" +
+         std::to_string(e.dataSize) + (e.binary.empty() ? "" : "|binary");
+}
+
 const char kWorkedExample[] =
     "[Components]\nPlayer=3;2,1,0,7\n"
     "[Player]\nDescription=Audio player\nDescription LANGID 7=Audio-Player\n"
@@ -40,24 +47,24 @@ const char kWorkedExample[] =
 TEST(CatalogParse, WorkedExample) {
   CapturedLog log;
   const ComponentCatalog catalog = ParseCatalog(kWorkedExample);
-  const std::vector<std::string> want = {
+  EXPECT_EQ(log.lines, (std::vector<std::string>{
       "Parsing component Player\n",
       "Component Player: bForceInstall = 0, bInitiallySelected = 1, bRequiresPMClosed = 0, "
       "sDescription = Audio player, sMoreInfo = , sImageURL = , platform = 31\n",
-      "Parsing of component Player succeeded\n"};
-  EXPECT_EQ(log.lines, want);
+      "Parsing of component Player succeeded\n"}));
   ASSERT_EQ(catalog.size(), 1u);
   const Component& c = catalog[0];
   EXPECT_EQ(c.sName + "|" + std::to_string(c.id) + "|" + c.version.CatalogText(),
             "Player|3|2,1,0,7");
   ASSERT_EQ(c.files.size(), 2u);
   const ComponentFile& dll = c.files[0];
-  EXPECT_EQ(dll.sName + "|" + dll.sFile + "|" + dll.sDestDir + "|" + dll.version.CatalogText(),
-            "Player.dll|Player.cab|LDID_SYS|2,1,0,7");
-  EXPECT_EQ(dll.size, 122880u);
-  EXPECT_TRUE(dll.bOLESelfRegistered && IsNullClassId(dll.clsid));
-  EXPECT_EQ(c.files[1].sName + "|" + c.files[1].sDestDir, "Player.chm|");
-  EXPECT_TRUE(c.files[1].version.IsInstallIfMissing());
+  EXPECT_EQ(dll.sName + "|" + dll.sFile + "|" + dll.sDestDir + "|" + dll.version.CatalogText() +
+                "|" + std::to_string(dll.size) + "|" + std::to_string(dll.bOLESelfRegistered),
+            "Player.dll|Player.cab|LDID_SYS|2,1,0,7|122880|1");
+  EXPECT_TRUE(IsNullClassId(dll.clsid));
+  EXPECT_EQ(c.files[1].sName + "|" + c.files[1].sDestDir + "|" +
+                std::to_string(c.files[1].version.IsInstallIfMissing()),
+            "Player.chm||1");
   ASSERT_EQ(c.hooks.size(), 1u);
   const ComponentHook& hook = c.hooks[0];
   EXPECT_EQ(hook.sHookName + "|" + hook.sName + "|" + hook.sFile + "|" + hook.sRun + "|" +
@@ -114,16 +121,14 @@ TEST(CatalogParse, ListsEndAndBrokenComponentsGo) {
       "[C]\nRun=x\n[D]\nFile=d.cab\n");
   ASSERT_EQ(catalog.size(), 2u);
   const Component& p = catalog[0];
-  ASSERT_EQ(p.hooks.size(), 2u);
-  EXPECT_EQ(p.hooks[0].sHookName + p.hooks[0].version.CatalogText(), "A0,0,0,0");
-  EXPECT_EQ(p.hooks[1].sHookName + "|" + std::to_string(p.hooks[1].size) + "|" +
-                std::to_string(p.hooks[1].platform), "B|2048|16");
-  EXPECT_TRUE(p.hooks[1].bDeleteAfterExec);
-  ASSERT_EQ(p.addRegistry.size(), 3u);
-  EXPECT_EQ(p.addRegistry[0].name + p.addRegistry[1].name + p.addRegistry[2].name, "NameZeroOne");
-  ASSERT_EQ(p.deleteRegistry.size(), 2u);
-  EXPECT_EQ(p.deleteRegistry[0].root, RegistryRoot::kClassesRoot);
-  EXPECT_EQ(p.deleteRegistry[1].name, "Gone");
+  std::string lists;  // hook name, version, size, platform, deleted after; registry lines
+  for (const ComponentHook& h : p.hooks)
+    lists += h.sHookName + " " + h.version.CatalogText() + " " + std::to_string(h.size) + " " +
+             std::to_string(h.platform) + " " + std::to_string(h.bDeleteAfterExec) + "\n";
+  for (const RegistryEntry& e : p.addRegistry) lists += e.name + " ";
+  for (const RegistryEntry& e : p.deleteRegistry) lists += Fields(e) + " ";
+  EXPECT_EQ(lists, "A 0,0,0,0 0 31 0\nB 0,0,0,0 2048 16 1\nName Zero One "
+                   "HKCR|Soft\\B|Old|0||0|0 HKLM|Soft\\D|Gone|0||0|0 ");
   EXPECT_TRUE(catalog[1].addRegistry.empty());
   ASSERT_EQ(catalog[1].hooks.size(), 1u);  // Hook2 missing: Hook3 is not read
 
@@ -170,9 +175,9 @@ TEST(CatalogParse, FieldsAndDefaults) {
   EXPECT_EQ(f.clsid.Data1, 0x12345678u);
   EXPECT_EQ(f.clsid.Data4[7], 0x88u);
   const Component& a = catalog[1];
-  ASSERT_EQ(a.deleteFiles.size(), 2u);
-  EXPECT_EQ(a.deleteFiles[0].sName + "|" + a.deleteFiles[0].sDestDir, "old.dll|Bin");
-  EXPECT_EQ(a.deleteFiles[1].sDestDir, "");
+  std::string deletes;
+  for (const ComponentFile& d : a.deleteFiles) deletes += d.sName + "|" + d.sDestDir + " ";
+  EXPECT_EQ(deletes, "old.dll|Bin gone.txt| ");
   const Component& b = catalog[2];
   EXPECT_EQ(b.files.at(0).sFile + "|" + b.files.at(0).version.CatalogText(), "shared.cab|1,0,0,0");
   EXPECT_TRUE(b.deleteFiles.empty());
@@ -208,14 +213,9 @@ TEST(TargetPaths, FoldersAndRefusedNames) {
       {"..x.dll", "", "C:\\App\\..x.dll"},  // a name, not a climb
       {"Console.dll", "Com10", "C:\\App\\Com10\\Console.dll"},  // not a device
       // Refused: climbing, rooted or UNC, drives and streams, devices, no name.
-      {"..\\evil.dll", "", ""},
-      {"x.dll", "Bin/../..", ""},
-      {"x.dll", "Bin\\.. \\x", ""},
-      {"\\\\server\\share\\x.dll", "", ""},
-      {"x.dll:stream", "", ""},
-      {"x.dll", "Bin\\Com1", ""},
-      {"", "Bin", ""},
-      {"..\\x.dll", "LDID_SYS", ""},
+      {"..\\evil.dll", "", ""},  {"x.dll", "Bin/../..", ""},  {"x.dll", "Bin\\.. \\x", ""},
+      {"\\\\server\\share\\x.dll", "", ""},  {"x.dll:stream", "", ""},  {"x.dll", "Bin\\Com1", ""},
+      {"", "Bin", ""},  {"..\\x.dll", "LDID_SYS", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.name) + " | " + c.destDir);
@@ -227,13 +227,6 @@ TEST(TargetPaths, FoldersAndRefusedNames) {
   TargetFolders noApp{"C:\\windows\\system32", "C:\\windows", ""};
   EXPECT_EQ(ComposeTargetPath("x.dll", "", noApp), "");
   EXPECT_EQ(ComposeTargetPath("x.dll", "LDID_WIN", noApp), "C:\\windows\\x.dll");
-}
-
-// root|subkey|name|type|text|number|size
-std::string Fields(const RegistryEntry& e) {
-  return std::string(RegistryRootName(e.root)) + "|" + e.subkey + "|" + e.name + "|" +
-         std::to_string(e.type) + "|" + e.text + "|" + std::to_string(e.number) + "|" +
-         std::to_string(e.dataSize) + (e.binary.empty() ? "" : "|binary");
 }
 
 // Fields split at commas, untrimmed; root and flag fields match by containment.

@@ -82,8 +82,7 @@ TEST(IniLookup, RawValuesAndSections) {
   EXPECT_TRUE(ini.GetSectionEntries("files", list));
   ASSERT_EQ(list.size(), 3u);  // appended; the second [Files] is not listed
   EXPECT_EQ(list[1].key + list[2].value, "A2");
-  std::vector<IniEntry> none;
-  EXPECT_FALSE(ini.GetSectionEntries("Missing", none));
+  EXPECT_FALSE(ini.GetSectionEntries("Missing", list));
 }
 
 const char kLocalized[] =
