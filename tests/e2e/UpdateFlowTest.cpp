@@ -38,11 +38,6 @@ CatalogueComponent Named(const std::string& name, int id, std::vector<CatalogueF
   return component;
 }
 
-std::string Content(const std::string& path) {
-  std::string bytes;
-  return ReadFileBytes(path, bytes) ? bytes : "<missing>";
-}
-
 std::string Recorded(const std::string& component) {
   std::string value;
   return RegReadString(HKEY_LOCAL_MACHINE, kComponentsKey, component, value) ? value : "<none>";
@@ -131,7 +126,7 @@ class UpdateFlowE2E : public ::testing::Test {
   bool Start(ChildProcess& child, const std::string& args) {
     return child.Start(install_.InstalledUpgrade(), args + " " + UrlSwitch());
   }
-  std::string Log() const { return Content(UserLogPath()); }
+  std::string Log() const { return FileContent(UserLogPath()); }
   void Record(const std::string& component) {
     RegWriteString(HKEY_LOCAL_MACHINE, kComponentsKey, component, "1, 0, 0, 0");
   }
@@ -162,8 +157,8 @@ TEST_F(UpdateFlowE2E, QuietSetupInstallsForcedAndPreselectedComponents) {
   ServeFile("left.cab", "Left.txt", "left");
 
   EXPECT_EQ(Run("/Setup /q"), 0);
-  EXPECT_EQ(Content(install_.Dir() + "Forced.txt"), "forced");
-  EXPECT_EQ(Content(install_.Dir() + "Chosen.txt"), "chosen");
+  EXPECT_EQ(FileContent(install_.Dir() + "Forced.txt"), "forced");
+  EXPECT_EQ(FileContent(install_.Dir() + "Chosen.txt"), "chosen");
   EXPECT_FALSE(FileExists(install_.Dir() + "Left.txt"));
   EXPECT_EQ(Recorded("Forced"), "1, 0, 0, 0");
   EXPECT_EQ(Recorded("Chosen"), "1, 0, 0, 0");
@@ -173,7 +168,7 @@ TEST_F(UpdateFlowE2E, QuietSetupInstallsForcedAndPreselectedComponents) {
   EXPECT_NE(log.find("\r\nAfter CDownloadThread::SpawnDownloadThread.\r\nAfter CComModule::Term.\r\n"),
             std::string::npos) << log;
   // Run from "Bin\": the new catalogue is the kept copy.
-  EXPECT_EQ(Content(install_.Bin() + "PM Install1.INF").rfind("[Components]\r\nForced=", 0), 0u);
+  EXPECT_EQ(FileContent(install_.Bin() + "PM Install1.INF").rfind("[Components]\r\nForced=", 0), 0u);
   EXPECT_FALSE(FileExists(install_.Bin() + "PM_Install.cab"));
   EXPECT_TRUE(CloseManager()) << "Setup did not start the manager at its end";
 
@@ -183,7 +178,7 @@ TEST_F(UpdateFlowE2E, QuietSetupInstallsForcedAndPreselectedComponents) {
   ServeFile("chosen.cab", "Chosen.txt", "chosen 2");
   EXPECT_EQ(Run("/Setup /q"), 36);
   EXPECT_TRUE(holder.Release());
-  EXPECT_EQ(Content(install_.Dir() + "Chosen.txt"), "chosen");
+  EXPECT_EQ(FileContent(install_.Dir() + "Chosen.txt"), "chosen");
   EXPECT_FALSE(CloseManager()) << "no restart of the manager while a restart of Windows is due";
 }
 
@@ -207,7 +202,7 @@ TEST_F(UpdateFlowE2E, QuietCheckSpeaksOnlyWhenSomethingIsNew) {
   // A picture named like a file of the program names only the unpacked one.
   CatalogueComponent current = Named("Current", 0);
   current.image = "Manager.exe";
-  const std::string manager = Content(install_.Bin() + "Manager.exe");
+  const std::string manager = FileContent(install_.Bin() + "Manager.exe");
   ServeCatalogue({current, fresh});
   ChildProcess child;
   ASSERT_TRUE(Start(child, "/q"));
@@ -226,8 +221,8 @@ TEST_F(UpdateFlowE2E, QuietCheckSpeaksOnlyWhenSomethingIsNew) {
   EXPECT_EQ(AsInt(yes.Wait()), 0);
   EXPECT_FALSE(FileExists(install_.Dir() + "Fresh.txt"));
   EXPECT_EQ(Recorded("Fresh"), "<none>");
-  EXPECT_EQ(Content(victim), "keep me");
-  EXPECT_TRUE(Content(install_.Bin() + "Manager.exe") == manager) << "Bin\\Manager.exe changed";
+  EXPECT_EQ(FileContent(victim), "keep me");
+  EXPECT_TRUE(FileContent(install_.Bin() + "Manager.exe") == manager) << "Bin\\Manager.exe changed";
 }
 
 TEST_F(UpdateFlowE2E, OneComponentByNameOrIdentifier) {
@@ -248,13 +243,13 @@ TEST_F(UpdateFlowE2E, OneComponentByNameOrIdentifier) {
   EXPECT_EQ(box.text, "PelloryManager component \"Plugin\" needs to be updated. \n"
                       "Press OK button to update this component now.");
   EXPECT_EQ(AsInt(child.Wait()), 0);
-  EXPECT_EQ(Content(install_.Dir() + "Plugin.txt"), "plug-in");
+  EXPECT_EQ(FileContent(install_.Dir() + "Plugin.txt"), "plug-in");
   EXPECT_EQ(Recorded("Plugin"), "1, 0, 0, 0");
 
   // By identifier with NoMessages: no box at all (it would block the run).
   ServeFile("plugin.cab", "Plugin.txt", "plug-in 2");
   EXPECT_EQ(Run("/q /NoMessages /Component:ID:7"), 0);
-  EXPECT_EQ(Content(install_.Dir() + "Plugin.txt"), "plug-in 2");
+  EXPECT_EQ(FileContent(install_.Dir() + "Plugin.txt"), "plug-in 2");
 }
 
 TEST_F(UpdateFlowE2E, DevicesKeepOnlyNumberedComponents) {
@@ -278,7 +273,7 @@ TEST_F(UpdateFlowE2E, DevicesKeepOnlyNumberedComponents) {
   EXPECT_EQ(ui::WindowText(dialog), "PelloryManager WebInstall");
   EXPECT_NE(::GetWindowLongA(dialog, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
   EXPECT_EQ(AsInt(child.Wait()), 0);
-  EXPECT_EQ(Content(install_.Dir() + "Reader.txt"), "reader");
+  EXPECT_EQ(FileContent(install_.Dir() + "Reader.txt"), "reader");
   EXPECT_FALSE(FileExists(install_.Dir() + "Plain.txt"));
   EXPECT_FALSE(FileExists(install_.Dir() + "Minus.txt"));
   EXPECT_EQ(Recorded("Plain"), "<none>");
@@ -291,15 +286,15 @@ TEST_F(UpdateFlowE2E, CatalogueThatCannotBeFetchedOrRead) {
   // name, a file of the program.
   const std::string kept = install_.Bin() + "PM Install1.INF";
   ASSERT_TRUE(WriteFileBytes(kept, "[Components]\r\nOld=1\r\n"));
-  const std::string manager = Content(install_.Bin() + "Manager.exe");
+  const std::string manager = FileContent(install_.Bin() + "Manager.exe");
   server_.Serve(kCataloguePath, CabinetBytes({{"PM Install1.INF", "[Components]\r\n"},
                                               {"Manager.exe", "impostor"}}));
   EXPECT_EQ(Run("/q"), kFailed);
   EXPECT_NE(Log().find("\r\nThe initialization cabinet file is corrupted and does not contain any "
                        "PelloryManager components.\r\n"),
             std::string::npos);
-  EXPECT_EQ(Content(kept), "[Components]\r\nOld=1\r\n");
-  EXPECT_TRUE(Content(install_.Bin() + "Manager.exe") == manager) << "Bin\\Manager.exe changed";
+  EXPECT_EQ(FileContent(kept), "[Components]\r\nOld=1\r\n");
+  EXPECT_TRUE(FileContent(install_.Bin() + "Manager.exe") == manager) << "Bin\\Manager.exe changed";
 
   // Interactive: a missing catalogue cabinet is reported with the URL and the reason.
   server_.ServeStatus(kCataloguePath, 404);
@@ -348,7 +343,7 @@ TEST_F(UpdateFlowE2E, CatalogueThatCannotBeFetchedOrRead) {
   EXPECT_EQ(second.caption, kCaptionInstall);
   EXPECT_FALSE(second.text.empty());
   EXPECT_EQ(AsInt(missing.Wait()), kFailed);
-  EXPECT_EQ(Content(kept), "[Components]\r\nOld=1\r\n");
+  EXPECT_EQ(FileContent(kept), "[Components]\r\nOld=1\r\n");
 }
 
 TEST_F(UpdateFlowE2E, ServerDownAfterTheDamagedFilesAreGone) {
@@ -414,7 +409,7 @@ TEST_F(UpdateFlowE2E, CancelWaitsForTheFetchAndFails) {
   // did nothing after the download.
   EXPECT_FALSE(FileExists(install_.Bin() + "PM_Install.cab"));
   EXPECT_EQ(Log().find("Point 2: file"), std::string::npos);
-  EXPECT_EQ(Content(kept), "[Components]\r\nOld=1\r\n");
+  EXPECT_EQ(FileContent(kept), "[Components]\r\nOld=1\r\n");
 }
 
 TEST_F(UpdateFlowE2E, RunFromElsewhereKeepsACopyInBin) {
@@ -424,7 +419,7 @@ TEST_F(UpdateFlowE2E, RunFromElsewhereKeepsACopyInBin) {
   const std::string exe = elsewhere.Path() + "Upgrade.exe";
   ASSERT_TRUE(::CopyFileA(BuiltUpgradeExe().c_str(), exe.c_str(), FALSE));
   EXPECT_EQ(AsInt(RunUpgrade(exe, "/q " + UrlSwitch())), 0);
-  EXPECT_EQ(Content(install_.Bin() + "PM Install1.INF"), CatalogueText({Named("Current", 0)}));
+  EXPECT_EQ(FileContent(install_.Bin() + "PM Install1.INF"), CatalogueText({Named("Current", 0)}));
   EXPECT_FALSE(FileExists(elsewhere.Path() + "PM Install1.INF"));
   EXPECT_FALSE(FileExists(elsewhere.Path() + "PM_Install.cab"));
 }
@@ -498,7 +493,7 @@ TEST_F(UpdateFlowE2E, InteractiveUpdateFromQuestionToCompletion) {
   progress.processId = child.Id();
   EXPECT_NE(ui::WaitForWindow(progress), nullptr) << "no progress dialog";
   EXPECT_EQ(AsInt(child.Wait()), 0);
-  EXPECT_EQ(Content(install_.Dir() + "Extra.txt"), std::string(40000, 'x'));
+  EXPECT_EQ(FileContent(install_.Dir() + "Extra.txt"), std::string(40000, 'x'));
   EXPECT_FALSE(FileExists(install_.Dir() + "Second.txt"));
   EXPECT_EQ(Recorded("Extra"), "1, 0, 0, 0");
   EXPECT_EQ(Recorded("Second"), "<none>");

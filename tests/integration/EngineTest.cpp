@@ -38,11 +38,6 @@ std::string Cabinet(const std::vector<std::pair<std::string, std::string>>& memb
   return std::string(bytes.begin(), bytes.end());
 }
 
-std::string Content(const std::string& path) {
-  std::string bytes;
-  return ReadFileBytes(path, bytes) ? bytes : "<missing>";
-}
-
 std::string Recorded(const std::string& component) {
   std::string value;
   return RegReadString(HKEY_LOCAL_MACHINE, kComponentsKey, component, value) ? value : "<none>";
@@ -146,9 +141,9 @@ TEST_F(EngineRun, EachFileComesFromItsOwnCabinetAndEachCabinetIsFetchedOnce) {
   withLine[2].addRegistry = {RegistryEntry::ParseAdd("HKLM,Software\\EngineTest,Marker,FLG_ADDREG_TYPE_SZ,set")};
 
   EXPECT_EQ(Run(withLine), kRunDone);
-  EXPECT_EQ(Content(app_.Path() + "A\\Readme.txt"), "one");
-  EXPECT_EQ(Content(app_.Path() + "B\\Readme.txt"), "two");
-  EXPECT_EQ(Content(app_.Path() + "Shared.dat"), "shared");
+  EXPECT_EQ(FileContent(app_.Path() + "A\\Readme.txt"), "one");
+  EXPECT_EQ(FileContent(app_.Path() + "B\\Readme.txt"), "two");
+  EXPECT_EQ(FileContent(app_.Path() + "Shared.dat"), "shared");
   EXPECT_EQ(server_.RequestCount("/one.cab"), 1u);
   EXPECT_EQ(server_.RequestCount("/two.cab"), 1u);
   // A component with nothing to install still gets its line and its record.
@@ -203,7 +198,7 @@ TEST_F(EngineRun, ALockedFileWaitsForTheRestart) {
   // Setup mode with the quiet option asks nothing and ends with 36.
   SetProcessArguments({"-setup", "-q"});
   EXPECT_EQ(Run(run), kRunRebootRequired);
-  EXPECT_EQ(Content(locked + ".1"), "new");
+  EXPECT_EQ(FileContent(locked + ".1"), "new");
 
   // Interactively the restart question comes; No ends the run with 0.
   SetProcessArguments({});
@@ -211,7 +206,7 @@ TEST_F(EngineRun, ALockedFileWaitsForTheRestart) {
   EXPECT_EQ(Run(run), kRunDone);
   user.join();
   EXPECT_TRUE(holder.Release());
-  EXPECT_EQ(Content(locked), "old");  // until the restart
+  EXPECT_EQ(FileContent(locked), "old");  // until the restart
 }
 
 TEST_F(EngineRun, ABadCabinetStopsTheRunBeforeAnyFileIsTouched) {
@@ -234,8 +229,8 @@ TEST_F(EngineRun, ABadCabinetStopsTheRunBeforeAnyFileIsTouched) {
       EXPECT_NE(error.Code(), 0u);
       EXPECT_NE(error.Text().find("corrupted"), std::string::npos) << error.Text();
     }
-    EXPECT_EQ(Content(app_.Path() + "Good.txt"), "old good");
-    EXPECT_EQ(Content(app_.Path() + "Doomed.txt"), "kept");
+    EXPECT_EQ(FileContent(app_.Path() + "Good.txt"), "old good");
+    EXPECT_EQ(FileContent(app_.Path() + "Doomed.txt"), "kept");
     EXPECT_FALSE(FileExists(app_.Path() + "Worse.txt"));
   }
 }
@@ -271,12 +266,12 @@ TEST_F(EngineRun, TheManagerClosesForItsComponentAndComesBackOnYes) {
     EXPECT_EQ(seen[1].text, LoadResString(IDS_CONFIRM_RESTART_MANAGER));
   }
   EXPECT_TRUE(manager.Ended()) << "the manager did not get its close command";
-  EXPECT_EQ(Content(app_.Path() + "Viewer.dat"), "viewer");
+  EXPECT_EQ(FileContent(app_.Path() + "Viewer.dat"), "viewer");
   EXPECT_TRUE(log.Has("The scheduled launch of PelloryManager failed; starting it directly."))
       << log.Text();
   HWND restarted = ui::WaitForWindow({"", kManagerWindowClass, 0});
   ASSERT_NE(restarted, nullptr) << "the manager was not started again";
-  std::string record = Content(manager.path + ".cmdline");
+  std::string record = FileContent(manager.path + ".cmdline");
   record.erase(std::remove(record.begin(), record.end(), '"'), record.end());
   EXPECT_EQ(record, manager.path + " -restored");
 

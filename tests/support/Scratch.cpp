@@ -38,6 +38,11 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
   return ok;
 }
 
+std::string FileContent(const std::string& path) {
+  std::string bytes;
+  return ReadFileBytes(path, bytes) ? bytes : "<missing>";
+}
+
 bool ReadFileBytes(const std::string& path, std::string& bytes) {
   HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -22,6 +22,8 @@ class ScratchDir {
 };
 
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
+// The file's bytes, or "<missing>" when it cannot be read.
+std::string FileContent(const std::string& path);
 bool ReadFileBytes(const std::string& path, std::string& bytes);
 bool FileExists(const std::string& path);
 bool DirExists(const std::string& path);

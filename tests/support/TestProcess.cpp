@@ -2,7 +2,11 @@
 
 #include <tlhelp32.h>
 
+#include <cstdio>
 #include <vector>
+
+#include "frame/Handle.h"
+#include "frame/RegKey.h"
 
 namespace testing_support {
 
@@ -64,6 +68,39 @@ bool WaitNoProcessNamed(const std::string& fileName, DWORD timeoutMs) {
     ::Sleep(100);
   }
   return true;
+}
+
+bool UnderWine() {
+  HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+  return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+}
+
+int RunSelfOnVirtualDesktop(const char* name, const char* size, const char* marker,
+                            const char* who, int failure) {
+  frame::RegKey desktops;
+  if (desktops.Create(HKEY_CURRENT_USER, "Software\\Wine\\Explorer\\Desktops") != ERROR_SUCCESS ||
+      desktops.SetString(name, size) != ERROR_SUCCESS) {
+    std::fprintf(stderr, "%s: cannot configure the virtual desktop\n", who);
+    return failure;
+  }
+  ::SetEnvironmentVariableA(marker, "1");
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  startup.lpDesktop = const_cast<char*>(name);
+  PROCESS_INFORMATION process{};
+  std::string commandLine = ::GetCommandLineA();
+  if (!::CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+    std::fprintf(stderr, "%s: cannot start on the virtual desktop (%lu)\n", who,
+                 ::GetLastError());
+    return failure;
+  }
+  frame::ScopedHandle thread(process.hThread);
+  frame::ScopedHandle child(process.hProcess);
+  ::WaitForSingleObject(child.get(), INFINITE);
+  DWORD code = static_cast<DWORD>(failure);
+  ::GetExitCodeProcess(child.get(), &code);
+  return static_cast<int>(code);
 }
 
 }  // namespace testing_support

@@ -29,6 +29,18 @@ class ChildProcess {
   PROCESS_INFORMATION info_ = {};
 };
 
+// True inside Wine.
+bool UnderWine();
+
+// Wine makes a desktop named in the start-up information a virtual one when
+// the prefix gives it a size (so that Wine draws window frames): runs this
+// program again, with its command line, on the desktop `name` of `size`
+// ("1024x768"), with `marker` set in its environment so that the second run
+// knows where it is. The child's exit code, or `failure` when it could not be
+// started (told on stderr, prefixed by `who`).
+int RunSelfOnVirtualDesktop(const char* name, const char* size, const char* marker,
+                            const char* who, int failure);
+
 // Exit code as the program's int (-1 comes back as 0xFFFFFFFF).
 inline int AsInt(DWORD code) { return static_cast<int>(code); }
 

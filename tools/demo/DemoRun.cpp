@@ -85,40 +85,6 @@ bool ParseOptions(int argc, char** argv, Options& options) {
   return true;
 }
 
-bool UnderWine() {
-  HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-  return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
-}
-
-// Wine makes a desktop named in the start-up information a virtual one when
-// the prefix gives it a size: the demo runs itself again there, and the
-// program it starts inherits the desktop.
-int RunOnVirtualDesktop() {
-  frame::RegKey desktops;
-  if (desktops.Create(HKEY_CURRENT_USER, "Software\\Wine\\Explorer\\Desktops") != ERROR_SUCCESS ||
-      desktops.SetString(kDesktop, "1024x768") != ERROR_SUCCESS) {
-    std::fprintf(stderr, "demo: cannot configure the virtual desktop\n");
-    return 2;
-  }
-  ::SetEnvironmentVariableA(kOnDesktopVariable, "1");
-  STARTUPINFOA startup{};
-  startup.cb = sizeof(startup);
-  startup.lpDesktop = const_cast<char*>(kDesktop);
-  PROCESS_INFORMATION process{};
-  std::string commandLine = ::GetCommandLineA();
-  if (!::CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-    std::fprintf(stderr, "demo: cannot start on the virtual desktop (%lu)\n", ::GetLastError());
-    return 2;
-  }
-  frame::ScopedHandle thread(process.hThread);
-  frame::ScopedHandle child(process.hProcess);
-  ::WaitForSingleObject(child.get(), INFINITE);
-  DWORD code = 2;
-  ::GetExitCodeProcess(child.get(), &code);
-  return static_cast<int>(code);
-}
-
 // Files of a folder (not below it), by name.
 std::vector<std::string> FolderFiles(const std::string& dir) {
   std::vector<std::string> names;
@@ -480,7 +446,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (options.interactive && UnderWine() && !std::getenv(kOnDesktopVariable))
-    return RunOnVirtualDesktop();
+    return RunSelfOnVirtualDesktop(kDesktop, "1024x768", kOnDesktopVariable, "demo", 2);
 
   const std::string installDir = "C:\\Program Files\\Pellory\\";
   const std::string bin = installDir + "Bin\\";

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "frame/Handle.h"
+#include "tests/support/TestProcess.h"
 #include "tests/support/UiDriver.h"
 #include "ui/skin/Caption.h"
 #include "ui/skin/CaptionImages.h"
@@ -29,45 +30,6 @@ constexpr char kDesktop[] = "skin";
 constexpr int kDesktopWidth = 800;  // unlike the 1024 x 768 display: proves the desktop
 constexpr int kDesktopHeight = 600;
 constexpr char kOnDesktopVariable[] = "UPGRADE_SKIN_DESKTOP";
-
-bool UnderWine() {
-  HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-  return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
-}
-
-// Wine makes a desktop named in the start-up information a virtual one when
-// the prefix gives it a size; the test runs itself again there.
-int RunOnVirtualDesktop() {
-  HKEY key = nullptr;
-  if (::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\Explorer\\Desktops", 0, nullptr, 0,
-                        KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
-    std::fprintf(stderr, "skin_test: cannot configure the virtual desktop\n");
-    return 1;
-  }
-  const std::string size = std::to_string(kDesktopWidth) + "x" + std::to_string(kDesktopHeight);
-  ::RegSetValueExA(key, kDesktop, 0, REG_SZ, reinterpret_cast<const BYTE*>(size.c_str()),
-                   static_cast<DWORD>(size.size() + 1));
-  ::RegCloseKey(key);
-  ::SetEnvironmentVariableA(kOnDesktopVariable, "1");
-
-  STARTUPINFOA startup{};
-  startup.cb = sizeof(startup);
-  startup.lpDesktop = const_cast<char*>(kDesktop);
-  PROCESS_INFORMATION process{};
-  std::string commandLine = ::GetCommandLineA();
-  if (!::CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-    std::fprintf(stderr, "skin_test: cannot start on the virtual desktop (%lu)\n",
-                 ::GetLastError());
-    return 1;
-  }
-  frame::ScopedHandle thread(process.hThread);
-  frame::ScopedHandle child(process.hProcess);
-  ::WaitForSingleObject(child.get(), INFINITE);
-  DWORD code = 1;
-  ::GetExitCodeProcess(child.get(), &code);
-  return static_cast<int>(code);
-}
 
 std::string ArtefactPath(const std::string& name) {
   std::string dir = std::string("Z:") + ARTEFACTS_DIR_UNIX;
@@ -528,8 +490,12 @@ TEST(SkinnedDialog, CaptionGlyphsStaySquareInWideButtons) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (UnderWine() && !std::getenv(kOnDesktopVariable)) return RunOnVirtualDesktop();
-  if (UnderWine()) {
+  if (testing_support::UnderWine() && !std::getenv(kOnDesktopVariable)) {
+    const std::string size = std::to_string(kDesktopWidth) + "x" + std::to_string(kDesktopHeight);
+    return testing_support::RunSelfOnVirtualDesktop(kDesktop, size.c_str(), kOnDesktopVariable,
+                                                    "skin_test", 1);
+  }
+  if (testing_support::UnderWine()) {
     RECT desktop{};
     ::GetWindowRect(::GetDesktopWindow(), &desktop);
     if (desktop.right - desktop.left != kDesktopWidth ||
