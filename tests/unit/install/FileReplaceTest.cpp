@@ -57,9 +57,11 @@ TEST(ReplaceInstalledFile, FreeFilesAreCopiedOverAndLockedOnesReplacedAtTheResta
   ASSERT_TRUE(IsNT());
   ScratchDir dir;
   const std::string p = dir.Path(), d = p + "Target.dll", e = p + "Target.extracted";
-  const std::string dll = p + "Foo.dll", obsolete = p + "Obsolete.ocx";
+  // Foo.dll and Foo.exe share a base name: each gets its own pending copy.
+  const std::string dll = p + "Foo.dll", exe = p + "Foo.exe", obsolete = p + "Obsolete.ocx";
   ASSERT_TRUE(WriteFiles(p, {{"Target.dll", "old"}, {"Target.extracted", "new"}, {"Foo.dll", "old dll"},
-                             {"Obsolete.ocx", "x"}, {"dll.new", "new dll"}}));
+                             {"Foo.exe", "old exe"}, {"Obsolete.ocx", "x"}, {"dll.new", "new dll"},
+                             {"exe.new", "new exe"}}));
   for (const auto& f : {d, e, dll}) ASSERT_TRUE(::SetFileAttributesA(f.c_str(), FILE_ATTRIBUTE_READONLY));
   InstallState state;
   {
@@ -80,7 +82,7 @@ TEST(ReplaceInstalledFile, FreeFilesAreCopiedOverAndLockedOnesReplacedAtTheResta
             "earlier. CopyFile failed to copy file '" + e + "' to the file '" + d + "'. Error 2.");
   // The extracted file is open elsewhere, for reading only: copied, but not deleted.
   ASSERT_TRUE(WriteFileBytes(e, "newer"));
-  HeldFile holders[3];
+  HeldFile holders[4];
   ASSERT_TRUE(holders[0].Hold(e, HeldFile::Sharing::Read));
   state.errorText.clear();
   EXPECT_EQ(ReplaceInstalledFile(d, e, state), 0u);
@@ -91,25 +93,28 @@ TEST(ReplaceInstalledFile, FreeFilesAreCopiedOverAndLockedOnesReplacedAtTheResta
 
   ASSERT_TRUE(holders[1].Hold(dll));  // read-only and locked
   ASSERT_TRUE(holders[2].Hold(obsolete));
-  state.pendingInstalls = {{dll, "a.cab"}, {obsolete, "b.cab"}};
+  ASSERT_TRUE(holders[3].Hold(exe));
+  state.pendingInstalls = {{dll, "a.cab"}, {exe, "a.cab"}, {obsolete, "b.cab"}};
   {
     CapturedLog log;
     EXPECT_EQ(ReplaceInstalledFile(dll, p + "dll.new", state), 0u);
     EXPECT_EQ(log.lines.back(), "File '" + dll + "' is locked. The file update is delayed until reboot.");
   }
+  EXPECT_EQ(ReplaceInstalledFile(exe, p + "exe.new", state), 0u);
   EXPECT_EQ(DeleteFileDelayReboot(obsolete), 0u);
   EXPECT_EQ(state.rebootRequired, 1u);
   EXPECT_EQ(state.pendingInstalls, (std::map<std::string, std::string>{{obsolete, "b.cab"}}));
-  EXPECT_EQ(Content(dll + ".1"), "new dll");
+  EXPECT_EQ(Content(dll + ".1") + "|" + Content(exe + ".1"), "new dll|new exe");
   for (auto& h : holders) ASSERT_TRUE(h.Release());
-  EXPECT_EQ(Content(dll) + "|" + Content(obsolete), "old dll|x");
+  EXPECT_EQ(Content(dll) + "|" + Content(exe) + "|" + Content(obsolete), "old dll|old exe|x");
   // A later run before the restart finds Foo.dll free and copies directly: the
   // restart must not bring the earlier run's copy back over it.
   ASSERT_TRUE(WriteFileBytes(p + "dll.newer", "newer dll"));
   EXPECT_EQ(ReplaceInstalledFile(dll, p + "dll.newer", state), 0u);
   ASSERT_TRUE(RunRestartProcessing());
-  EXPECT_EQ(Content(dll) + "|" + Content(obsolete), "newer dll|<missing>");
-  EXPECT_FALSE(FileExists(dll + ".1"));
+  EXPECT_EQ(Content(dll) + "|" + Content(exe) + "|" + Content(obsolete),
+            "newer dll|new exe|<missing>");
+  EXPECT_FALSE(FileExists(dll + ".1") || FileExists(exe + ".1"));
 }
 
 // The older family: WININIT.INI. The emulated Windows version is read when a
