@@ -12,8 +12,11 @@ sides are cut off, where wider the margin takes the top-left pixel's colour.
 Writes a bottom-up 24-bit Windows bitmap.
 """
 import math
-import struct
+import os
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from bitmap import write_bmp  # noqa: E402
 
 
 def mix(a, b, t):
@@ -38,24 +41,9 @@ def colour_at(x, y, width, height):
     return pixel
 
 
-def write_bmp(path, width, height):
-    row = (width * 3 + 3) // 4 * 4
-    pixels = bytearray()
-    for y in range(height - 1, -1, -1):  # bottom row first
-        line = bytearray()
-        for x in range(width):
-            r, g, b = colour_at(x, y, width, height)
-            line += bytes((b, g, r))
-        line += b"\0" * (row - len(line))
-        pixels += line
-    header = struct.pack("<2sIHHI", b"BM", 54 + len(pixels), 0, 0, 54)
-    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
-    with open(path, "wb") as out:
-        out.write(header + info + pixels)
-
-
 if __name__ == "__main__":
     output = sys.argv[1] if len(sys.argv) > 1 else "resources/progress_banner.bmp"
     width = int(sys.argv[2]) if len(sys.argv) > 2 else 511
     height = int(sys.argv[3]) if len(sys.argv) > 3 else 85
-    write_bmp(output, width, height)
+    write_bmp(output, [[colour_at(x, y, width, height) for x in range(width)]
+                       for y in range(height)])

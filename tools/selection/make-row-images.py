@@ -12,8 +12,11 @@ through:
 
 Writes a bottom-up 24-bit Windows bitmap, 112 x 16 pixels.
 """
-import struct
+import os
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from bitmap import write_bmp  # noqa: E402
 
 SIZE = 16
 COUNT = 7
@@ -76,22 +79,6 @@ def draw():
     box(painter(5), grey, pale, grey)
     box(painter(6), grey, pale, None)
     return image
-
-
-def write_bmp(path, image):
-    height, width = len(image), len(image[0])
-    row = (width * 3 + 3) // 4 * 4
-    pixels = bytearray()
-    for line in reversed(image):  # bottom row first
-        data = bytearray()
-        for r, g, b in line:
-            data += bytes((b, g, r))
-        data += b"\0" * (row - len(data))
-        pixels += data
-    header = struct.pack("<2sIHHI", b"BM", 54 + len(pixels), 0, 0, 54)
-    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
-    with open(path, "wb") as out:
-        out.write(header + info + pixels)
 
 
 if __name__ == "__main__":

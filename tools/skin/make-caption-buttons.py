@@ -9,8 +9,10 @@ shrinking the strip to the system's smaller caption buttons.
     make-caption-buttons.py [OUTPUT]
 """
 import os
-import struct
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from bitmap import write_bmp  # noqa: E402
 
 CELL = 27
 COUNT = 5
@@ -79,20 +81,6 @@ def draw():
     fill(pixels, 4, 12, 15, 13, 16)
     fill(pixels, 4, 12, 19, 13, 20)
     return pixels
-
-
-def write_bmp(path, pixels):
-    height, width = len(pixels), len(pixels[0])
-    stride = (width * 3 + 3) & ~3
-    rows = []
-    for row in reversed(pixels):  # bottom-up
-        data = b"".join(bytes((b, g, r)) for (r, g, b) in row)
-        rows.append(data + b"\0" * (stride - len(data)))
-    image = b"".join(rows)
-    header = struct.pack("<2sIHHI", b"BM", 14 + 40 + len(image), 0, 0, 14 + 40)
-    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(image), 2835, 2835, 0, 0)
-    with open(path, "wb") as out:
-        out.write(header + info + image)
 
 
 if __name__ == "__main__":
