@@ -11,6 +11,7 @@
 #include "core/Switches.h"
 #include "core/SystemLibraries.h"
 #include "core/UpdateLog.h"
+#include "frame/Dialog.h"
 #include "frame/Handle.h"
 #include "frame/Module.h"
 #include "transfer/WinInetApi.h"
@@ -83,7 +84,12 @@ int RunProgram(HINSTANCE instance) {
     return kExitOk;
   }
 
-  if (!BindComCtl() && !IsQuiet()) {
+  if (IsQuiet()) {
+    // A quiet run goes on without the common controls; it binds them only
+    // when it comes to show a window (loading them costs more than a quiet
+    // check that finds nothing new).
+    frame::SetBeforeFirstDialog([] { BindComCtl(); });
+  } else if (!BindComCtl()) {
     LogWrite("Comctl32.dll is not installed or old version");
     AppMessageBox(IDS_SYSTEM_COMPONENTS_MISSING, MB_OK | MB_ICONINFORMATION);
     return kExitFailed;

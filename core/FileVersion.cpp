@@ -1,17 +1,43 @@
 #include "core/FileVersion.h"
 
+#include <vector>
+
+#include "core/PeVersion.h"
+#include "frame/Handle.h"
+
 namespace {
 
 // The fixed part of a version block sits right after its header, so a
-// buffer of this size always holds it: one read of the file instead of a
-// size query followed by the read (each opens and maps the file, which the
-// status of every catalogue file pays for at every start of the manager).
+// buffer of this size always holds it.
 constexpr DWORD kFixedPartBuffer = 1024;
 
-}  // namespace
+// Reads the block from the file's own resource directory: a few small reads
+// instead of the system loading the file.
+bool ReadFromHeaders(const std::string& path, FileVersionParts& version) {
+  frame::ScopedFile file(::CreateFileA(path.c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(file.get(), &size)) return false;
+  const pe::ReadAt read = [&file](uint32_t offset, void* out, uint32_t size) -> uint32_t {
+    OVERLAPPED at = {};
+    at.Offset = offset;
+    DWORD got = 0;
+    return ::ReadFile(file.get(), out, size, &got, &at) ? got : 0;
+  };
+  std::vector<uint8_t> block;
+  uint16_t parts[4];
+  if (!pe::ReadVersionBlock(read, static_cast<uint64_t>(size.QuadPart), kFixedPartBuffer, block) || !pe::FixedFileVersion(block, parts))
+    return false;
+  for (int i = 0; i < 4; ++i) version.part[i] = parts[i];
+  return true;
+}
 
-bool ReadFileVersionParts(const std::string& path, FileVersionParts& version) {
-  // Aligned for the block's 32-bit fields; the function fills what fits.
+// The system's answer, for every file the headers do not answer plainly.
+bool ReadThroughSystem(const std::string& path, FileVersionParts& version) {
+  // Aligned for the block's 32-bit fields; the function fills what fits,
+  // so one call does without the size query.
   alignas(8) BYTE data[kFixedPartBuffer] = {};
   if (!::GetFileVersionInfoA(path.c_str(), 0, sizeof(data), data)) return false;
   // The block's own length, and that of its value, must lie within what was read.
@@ -31,4 +57,18 @@ bool ReadFileVersionParts(const std::string& path, FileVersionParts& version) {
   version.part[2] = HIWORD(info->dwFileVersionLS);
   version.part[3] = LOWORD(info->dwFileVersionLS);
   return true;
+}
+
+}  // namespace
+
+bool ReadFileVersionParts(const std::string& path, FileVersionParts& version) {
+  return ReadFromHeaders(path, version) || ReadThroughSystem(path, version);
+}
+
+bool ReadFileVersionPartsFromHeaders(const std::string& path, FileVersionParts& version) {
+  return ReadFromHeaders(path, version);
+}
+
+bool ReadFileVersionPartsThroughSystem(const std::string& path, FileVersionParts& version) {
+  return ReadThroughSystem(path, version);
 }

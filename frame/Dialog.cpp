@@ -1,8 +1,23 @@
 #include "frame/Dialog.h"
 
+#include <mutex>
+
 #include "frame/Module.h"
 
 namespace frame {
+
+namespace {
+
+void (*g_beforeFirstDialog)() = nullptr;
+
+void PrepareFirstDialog() {
+  static std::once_flag once;
+  if (g_beforeFirstDialog) std::call_once(once, g_beforeFirstDialog);
+}
+
+}  // namespace
+
+void SetBeforeFirstDialog(void (*prepare)()) { g_beforeFirstDialog = prepare; }
 
 Dialog::~Dialog() {
   if (hwnd_ && !modal_) ::DestroyWindow(hwnd_);
@@ -11,6 +26,7 @@ Dialog::~Dialog() {
 INT_PTR Dialog::DoModal(const DLGTEMPLATE* dialogTemplate, HWND parent) {
   if (!dialogTemplate) return -1;
   modal_ = true;
+  PrepareFirstDialog();
   return ::DialogBoxIndirectParamA(TheModule().Instance(), dialogTemplate, parent, &Dialog::Proc,
                                    reinterpret_cast<LPARAM>(this));
 }
@@ -18,6 +34,7 @@ INT_PTR Dialog::DoModal(const DLGTEMPLATE* dialogTemplate, HWND parent) {
 HWND Dialog::Create(const DLGTEMPLATE* dialogTemplate, HWND parent) {
   if (!dialogTemplate) return nullptr;
   modal_ = false;
+  PrepareFirstDialog();
   return ::CreateDialogIndirectParamA(TheModule().Instance(), dialogTemplate, parent,
                                       &Dialog::Proc, reinterpret_cast<LPARAM>(this));
 }

@@ -7,6 +7,12 @@
 
 namespace frame {
 
+// Runs once, before the first dialog of the process is made: the program
+// sets it when it puts off preparing the common controls until a window
+// needs them (a quiet check that finds nothing shows none). Set it before
+// any dialog can be made; it may run on any thread that makes one.
+void SetBeforeFirstDialog(void (*prepare)());
+
 class Dialog {
  public:
   Dialog() = default;

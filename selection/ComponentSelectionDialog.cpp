@@ -105,7 +105,7 @@ INT_PTR ComponentSelectionDialog::OnInitDialog() {
   ::SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
   if (DevicesMode()) ::SetWindowTextA(window, LoadResString(IDS_CAPTION_DEVICES_UPDATE).c_str());
 
-  // Binds once; the program has done it at start-up already.
+  // Binds once; done already at start-up or before the first dialog.
   BindComCtl();
   const ComCtlApi& api = ComCtl();
   if (api.ImageList_LoadImageA)

@@ -16,7 +16,8 @@
 //     Parses CATALOGUE ("PM Install1.INF") and times, PASSES times each, the
 //     check's decision in this process: HasUpdatesToOffer, and the version
 //     reads it does (ReadFileVersionParts of every file's TargetPath), and
-//     the first half of those reads (GetFileVersionInfoSizeA). Prints
+//     those reads done both ways (from the headers, and through the
+//     system's version functions), which must agree. Prints
 //     the seconds of every pass; fails when the check would offer anything.
 #include <windows.h>
 
@@ -203,16 +204,24 @@ int Status(const std::string& path, int passes) {
       }
     }
     const double reads = Seconds(start);
-    // The first of the two calls of each read alone: it maps the file too.
+    // The same reads through the system's version functions alone, which
+    // load each file; both must agree.
     ::QueryPerformanceCounter(&start);
     for (const std::string& target : targets) {
-      DWORD handle = 0;
-      if (!::GetFileVersionInfoSizeA(target.c_str(), &handle)) return 1;
+      FileVersionParts version, system;
+      ReadFileVersionParts(target, version);
+      if (!ReadFileVersionPartsThroughSystem(target, system)) return 1;
+      for (int part = 0; part < 4; ++part)
+        if (version.part[part] != system.part[part]) {
+          std::printf("versions differ: %s\n", target.c_str());
+          return 1;
+        }
     }
+    const double both = Seconds(start);
     std::printf("components %u files %u HasUpdatesToOffer %.4f version_reads %.4f "
-                "size_queries %.4f\n",
+                "both_ways %.4f\n",
                 static_cast<unsigned>(catalog.size()), static_cast<unsigned>(targets.size()),
-                status, reads, Seconds(start));
+                status, reads, both);
   }
   return 0;
 }

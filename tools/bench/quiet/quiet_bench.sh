@@ -141,12 +141,12 @@ WINEDEBUG=+timestamp,+loaddll,+reg timeout 60 "$wine" "$installed" /q "/URL:$url
   2>"$work/trace" >/dev/null
 split=$(awk -F: '
   NR == 1 { t0 = $1 }
-  /loaddll/ && /ComCtl32/ && !cc { cc = $1 }
+  /loaddll/ && /imm32/ && !im { im = $1 }
   /loaddll/ && /WinInet/ && !wi { wi = $1 }
   /NtOpenKeyEx \(.*Upgrade\\\\Components/ { if (!s1) s1 = $1; s2 = $1 }
   { last = $1 }
-  END { printf "start-up %.3f  libraries bound %.3f  to the status %.3f  status %.3f  exit %.3f  total %.3f\n",
-        cc - t0, wi - cc, s1 - wi, s2 - s1, last - s2, last - t0 }' "$work/trace")
+  END { printf "start-up %.3f  to WinInet bound %.3f  to the status %.3f  status %.3f  exit %.3f  total %.3f\n",
+        im - t0, wi - im, s1 - wi, s2 - s1, last - s2, last - t0 }' "$work/trace")
 # The check's decision alone, in a process of its own: every component's
 # status, and the file version reads among it.
 "$wine" "$helper" status "$(winpath "$work/catalogue")\\PM Install1.INF" 3 2>/dev/null |
