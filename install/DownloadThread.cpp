@@ -36,7 +36,8 @@ namespace {
 // The smallest read of a download; reads gather into steps (below), one
 // progress message and one cancel check per step.
 constexpr DWORD kChunkSize = 2000;
-constexpr DWORD kWindowPollMs = 500;
+// How often the worker looks whether the progress window has gone.
+constexpr DWORD kWindowPollMs = 20;
 // Where faults of the worker are logged from.
 const char kSourceUnit[] = "DownloadThread";
 constexpr int kErrorLine = 298;
@@ -161,6 +162,8 @@ CDownloadThread::CDownloadThread(std::vector<Component> components) {
 }
 
 CDownloadThread::~CDownloadThread() {
+  // Nothing is unpacked into the folders while they are deleted.
+  unpacker_.Stop();
   if (progress.IsCancelled() || state.cancelled) {
     // Nothing of a cancelled run is kept: its downloads go now, not at exit.
     for (const auto& download : downloadedCabinets) {
@@ -251,6 +254,9 @@ DWORD CDownloadThread::DownloadFile(TransferSession& session, const ComponentFil
 
   if (file.sPackage.empty()) {
     state.pendingInstalls[destination] = temporary;
+    // Unpacked while the next cabinets download.
+    if (const DWORD error = PrepareFolder(temporary)) return error;
+    unpacker_.Queue(temporary, CabinetFolder(temporary));
     return 0;
   }
   // The cabinet carries a package: unpacked beside the download, then run.
@@ -260,9 +266,7 @@ DWORD CDownloadThread::DownloadFile(TransferSession& session, const ComponentFil
               file.sPackage.c_str());
     return 0;
   }
-  if (!::CreateDirectoryA(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
-    return LastErrorCode();
-  TheTempFileList().Add(folder);
+  if (const DWORD error = PrepareFolder(temporary)) return error;
   if (ExtractCabinetTo(temporary, folder, nullptr)) {
     unpacked_.push_back(temporary);
     return LaunchPackage(folder + file.sPackage, file.sCmdLine);
@@ -355,18 +359,37 @@ DWORD CDownloadThread::DownloadPhase(bool& restartHost) {
   return result;
 }
 
-// Every cabinet waiting to be installed is unpacked now, while nothing
-// installed has been touched: one that will not decode ends the run here.
+// The folder a downloaded cabinet is unpacked into, made and listed for
+// deleting at the exit.
+DWORD CDownloadThread::PrepareFolder(const std::string& cabinet) {
+  const std::string folder = CabinetFolder(cabinet);
+  if (!::CreateDirectoryA(folder.c_str(), nullptr)) {
+    if (::GetLastError() != ERROR_ALREADY_EXISTS) return LastErrorCode();
+    return 0;
+  }
+  TheTempFileList().Add(folder);
+  return 0;
+}
+
+// Every cabinet waiting to be installed is unpacked by now (most of them
+// while the others downloaded), while nothing installed has been touched:
+// one that will not decode ends the run here.
 DWORD CDownloadThread::UnpackDownloads() {
+  const std::map<std::string, CabinetUnpacker::Outcome> outcomes = unpacker_.Finish();
   for (const auto& pending : state.pendingInstalls) {
     const std::string& cabinet = pending.second;
     const std::string folder = CabinetFolder(cabinet);
     if (!Contains(unpacked_, cabinet)) {
-      if (!::CreateDirectoryA(folder.c_str(), nullptr) &&
-          ::GetLastError() != ERROR_ALREADY_EXISTS)
-        return LastErrorCode();
-      TheTempFileList().Add(folder);
-      if (!ExtractCabinetTo(cabinet, folder, nullptr)) {
+      const auto outcome = outcomes.find(cabinet);
+      bool unpacked = false;
+      if (outcome != outcomes.end()) {
+        unpacked = outcome->second.unpacked;
+        ::SetLastError(outcome->second.error);
+      } else {
+        if (const DWORD error = PrepareFolder(cabinet)) return error;
+        unpacked = ExtractCabinetTo(cabinet, folder, nullptr) != 0;
+      }
+      if (!unpacked) {
         DWORD error = 0;
         state.errorText = ReportBadCabinet(cabinet, &error);
         return error;
@@ -450,6 +473,8 @@ void CDownloadThread::CloseProgressWindow() {
 DWORD CDownloadThread::Run() {
   bool restartHost = false;
   DWORD result = DownloadPhase(restartHost);
+  // What is still queued would only be deleted again.
+  if (state.cancelled || result != 0) unpacker_.Stop();
   if (state.cancelled) {
     CloseProgressWindow();
     state.cancelled = 1;

@@ -20,6 +20,7 @@
 
 #include "catalog/Component.h"
 #include "frame/Handle.h"
+#include "install/CabinetUnpacker.h"
 #include "install/InstallState.h"
 #include "transfer/ProgressDialog.h"
 
@@ -62,6 +63,7 @@ class CDownloadThread {
                           uint32_t total, bool& restartHost);
   DWORD DownloadFile(TransferSession& session, const ComponentFile& file,
                      const std::string& destination, uint32_t& bytesDone, uint32_t total);
+  DWORD PrepareFolder(const std::string& cabinet);
   DWORD UnpackDownloads();
   DWORD InstallFiles(CompletionDialog& completion);
   void DeleteMarkedFiles(const std::vector<std::string>& markedForDeleting);
@@ -70,6 +72,7 @@ class CDownloadThread {
   HWND progressWindow_ = nullptr;
   std::vector<std::string> markedForDeleting_;
   std::vector<std::string> unpacked_;  // cabinets unpacked into their folders
+  CabinetUnpacker unpacker_;
 };
 
 // The folder a downloaded cabinet is unpacked into: its own, so that members

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -184,6 +185,9 @@ int ExtractCabinet(const std::string& cabinetPath, HWND statusWindow) {
 
 int ExtractCabinetTo(const std::string& cabinetPath, const std::string& folder,
                      HWND statusWindow) {
+  // The callbacks share the values above: one extraction at a time.
+  static std::mutex extraction;
+  std::lock_guard<std::mutex> hold(extraction);
   ExtractionScope scope(folder, statusWindow);
 
   ERF erf = {};

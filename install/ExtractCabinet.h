@@ -1,6 +1,6 @@
 // Unpacking a downloaded cabinet into its own folder, and the diagnosis of a
-// cabinet that would not unpack. Not re-entrant: one extraction at a time
-// (the catalogue fetch, then the worker).
+// cabinet that would not unpack. Extractions called from several threads
+// take turns.
 #pragma once
 
 #include <windows.h>

@@ -13,10 +13,17 @@ bool SamePath(const std::string& a, const std::string& b) {
 }  // namespace
 
 void TempFileList::Add(const std::string& path) {
+  std::lock_guard<std::mutex> hold(lock_);
   if (!path.empty()) paths_.push_back(path);
 }
 
+std::vector<std::string> TempFileList::Paths() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return paths_;
+}
+
 bool TempFileList::Remove(const std::string& path) {
+  std::lock_guard<std::mutex> hold(lock_);
   const auto before = paths_.size();
   paths_.erase(std::remove_if(paths_.begin(), paths_.end(),
                               [&](const std::string& p) { return SamePath(p, path); }),
@@ -25,11 +32,13 @@ bool TempFileList::Remove(const std::string& path) {
 }
 
 bool TempFileList::Contains(const std::string& path) const {
+  std::lock_guard<std::mutex> hold(lock_);
   return std::any_of(paths_.begin(), paths_.end(),
                      [&](const std::string& p) { return SamePath(p, path); });
 }
 
 void TempFileList::DeleteAll() {
+  std::lock_guard<std::mutex> hold(lock_);
   // Newest first: the files in a listed folder were listed after it.
   for (auto path = paths_.rbegin(); path != paths_.rend(); ++path) {
     const DWORD attributes = ::GetFileAttributesA(path->c_str());
