@@ -206,20 +206,28 @@ DWORD CDownloadThread::DownloadFile(TransferSession& session, const ComponentFil
 
   // Only a read of 0 bytes ends the transfer; the transfer layer fails a read
   // when the server sent less than it announced. The cost of a download is
-  // per read, so each step gathers what has already arrived (asking for more
-  // would wait for it) in reads of at least kChunkSize, until the buffer is
-  // full or kStepMs have passed: a fast line gets large writes and few
-  // progress messages, a slow line still sees its progress and its Cancel
-  // after every step.
+  // per read, so each step gathers, in reads of at least kChunkSize, what
+  // has already arrived or what the last step's pace brings in kReadMs
+  // (whichever is more; asking for much more would wait for it), until the
+  // buffer is full or kStepMs have passed: a fast line gets large reads,
+  // large writes and few progress messages, a slow line still sees its
+  // progress and its Cancel after every step. When a line slows down, one
+  // read waits for kReadMs of the old pace at the new one.
   constexpr DWORD kBufferSize = 256 * 1024;
   constexpr DWORD kStepMs = 50;
+  constexpr DWORD kReadMs = 10;
   std::vector<char> buffer(kBufferSize);
   bool ended = false;
+  DWORD bytesPerMs = 0;  // what the last step brought in, per millisecond
   while (!ended) {
     const DWORD stepStart = ::GetTickCount();
     DWORD got = 0;
     do {
-      const DWORD size = std::min(std::max(remote->Available(), kChunkSize), kBufferSize - got);
+      // A read asks for what the line brought in kReadMs at the last step's
+      // pace, or for what has arrived when that is more.
+      const DWORD paced = bytesPerMs > (kBufferSize / kReadMs) ? kBufferSize : bytesPerMs * kReadMs;
+      const DWORD size =
+          std::min(std::max(std::max(remote->Available(), paced), kChunkSize), kBufferSize - got);
       DWORD piece = 0;
       if (!remote->Read(buffer.data() + got, size, &piece)) {
         const DWORD error = NonZero(GetLastTransferError());
@@ -229,6 +237,7 @@ DWORD CDownloadThread::DownloadFile(TransferSession& session, const ComponentFil
       got += piece;
       ended = piece == 0;
     } while (!ended && kBufferSize - got >= kChunkSize && ::GetTickCount() - stepStart < kStepMs);
+    bytesPerMs = got / std::max<DWORD>(::GetTickCount() - stepStart, 1);
     if (got == 0) break;
     DWORD written = 0;
     if (!::WriteFile(local.get(), buffer.data(), got, &written, nullptr) || written != got) {
