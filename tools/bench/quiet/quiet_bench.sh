@@ -118,16 +118,26 @@ if [ "${QUIET_BENCH_BUSY:-}" = 1 ]; then
   sh -c 'while :; do :; done' &
   busy_pid=$!
 fi
-ref_times=() noop_times=() curl_times=() check_times=()
+# The least a check costs: the do-nothing program loading the libraries.
+floor() {
+  local t0 t1
+  t0=$(now)
+  "$wine" "$noop" libraries >/dev/null 2>&1 || { echo "quiet_bench: the floor run failed" >&2; return 1; }
+  t1=$(now)
+  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f\n", b - a }'
+}
+floor >/dev/null
+
+ref_times=() noop_times=() curl_times=() check_times=() floor_times=()
 for i in $(seq 1 "$runs"); do
   if [ $((i % 2)) = 1 ]; then
-    r=$(reference); c=$(check)
+    r=$(reference); c=$(check); f=$(floor)
   else
-    c=$(check); r=$(reference)
+    f=$(floor); c=$(check); r=$(reference)
   fi
   read -r rt nt ct <<< "$r"
-  echo "run $i: noop+curl ${rt}s (noop ${nt}s curl ${ct}s)  Upgrade.exe /q ${c}s"
-  ref_times+=("$rt") noop_times+=("$nt") curl_times+=("$ct") check_times+=("$c")
+  echo "run $i: noop+curl ${rt}s (noop ${nt}s curl ${ct}s)  Upgrade.exe /q ${c}s  noop with libraries ${f}s"
+  ref_times+=("$rt") noop_times+=("$nt") curl_times+=("$ct") check_times+=("$c") floor_times+=("$f")
 done
 
 # One more check with the time of each log line (not counted above).
@@ -160,6 +170,8 @@ echo "catalogue: $(cat "$work/prepared"), cabinet $cab_bytes bytes;" \
      "$runs runs${busy_pid:+, one core kept busy}"
 echo "median noop+curl: ${mr}s (noop $(median "${noop_times[@]}")s, curl $(median "${curl_times[@]}")s)"
 echo "median Upgrade.exe /q: ${mc}s  ratio: $(ratio "$mc" "$mr")"
+mf=$(median "${floor_times[@]}")
+echo "median noop loading user32 and WinInet: ${mf}s  ratio: $(ratio "$mf" "$mr")"
 echo "one traced check, seconds: $split"
 echo "one check's log, seconds: $(awk '
   NR == 1 { s = $1 }
