@@ -11,9 +11,11 @@ namespace {
 // buffer of this size always holds it.
 constexpr DWORD kFixedPartBuffer = 1024;
 
-// Reads the block from the file's own resource directory: a few small reads
-// instead of the system loading the file.
-bool ReadFromHeaders(const std::string& path, FileVersionParts& version) {
+}  // namespace
+
+// A few small reads of the file's own resource directory instead of the
+// system loading the file.
+bool ReadFileVersionPartsFromHeaders(const std::string& path, FileVersionParts& version) {
   frame::ScopedFile file(::CreateFileA(path.c_str(), GENERIC_READ,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -34,8 +36,7 @@ bool ReadFromHeaders(const std::string& path, FileVersionParts& version) {
   return true;
 }
 
-// The system's answer, for every file the headers do not answer plainly.
-bool ReadThroughSystem(const std::string& path, FileVersionParts& version) {
+bool ReadFileVersionPartsThroughSystem(const std::string& path, FileVersionParts& version) {
   // Aligned for the block's 32-bit fields; the function fills what fits,
   // so one call does without the size query.
   alignas(8) BYTE data[kFixedPartBuffer] = {};
@@ -59,16 +60,7 @@ bool ReadThroughSystem(const std::string& path, FileVersionParts& version) {
   return true;
 }
 
-}  // namespace
-
 bool ReadFileVersionParts(const std::string& path, FileVersionParts& version) {
-  return ReadFromHeaders(path, version) || ReadThroughSystem(path, version);
-}
-
-bool ReadFileVersionPartsFromHeaders(const std::string& path, FileVersionParts& version) {
-  return ReadFromHeaders(path, version);
-}
-
-bool ReadFileVersionPartsThroughSystem(const std::string& path, FileVersionParts& version) {
-  return ReadThroughSystem(path, version);
+  return ReadFileVersionPartsFromHeaders(path, version) ||
+         ReadFileVersionPartsThroughSystem(path, version);
 }

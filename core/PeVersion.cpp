@@ -41,36 +41,47 @@ uint32_t FileOffset(const std::vector<Section>& sections, uint32_t address, uint
   return 0;
 }
 
-// The only entry of the resource directory at `directory` (relative to the
-// resource section), which must carry `id` when `id` is not 0. Its value:
-// a subdirectory's offset with the top bit, or a data entry's offset.
-bool OnlyEntry(const ReadAt& read, uint32_t resourceBase, uint32_t resourceSize,
-               uint32_t directory, uint32_t id, bool wantType, uint32_t& value) {
+// A resource directory at `directory` (relative to the resource section):
+// its counts of named and numbered entries, which follow its 16 bytes.
+bool DirectoryCounts(const ReadAt& read, uint32_t resourceBase, uint32_t resourceSize,
+                     uint32_t directory, uint32_t& named, uint32_t& numbered) {
   uint8_t header[16];
   if (directory > resourceSize || resourceSize - directory < sizeof(header) ||
       !ReadExactly(read, resourceBase + directory, header, sizeof(header)))
     return false;
-  const uint32_t named = Word(header + 12), numbered = Word(header + 14);
-  if (wantType) {
-    // The top level lists every type: find the version type among the
-    // numbered entries, which follow the named ones.
-    const uint32_t count = named + numbered;
-    if (count > 4096 || (resourceSize - directory - 16) / 8 < count) return false;
-    std::vector<uint8_t> entries(count * 8);
-    if (count && !ReadExactly(read, resourceBase + directory + 16, entries.data(),
-                              static_cast<uint32_t>(entries.size())))
-      return false;
-    for (uint32_t i = named; i < count; ++i) {
-      if (Dword(&entries[i * 8]) != id) continue;
-      value = Dword(&entries[i * 8 + 4]);
-      return true;
-    }
+  named = Word(header + 12);
+  numbered = Word(header + 14);
+  return (resourceSize - directory - sizeof(header)) / 8 >= named + numbered;
+}
+
+// The value of the numbered entry `id` (a subdirectory's offset with the top
+// bit, or a data entry's offset); numbered entries follow the named ones.
+bool NumberedEntry(const ReadAt& read, uint32_t resourceBase, uint32_t resourceSize,
+                   uint32_t directory, uint32_t id, uint32_t& value) {
+  uint32_t named = 0, numbered = 0;
+  if (!DirectoryCounts(read, resourceBase, resourceSize, directory, named, numbered) ||
+      named + numbered > 4096)
     return false;
+  std::vector<uint8_t> entries((named + numbered) * 8);
+  if (!entries.empty() && !ReadExactly(read, resourceBase + directory + 16, entries.data(),
+                                       static_cast<uint32_t>(entries.size())))
+    return false;
+  for (uint32_t i = named; i < named + numbered; ++i) {
+    if (Dword(&entries[i * 8]) != id) continue;
+    value = Dword(&entries[i * 8 + 4]);
+    return true;
   }
-  if (named + numbered != 1 || resourceSize - directory - 16 < 8) return false;
+  return false;
+}
+
+// The value of a directory's one and only entry.
+bool OnlyEntry(const ReadAt& read, uint32_t resourceBase, uint32_t resourceSize,
+               uint32_t directory, uint32_t& value) {
+  uint32_t named = 0, numbered = 0;
   uint8_t entry[8];
-  if (!ReadExactly(read, resourceBase + directory + 16, entry, sizeof(entry))) return false;
-  if (id != 0 && (named != 0 || Dword(entry) != id)) return false;
+  if (!DirectoryCounts(read, resourceBase, resourceSize, directory, named, numbered) ||
+      named + numbered != 1 || !ReadExactly(read, resourceBase + directory + 16, entry, 8))
+    return false;
   value = Dword(entry + 4);
   return true;
 }
@@ -123,15 +134,18 @@ bool ReadVersionBlock(const ReadAt& read, uint64_t fileSize, uint32_t limit,
   const uint32_t resourceBase = FileOffset(sections, resourceAddress, resourceSize);
   if (resourceBase == 0) return false;
 
-  // Type, then name, then language; the last gives the data entry.
-  uint32_t names = 0, languages = 0, dataEntry = 0;
-  if (!OnlyEntry(read, resourceBase, resourceSize, 0, kVersionType, true, names) ||
+  // Type, then name (the only one, and numbered 1), then language (the only
+  // one); the last gives the data entry.
+  uint32_t names = 0, named = 0, numbered = 0, languages = 0, dataEntry = 0;
+  if (!NumberedEntry(read, resourceBase, resourceSize, 0, kVersionType, names) ||
       !(names & kSubdirectoryBit) ||
-      !OnlyEntry(read, resourceBase, resourceSize, names & ~kSubdirectoryBit, kVersionName,
-                 false, languages) ||
+      !DirectoryCounts(read, resourceBase, resourceSize, names & ~kSubdirectoryBit, named,
+                       numbered) ||
+      named != 0 || numbered != 1 ||
+      !NumberedEntry(read, resourceBase, resourceSize, names & ~kSubdirectoryBit, kVersionName,
+                     languages) ||
       !(languages & kSubdirectoryBit) ||
-      !OnlyEntry(read, resourceBase, resourceSize, languages & ~kSubdirectoryBit, 0, false,
-                 dataEntry) ||
+      !OnlyEntry(read, resourceBase, resourceSize, languages & ~kSubdirectoryBit, dataEntry) ||
       (dataEntry & kSubdirectoryBit) || dataEntry > resourceSize || resourceSize - dataEntry < 16)
     return false;
   uint8_t data[16];
