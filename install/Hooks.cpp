@@ -29,6 +29,34 @@ bool SameHook(const ComponentHook& a, const ComponentHook& b) {
   return a.sHookName == b.sHookName && a.sRun.empty() == b.sRun.empty();
 }
 
+// `text` as one argument in double quotes, as the start-up code of a program
+// splits its command line: a quote inside is written \", and backslashes are
+// doubled where a quote follows them (an inner one, or the closing one).
+std::string QuotedArgument(const std::string& text) {
+  std::string quoted = "\"";
+  size_t backslashes = 0;
+  for (const char c : text) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == '"') backslashes = backslashes * 2 + 1;
+    quoted.append(backslashes, '\\');
+    backslashes = 0;
+    quoted.push_back(c);
+  }
+  quoted.append(backslashes * 2, '\\');
+  return quoted + "\"";
+}
+
+// No file name holds a double quote; in a program path one would end the
+// program's name early and turn the rest into arguments.
+bool RefuseQuotedProgram(const std::string& path, const char* what) {
+  if (path.find('"') == std::string::npos) return false;
+  LogFormat("Refused to start %s '%s': a double quote in a program name.", what, path.c_str());
+  return true;
+}
+
 }  // namespace
 
 void SetProcessStartFailureForTests(ProcessStartFailure failure) {
@@ -71,6 +99,7 @@ std::string QuotedProgramPath(const std::string& path) {
 }
 
 DWORD LaunchPackage(const std::string& path, const std::string& commandLine) {
+  if (RefuseQuotedProgram(path, "package")) return ERROR_INVALID_NAME;
   const std::string program = QuotedProgramPath(path);
   const std::string command = commandLine.empty() ? program : program + " " + commandLine;
   const DWORD error = RunProcessAndWait(command, false, nullptr);
@@ -113,9 +142,10 @@ DWORD ExecuteHooks(InstallState& state, CompletionTexts& texts) {
       // An unsafe name gives no path (TargetPath has logged it): never run.
       const std::string path = TargetPath(hook);
       if (path.empty()) continue;
+      if (RefuseQuotedProgram(path, "hook")) return ERROR_INVALID_NAME;
       const std::string program = QuotedProgramPath(path);
       const std::string command =
-          hook.sRun.empty() ? program : program + " \"" + hook.sRun + "\"";
+          hook.sRun.empty() ? program : program + " " + QuotedArgument(hook.sRun);
       const std::string versionText = hook.version.RegistryText();
 
       texts.ShowStep(LoadResString(IDS_STATUS_EXECUTING), path, "");

@@ -3,6 +3,7 @@
 #include "install/Hooks.h"
 
 #include <gtest/gtest.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <atomic>
@@ -133,6 +134,32 @@ TEST_F(HookPass, RunsOncePerVersionAndAgainInSetupModeUntilOneCannotStart) {
   EXPECT_TRUE(Runs(later).empty());
 }
 
+// The argument text reaches the hook as one argument, as the program's own
+// start-up code splits it: a double quote in it cannot close the quotes and
+// add arguments, and a trailing backslash cannot swallow the closing quote.
+TEST_F(HookPass, ArgumentTextWithQuotesOrBackslashesArrivesAsOneArgument) {
+  const std::string exe = Place("Quoted");
+  const Lines texts = {"a\" /extra \"b", "C:\\Some Dir\\", "1\\\"2", "\"", "plain /quiet"};
+  for (const std::string& run : texts) {
+    ASSERT_EQ(Pass({{Hook("Quoted", {1, 0, 0, 0}, run)}}), 0u) << run;
+    RegDeleteTree(HKEY_LOCAL_MACHINE, kHooksKey);
+  }
+  const Lines runs = Runs(exe);
+  ASSERT_EQ(runs.size(), texts.size());
+  for (size_t i = 0; i < runs.size(); ++i) {
+    SCOPED_TRACE(runs[i]);
+    const std::wstring wide(runs[i].begin(), runs[i].end());
+    int count = 0;
+    LPWSTR* args = ::CommandLineToArgvW(wide.c_str(), &count);
+    ASSERT_NE(args, nullptr);
+    std::vector<std::string> split;
+    for (int a = 0; a < count; ++a) split.emplace_back(args[a], args[a] + ::lstrlenW(args[a]));
+    ::LocalFree(args);
+    EXPECT_EQ(split, (Lines{exe, texts[i]}));
+  }
+  EXPECT_EQ(state_.rebootRequired, 0u);
+}
+
 TEST(LaunchHook, AnExitCodeOf259IsAnEnd) {
   // 259 is STILL_ACTIVE: a caller that watches the exit code alone waits forever.
   auto result = std::make_shared<std::atomic<DWORD>>(99);
@@ -156,8 +183,16 @@ TEST_F(HookPass, APackagePathWithBlanksStartsThatProgramAndIsWaitedFor) {
   EXPECT_EQ(Runs(package), Lines{"\"" + package + "\" /sleep:700"});
   EXPECT_TRUE(Runs(firstWord).empty());
   EXPECT_EQ(LaunchPackage(missing, ""), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  // A quote in the program's name would end it early and start "a.exe" with
+  // the rest as its arguments.
+  const std::string quoted = dir_.Path() + "a\" /x \"b.exe";
+  ASSERT_TRUE(::CopyFileA(kHookProgram.c_str(), (dir_.Path() + "a.exe").c_str(), FALSE));
+  EXPECT_EQ(LaunchPackage(quoted, ""), static_cast<DWORD>(ERROR_INVALID_NAME));
+  EXPECT_TRUE(Runs(dir_.Path() + "a.exe").empty());
   EXPECT_EQ(log.lines, (Lines{"Successfully launched package process '" + package + "'.",
-                              "Failed to launch package process '" + missing + "'. Error 0x02"}));
+                              "Failed to launch package process '" + missing + "'. Error 0x02",
+                              "Refused to start package '" + quoted +
+                                  "': a double quote in a program name."}));
 }
 
 }  // namespace
