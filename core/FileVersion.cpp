@@ -1,5 +1,6 @@
 #include "core/FileVersion.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "core/PeVersion.h"
@@ -15,13 +16,13 @@ constexpr DWORD kFixedPartBuffer = 1024;
 
 // A few small reads of the file's own resource directory instead of the
 // system loading the file.
-bool ReadFileVersionPartsFromHeaders(const std::string& path, FileVersionParts& version) {
+HeaderAnswer ReadFileVersionPartsFromHeaders(const std::string& path, FileVersionParts& version) {
   frame::ScopedFile file(::CreateFileA(path.c_str(), GENERIC_READ,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
+  if (!file) return HeaderAnswer::kAskSystem;
   LARGE_INTEGER size;
-  if (!::GetFileSizeEx(file.get(), &size)) return false;
+  if (!::GetFileSizeEx(file.get(), &size)) return HeaderAnswer::kAskSystem;
   const pe::ReadAt read = [&file](uint32_t offset, void* out, uint32_t size) -> uint32_t {
     OVERLAPPED at = {};
     at.Offset = offset;
@@ -30,10 +31,18 @@ bool ReadFileVersionPartsFromHeaders(const std::string& path, FileVersionParts& 
   };
   std::vector<uint8_t> block;
   uint16_t parts[4];
-  if (!pe::ReadVersionBlock(read, static_cast<uint64_t>(size.QuadPart), kFixedPartBuffer, block) || !pe::FixedFileVersion(block, parts))
-    return false;
+  switch (pe::ReadVersionBlock(read, static_cast<uint64_t>(size.QuadPart), kFixedPartBuffer,
+                               block)) {
+    case pe::BlockResult::kNone:
+      return HeaderAnswer::kNone;
+    case pe::BlockResult::kAskSystem:
+      return HeaderAnswer::kAskSystem;
+    case pe::BlockResult::kFound:
+      break;
+  }
+  if (!pe::FixedFileVersion(block, parts)) return HeaderAnswer::kAskSystem;
   for (int i = 0; i < 4; ++i) version.part[i] = parts[i];
-  return true;
+  return HeaderAnswer::kVersion;
 }
 
 bool ReadFileVersionPartsThroughSystem(const std::string& path, FileVersionParts& version) {
@@ -49,8 +58,11 @@ bool ReadFileVersionPartsThroughSystem(const std::string& path, FileVersionParts
   if (!::VerQueryValueA(data, "\\", reinterpret_cast<void**>(&info), &length) || !info ||
       length < sizeof(VS_FIXEDFILEINFO))
     return false;
+  // The fixed part must lie within the block as its length gives it, and so
+  // within what was read: a block that ends before it is damaged.
   const BYTE* start = reinterpret_cast<const BYTE*>(info);
-  if (start < data || start + sizeof(VS_FIXEDFILEINFO) > data + sizeof(data) ||
+  const BYTE* end = data + std::min<size_t>(blockLength, sizeof(data));
+  if (start < data || start + sizeof(VS_FIXEDFILEINFO) > end ||
       info->dwSignature != VS_FFI_SIGNATURE)
     return false;
   version.part[0] = HIWORD(info->dwFileVersionMS);
@@ -61,6 +73,13 @@ bool ReadFileVersionPartsThroughSystem(const std::string& path, FileVersionParts
 }
 
 bool ReadFileVersionParts(const std::string& path, FileVersionParts& version) {
-  return ReadFileVersionPartsFromHeaders(path, version) ||
-         ReadFileVersionPartsThroughSystem(path, version);
+  switch (ReadFileVersionPartsFromHeaders(path, version)) {
+    case HeaderAnswer::kVersion:
+      return true;
+    case HeaderAnswer::kNone:
+      return false;
+    case HeaderAnswer::kAskSystem:
+      break;
+  }
+  return ReadFileVersionPartsThroughSystem(path, version);
 }

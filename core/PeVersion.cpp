@@ -88,16 +88,17 @@ bool OnlyEntry(const ReadAt& read, uint32_t resourceBase, uint32_t resourceSize,
 
 }  // namespace
 
-bool ReadVersionBlock(const ReadAt& read, uint64_t fileSize, uint32_t limit,
-                      std::vector<uint8_t>& block) {
+BlockResult ReadVersionBlock(const ReadAt& read, uint64_t fileSize, uint32_t limit,
+                             std::vector<uint8_t>& block) {
+  constexpr BlockResult kAsk = BlockResult::kAskSystem;
   uint8_t dos[64];
-  if (!ReadExactly(read, 0, dos, sizeof(dos)) || dos[0] != 'M' || dos[1] != 'Z') return false;
+  if (!ReadExactly(read, 0, dos, sizeof(dos)) || dos[0] != 'M' || dos[1] != 'Z') return kAsk;
   const uint32_t peOffset = Dword(dos + 60);
   // Signature, file header, and the optional header's magic.
   uint8_t head[24 + 2];
   if (peOffset > 0x10000000u || !ReadExactly(read, peOffset, head, sizeof(head)) ||
       std::memcmp(head, "PE\0\0", 4) != 0)
-    return false;
+    return kAsk;
   const uint32_t sectionCount = Word(head + 6);
   const uint32_t optionalSize = Word(head + 20);
   const uint16_t magic = Word(head + 24);
@@ -108,31 +109,31 @@ bool ReadVersionBlock(const ReadAt& read, uint64_t fileSize, uint32_t limit,
   else if (magic == 0x20B)
     directoriesAt = 112;
   else
-    return false;
+    return kAsk;
   if (sectionCount == 0 || sectionCount > 96 || optionalSize > 0x1000 ||
       optionalSize < directoriesAt + (kResourceDirectoryIndex + 1) * 8)
-    return false;
+    return kAsk;
   std::vector<uint8_t> optional(optionalSize);
-  if (!ReadExactly(read, peOffset + 24, optional.data(), optionalSize)) return false;
+  if (!ReadExactly(read, peOffset + 24, optional.data(), optionalSize)) return kAsk;
   const uint32_t directoryCount = Dword(&optional[directoriesAt - 4]);
-  if (directoryCount <= kResourceDirectoryIndex) return false;
+  if (directoryCount <= kResourceDirectoryIndex) return kAsk;
   const uint32_t resourceAddress = Dword(&optional[directoriesAt + kResourceDirectoryIndex * 8]);
   const uint32_t resourceSize = Dword(&optional[directoriesAt + kResourceDirectoryIndex * 8 + 4]);
-  if (resourceAddress == 0 || resourceSize < 16) return false;
+  if (resourceAddress == 0 || resourceSize < 16) return kAsk;
 
   std::vector<uint8_t> table(sectionCount * 40);
   if (!ReadExactly(read, peOffset + 24 + optionalSize, table.data(),
                    static_cast<uint32_t>(table.size())))
-    return false;
+    return kAsk;
   std::vector<Section> sections;
   for (uint32_t i = 0; i < sectionCount; ++i) {
     const uint8_t* s = &table[i * 40];
     const Section section{Dword(s + 12), Dword(s + 8), Dword(s + 20), Dword(s + 16)};
-    if (section.rawSize && uint64_t{section.rawOffset} + section.rawSize > fileSize) return false;
+    if (section.rawSize && uint64_t{section.rawOffset} + section.rawSize > fileSize) return kAsk;
     sections.push_back(section);
   }
   const uint32_t resourceBase = FileOffset(sections, resourceAddress, resourceSize);
-  if (resourceBase == 0) return false;
+  if (resourceBase == 0) return kAsk;
 
   // Type, then name (the only one, and numbered 1), then language (the only
   // one); the last gives the data entry.
@@ -147,15 +148,18 @@ bool ReadVersionBlock(const ReadAt& read, uint64_t fileSize, uint32_t limit,
       !(languages & kSubdirectoryBit) ||
       !OnlyEntry(read, resourceBase, resourceSize, languages & ~kSubdirectoryBit, dataEntry) ||
       (dataEntry & kSubdirectoryBit) || dataEntry > resourceSize || resourceSize - dataEntry < 16)
-    return false;
+    return kAsk;
   uint8_t data[16];
-  if (!ReadExactly(read, resourceBase + dataEntry, data, sizeof(data))) return false;
+  if (!ReadExactly(read, resourceBase + dataEntry, data, sizeof(data))) return kAsk;
   const uint32_t dataAddress = Dword(data), dataSize = Dword(data + 4);
   const uint32_t wanted = std::min(dataSize, limit);
+  if (wanted == 0) return kAsk;
   const uint32_t dataOffset = FileOffset(sections, dataAddress, wanted);
-  if (dataOffset == 0 || wanted == 0) return false;
+  if (dataOffset == 0) return BlockResult::kNone;
   block.resize(wanted);
-  return ReadExactly(read, dataOffset, block.data(), wanted);
+  if (ReadExactly(read, dataOffset, block.data(), wanted)) return BlockResult::kFound;
+  block.clear();
+  return kAsk;
 }
 
 bool FixedFileVersion(const std::vector<uint8_t>& block, uint16_t parts[4]) {
@@ -164,7 +168,9 @@ bool FixedFileVersion(const std::vector<uint8_t>& block, uint16_t parts[4]) {
   static const char kKey[] = "VS_VERSION_INFO";
   constexpr size_t kKeyAt = 6, kFixedAt = 40, kFixedSize = 52;
   if (block.size() < kFixedAt + kFixedSize) return false;
-  if (Word(&block[2]) < kFixedSize) return false;
+  // The block's own length must take in the fixed part, its value's length
+  // must be that of a fixed part.
+  if (Word(&block[0]) < kFixedAt + kFixedSize || Word(&block[2]) < kFixedSize) return false;
   for (size_t i = 0; i < sizeof(kKey); ++i)
     if (Word(&block[kKeyAt + i * 2]) != static_cast<uint8_t>(kKey[i])) return false;
   const uint8_t* fixed = &block[kFixedAt];

@@ -19,11 +19,19 @@ namespace pe {
 // the end of the file), or 0 on failure.
 using ReadAt = std::function<uint32_t(uint32_t offset, void* out, uint32_t size)>;
 
+enum class BlockResult {
+  kFound,      // `block` holds the start of the version block
+  kNone,       // the file names a version block that lies outside its sections
+  kAskSystem,  // not the plain case: the system decides
+};
+
 // The start of the version block (what the system's version query returns),
 // at most `limit` bytes of it. A file shorter than its sections claim is
-// left to the system, which judges damaged files its own way.
-bool ReadVersionBlock(const ReadAt& read, uint64_t fileSize, uint32_t limit,
-                      std::vector<uint8_t>& block);
+// left to the system, which judges damaged files its own way. A block outside
+// every section is no version at all: the system would copy it from beyond
+// the file's image (under Wine that faults).
+BlockResult ReadVersionBlock(const ReadAt& read, uint64_t fileSize, uint32_t limit,
+                             std::vector<uint8_t>& block);
 
 // The four parts of the fixed file version in a version block.
 bool FixedFileVersion(const std::vector<uint8_t>& block, uint16_t parts[4]);
