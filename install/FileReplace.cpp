@@ -19,10 +19,6 @@ namespace {
 
 const char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const char kRenameSection[] = "rename";
-// The profile functions keep one value per key, but the start-up processing
-// wants one "NUL" line per file to delete: each delete is written under this
-// placeholder key, which is then renamed in the file itself.
-const char kPlaceholderKey[] = "***";
 // Where the source position of the worker's file handling is logged.
 const char kSourceUnit[] = "DownloadThread";
 constexpr int kReadOnlyClearLine = 1525;
@@ -30,6 +26,13 @@ constexpr int kReadOnlyClearLine = 1525;
 constexpr LONGLONG kLargestWininit = 16 * 1024 * 1024;
 
 ExitWindowsCall g_exitWindowsForTests;
+FileCopyCall g_fileCopyForTests;
+
+// Copies a new file to a fresh name beside its destination.
+BOOL CopyFileCall(const std::string& from, const std::string& to) {
+  return g_fileCopyForTests ? g_fileCopyForTests(from, to)
+                            : ::CopyFileA(from.c_str(), to.c_str(), TRUE);
+}
 
 // A failed call never reports success, even when it left no error code.
 DWORD LastErrorCode() {
@@ -101,122 +104,302 @@ DWORD ReplaceLineKey(const std::string& destination, std::string& key) {
   return 0;
 }
 
-// Writes the profile cache out to the file.
-void FlushProfile(const std::string& ini) {
-  ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, ini.c_str());
+// A fresh name in `folder` for a copy on its way to its place: short (an
+// 8.3 name, so the older family's tools take it as it is) and unlikely to be
+// in use; callers still try the next one when it is.
+std::string SideName(const std::string& folder, unsigned attempt) {
+  static LONG counter = 0;
+  const unsigned seed = static_cast<unsigned>(::InterlockedIncrement(&counter)) * 7919u +
+                        ::GetCurrentProcessId() * 31u + ::GetTickCount() + attempt;
+  char name[16] = "";
+  wsprintfA(name, "~up%05X.tmp", seed & 0xFFFFFu);
+  return folder + name;
 }
 
-// The position of the placeholder key at the start of a line of the
-// "rename" section, or npos. Only that line is changed: a '*' elsewhere in
-// the file belongs to someone else.
-size_t FindPlaceholderLine(const std::string& text) {
-  bool inRename = false;
-  size_t lineStart = 0;
-  while (lineStart < text.size()) {
-    size_t lineEnd = text.find('\n', lineStart);
-    if (lineEnd == std::string::npos) lineEnd = text.size();
-    size_t at = lineStart;
-    while (at < lineEnd && (text[at] == ' ' || text[at] == '\t')) ++at;
-    if (at < lineEnd && text[at] == '[') {
-      const size_t close = text.find(']', at);
-      const std::string name =
-          close < lineEnd ? text.substr(at + 1, close - at - 1) : std::string();
-      inRename = ::lstrcmpiA(name.c_str(), kRenameSection) == 0;
-    } else if (inRename && text.compare(at, 3, kPlaceholderKey) == 0) {
-      size_t after = at + 3;
-      while (after < lineEnd && (text[after] == ' ' || text[after] == '\t')) ++after;
-      if (after < lineEnd && text[after] == '=') return at;
-    }
-    lineStart = lineEnd + 1;
+constexpr unsigned kSideNameAttempts = 64;
+
+// A complete copy of a file in its destination's folder, under a name of its
+// own: on the same volume, so one rename puts it in place, and with the
+// folder's own permissions. Removed again unless it was put in place.
+class SideCopy {
+ public:
+  SideCopy() = default;
+  SideCopy(const SideCopy&) = delete;
+  SideCopy& operator=(const SideCopy&) = delete;
+  ~SideCopy() {
+    if (path_.empty()) return;
+    ::SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileA(path_.c_str());
   }
-  return std::string::npos;
-}
 
-// Renames the placeholder key written just before to "NUL", in the file.
-DWORD RenamePlaceholderToNul(const std::string& ini) {
-  frame::ScopedFile file(::CreateFileA(ini.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return LastErrorCode();
-  LARGE_INTEGER size = {};
-  if (!::GetFileSizeEx(file.get(), &size)) return LastErrorCode();
-  if (size.QuadPart > kLargestWininit) return ERROR_FILE_TOO_LARGE;
-  std::string text(static_cast<size_t>(size.QuadPart), '\0');
-  DWORD read = 0;
-  if (!text.empty() && (!::ReadFile(file.get(), &text[0], static_cast<DWORD>(text.size()), &read,
-                                    nullptr) ||
-                        read != text.size()))
-    return LastErrorCode();
-  const size_t at = FindPlaceholderLine(text);
-  if (at == std::string::npos) return ERROR_INVALID_DATA;
-  text.replace(at, 3, "NUL");
-  DWORD written = 0;
-  if (::SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
-      !::SetEndOfFile(file.get()) ||
-      !::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-      written != text.size())
-    return LastErrorCode();
-  return 0;
-}
+  // Copies `source` beside `destination`; 0 or the copy's system error code.
+  DWORD Make(const std::string& source, const std::string& destination) {
+    const std::string folder = SplitFolder(destination).first;
+    for (unsigned attempt = 0; attempt < kSideNameAttempts; ++attempt) {
+      const std::string name = SideName(folder, attempt);
+      if (::GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
+      if (CopyFileCall(source, name)) {
+        path_ = name;
+        return 0;
+      }
+      const DWORD error = LastErrorCode();
+      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;  // not ours
+      path_ = name;  // a copy that failed part-way may have left bytes behind
+      return error;
+    }
+    return ERROR_FILE_EXISTS;
+  }
 
-// The new file, copied next to its destination, waiting for the restart.
-struct PendingCopy {
-  bool nt = true;
-  std::string path;  // the copy
-  std::string key;   // older family: the key of its replace line
+  // Renames the copy onto `target`, replacing what is there.
+  DWORD PutInPlace(const std::string& target) {
+    if (IsNT()) {
+      if (!::MoveFileExA(path_.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return LastErrorCode();
+      path_.clear();
+      return 0;
+    }
+    // The older family has no rename that replaces. The old file steps aside
+    // instead of being deleted, so that a failed rename can put it back, and
+    // it goes only once the copy has its place.
+    const DWORD attributes = ::GetFileAttributesA(target.c_str());
+    std::string aside;
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+      // What the NT family's rename refuses, and a delete would.
+      if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))
+        return ERROR_ACCESS_DENIED;
+      const std::string folder = SplitFolder(target).first;
+      for (unsigned attempt = 0; attempt < kSideNameAttempts && aside.empty(); ++attempt) {
+        const std::string name = SideName(folder, attempt);
+        if (::GetFileAttributesA(name.c_str()) == INVALID_FILE_ATTRIBUTES) aside = name;
+      }
+      if (aside.empty()) return ERROR_FILE_EXISTS;
+      if (!::MoveFileA(target.c_str(), aside.c_str())) return LastErrorCode();
+    }
+    if (!::MoveFileA(path_.c_str(), target.c_str())) {
+      const DWORD error = LastErrorCode();
+      if (!aside.empty()) ::MoveFileA(aside.c_str(), target.c_str());
+      return error;
+    }
+    path_.clear();
+    if (!aside.empty() && !::DeleteFileA(aside.c_str()))
+      LogFormat("DeleteFile failed for the file '%s'. Error 0x0%x.", aside.c_str(),
+                static_cast<unsigned>(LastErrorCode()));
+    return 0;
+  }
+
+ private:
+  std::string path_;
 };
 
-DWORD MakePendingCopy(const std::string& newFile, const std::string& destination,
-                      PendingCopy& copy) {
-  copy.nt = IsNT();
-  copy.path = PendingCopyName(destination);
-  // The destination's short form is taken before its copy appears beside it.
-  if (!copy.nt) {
-    if (const DWORD error = ReplaceLineKey(destination, copy.key)) {
+// Puts a copy of `source` in the place of `target`: the old file stays whole
+// until the complete copy replaces it. 0 or the system error code.
+DWORD ReplaceByCopy(const std::string& source, const std::string& target) {
+  SideCopy copy;
+  if (const DWORD error = copy.Make(source, target)) return error;
+  return copy.PutInPlace(target);
+}
+
+// The key of a line ("key=value"), without the blanks around it.
+std::string LineKey(const std::string& line) {
+  const size_t equals = line.find('=');
+  if (equals == std::string::npos) return std::string();
+  size_t begin = 0, end = equals;
+  while (begin < end && (line[begin] == ' ' || line[begin] == '\t')) ++begin;
+  while (end > begin && (line[end - 1] == ' ' || line[end - 1] == '\t')) --end;
+  return line.substr(begin, end - begin);
+}
+
+// `text` with `lines` at the end of its "rename" section (the section added
+// at the end of the text when it has none), after the lines of that section
+// whose key is `replacedKey` have been taken out.
+std::string WithRenameLines(const std::string& text, const std::vector<std::string>& lines,
+                            const std::string& replacedKey) {
+  std::string added;
+  for (const std::string& line : lines) added += line + "\r\n";
+  std::string out;
+  bool inRename = false, found = false;
+  size_t insertAt = 0;  // in `out`: after the section's last line that is not blank
+  for (size_t lineStart = 0; lineStart < text.size();) {
+    const size_t newline = text.find('\n', lineStart);
+    const size_t next = newline == std::string::npos ? text.size() : newline + 1;
+    const std::string line = text.substr(lineStart, next - lineStart);
+    lineStart = next;
+    const size_t at = line.find_first_not_of(" \t\r\n");
+    if (at != std::string::npos && line[at] == '[') {
+      const size_t close = line.find(']', at);
+      const std::string name =
+          close == std::string::npos ? std::string() : line.substr(at + 1, close - at - 1);
+      // Only the first "rename" section counts, as for the profile functions.
+      inRename = !found && ::lstrcmpiA(name.c_str(), kRenameSection) == 0;
+      found = found || inRename;
+    } else if (inRename && !replacedKey.empty() &&
+               ::lstrcmpiA(LineKey(line).c_str(), replacedKey.c_str()) == 0) {
+      continue;
+    }
+    out += line;
+    if (inRename && at != std::string::npos) insertAt = out.size();
+  }
+  if (!found) {
+    if (!out.empty() && out.back() != '\n') out += "\r\n";
+    return out + "[" + kRenameSection + "]\r\n" + added;
+  }
+  if (out[insertAt - 1] != '\n') added.insert(0, "\r\n");
+  out.insert(insertAt, added);
+  return out;
+}
+
+// WININIT.INI, held open without sharing from the first look to the last
+// write: a file that cannot be written is found before anything else has
+// changed, and the lines of one operation go in with one write.
+class WininitFile {
+ public:
+  WininitFile() = default;
+  WininitFile(const WininitFile&) = delete;
+  WininitFile& operator=(const WininitFile&) = delete;
+  // A file made here and never written goes again.
+  ~WininitFile() {
+    if (!created_ || written_) return;
+    file_.reset();
+    ::DeleteFileA(path_.c_str());
+  }
+
+  const std::string& Path() const { return path_; }
+
+  // Opens (or makes) the file and reads it; 0 or the system error code.
+  DWORD Open() {
+    path_ = WininitPath();
+    if (path_.empty()) return LastErrorCode();
+    file_.reset(::CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file_) return LastErrorCode();
+    created_ = ::GetLastError() != ERROR_ALREADY_EXISTS;
+    LARGE_INTEGER size = {};
+    if (!::GetFileSizeEx(file_.get(), &size)) return LastErrorCode();
+    if (size.QuadPart > kLargestWininit) return ERROR_FILE_TOO_LARGE;
+    text_.assign(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD read = 0;
+    if (!text_.empty() && (!::ReadFile(file_.get(), &text_[0], static_cast<DWORD>(text_.size()),
+                                       &read, nullptr) ||
+                           read != text_.size()))
+      return LastErrorCode();
+    return 0;
+  }
+
+  // Adds `lines` to the "rename" section in place of the line keyed
+  // `replacedKey` (none when empty); 0 or the system error code.
+  DWORD AddRenameLines(const std::vector<std::string>& lines, const std::string& replacedKey) {
+    const std::string text = WithRenameLines(text_, lines, replacedKey);
+    // The room first: where the file system allocates it as the file grows, a
+    // full disk then fails before the old text is touched.
+    if (text.size() > text_.size()) {
+      if (!SetSize(text.size())) {
+        const DWORD error = LastErrorCode();
+        SetSize(text_.size());
+        return error;
+      }
+    }
+    DWORD written = 0;
+    if (::SetFilePointer(file_.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+        !::WriteFile(file_.get(), text.data(), static_cast<DWORD>(text.size()), &written,
+                     nullptr) ||
+        written != text.size() || !SetSize(text.size()))
+      return LastErrorCode();
+    text_ = text;
+    written_ = true;
+    return 0;
+  }
+
+ private:
+  bool SetSize(size_t size) {
+    return ::SetFilePointer(file_.get(), static_cast<LONG>(size), nullptr, FILE_BEGIN) !=
+               INVALID_SET_FILE_POINTER &&
+           ::SetEndOfFile(file_.get());
+  }
+
+  std::string path_;
+  std::string text_;
+  frame::ScopedFile file_;
+  bool created_ = false;
+  bool written_ = false;
+};
+
+// Copies the new file beside the destination as its ".1" copy and has that
+// renamed onto the destination at the restart; on the older family after a
+// "NUL" line for the destination when `deleteFirst`. Whatever can fail is
+// tried before anything changes: a failure leaves no line, no new waiting
+// copy (an earlier run's one keeps its bytes) and the new file where it is.
+DWORD DeferReplacement(const std::string& newFile, const std::string& destination,
+                       bool deleteFirst) {
+  const bool nt = IsNT();
+  std::string key, deleteLine;
+  WininitFile ini;
+  if (!nt) {
+    // The destination's short form is taken before its copy appears beside it.
+    std::string shortDestination;
+    DWORD error = ReplaceLineKey(destination, key);
+    if (!error && deleteFirst) error = ShortPath(destination, shortDestination);
+    if (error) {
       LogFormat("GetShortPathName failed for the file '%s'. Error 0x0%x.", destination.c_str(),
                 static_cast<unsigned>(error));
       return error;
     }
-  }
-  ::SetFileAttributesA(newFile.c_str(), FILE_ATTRIBUTE_NORMAL);
-  ::SetFileAttributesA(copy.path.c_str(), FILE_ATTRIBUTE_NORMAL);  // an earlier run's copy
-  if (!::CopyFileA(newFile.c_str(), copy.path.c_str(), FALSE)) {
-    // Without the copy there is nothing to rename at the restart; the new
-    // file stays where it is.
-    const DWORD error = LastErrorCode();
-    LogFormat("CopyFile failed to copy file '%s' to the file '%s'. Error 0x0%x.", newFile.c_str(),
-              copy.path.c_str(), static_cast<unsigned>(error));
-    return error;
-  }
-  ::SetFileAttributesA(copy.path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  ::DeleteFileA(newFile.c_str());
-  return 0;
-}
-
-// Registers the rename of the copy onto its destination for the restart.
-DWORD RegisterPendingCopy(const std::string& destination, const PendingCopy& copy) {
-  if (copy.nt) {
-    if (!::MoveFileExA(copy.path.c_str(), destination.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
-      const DWORD error = LastErrorCode();
-      LogFormat("MoveFileEx failed for the file '%s'. Error 0x0%x.", copy.path.c_str(),
+    if (deleteFirst) deleteLine = std::string("NUL=") + shortDestination;
+    if ((error = ini.Open()) != 0) {
+      LogFormat("Failed to open the file '%s'. Error 0x0%x.", ini.Path().c_str(),
                 static_cast<unsigned>(error));
       return error;
     }
-    return 0;
   }
-  std::string shortCopy;
-  if (const DWORD error = ShortPath(copy.path, shortCopy)) return error;
-  const std::string ini = WininitPath();
-  if (ini.empty()) return LastErrorCode();
-  // A line left by an earlier run for this destination goes, so that the new
-  // line comes after every "NUL" line written for the destination meanwhile:
-  // the start-up processing works top down and would otherwise delete the
-  // file it has just put in place.
-  ::WritePrivateProfileStringA(kRenameSection, copy.key.c_str(), nullptr, ini.c_str());
-  if (!::WritePrivateProfileStringA(kRenameSection, copy.key.c_str(), shortCopy.c_str(),
-                                    ini.c_str()))
-    return LastErrorCode();
-  FlushProfile(ini);
+  const std::string pending = PendingCopyName(destination);
+  const bool hadPending = ::GetFileAttributesA(pending.c_str()) != INVALID_FILE_ATTRIBUTES;
+  ::SetFileAttributesA(newFile.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (hadPending) ::SetFileAttributesA(pending.c_str(), FILE_ATTRIBUTE_NORMAL);
+  {
+    SideCopy copy;
+    DWORD error = copy.Make(newFile, destination);
+    if (!error) error = copy.PutInPlace(pending);
+    if (error) {
+      // Without the copy there is nothing to rename at the restart.
+      LogFormat("CopyFile failed to copy file '%s' to the file '%s'. Error 0x0%x.",
+                newFile.c_str(), pending.c_str(), static_cast<unsigned>(error));
+      return error;
+    }
+  }
+  ::SetFileAttributesA(pending.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+  DWORD error = 0;
+  if (nt) {
+    if (!::MoveFileExA(pending.c_str(), destination.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
+      error = LastErrorCode();
+      LogFormat("MoveFileEx failed for the file '%s'. Error 0x0%x.", pending.c_str(),
+                static_cast<unsigned>(error));
+    }
+  } else {
+    std::string shortPending;
+    if ((error = ShortPath(pending, shortPending)) != 0) {
+      LogFormat("GetShortPathName failed for the file '%s'. Error 0x0%x.", pending.c_str(),
+                static_cast<unsigned>(error));
+    } else {
+      // The line left by an earlier run for this destination goes, so that
+      // the new one comes after every "NUL" line written for the destination
+      // meanwhile: the start-up processing works top down and would otherwise
+      // delete the file it has just put in place.
+      std::vector<std::string> lines;
+      if (!deleteLine.empty()) lines.push_back(deleteLine);
+      lines.push_back(key + "=" + shortPending);
+      if ((error = ini.AddRenameLines(lines, key)) != 0)
+        LogFormat("Failed to write the file '%s'. Error 0x0%x.", ini.Path().c_str(),
+                  static_cast<unsigned>(error));
+    }
+  }
+  if (error) {
+    // An earlier run's copy now holds this run's bytes, which its own line or
+    // rename puts in place at the restart; a copy new in this run goes.
+    if (!hadPending) ::DeleteFileA(pending.c_str());
+    return error;
+  }
+  ::DeleteFileA(newFile.c_str());
   return 0;
 }
 
@@ -229,12 +412,12 @@ void RefreshEarlierPendingCopy(const std::string& destination) {
   const std::string pending = PendingCopyName(destination);
   if (::GetFileAttributesA(pending.c_str()) == INVALID_FILE_ATTRIBUTES) return;
   ::SetFileAttributesA(pending.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (::CopyFileA(destination.c_str(), pending.c_str(), FALSE)) {
+  if (const DWORD error = ReplaceByCopy(destination, pending)) {
+    LogFormat("CopyFile failed to copy file '%s' to the file '%s'. Error 0x0%x.",
+              destination.c_str(), pending.c_str(), static_cast<unsigned>(error));
+  } else {
     LogFormat("File '%s' also replaces the copy '%s' that waits for the restart.",
               destination.c_str(), pending.c_str());
-  } else {
-    LogFormat("CopyFile failed to copy file '%s' to the file '%s'. Error 0x0%x.",
-              destination.c_str(), pending.c_str(), static_cast<unsigned>(LastErrorCode()));
   }
 }
 
@@ -278,22 +461,16 @@ DWORD DeleteFileDelayReboot(const std::string& path) {
     if (!::MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return LastErrorCode();
     return 0;
   }
-  const std::string ini = WininitPath();
-  if (ini.empty()) return LastErrorCode();
   // A line without a file would delete nothing at the restart.
   std::string shortPath;
   if (const DWORD error = ShortPath(path, shortPath)) return error;
-  if (!::WritePrivateProfileStringA(kRenameSection, kPlaceholderKey, shortPath.c_str(),
-                                    ini.c_str()))
-    return LastErrorCode();
-  FlushProfile(ini);
-  return RenamePlaceholderToNul(ini);
+  WininitFile ini;
+  if (const DWORD error = ini.Open()) return error;
+  return ini.AddRenameLines({"NUL=" + shortPath}, std::string());
 }
 
 DWORD ReplaceFileDelayReboot(const std::string& newFile, const std::string& destination) {
-  PendingCopy copy;
-  if (const DWORD error = MakePendingCopy(newFile, destination, copy)) return error;
-  return RegisterPendingCopy(destination, copy);
+  return DeferReplacement(newFile, destination, false);
 }
 
 LONG AddRunOnceEntry(const std::string& name, const std::string& commandLine) {
@@ -310,6 +487,12 @@ LONG AddRunOnceEntry(const std::string& name, const std::string& commandLine) {
 ExitWindowsCall SetExitWindowsCallForTests(ExitWindowsCall call) {
   ExitWindowsCall previous = std::move(g_exitWindowsForTests);
   g_exitWindowsForTests = std::move(call);
+  return previous;
+}
+
+FileCopyCall SetFileCopyCallForTests(FileCopyCall call) {
+  FileCopyCall previous = std::move(g_fileCopyForTests);
+  g_fileCopyForTests = std::move(call);
   return previous;
 }
 
@@ -352,8 +535,9 @@ DWORD ReplaceInstalledFile(const std::string& destination, const std::string& ex
                     MB_OK | MB_ICONERROR);
     }
     ::SetFileAttributesA(e, FILE_ATTRIBUTE_NORMAL);
-    if (!::CopyFileA(e, d, FALSE)) {
-      const DWORD error = LastErrorCode();
+    // Beside the destination first: a copy that fails part-way (a full disk)
+    // never leaves the installed file half-written.
+    if (const DWORD error = ReplaceByCopy(extracted, destination)) {
       const std::string text = FormatString(IDS_COPY_FAILED, e, d, static_cast<int>(error));
       LogWrite(text);
       state.errorText += text;
@@ -374,17 +558,10 @@ DWORD ReplaceInstalledFile(const std::string& destination, const std::string& ex
 
   LogFormat("File '%s' is locked. The file update is delayed until reboot.", d);
   state.rebootRequired = 1;
-  PendingCopy copy;
-  if (const DWORD error = MakePendingCopy(extracted, destination, copy)) return error;
   // The start-up processing of the older family deletes the old file before
-  // it renames the new one into place. The delete is written only once the
-  // new file waits beside it: a failed copy must not cost the old file.
-  if (!copy.nt && IsFileLocked(destination)) {
-    if (const DWORD error = DeleteFileDelayReboot(destination))
-      LogFormat("Failed to delete locked file '%s'. Error 0x0%x.", d,
-                static_cast<unsigned>(error));
-  }
-  if (const DWORD error = RegisterPendingCopy(destination, copy)) return error;
+  // it renames the new one into place; both lines go in together or not at all.
+  if (const DWORD error = DeferReplacement(extracted, destination, IsFileLocked(destination)))
+    return error;
   state.pendingInstalls.erase(destination);
   return 0;
 }

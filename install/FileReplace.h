@@ -28,6 +28,12 @@ BOOL RebootComputer();
 using ExitWindowsCall = std::function<BOOL(UINT flags, DWORD reason)>;
 ExitWindowsCall SetExitWindowsCallForTests(ExitWindowsCall call);
 
+// Tests replace the copy of a new file into its destination's folder
+// (CopyFileA, an existing target refused), to make it fail part-way; an empty
+// function puts the real one back. Returns the previous one.
+using FileCopyCall = std::function<BOOL(const std::string& from, const std::string& to)>;
+FileCopyCall SetFileCopyCallForTests(FileCopyCall call);
+
 // Puts the extracted file in place of the destination (both full paths), or
 // defers that to the restart when the destination is locked. 0 or an error
 // code; may raise state.rebootRequired, extend state.errorText and take the

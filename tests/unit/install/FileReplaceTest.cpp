@@ -44,6 +44,43 @@ std::string WindowsFile(const char* name) {
   return std::string(folder) + "\\" + name;
 }
 
+// The names in a folder, sorted: a side copy left behind shows here.
+Lines FolderNames(const std::string& dir) {
+  Lines names;
+  WIN32_FIND_DATAA found;
+  const HANDLE find = ::FindFirstFileA((dir + "*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::string name = found.cFileName;
+    if (name != "." && name != "..") names.push_back(name);
+  } while (::FindNextFileA(find, &found));
+  ::FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// While it lives, each copy of a new file writes half its bytes to the target
+// and then fails as a full disk does.
+class HalfCopies {
+ public:
+  HalfCopies() {
+    previous_ = SetFileCopyCallForTests([this](const std::string& from, const std::string& to) {
+      targets.push_back(to);
+      std::string bytes;
+      if (!ReadFileBytes(from, bytes) || !WriteFileBytes(to, bytes.substr(0, bytes.size() / 2)))
+        return ::SetLastError(ERROR_GEN_FAILURE), FALSE;
+      return ::SetLastError(ERROR_DISK_FULL), FALSE;
+    });
+  }
+  ~HalfCopies() { SetFileCopyCallForTests(previous_); }
+  HalfCopies(const HalfCopies&) = delete;
+  HalfCopies& operator=(const HalfCopies&) = delete;
+  Lines targets;
+
+ private:
+  FileCopyCall previous_;
+};
+
 bool WriteFiles(const std::string& dir, const std::vector<std::pair<std::string, std::string>>& files) {
   for (const auto& f : files)
     if (!WriteFileBytes(dir + f.first, f.second)) return false;
@@ -117,6 +154,56 @@ TEST(ReplaceInstalledFile, FreeFilesAreCopiedOverAndLockedOnesReplacedAtTheResta
   EXPECT_FALSE(FileExists(dll + ".1") || FileExists(exe + ".1"));
 }
 
+// A copy that fails half-way, as on a full disk: the installed file keeps its
+// bytes, the copy's error is returned and told as before, and no partial copy
+// is left in the folder. The same for the copy that waits for the restart: a
+// failed second run leaves the first run's waiting copy whole.
+TEST(ReplaceInstalledFile, ACopyThatFailsHalfWayDamagesNothing) {
+  ASSERT_TRUE(IsNT());
+  ScratchDir dir;
+  const std::string p = dir.Path(), d = p + "Player.dll", e = p + "Player.extracted";
+  const std::string oldBytes = "the installed player", newBytes = "the new player, a longer text";
+  ASSERT_TRUE(WriteFiles(p, {{"Player.dll", oldBytes}, {"Player.extracted", newBytes}}));
+  InstallState state;
+  {
+    HalfCopies halfCopies;
+    CapturedLog log;
+    EXPECT_EQ(ReplaceInstalledFile(d, e, state), static_cast<DWORD>(ERROR_DISK_FULL));
+    const std::string failed =
+        "CopyFile failed to copy file '" + e + "' to the file '" + d + "'. Error 112.";
+    EXPECT_EQ(log.lines, (Lines{"Copying file '" + e + "' to file '" + d + "'...", failed}));
+    EXPECT_EQ(state.errorText, failed);
+    ASSERT_EQ(halfCopies.targets.size(), 1u);
+    EXPECT_EQ(halfCopies.targets[0].rfind('\\'), p.size() - 1) << "copied beside the destination";
+  }
+  EXPECT_EQ(Content(d), oldBytes);
+  EXPECT_EQ(FolderNames(p), (Lines{"Player.dll", "Player.extracted"}));
+  // Once the copy works, the file is replaced and nothing else stays.
+  EXPECT_EQ(ReplaceInstalledFile(d, e, state), 0u);
+  EXPECT_EQ(Content(d), newBytes);
+  EXPECT_EQ(FolderNames(p), (Lines{"Player.dll"}));
+
+  // Locked: the first run's copy waits beside the file; a second run's copy fails.
+  ASSERT_TRUE(WriteFiles(p, {{"first.new", "first run"}, {"second.new", newBytes}}));
+  HeldFile holder;
+  ASSERT_TRUE(holder.Hold(d));
+  EXPECT_EQ(ReplaceInstalledFile(d, p + "first.new", state), 0u);
+  state.pendingInstalls = {{d, "a.cab"}};
+  {
+    HalfCopies halfCopies;
+    EXPECT_EQ(ReplaceInstalledFile(d, p + "second.new", state),
+              static_cast<DWORD>(ERROR_DISK_FULL));
+  }
+  EXPECT_EQ(state.pendingInstalls.count(d), 1u);
+  EXPECT_EQ(Content(d + ".1"), "first run");
+  EXPECT_EQ(Content(p + "second.new"), newBytes);  // still there for a later try
+  EXPECT_EQ(FolderNames(p), (Lines{"Player.dll", "Player.dll.1", "second.new"}));
+  ASSERT_TRUE(holder.Release());
+  ASSERT_TRUE(RunRestartProcessing());
+  EXPECT_EQ(Content(d), "first run");
+  EXPECT_EQ(FolderNames(p), (Lines{"Player.dll", "second.new"}));
+}
+
 // The older family: WININIT.INI. The emulated Windows version is read when a
 // process starts, so the work runs in a child process of this program started
 // while HKCU\Software\Wine "Version" says "win98"; this process then runs the
@@ -124,6 +211,39 @@ TEST(ReplaceInstalledFile, FreeFilesAreCopiedOverAndLockedOnesReplacedAtTheResta
 const char kFolderVariable[] = "REPLACE_TEST_WIN98_FOLDER";
 // The first '*' of the file belongs to another section; so does a "***".
 const char kOtherSection[] = "[Settings]\r\nPattern=*.tmp\r\nMask=***.bak\r\n";
+
+// Runs the tests `filter` of this program in a child process under Windows 98
+// emulation, with `folder` in its environment; the child's exit code.
+DWORD RunUnderWindows98(const std::string& filter, const std::string& folder) {
+  std::string old;
+  const bool had = RegReadString(HKEY_CURRENT_USER, "Software\\Wine", "Version", old);
+  if (!RegWriteString(HKEY_CURRENT_USER, "Software\\Wine", "Version", "win98")) return 1;
+  ::SetEnvironmentVariableA(kFolderVariable, folder.c_str());
+  char self[MAX_PATH] = "";
+  ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+  ChildProcess child;
+  const bool started = child.Start(self, "--gtest_filter=" + filter);
+  const DWORD exitCode = started ? child.Wait(120000) : STILL_ACTIVE;
+  ::SetEnvironmentVariableA(kFolderVariable, nullptr);
+  if (had)
+    RegWriteString(HKEY_CURRENT_USER, "Software\\Wine", "Version", old);
+  else
+    ::RegDeleteKeyValueA(HKEY_CURRENT_USER, "Software\\Wine", "Version");
+  return exitCode;
+}
+
+// The lines of [rename] in WININIT.INI, which must follow kOtherSection.
+Lines RenameLines() {
+  const std::string text = Content(WindowsFile("WININIT.INI"));
+  const std::string head = kOtherSection + std::string("[rename]\r\n");
+  if (text.compare(0, head.size(), head) != 0) return {"<unexpected start>", text};
+  Lines lines;
+  for (size_t at = head.size(), end; at < text.size(); at = end + 2) {
+    end = std::min(text.find("\r\n", at), text.size());
+    if (end > at) lines.push_back(text.substr(at, end - at));
+  }
+  return lines;
+}
 
 TEST(OlderFamily, WininitLinesAreWrittenAndCarriedOutAtTheRestart) {
   ScratchDir dir;
@@ -138,23 +258,8 @@ TEST(OlderFamily, WininitLinesAreWrittenAndCarriedOutAtTheRestart) {
   HeldFile locked, blocked;
   ASSERT_TRUE(locked.Hold(f + "Locked Library.dll"));
   ASSERT_TRUE(blocked.Hold(f + "Blocked.dll"));
-  {
-    std::string old;
-    const bool had = RegReadString(HKEY_CURRENT_USER, "Software\\Wine", "Version", old);
-    ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, "Software\\Wine", "Version", "win98"));
-    ::SetEnvironmentVariableA(kFolderVariable, f.c_str());
-    char self[MAX_PATH] = "";
-    ::GetModuleFileNameA(nullptr, self, MAX_PATH);
-    ChildProcess child;
-    const bool started = child.Start(self, "--gtest_filter=OlderFamilyEnv.*");
-    const DWORD exitCode = started ? child.Wait(120000) : STILL_ACTIVE;
-    ::SetEnvironmentVariableA(kFolderVariable, nullptr);
-    if (had)
-      RegWriteString(HKEY_CURRENT_USER, "Software\\Wine", "Version", old);
-    else
-      ::RegDeleteKeyValueA(HKEY_CURRENT_USER, "Software\\Wine", "Version");
-    ASSERT_EQ(exitCode, 0u) << "the work under Windows 98 emulation failed";
-  }
+  ASSERT_EQ(RunUnderWindows98("OlderFamilyEnv.WininitLines", f), 0u)
+      << "the work under Windows 98 emulation failed";
   ASSERT_TRUE(locked.Release());
   ASSERT_TRUE(blocked.Release());
   EXPECT_EQ(Content(f + "Locked Library.dll"), "old");
@@ -171,6 +276,86 @@ TEST(OlderFamily, WininitLinesAreWrittenAndCarriedOutAtTheRestart) {
   // The restart processing took the file and kept it as wininit.bak.
   EXPECT_FALSE(FileExists(WindowsFile("WININIT.INI")));
   EXPECT_EQ(Content(WindowsFile("wininit.bak")).find(kOtherSection), 0u);
+}
+
+// A run whose replacement cannot be registered for the restart leaves the
+// machine as it found it: no delete line without its replace line, the
+// earlier run's line and waiting copy untouched, the new file kept.
+TEST(OlderFamily, AFailedStepLeavesEverythingAsItWas) {
+  ScratchDir dir;
+  const std::string f = dir.Path() + "Long Folder Name\\", lib = f + "Locked Library.dll";
+  ASSERT_TRUE(::CreateDirectoryA(f.c_str(), nullptr));
+  ASSERT_TRUE(WriteFiles(f, {{"Locked Library.dll", "old"}, {"1.new", "new 1"}, {"2.new", "new 2"},
+                             {"3.new", "new 3"}, {"Free.dll", "old free"}, {"4.new", "new 4"}}));
+  ::DeleteFileA(WindowsFile("wininit.bak").c_str());
+  ASSERT_TRUE(WriteFileBytes(WindowsFile("WININIT.INI"), kOtherSection));
+  HeldFile locked;
+  ASSERT_TRUE(locked.Hold(lib));
+  ASSERT_EQ(RunUnderWindows98("OlderFamilyEnv.FailedSteps", f), 0u)
+      << "the work under Windows 98 emulation failed";
+  ASSERT_TRUE(locked.Release());
+  ASSERT_TRUE(RunRestartProcessing());
+  EXPECT_EQ(Content(lib), "new 2");
+  EXPECT_EQ(Content(f + "Free.dll"), "new 4");
+  EXPECT_EQ(FolderNames(f), (Lines{"3.new", "Free.dll", "Locked Library.dll"}));
+}
+
+TEST(OlderFamilyEnv, FailedSteps) {
+  const char* folder = std::getenv(kFolderVariable);
+  if (!folder) GTEST_SKIP() << "started by OlderFamily.* under Windows 98 emulation";
+  ASSERT_FALSE(IsNT()) << "the emulated Windows version did not take effect";
+  const std::string f = folder, lib = f + "Locked Library.dll", ini = WindowsFile("WININIT.INI");
+  InstallState state;
+  ASSERT_EQ(ReplaceInstalledFile(lib, f + "1.new", state), 0u);
+  const std::string before = Content(ini);
+  const Lines files = FolderNames(f);
+  ASSERT_EQ(files, (Lines{"2.new", "3.new", "4.new", "Free.dll", "Locked Library.dll",
+                          "Locked Library.dll.1"}));
+  const auto expectUnchanged = [&](const char* how) {
+    SCOPED_TRACE(how);
+    EXPECT_EQ(Content(ini), before);
+    EXPECT_EQ(FolderNames(f), files);
+    EXPECT_EQ(Content(lib + ".1"), "new 1");
+    EXPECT_EQ(Content(f + "2.new"), "new 2");
+    EXPECT_EQ(state.pendingInstalls.count(lib), 1u);
+  };
+  state.pendingInstalls = {{lib, "a.cab"}};
+  {
+    // Another program has WININIT.INI open without sharing. (A read-only
+    // attribute would not do: Wine lets root write such a file.)
+    HeldFile other;
+    ASSERT_TRUE(other.Hold(ini));
+    EXPECT_NE(ReplaceInstalledFile(lib, f + "2.new", state), 0u);
+    EXPECT_NE(DeleteFileDelayReboot(f + "3.new"), 0u);
+    ASSERT_TRUE(other.Release());
+  }
+  expectUnchanged("WININIT.INI open elsewhere without sharing");
+  // A destination in a folder that does not exist has no short form.
+  EXPECT_NE(ReplaceFileDelayReboot(f + "3.new", f + "Missing\\Fresh Plugin.ocx"), 0u);
+  expectUnchanged("no short path");
+  // Once WININIT.INI can be written, the second run's lines go in.
+  EXPECT_EQ(ReplaceInstalledFile(lib, f + "2.new", state), 0u);
+  const std::string delLib = "NUL=" + ShortPath(lib);
+  EXPECT_EQ(RenameLines(), (Lines{delLib, delLib, ShortPath(f.substr(0, f.size() - 1)) +
+                                                      "\\Locked Library.dll=" +
+                                                      ShortPath(lib + ".1")}));
+
+  // A free file: this family has no rename that replaces, and a copy that
+  // fails half-way still leaves the old file whole.
+  const std::string free = f + "Free.dll";
+  {
+    HalfCopies halfCopies;
+    EXPECT_EQ(ReplaceInstalledFile(free, f + "4.new", state), static_cast<DWORD>(ERROR_DISK_FULL));
+  }
+  EXPECT_EQ(Content(free), "old free");
+  EXPECT_EQ(FolderNames(f), (Lines{"3.new", "4.new", "Free.dll", "Locked Library.dll",
+                                   "Locked Library.dll.1"}));
+  ASSERT_TRUE(::SetFileAttributesA(free.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(ReplaceInstalledFile(free, f + "4.new", state), 0u);
+  EXPECT_EQ(Content(free), "new 4");
+  EXPECT_EQ(::GetFileAttributesA(free.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_EQ(FolderNames(f), (Lines{"3.new", "Free.dll", "Locked Library.dll",
+                                   "Locked Library.dll.1"}));
 }
 
 // Runs in the child process only (the plain run leaves out "Env" suites).
@@ -198,13 +383,8 @@ TEST(OlderFamilyEnv, WininitLines) {
   EXPECT_EQ(Content(f + "4.new"), "new 4");
   EXPECT_EQ(state.pendingInstalls.count(f + "Blocked.dll"), 1u);
   // The lines of [rename], after the other section, in short names.
-  const std::string text = Content(WindowsFile("WININIT.INI")), delLib = "NUL=" + ShortPath(lib);
-  ASSERT_EQ(text.find(kOtherSection + std::string("[rename]\r\n")), 0u) << text;
-  Lines lines;
-  for (size_t at = sizeof(kOtherSection) - 1 + 10, end; at < text.size(); at = end + 2) {
-    end = std::min(text.find("\r\n", at), text.size());
-    if (end > at) lines.push_back(text.substr(at, end - at));
-  }
+  const std::string delLib = "NUL=" + ShortPath(lib);
+  const Lines lines = RenameLines();
   EXPECT_EQ(lines, (Lines{delLib, delLib, s + "Locked Library.dll=" + ShortPath(lib + ".1"),
                           "NUL=" + ShortPath(f + "Doomed Notes.txt"),
                           s + "Fresh Plugin.ocx=" + ShortPath(f + "Fresh Plugin.ocx.1")}));
