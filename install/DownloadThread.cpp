@@ -30,6 +30,7 @@
 #include "transfer/CrackUrl.h"
 #include "transfer/TransferError.h"
 #include "transfer/TransferSession.h"
+#include "transfer/UrlResolution.h"
 
 namespace {
 
@@ -324,6 +325,7 @@ DWORD CDownloadThread::DownloadComponent(const Component& component,
                                             FormatText(LoadResString(IDS_FILE_COUNT).c_str(), number, downloads));
       std::string host, path, scheme;
       WORD port = 0;
+      if (!IsSourceAllowed(file.sFile, CatalogueUrl())) return ERROR_ACCESS_DENIED;
       if (!CrackUrl(file.sFile, host, path, &scheme, &port))
         return NonZero(GetLastTransferError());
       auto connection = std::find_if(connections.begin(), connections.end(),

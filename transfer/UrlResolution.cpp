@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "core/Log.h"
+
 bool IsRelativeUrl(const std::string& url) {
   return url.find("tp://") == std::string::npos && url.find("file://") == std::string::npos;
 }
@@ -11,6 +13,30 @@ std::string ResolveUrl(const std::string& url, const std::string& base) {
   const size_t slash = base.rfind('/');
   if (slash == std::string::npos) return url;
   return base.substr(0, slash + 1) + url;
+}
+
+std::string UrlScheme(const std::string& url) {
+  std::string scheme;
+  for (const char c : url) {
+    if (c == ':') return scheme;
+    const bool first = scheme.empty();
+    if (!std::isalpha(static_cast<unsigned char>(c)) &&
+        (first || !(std::isdigit(static_cast<unsigned char>(c)) || c == '+' || c == '-' ||
+                    c == '.')))
+      return std::string();
+    scheme.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  }
+  return std::string();
+}
+
+bool IsSourceAllowed(const std::string& source, const std::string& catalogueUrl) {
+  if (UrlScheme(catalogueUrl) == "file") return true;
+  const std::string resolved = ResolveUrl(source, catalogueUrl);
+  const std::string scheme = UrlScheme(resolved);
+  if (scheme == "http" || scheme == "https") return true;
+  LogFormat("Refused to download '%s': a catalogue from '%s' may name HTTP sources only.",
+            resolved.c_str(), catalogueUrl.c_str());
+  return false;
 }
 
 std::string FolderPart(const std::string& path) {

@@ -13,6 +13,19 @@ bool IsRelativeUrl(const std::string& url);
 // any other URL is returned as it is.
 std::string ResolveUrl(const std::string& url, const std::string& base);
 
+// The scheme of a URL in lower case ("http" for "HTTP://h/x"); "" when the
+// text does not begin with one.
+std::string UrlScheme(const std::string& url);
+
+// Whether the catalogue read from `catalogueUrl` may send the program to
+// `source` (as the catalogue names it, resolved against the catalogue URL).
+// A catalogue read over the network names HTTP or HTTPS sources only: a
+// "file://" source would make the system open a share on whatever host it
+// names and offer the user's network credentials there. A catalogue read
+// from a file URL (a local copy the user pointed the program at) may name
+// any source. A refusal is logged.
+bool IsSourceAllowed(const std::string& source, const std::string& catalogueUrl);
+
 // Drive and folder of a path ("C:\a\b.cab" -> "C:\a\"); "" when it has none.
 std::string FolderPart(const std::string& path);
 
