@@ -12,6 +12,8 @@
 namespace {
 
 constexpr DWORD kElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED
+// The longest value name the older family takes.
+constexpr size_t kLongestValueName = 255;
 
 using SelfRegistration = HRESULT(STDAPICALLTYPE*)();
 
@@ -61,7 +63,7 @@ void RegisterOutOfProcessServer(const std::string& path, const InstallState& sta
   texts.ShowStep(LoadResString(IDS_STATUS_REGISTERING), path, "");
   LogFormat("Registering module: '%s'...", command.c_str());
   if (state.rebootRequired) {
-    AddRunOnceEntry(ModuleBaseName(path), command);
+    AddRunOnceEntry(RunOnceValueName(path), command);
     return;
   }
   const DWORD error = RunProcessAndWait(command, true, nullptr);
@@ -87,7 +89,7 @@ void RegisterOutOfProcessServer(const std::string& path, const InstallState& sta
 
 void RegisterInprocServer(const std::string& path, const InstallState& state) {
   if (state.rebootRequired) {
-    AddRunOnceEntry(ModuleBaseName(path), "regsvr32 /s \"" + path + "\"");
+    AddRunOnceEntry(RunOnceValueName(path), "regsvr32 /s \"" + path + "\"");
     return;
   }
   CallInprocServer(path, kRegisterTexts);
@@ -101,9 +103,11 @@ bool IsOutOfProcessServer(const std::string& path) {
   return dot != std::string::npos && ::lstrcmpiA(name.c_str() + dot, ".EXE") == 0;
 }
 
-std::string ModuleBaseName(const std::string& path) {
-  const std::string name = FileNamePart(path);
-  return name.substr(0, name.find_last_of('.'));
+std::string RunOnceValueName(const std::string& path) {
+  // A path never starts with the '!' or '*' that give a RunOnce name a meaning.
+  // Where one is too long, its end tells the modules apart.
+  if (path.size() <= kLongestValueName) return path;
+  return path.substr(path.size() - kLongestValueName);
 }
 
 DWORD RegisterModules(InstallState& state, CompletionTexts& texts) {

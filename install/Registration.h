@@ -14,8 +14,9 @@
 // The kind follows the extension alone: ".EXE" in any case is an
 // out-of-process server, anything else (or no extension) an in-process one.
 bool IsOutOfProcessServer(const std::string& path);
-// The file name without folder and extension: the module's RunOnce value name.
-std::string ModuleBaseName(const std::string& path);
+// The module's RunOnce value name: its path, which tells Foo.dll from Foo.exe
+// and names the same module the same way on every run.
+std::string RunOnceValueName(const std::string& path);
 
 // Registers every path of state.modulesToRegister, in list order. A module
 // that cannot be registered is logged and skipped; always 0.

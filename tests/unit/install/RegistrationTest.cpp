@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <vector>
 
+#include "frame/RegKey.h"
+#include "install/FileReplace.h"
 #include "install/Hooks.h"
+#include "tests/fixtures/holder/HeldFile.h"
 #include "tests/support/CapturedLog.h"
 #include "tests/support/Scratch.h"
 #include "tests/unit/install/RecordedSteps.h"
@@ -25,10 +29,29 @@ std::string Value(HKEY root, const char* key, const char* name) {
   return RegReadString(root, key, name, value) ? value : "<none>";
 }
 
+// The RunOnce values whose names begin with `prefix`: name -> command.
+std::map<std::string, std::string> RunOnceValues(const std::string& prefix) {
+  std::map<std::string, std::string> values;
+  frame::RegKey key;
+  if (key.Open(HKEY_LOCAL_MACHINE, kRunOnceKey) != ERROR_SUCCESS) return values;
+  for (DWORD index = 0;; ++index) {
+    char name[1024] = "";
+    BYTE data[2048] = {};
+    DWORD nameLength = sizeof(name), dataLength = sizeof(data) - 1, type = 0;
+    if (::RegEnumValueA(key.get(), index, name, &nameLength, nullptr, &type, data, &dataLength) !=
+        ERROR_SUCCESS)
+      break;
+    if (std::string(name).compare(0, prefix.size(), prefix) == 0)
+      values[name] = reinterpret_cast<const char*>(data);
+  }
+  return values;
+}
+
 class Registration : public ::testing::Test {
  protected:
   void SetUp() override {
     Clean();
+    ASSERT_TRUE(RunOnceValues(dir_.Path()).empty());
     for (const char* name : {"ComServer.dll", "LocalServer.exe"})
       ASSERT_TRUE(::CopyFileA((WinePath(FIXTURES_DIR_UNIX) + "\\" + name).c_str(),
                               (dir_.Path() + name).c_str(), FALSE));
@@ -38,11 +61,11 @@ class Registration : public ::testing::Test {
     ::SetEnvironmentVariableA("COMSERVER_FAIL", nullptr);
     Clean();
   }
-  static void Clean() {
+  void Clean() {
     ::RegDeleteKeyA(HKEY_CLASSES_ROOT, kInprocTrace);
     ::RegDeleteKeyA(HKEY_CLASSES_ROOT, kLocalTrace);
-    for (const char* name : {"ComServer", "LocalServer", "Player.exe", "Foo"})
-      ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kRunOnceKey, name);
+    for (const auto& value : RunOnceValues(dir_.Path()))
+      ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kRunOnceKey, value.first.c_str());
   }
   // RegisterModules over `paths`; the completion steps it showed.
   static Lines Register(Lines paths, uint32_t rebootRequired = 0) {
@@ -116,20 +139,47 @@ TEST_F(Registration, ElevationRequiredRetriesThroughTheShell) {
   EXPECT_TRUE(traced);
 }
 
+// Each module gets a RunOnce value of its own, named by its path.
 TEST_F(Registration, PendingRestartDefersEveryModuleToRunOnce) {
-  // The extension of the file name alone, in any case, makes a server out of process; the
-  // value name is the base name, so Foo.eXe replaces Foo.dll.
+  // The extension of the file name alone, in any case, makes a server out of process.
   const std::string dotted = dir_.Path() + "Player.exe.dll";
   const std::string foo = dir_.Path() + "Foo.eXe";
   CapturedLog log;
-  EXPECT_EQ(Register({dll_, exe_, dotted, dir_.Path() + "Foo.dll", foo}, 1),
+  EXPECT_EQ(Register({dll_, exe_, dotted, foo}, 1),
             (Lines{"Registering module:|" + exe_ + "|", "Registering module:|" + foo + "|"}));
   EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kInprocTrace));
   EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kLocalTrace));
-  EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kRunOnceKey, "Player.exe"), "regsvr32 /s \"" + dotted + "\"");
-  EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kRunOnceKey, "Foo"), foo + " /RegServer");
+  EXPECT_EQ(RunOnceValues(dir_.Path()),
+            (std::map<std::string, std::string>{{dll_, "regsvr32 /s \"" + dll_ + "\""},
+                                                {exe_, exe_ + " /RegServer"},
+                                                {dotted, "regsvr32 /s \"" + dotted + "\""},
+                                                {foo, foo + " /RegServer"}}));
   EXPECT_EQ(log.lines, (Lines{"Registering module: '" + exe_ + " /RegServer'...",
                               "Registering module: '" + foo + " /RegServer'..."}));
+}
+
+// Foo.dll and Foo.exe, both in use, are replaced at the restart and both
+// registered after it: Windows' restart processing (here Wine's) renames the
+// waiting copies into place and then runs the RunOnce commands.
+TEST_F(Registration, TwoLockedModulesOfOneBaseNameAreBothRegisteredAfterTheRestart) {
+  const std::string fooDll = dir_.Path() + "Foo.dll", fooExe = dir_.Path() + "Foo.exe";
+  ASSERT_TRUE(WriteFileBytes(fooDll, "old dll") && WriteFileBytes(fooExe, "old exe"));
+  HeldFile heldDll, heldExe;
+  ASSERT_TRUE(heldDll.Hold(fooDll) && heldExe.Hold(fooExe));
+  InstallState state;
+  ASSERT_EQ(ReplaceInstalledFile(fooDll, dll_, state), 0u);
+  ASSERT_EQ(ReplaceInstalledFile(fooExe, exe_, state), 0u);
+  ASSERT_EQ(state.rebootRequired, 1u);
+  state.modulesToRegister = {fooDll, fooExe};
+  RecordedSteps texts;
+  EXPECT_EQ(RegisterModules(state, texts), 0u);
+  EXPECT_EQ(RunOnceValues(dir_.Path()).size(), 2u);
+  ASSERT_TRUE(heldDll.Release() && heldExe.Release());
+
+  ASSERT_TRUE(RunRestartProcessing());
+  EXPECT_EQ(Value(HKEY_CLASSES_ROOT, kInprocTrace, ""), fooDll);
+  EXPECT_EQ(Value(HKEY_CLASSES_ROOT, kLocalTrace, ""), fooExe);
+  EXPECT_TRUE(RunOnceValues(dir_.Path()).empty());
 }
 
 }  // namespace
