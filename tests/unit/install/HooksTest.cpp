@@ -158,6 +158,15 @@ TEST_F(HookPass, ArgumentTextWithQuotesOrBackslashesArrivesAsOneArgument) {
     EXPECT_EQ(split, (Lines{exe, texts[i]}));
   }
   EXPECT_EQ(state_.rebootRequired, 0u);
+
+  // A quote in the hook's name would start Quoted.exe with arguments.
+  CapturedLog log;
+  EXPECT_EQ(Pass({{Hook("Quoted\" /extra \"x", {1, 0, 0, 0})}}),
+            static_cast<DWORD>(ERROR_INVALID_NAME));
+  EXPECT_TRUE(log.Has("Refused to start hook '" + dir_.Path() +
+                      "Quoted\" /extra \"x.exe': a double quote in a program name."));
+  EXPECT_EQ(Runs(exe).size(), texts.size());
+  EXPECT_EQ(state_.rebootRequired, 0u);
 }
 
 TEST(LaunchHook, AnExitCodeOf259IsAnEnd) {
