@@ -26,7 +26,7 @@ function(upgrade_ship_stripped)
             --add-gnu-debuglink=$<TARGET_FILE_NAME:${S_TARGET}>.debug
             $<TARGET_FILE_NAME:${S_TARGET}>
     COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:${S_TARGET}> -DLIMIT=${S_LIMIT}
-            -P ${CMAKE_SOURCE_DIR}/cmake/CheckFileSize.cmake
+            -P ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/CheckFileSize.cmake
     WORKING_DIRECTORY $<TARGET_FILE_DIR:${S_TARGET}>
     COMMENT "Stripping ${S_TARGET} (debug information in its .debug file)"
     VERBATIM)

@@ -341,6 +341,14 @@ DWORD CDownloadThread::DownloadComponent(const Component& component,
       if (const DWORD error =
               DownloadFile(*connection->session, file, destination, bytesDone, total))
         return error;
+      if (!file.sPackage.empty() && !state.cancelled && !PackageRan(file)) {
+        // Not installed: recorded as such, it would never be offered again.
+        LogFormat("Component '%s' is not installed: the package '%s' of '%s' could not be "
+                  "unpacked or run. Its version is not recorded.",
+                  component.sName.c_str(), file.sPackage.c_str(), file.sFile.c_str());
+        if (!Contains(state.failedComponents, component.sName))
+          state.failedComponents.push_back(component.sName);
+      }
     }
     handled.push_back(file.sName);
     if (Cancelled()) return 0;
@@ -350,9 +358,17 @@ DWORD CDownloadThread::DownloadComponent(const Component& component,
   // Their results do not stop the run.
   for (const RegistryEntry& entry : component.addRegistry) entry.ApplyAdd();
   for (const RegistryEntry& entry : component.deleteRegistry) entry.ApplyDelete();
+  if (Contains(state.failedComponents, component.sName)) return 0;
   LogFormat("Done installing component '%s'...", component.sName.c_str());
   RecordComponentVersion(component);
   return 0;
+}
+
+// A package's cabinet is listed as unpacked only once it unpacked and its
+// program may be started; a refused or undecodable one was never run.
+bool CDownloadThread::PackageRan(const ComponentFile& file) const {
+  const auto downloaded = downloadedCabinets.find(file.sFile);
+  return downloaded != downloadedCabinets.end() && Contains(unpacked_, downloaded->second);
 }
 
 DWORD CDownloadThread::DownloadPhase(bool& restartHost) {
@@ -441,7 +457,13 @@ DWORD CDownloadThread::InstallFiles(CompletionDialog& completion) {
     const size_t slash = destination.find_last_of('\\');
     if (slash != std::string::npos) CreateDirectoryPath(destination.substr(0, slash + 1));
     completion.ShowStep(LoadResString(IDS_STATUS_COPYING), extracted, destination);
-    if (const DWORD error = ReplaceInstalledFile(destination, extracted, state)) return error;
+    // The replacement raises the flag exactly when it defers the file.
+    const uint32_t rebootBefore = state.rebootRequired;
+    state.rebootRequired = 0;
+    const DWORD error = ReplaceInstalledFile(destination, extracted, state);
+    if (state.rebootRequired && error == 0) state.waitingForRestart.push_back(destination);
+    state.rebootRequired |= rebootBefore;
+    if (error != 0) return error;
   }
   return 0;
 }
@@ -459,11 +481,13 @@ void CDownloadThread::DeleteMarkedFiles(const std::vector<std::string>& markedFo
                 "'%s'. Error 0x0%x.",
                 p, static_cast<unsigned>(LastErrorCode()));
     if (IsFileLocked(path)) {
-      if (const DWORD error = DeleteFileDelayReboot(path))
+      if (const DWORD error = DeleteFileDelayReboot(path)) {
         LogFormat("Failed to delete locked file '%s'. Error 0x0%x.", p,
                   static_cast<unsigned>(error));
-      else
+      } else {
         LogFormat("Locked file '%s' remove is delayed till next reboot.", p);
+        state.waitingForRestart.push_back(path);
+      }
       state.rebootRequired = 1;
     } else if (::DeleteFileA(p)) {
       LogFormat("Successfully deleted file '%s'.", p);
@@ -506,7 +530,10 @@ DWORD CDownloadThread::Run() {
   if (visible) completion->Show(true);
   HWND status = completion->Window();
 
-  if (restartHost && visible) CloseRunningManager(status);
+  ManagerState manager;
+  manager.closeNeeded = restartHost;
+  if (restartHost && visible)
+    manager.stillRunning = CloseRunningManager(status, &manager.closed) == 0;
   DeleteMarkedFiles(markedForDeleting_);
 
   CompletionWindowTexts texts(*completion);
@@ -525,13 +552,40 @@ DWORD CDownloadThread::Run() {
                      SWP_NOMOVE | SWP_NOSIZE | SWP_ASYNCWINDOWPOS);
     }
   }
-  if (result != 0) return result;  // the scope closes the window
+  if (result != 0) {
+    FinishFailedRun(*completion, result, manager);
+    completion.Release();  // the sequence has closed it
+    return result;
+  }
 
   CloseProgressWindow();
   completion->Show(false);
-  const DWORD done = RunCompletionSequence(*completion, state.rebootRequired, restartHost);
+  const DWORD done = RunCompletionSequence(*completion, state.rebootRequired, manager);
   completion.Release();  // the sequence has closed it
   return done;
+}
+
+// What was done stays done: the user learns of the error, then of a restart
+// of Windows that files already wait for, or gets back the manager this run
+// closed. A quiet run leaves it all in the log.
+void CDownloadThread::FinishFailedRun(CompletionDialog& completion, DWORD error,
+                                      const ManagerState& manager) {
+  LogFormat("The installation of the components failed. Error 0x0%x.",
+            static_cast<unsigned>(error));
+  if (state.rebootRequired) {
+    std::string files;
+    for (const std::string& path : state.waitingForRestart)
+      files += (files.empty() ? "'" : ", '") + path + "'";
+    if (files.empty())
+      LogWrite("A restart of Windows is due to complete what was installed.");
+    else
+      LogFormat("Files wait for the next start of Windows: %s.", files.c_str());
+  }
+  CloseProgressWindow();
+  completion.Show(false);
+  if (!IsQuiet()) CError(error, state.errorText).Show();
+  RunCompletionSequence(completion, state.rebootRequired, manager, true);
+  state.failureReported = 1;
 }
 
 DWORD WINAPI StartDownloadThread(void* downloadThread) {

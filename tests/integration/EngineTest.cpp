@@ -200,11 +200,22 @@ TEST_F(EngineRun, ALockedFileWaitsForTheRestart) {
   EXPECT_EQ(Run(run), kRunRebootRequired);
   EXPECT_EQ(FileContent(locked + ".1"), "new");
 
-  // Interactively the restart question comes; No ends the run with 0.
+  // Interactively the restart question comes; No ends the run with 0. Only
+  // that question is answered No: any other box fails the test.
   SetProcessArguments({});
-  std::thread user([] { EXPECT_TRUE(Answer(kCaptionUpdate, IDNO)); });
-  EXPECT_EQ(Run(run), kRunDone);
-  user.join();
+  const std::string reboot = LoadResString(IDS_CONFIRM_REBOOT);
+  {
+    User user({{0xFFFF,
+                [&](const Seen& seen) {
+                  EXPECT_EQ(seen.text, reboot);
+                  if (!ui::PressButton(seen.window, IDNO)) ui::PressButton(seen.window, IDOK);
+                }}},
+              LoadResString(kCaptionUpdate));
+    EXPECT_EQ(Run(run), kRunDone);
+    const auto& seen = user.Finish();
+    ASSERT_EQ(seen.size(), 1u) << "the restart question did not come";
+    EXPECT_EQ(seen[0].text, reboot);
+  }
   EXPECT_TRUE(holder.Release());
   EXPECT_EQ(FileContent(locked), "old");  // until the restart
 }
@@ -287,6 +298,44 @@ TEST_F(EngineRun, TheManagerClosesForItsComponentAndComesBackOnYes) {
   EXPECT_TRUE(::IsWindow(restarted));
   ::PostMessageA(restarted, WM_COMMAND, kManagerCloseCommand, 0);
   EXPECT_TRUE(WaitNoProcessNamed("Manager.exe"));
+}
+
+// A manager that does not close when asked (here within the test's short
+// bound) is still running at the end: a Setup run, which otherwise starts
+// the manager at its end, does not start a second one.
+TEST_F(EngineRun, AManagerThatDidNotCloseIsNotStartedASecondTime) {
+  struct Com {  // as the program's entry has it
+    const bool on = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    ~Com() { if (on) ::CoUninitialize(); }
+  } com;
+  server_.Serve("/viewer.cab", Cabinet({{"Viewer.dat", "viewer"}}));
+  const std::string bin = app_.Path() + "Bin\\";
+  ASSERT_TRUE(::CreateDirectoryA(bin.c_str(), nullptr));
+  RunningFixture manager;
+  ASSERT_TRUE(manager.Start("Manager.exe", bin, "Manager.exe", "/ignore"));
+  Component viewer = Named("Viewer", {File("Viewer.dat", "viewer.cab")});
+  viewer.bRequiresPMClosed = true;
+  SetProcessArguments({"-Setup"});
+  SetManagerCloseTimeoutForTests(2000);
+
+  CapturedLog log;
+  {
+    User user({{0xFFFF, Press(IDOK)}, {0xFFFF, Press(IDOK)}}, LoadResString(kCaptionWebInstall));
+    EXPECT_EQ(Run({viewer}, log), kRunDone);
+    const auto& seen = user.Finish();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].text, LoadResString(IDS_MANAGER_RUNNING_UPDATE));
+    EXPECT_EQ(seen[1].text, LoadResString(IDS_MANAGER_DID_NOT_CLOSE));
+  }
+  SetManagerCloseTimeoutForTests(0);
+  EXPECT_EQ(FileContent(app_.Path() + "Viewer.dat"), "viewer");
+  EXPECT_TRUE(log.Has("PelloryManager did not close; it is not started again.")) << log.Text();
+  EXPECT_FALSE(log.Contains("Restarting PelloryManager")) << log.Text();
+  ::Sleep(1000);  // a second start would have come by now
+  EXPECT_EQ(CountProcessesNamed("Manager.exe"), 1);
+  EXPECT_NE(FileContent(manager.path + ".cmdline").find("/ignore"), std::string::npos)
+      << "the manager was started again";
+  EXPECT_FALSE(manager.Ended(0));
 }
 
 }  // namespace
