@@ -50,14 +50,15 @@ int ChooseAndInstall(ComponentCatalog& catalog, const ConnectDialog& connect) {
     if (!HasUpdatesToOffer(catalog)) return kExitOk;
     if (AppMessageBox(IDS_NEW_COMPONENTS, MB_YESNO | MB_ICONQUESTION) != IDYES) return kExitOk;
   }
-  // Its OK starts the installation and returns when the run is over.
+  // Its OK starts the installation and returns when the run is over; the
+  // run's result is the program's, as for Setup and one component.
   if (selection.DoModal(nullptr) == -1) {
     LogFormat("Failed to show the selection dialog. Error 0x0%x",
               static_cast<unsigned>(::GetLastError()));
     return kExitFailed;
   }
   TerminateModule();
-  return kExitOk;
+  return selection.RunResult();
 }
 
 }  // namespace

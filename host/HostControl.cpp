@@ -121,7 +121,8 @@ std::string ManagerProgramPath() {
   return appDir.empty() ? "Manager.exe" : appDir + "Bin\\Manager.exe";
 }
 
-int CloseRunningManager(HWND windowToHide) {
+int CloseRunningManager(HWND windowToHide, bool* closed) {
+  if (closed) *closed = false;
   HWND manager = ::FindWindowA(kManagerWindowClass, nullptr);
   if (!manager) return 1;
   // The window may belong to another thread (the completion window does):
@@ -142,8 +143,11 @@ int CloseRunningManager(HWND windowToHide) {
     LogFormat("PelloryManager did not close within %lu seconds.", bound / 1000);
     if (!IsQuiet()) AppMessageBox(IDS_MANAGER_DID_NOT_CLOSE, MB_OK | MB_ICONEXCLAMATION);
   }
-  if (end != PumpEnd::kDone && !gone())
+  if (end != PumpEnd::kDone && !gone()) {
     LogWrite("PelloryManager is still running; files in use wait for the next start.");
+    return 0;
+  }
+  if (closed) *closed = true;
   ::Sleep(2000);
   return 1;
 }

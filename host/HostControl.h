@@ -23,8 +23,10 @@ std::string ManagerProgramPath();
 // its window to go. A manager that has not closed after the wait bound (60 s)
 // is logged and, unless quiet, the user is asked to close it; then the run
 // goes on (files in use are left to the next system start). A quit message
-// ends the wait early and is left queued for the caller. Always 1.
-int CloseRunningManager(HWND windowToHide);
+// ends the wait early and is left queued for the caller. 1 when the manager
+// is not, or no longer, running; 0 when it still runs. `closed` (optional)
+// tells whether a running manager was closed here.
+int CloseRunningManager(HWND windowToHide, bool* closed = nullptr);
 // 1 when the download manager is not, or no longer, running after about 5 s.
 int CloseDownloadManager();
 

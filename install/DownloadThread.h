@@ -21,6 +21,7 @@
 #include "catalog/Component.h"
 #include "frame/Handle.h"
 #include "install/CabinetUnpacker.h"
+#include "install/InstallRun.h"
 #include "install/InstallState.h"
 #include "transfer/ProgressDialog.h"
 
@@ -66,6 +67,8 @@ class CDownloadThread {
   DWORD PrepareFolder(const std::string& cabinet);
   DWORD UnpackDownloads();
   DWORD InstallFiles(CompletionDialog& completion);
+  bool PackageRan(const ComponentFile& file) const;
+  void FinishFailedRun(CompletionDialog& completion, DWORD error, const ManagerState& manager);
   void DeleteMarkedFiles(const std::vector<std::string>& markedForDeleting);
   void CloseProgressWindow();
 

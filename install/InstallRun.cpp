@@ -73,17 +73,23 @@ int SpawnDownloadThread(const std::vector<Component>& components) {
   worker->thread.reset();
   LogWrite("After CloseHandle.");
 
-  const int result = worker->state.cancelled        ? kRunCancelled
-                     : worker->state.rebootRequired ? kRunRebootRequired
-                                                    : kRunDone;
-  const std::string errorText = worker->state.errorText;
+  const InstallState& state = worker->state;
+  const int result = state.cancelled                   ? kRunCancelled
+                     : !state.failedComponents.empty() ? kRunFailed
+                     : state.rebootRequired            ? kRunRebootRequired
+                                                       : kRunDone;
+  const bool reported = state.failureReported != 0;
+  const std::string errorText = state.errorText;
   worker.reset();
-  if (exitCode != 0) throw CError(exitCode, errorText);
+  if (exitCode != 0) {
+    if (reported) return kRunFailed;
+    throw CError(exitCode, errorText);
+  }
   return result;
 }
 
 DWORD RunCompletionSequence(CompletionDialog& status, uint32_t& rebootRequired,
-                            bool restartHost) {
+                            const ManagerState& manager, bool failed) {
   const bool setupAndQuiet = IsSetupMode() && IsQuiet();
   if (rebootRequired) {
     // Setup mode with quiet asks nothing: the run ends with 36.
@@ -96,10 +102,15 @@ DWORD RunCompletionSequence(CompletionDialog& status, uint32_t& rebootRequired,
         rebootRequired = 0;
       }
     }
+  } else if (manager.stillRunning) {
+    // A second one would only meet the first.
+    LogWrite("PelloryManager did not close; it is not started again.");
   } else {
     // In Setup mode the manager is started whether or not it ran before.
-    bool restart = IsSetupMode();
-    if (!restart && restartHost) {
+    // After a failure only the one this run closed comes back, unasked:
+    // "successfully installed" would not be true.
+    bool restart = failed ? manager.closed : IsSetupMode();
+    if (!restart && !failed && manager.closeNeeded) {
       status.Show(false);
       restart = AppMessageBox(IDS_CONFIRM_RESTART_MANAGER, MB_YESNO | MB_ICONQUESTION,
                               MessageCaptionId()) == IDYES;

@@ -21,4 +21,12 @@ struct InstallState {
   uint32_t rebootRequired = 0;  // 0 or 1
   uint32_t cancelled = 0;       // 0 or 1
   std::string errorText;        // texts of failed steps, appended
+  // Files replaced or deleted only at the next start of Windows, in order.
+  std::vector<std::string> waitingForRestart;
+  // Components left unrecorded because their package failed; the run goes
+  // on with the others and ends as failed.
+  std::vector<std::string> failedComponents;
+  // The worker told the user of its error itself (or logged it in a quiet
+  // run) and finished the run: the caller reports nothing more.
+  uint32_t failureReported = 0;  // 0 or 1
 };

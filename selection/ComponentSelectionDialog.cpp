@@ -99,6 +99,7 @@ INT_PTR ComponentSelectionDialog::OnMessage(UINT message, WPARAM wParam, LPARAM 
 INT_PTR ComponentSelectionDialog::OnInitDialog() {
   HWND window = hwnd();
   accepted_ = false;
+  runResult_ = 0;
   bigIcon_.reset(LoadAppIcon(SM_CXICON, SM_CYICON));
   smallIcon_.reset(LoadAppIcon(SM_CXSMICON, SM_CYSMICON));
   ::SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
@@ -196,9 +197,12 @@ void ComponentSelectionDialog::OnOk() {
   // From here on the run behaves as a Setup run.
   SetSetupLatch();
   try {
-    SpawnDownloadThread(ticked);
+    runResult_ = SpawnDownloadThread(ticked);
   } catch (const CError& error) {
+    // Nothing may unwind through the dialog procedure: the error is shown
+    // here and the run counts as failed.
     if (!IsQuiet()) error.Show();
+    runResult_ = kRunFailed;
   }
 }
 

@@ -37,6 +37,9 @@ class ComponentSelectionDialog : public SkinnedDialog {
   INT_PTR DoModal(HWND parent = nullptr);
 
   const ComponentListBox& List() const { return list_; }
+  // The result of the installation OK started (0, 36 or -1; -1 after an
+  // error it showed); 0 when none was started.
+  int RunResult() const { return runResult_; }
 
  protected:
   INT_PTR OnInitDialog() override;
@@ -58,4 +61,5 @@ class ComponentSelectionDialog : public SkinnedDialog {
   frame::ScopedIcon smallIcon_;
   ComponentListBox list_;
   bool accepted_ = false;  // OK went through; the run may still be going
+  int runResult_ = 0;
 };

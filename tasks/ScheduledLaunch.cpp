@@ -165,7 +165,9 @@ bool RunAsScheduledTask(const std::string& taskName, const std::string& programP
   // instance that would come up late must not make it two.
   if (!running) registered->Stop(0);
 
-  if (Failed(root->DeleteTask(name.get(), 0), "Error deleting the Task : 0x%08x")) return false;
+  // A task that ran has started the program, whether or not it can be
+  // deleted: the caller must not start it a second time.
+  if (Failed(root->DeleteTask(name.get(), 0), "Error deleting the Task : 0x%08x")) return running;
   LogWrite("Success! Task successfully deleted.");
   return running;
 }

@@ -9,11 +9,13 @@
 #include <string>
 
 // Draws the task name "Launch <0..32767>" and runs the task; true when the
-// task was registered, ran and was deleted again. `arguments` may be null.
+// task was registered and ran, so the program was started (even when the
+// task could not be deleted afterwards). `arguments` may be null.
 bool LaunchThroughScheduler(const std::string& programPath, const char* arguments);
 
 // Registers `taskName` in the root folder to run the program, waits up to
-// about 10 s for it to run, deletes it; true when it was registered, reached
-// the running state and was deleted.
+// about 10 s for it to run, deletes it; true when it was registered and
+// reached the running state (a failed deletion is logged, and changes that
+// not).
 bool RunAsScheduledTask(const std::string& taskName, const std::string& programPath,
                         const std::string& arguments);

@@ -72,6 +72,19 @@ SeenBox Answer(ChildProcess& child, int button, DWORD timeoutMs = 30000) {
   return box;
 }
 
+// Ticks a row of the selection dialog's list by a click on its box.
+bool TickRow(HWND list, int row) {
+  RECT rect = {};
+  DWORD_PTR ignored = 0;
+  if (!::SendMessageTimeoutA(list, LB_GETITEMRECT, static_cast<WPARAM>(row),
+                             reinterpret_cast<LPARAM>(&rect), SMTO_BLOCK, 5000, &ignored))
+    return false;
+  const LPARAM box = MAKELPARAM(rect.left + 8, rect.top + 8);
+  ::SendMessageTimeoutA(list, WM_LBUTTONDOWN, MK_LBUTTON, box, SMTO_BLOCK, 5000, &ignored);
+  ::SendMessageTimeoutA(list, WM_LBUTTONUP, 0, box, SMTO_BLOCK, 5000, &ignored);
+  return true;
+}
+
 // The folders the catalogue cabinets are unpacked into ("PGF*.tmp.d" in the
 // temporary folder), with their backslash.
 std::vector<std::string> UnpackFolders() {
@@ -211,12 +224,16 @@ TEST_F(UpdateFlowE2E, QuietCheckSpeaksOnlyWhenSomethingIsNew) {
   EXPECT_EQ(box.text, "There are new PelloryManager components. Would you like to see them now?");
   EXPECT_EQ(AsInt(child.Wait()), 0);
 
-  // Yes shows the selection; its Cancel installs nothing.
+  // Yes shows the selection; its Cancel installs nothing, not even a ticked
+  // row whose cabinet is there.
+  ServeFile("fresh.cab", "Fresh.txt", "fresh");
   ChildProcess yes;
   ASSERT_TRUE(Start(yes, "/q"));
   Answer(yes, IDYES);
   HWND selection = WaitForDialogWith(yes.Id(), 201);
   ASSERT_NE(selection, nullptr) << "Yes did not show the selection dialog";
+  ASSERT_TRUE(TickRow(::GetDlgItem(selection, 201), 1));
+  ASSERT_TRUE(::IsWindowEnabled(::GetDlgItem(selection, IDOK))) << "the row was not ticked";
   ui::PressButton(selection, IDCANCEL);
   EXPECT_EQ(AsInt(yes.Wait()), 0);
   EXPECT_FALSE(FileExists(install_.Dir() + "Fresh.txt"));
@@ -477,13 +494,7 @@ TEST_F(UpdateFlowE2E, InteractiveUpdateFromQuestionToCompletion) {
   EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(selection, IDOK)));
 
   // Tick "Extra" by its box, as a click there does.
-  RECT row = {};
-  DWORD_PTR ignored = 0;
-  ASSERT_TRUE(::SendMessageTimeoutA(list, LB_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&row),
-                                    SMTO_BLOCK, 5000, &ignored));
-  const LPARAM box = MAKELPARAM(row.left + 8, row.top + 8);
-  ::SendMessageTimeoutA(list, WM_LBUTTONDOWN, MK_LBUTTON, box, SMTO_BLOCK, 5000, &ignored);
-  ::SendMessageTimeoutA(list, WM_LBUTTONUP, 0, box, SMTO_BLOCK, 5000, &ignored);
+  ASSERT_TRUE(TickRow(list, 1));
   EXPECT_EQ(ui::ControlText(selection, kSizeText), "1KB");
   ASSERT_TRUE(::IsWindowEnabled(::GetDlgItem(selection, IDOK)));
   ui::PressButton(selection, IDOK);
@@ -501,6 +512,182 @@ TEST_F(UpdateFlowE2E, InteractiveUpdateFromQuestionToCompletion) {
   // The confirmed selection runs as Setup does: the manager is started at the end.
   EXPECT_TRUE(CloseManager());
   EXPECT_NE(Log().find("\r\nAfter CComModule::Term.\r\n"), std::string::npos);
+}
+
+// The selection dialog's installation ends the program with its own result:
+// a failed run -1 after its box, a cancelled one -1, and one that leaves a
+// file for the next start of Windows 36 when nothing asked (a quiet check
+// whose new components the user chose to see).
+TEST_F(UpdateFlowE2E, AnInteractiveUpdateEndsWithTheRunsResult) {
+  Record("Current");
+  HttpRoute slow;
+  slow.body = CabinetBytes({{"Slow.txt", std::string(200000, 's')}});
+  slow.pieceSize = 2000;
+  slow.pieceDelayMs = 100;
+  server_.SetRoute("/PM50/Quoma/slow.cab", slow);
+  server_.ServeStatus("/PM50/Quoma/missing.cab", 404);
+  ServeFile("held.cab", "Held.txt", "new");
+  ServeCatalogue({Named("Current", 0), Named("Missing", 0, {{"Missing.txt", "missing.cab"}}),
+                  Named("Slow", 0, {{"Slow.txt", "slow.cab"}}),
+                  Named("Held", 0, {{"Held.txt", "held.cab"}})});
+  const auto chooseRow = [&](ChildProcess& child, int row) {
+    HWND selection = WaitForDialogWith(child.Id(), 201);
+    ASSERT_NE(selection, nullptr) << "no selection dialog";
+    ASSERT_TRUE(TickRow(::GetDlgItem(selection, 201), row));
+    ui::PressButton(selection, IDOK);
+  };
+
+  ChildProcess failed;
+  ASSERT_TRUE(Start(failed, ""));
+  EXPECT_EQ(Answer(failed, IDYES).text, kConfirmConnect);
+  chooseRow(failed, 1);
+  const SeenBox error = Answer(failed, IDOK);
+  EXPECT_EQ(error.caption, kCaptionInstall);
+  EXPECT_FALSE(error.text.empty());
+  EXPECT_EQ(AsInt(failed.Wait()), kFailed);
+  EXPECT_EQ(Recorded("Missing"), "<none>");
+
+  ChildProcess cancelled;
+  ASSERT_TRUE(Start(cancelled, ""));
+  Answer(cancelled, IDYES);
+  chooseRow(cancelled, 2);
+  ui::WindowQuery progress;
+  progress.caption = "PelloryManager Components Download";
+  progress.processId = cancelled.Id();
+  HWND dialog = ui::WaitForWindow(progress);
+  ASSERT_NE(dialog, nullptr) << "no progress dialog";
+  ui::PressButton(dialog, IDCANCEL);
+  EXPECT_EQ(Answer(cancelled, IDYES).text,
+            "Download is in progress. Are you sure you want to abort it now?");
+  EXPECT_EQ(AsInt(cancelled.Wait()), kFailed);
+  EXPECT_FALSE(FileExists(install_.Dir() + "Slow.txt"));
+
+  ASSERT_TRUE(WriteFileBytes(install_.Dir() + "Held.txt", "old"));
+  HeldFile holder;
+  ASSERT_TRUE(holder.Hold(install_.Dir() + "Held.txt"));
+  ChildProcess restart;
+  ASSERT_TRUE(Start(restart, "/q"));
+  EXPECT_EQ(Answer(restart, IDYES).text,
+            "There are new PelloryManager components. Would you like to see them now?");
+  chooseRow(restart, 3);
+  EXPECT_EQ(AsInt(restart.Wait()), 36);
+  EXPECT_TRUE(holder.Release());
+  EXPECT_EQ(FileContent(install_.Dir() + "Held.txt"), "old");
+  EXPECT_EQ(Recorded("Held"), "1, 0, 0, 0");
+}
+
+// A copy that fails after another file was left for the next start of
+// Windows: a quiet Setup run says so in its log and fails; with windows, the
+// error box comes and then the restart question. With no restart due, the
+// manager the run closed is started again.
+TEST_F(UpdateFlowE2E, AFailedCopyStillTellsTheTruthAboutTheMachine) {
+  CatalogueComponent pair = Named("Pair", 0, {{"A.txt", "pair.cab"}, {"Sub\\B.txt", "pair.cab"}});
+  pair.requiresPMClosed = true;
+  ServeCatalogue({pair});
+  server_.Serve("/PM50/Quoma/pair.cab", CabinetBytes({{"A.txt", "new a"}, {"B.txt", "new b"}}));
+  // "Sub" is a file: B.txt cannot be put into place.
+  ASSERT_TRUE(WriteFileBytes(install_.Dir() + "Sub", "a file, not a folder"));
+  const std::string a = install_.Dir() + "A.txt";
+  ASSERT_TRUE(WriteFileBytes(a, "old a"));
+
+  {
+    HeldFile holder;
+    ASSERT_TRUE(holder.Hold(a));
+    EXPECT_EQ(Run("/Setup /q"), kFailed);
+    EXPECT_TRUE(holder.Release());
+  }
+  EXPECT_NE(Log().find("\r\nFiles wait for the next start of Windows: '" + a + "'.\r\n"),
+            std::string::npos) << Log();
+  EXPECT_EQ(FileContent(a), "old a");
+
+  // With windows: the manager is closed for the component, the copy fails,
+  // the error is shown, then the restart is offered; No ends the run as failed.
+  {
+    HeldFile holder;
+    ASSERT_TRUE(holder.Hold(a));
+    ChildProcess manager;
+    ASSERT_TRUE(manager.Start(install_.Bin() + "Manager.exe", ""));
+    ui::WindowQuery managerWindow;
+    managerWindow.className = "PelloryWndClass";
+    ASSERT_NE(ui::WaitForWindow(managerWindow), nullptr);
+    ChildProcess child;
+    ASSERT_TRUE(Start(child, "/Setup"));
+    EXPECT_EQ(Answer(child, IDOK).text.rfind("PelloryManager is running.", 0), 0u);
+    const SeenBox error = Answer(child, IDOK);
+    EXPECT_EQ(error.caption, kCaptionInstall);
+    EXPECT_NE(error.text.find("Sub\\B.txt"), std::string::npos) << error.text;
+    const SeenBox question = Answer(child, IDNO);
+    EXPECT_EQ(question.text.rfind("In order to complete the installation of new components, you "
+                                  "must reboot",
+                                  0),
+              0u)
+        << question.text;
+    EXPECT_EQ(AsInt(child.Wait()), kFailed);
+    EXPECT_TRUE(holder.Release());
+    EXPECT_FALSE(CloseManager()) << "the manager was started while a restart of Windows is due";
+  }
+
+  // Nothing waits for the restart: the manager comes back after the error.
+  ChildProcess manager;
+  ASSERT_TRUE(manager.Start(install_.Bin() + "Manager.exe", ""));
+  ui::WindowQuery managerWindow;
+  managerWindow.className = "PelloryWndClass";
+  ASSERT_NE(ui::WaitForWindow(managerWindow), nullptr);
+  ChildProcess child;
+  ASSERT_TRUE(Start(child, "/Setup"));
+  EXPECT_EQ(Answer(child, IDOK).text.rfind("PelloryManager is running.", 0), 0u);
+  EXPECT_EQ(Answer(child, IDOK).caption, kCaptionInstall);
+  EXPECT_EQ(AsInt(child.Wait()), kFailed);
+  EXPECT_EQ(FileContent(a), "new a");
+  EXPECT_TRUE(CloseManager()) << "the manager the run closed was not started again";
+}
+
+// A package whose cabinet does not unpack fails its component only: the
+// others are installed, the failed one is not recorded (the next check
+// offers it again) and the run fails, with the reason in the log.
+TEST_F(UpdateFlowE2E, APackageThatCannotRunLeavesItsComponentUnrecorded) {
+  CatalogueFile setup{"PackSetup.exe", "pack.cab"};
+  setup.package = "PackSetup.exe";
+  ServeCatalogue({Named("Pack", 0, {setup}), Named("Other", 0, {{"Other.txt", "other.cab"}})});
+  std::string damaged = CabinetBytes({{"PackSetup.exe", std::string(5000, 'p')}});
+  damaged[damaged.size() - 100] ^= 0x55;  // the data no longer matches its checksum
+  server_.Serve("/PM50/Quoma/pack.cab", damaged);
+  ServeFile("other.cab", "Other.txt", "other");
+
+  EXPECT_EQ(Run("/Setup /q"), kFailed);
+  EXPECT_EQ(Recorded("Pack"), "<none>");
+  EXPECT_EQ(Recorded("Other"), "1, 0, 0, 0");
+  EXPECT_EQ(FileContent(install_.Dir() + "Other.txt"), "other");
+  EXPECT_NE(Log().find("Component 'Pack' is not installed: the package 'PackSetup.exe'"),
+            std::string::npos) << Log();
+}
+
+// Windows 7: the manager is started through a scheduled task. A task that
+// ran but cannot be deleted has started the manager: it is not started a
+// second time directly.
+TEST_F(UpdateFlowE2E, AScheduledLaunchThatCannotBeCleanedUpStartsTheManagerOnce) {
+  const std::string scheduler = install_.Dir() + "FakeScheduler.dll";
+  ASSERT_TRUE(::CopyFileA(FixturePath("FakeScheduler.dll").c_str(), scheduler.c_str(), FALSE));
+  const std::string server =
+      "Software\\Classes\\CLSID\\{0F87369F-A4E5-4CFC-BD3E-73E6154572DD}\\InprocServer32";
+  std::string system;
+  ASSERT_TRUE(RegReadString(HKEY_LOCAL_MACHINE, server, "", system));
+  ASSERT_TRUE(RegWriteString(HKEY_LOCAL_MACHINE, server, "", scheduler));
+  ServeCatalogue({Named("Plain", 0)});
+
+  const int result = Run("/Setup /q");
+  RegWriteString(HKEY_LOCAL_MACHINE, server, "", system);
+  EXPECT_EQ(result, 0);
+  const std::string log = Log();
+  EXPECT_NE(log.find("Error deleting the Task : 0x80070005"), std::string::npos) << log;
+  EXPECT_EQ(log.find("starting it directly"), std::string::npos) << log;
+  EXPECT_EQ(FileContent(scheduler + ".launches"),
+            "\"" + install_.Bin() + "Manager.exe\"\r\n");
+  ui::WindowQuery managerWindow;
+  managerWindow.className = "PelloryWndClass";
+  EXPECT_NE(ui::WaitForWindow(managerWindow), nullptr);
+  ::Sleep(1000);  // a second start would have come by now
+  EXPECT_EQ(CountProcessesNamed("Manager.exe"), 1);
 }
 
 // Run with LC_ALL set to a language (CMakeLists.txt): the connect dialog in it.

@@ -12,7 +12,7 @@ std::string CatalogueText(const std::vector<CatalogueComponent>& components) {
     text += "\r\n[" + c.name + "]\r\n";
     text += std::string("ForceInstall=") + (c.forceInstall ? "Yes" : "No") + "\r\n";
     text += std::string("Initially Selected=") + (c.initiallySelected ? "Yes" : "No") + "\r\n";
-    text += "RequiresPMClosed=No\r\n";
+    text += std::string("RequiresPMClosed=") + (c.requiresPMClosed ? "Yes" : "No") + "\r\n";
     if (!c.image.empty()) text += "Image=" + c.image + "\r\n";
     if (c.files.empty()) continue;
     text += "SourceDisksFiles=" + c.name + " Files\r\n\r\n[" + c.name + " Files]\r\n";
@@ -20,7 +20,7 @@ std::string CatalogueText(const std::vector<CatalogueComponent>& components) {
       text += std::to_string(i + 1) + "=" + c.files[i].name + "\r\n";
     for (const CatalogueFile& f : c.files)
       text += "\r\n[" + f.name + "]\r\nFile=" + f.cabinet + "\r\nFileVersion=" + f.version +
-              "\r\nSize=1KB\r\n";
+              "\r\nSize=1KB\r\n" + (f.package.empty() ? "" : "Package=" + f.package + "\r\n");
   }
   return text;
 }

@@ -13,6 +13,7 @@ struct CatalogueFile {
   std::string name;     // file name at the destination (and its section)
   std::string cabinet;  // the download holding it, relative to the catalogue URL
   std::string version = "1,0,0,0";
+  std::string package = {};  // "Package": a program in the cabinet, run once it is fetched
 };
 
 struct CatalogueComponent {
@@ -21,11 +22,12 @@ struct CatalogueComponent {
   std::string version = "1,0,0,0";
   bool forceInstall = false;
   bool initiallySelected = true;
+  bool requiresPMClosed = false;
   std::string image;  // "Image" value; empty: none
   std::vector<CatalogueFile> files;
 };
 
-// The catalogue text; components never need the manager closed.
+// The catalogue text.
 std::string CatalogueText(const std::vector<CatalogueComponent>& components);
 
 using CabinetMembers = std::vector<std::pair<std::string, std::string>>;

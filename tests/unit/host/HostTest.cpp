@@ -123,11 +123,16 @@ TEST(HostClose, ManagerAndDownloadManagerCloseOnTheirCommands) {
   EXPECT_EQ(CloseRunningManager(nullptr), 1);
   EXPECT_EQ(CloseDownloadManager(), 1);
 
+  bool closed = true;
+  EXPECT_EQ(CloseRunningManager(nullptr, &closed), 1);
+  EXPECT_FALSE(closed) << "nothing ran, so nothing was closed";
+
   RunningFixture manager;
   ASSERT_TRUE(manager.Start("Manager.exe", dir.Path(), "Manager.exe"));
   {
     User user({{0xFFFF, Press(IDOK)}});
-    EXPECT_EQ(CloseRunningManager(nullptr), 1);
+    EXPECT_EQ(CloseRunningManager(nullptr, &closed), 1);
+    EXPECT_TRUE(closed);
     const auto& seen = user.Finish();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].caption, kCaptionUpdate);
@@ -154,7 +159,9 @@ TEST(HostClose, ManagerAndDownloadManagerCloseOnTheirCommands) {
   CapturedLog log;
   {
     User user({{0xFFFF, Press(IDOK)}, {0xFFFF, Press(IDOK)}});
-    EXPECT_EQ(CloseRunningManager(nullptr), 1);
+    // Still running: the caller must not start a second one.
+    EXPECT_EQ(CloseRunningManager(nullptr, &closed), 0);
+    EXPECT_FALSE(closed);
     const auto& seen = user.Finish();
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].text, kManagerRunning);
@@ -181,7 +188,7 @@ TEST(HostClose, ManagerAndDownloadManagerCloseOnTheirCommands) {
                   ::PostThreadMessageA(self, WM_QUIT, 7, 0);
                 }},
                {0xFFFF, Press(IDOK)}});
-    EXPECT_EQ(CloseRunningManager(other.window()), 1);
+    EXPECT_EQ(CloseRunningManager(other.window()), 0);
     const auto& seen = user.Finish();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].text, kManagerRunning);
@@ -211,7 +218,7 @@ TEST(HostProcesses, RunningFixtureIsFoundByModuleNameAndWaitedFor) {
   modules[1].bFound = 1;  // stale results are cleared
   modules[1].sPath = "stale";
   modules[2].sModuleName = "KERNEL32.dll";
-  EXPECT_EQ(FindRunningModules(modules.data(), modules.size()), 1);
+  FindRunningModules(modules.data(), modules.size());
   EXPECT_EQ(modules[0].bFound, 1u);
   EXPECT_EQ(::lstrcmpiA(modules[0].sPath.c_str(), manager.path.c_str()), 0) << modules[0].sPath;
   EXPECT_EQ(modules[1].bFound, 0u);
