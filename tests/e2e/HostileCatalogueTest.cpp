@@ -1,0 +1,93 @@
+// Catalogues written to make the real Upgrade.exe do more than they should,
+// served on 127.0.0.1 and run as a quiet Setup run from the installation's
+// "Bin\": what the hook programs were started with.
+#include "tests/e2e/Installation.h"
+
+#include <shellapi.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/CatalogueCabinet.h"
+#include "tests/support/HttpServer.h"
+
+namespace e2e {
+namespace {
+
+using namespace testing_support;
+using Lines = std::vector<std::string>;
+
+constexpr char kCataloguePath[] = "/PM50/Quoma/PM_InstallQuoma.cab";
+constexpr UINT kManagerCloseCommand = 57665;
+
+// A command line split as a program's start-up code splits it.
+Lines Arguments(const std::string& commandLine) {
+  const std::wstring wide(commandLine.begin(), commandLine.end());
+  int count = 0;
+  LPWSTR* args = ::CommandLineToArgvW(wide.c_str(), &count);
+  Lines split;
+  if (!args) return split;
+  for (int i = 0; i < count; ++i) {
+    std::string narrow;
+    for (const wchar_t* c = args[i]; *c; ++c) narrow.push_back(static_cast<char>(*c));
+    split.push_back(narrow);
+  }
+  ::LocalFree(args);
+  return split;
+}
+
+class HostileCatalogueE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetMachineState();
+    install_.Register();
+    install_.SetManagerVersion(5, 0, 0, 1);
+    ASSERT_TRUE(server_.Start());
+  }
+  void TearDown() override {
+    // A Setup run ends by starting the manager.
+    ui::WindowQuery query;
+    query.className = "PelloryWndClass";
+    if (HWND window = ui::WaitForWindow(query, 100)) {
+      ::PostMessageA(window, WM_COMMAND, kManagerCloseCommand, 0);
+      WaitNoProcessNamed("Manager.exe");
+    }
+    WaitNoProcessNamed("Upgrade.exe", 10000);
+    server_.Stop();
+    ResetMachineState();
+  }
+  int RunSetup() {
+    return AsInt(RunUpgrade(install_.InstalledUpgrade(),
+                            "/Setup /q /URL:" + server_.Url(kCataloguePath), 90000));
+  }
+
+  Installation install_;
+  HttpServer server_;
+};
+
+// A "Run" text holding double quotes (or ending in a backslash) reaches its
+// hook as the one argument it is, never as more arguments.
+TEST_F(HostileCatalogueE2E, QuotesInARunTextAddNoArguments) {
+  const std::string injected = "a\" /extra \"b", folder = "C:\\Some Dir\\";
+  const std::string catalogue =
+      "[Components]\r\nTools=1,0,0,0\r\n"
+      "[Tools]\r\nRequiresPMClosed=No\r\nHook1=First.exe\r\nHook2=Second.exe\r\n"
+      "[First.exe]\r\nFile=tools.cab\r\nFileVersion=1,0,0,0\r\nRun=" + injected + "\r\n"
+      "[Second.exe]\r\nFile=tools.cab\r\nFileVersion=1,0,0,0\r\nRun=" + folder + "\r\n";
+  std::string hook;
+  ASSERT_TRUE(ReadFileBytes(FixturePath("Hook.exe"), hook));
+  server_.Serve(kCataloguePath, CabinetBytes({{"PM Install1.INF", catalogue}}));
+  server_.Serve("/PM50/Quoma/tools.cab", CabinetBytes({{"First.exe", hook}, {"Second.exe", hook}}));
+
+  EXPECT_EQ(RunSetup(), 0);
+  const std::string first = install_.Dir() + "First.exe", second = install_.Dir() + "Second.exe";
+  std::string runs = FileContent(first + ".runs");
+  EXPECT_EQ(Arguments(runs.substr(0, runs.find("\r\n"))), (Lines{first, injected})) << runs;
+  runs = FileContent(second + ".runs");
+  EXPECT_EQ(Arguments(runs.substr(0, runs.find("\r\n"))), (Lines{second, folder})) << runs;
+}
+
+}  // namespace
+}  // namespace e2e
