@@ -17,7 +17,9 @@
 #include "resources/StringIds.h"
 #include "transfer/ConnectionManager.h"
 #include "transfer/CrackUrl.h"
+#include "transfer/FileSession.h"
 #include "transfer/TransferError.h"
+#include "transfer/TransferSession.h"
 
 namespace {
 
@@ -58,6 +60,37 @@ std::string PictureFileName(const std::string& value) {
   if (name.empty() || name == "." || name == ".." || name.find(':') != std::string::npos)
     return std::string();
   return name;
+}
+
+// Two names of one file: the same file on the same volume, or, for files that
+// cannot be opened, the same full path.
+bool SameFile(const std::string& a, const std::string& b) {
+  BY_HANDLE_FILE_INFORMATION infoA = {}, infoB = {};
+  frame::ScopedFile fileA(::CreateFileA(a.c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+  frame::ScopedFile fileB(::CreateFileA(b.c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+  if (fileA && fileB && ::GetFileInformationByHandle(fileA.get(), &infoA) &&
+      ::GetFileInformationByHandle(fileB.get(), &infoB))
+    return infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
+           infoA.nFileIndexHigh == infoB.nFileIndexHigh &&
+           infoA.nFileIndexLow == infoB.nFileIndexLow;
+  char fullA[MAX_PATH] = "", fullB[MAX_PATH] = "";
+  return ::GetFullPathNameA(a.c_str(), MAX_PATH, fullA, nullptr) > 0 &&
+         ::GetFullPathNameA(b.c_str(), MAX_PATH, fullB, nullptr) > 0 &&
+         ::lstrcmpiA(fullA, fullB) == 0;
+}
+
+// A file URL names a cabinet that is read where it lies; it may be the
+// program's own "PM_Install.cab", which must then be neither deleted before
+// the fetch reads it nor after it is unpacked.
+bool IsSourceOfUrl(const std::string& url, const std::string& cabinet) {
+  std::string host, path, scheme, source;
+  WORD port = 0;
+  return CrackUrl(url, host, path, &scheme, &port) && ServiceForScheme(scheme) == kServiceFile &&
+         LocalPathForUrl(url, source) && SameFile(source, cabinet);
 }
 
 // A failure that left the last error at 0 still has to read as a failure.
@@ -106,15 +139,22 @@ class HeldConnection {
 DWORD ConnectDialog::DownloadAndParse(TransferSession& session, const std::string& url) {
   const std::string programDir = GetModuleDir();
   const std::string cabinet = programDir + kCabinetName;
+  const bool ownCabinet = IsSourceOfUrl(url, cabinet);
+  // What the local cabinet holds is deleted when it is done with, unless it
+  // is the source itself.
+  auto removeCabinet = [&] {
+    if (!ownCabinet) ::DeleteFileA(cabinet.c_str());
+  };
   ClearReadOnly(cabinet);
-  ::DeleteFileA(cabinet.c_str());
+  removeCabinet();
   LogFormat("starting downloading cabinet initialization file '%s' into local file '%s'",
             url.c_str(), cabinet.c_str());
 
-  const bool downloaded = session.DownloadToFile(fetchWindow_, url, cabinet, false) == 0;
+  const bool downloaded =
+      session.DownloadToFile(fetchWindow_, url, cabinet, false, &cancel_) == 0;
   // Cancelled meanwhile: the user has been answered, nothing more is done.
   if (IsCancelled()) {
-    ::DeleteFileA(cabinet.c_str());
+    removeCabinet();
     return 0;
   }
   if (!downloaded) {
@@ -135,7 +175,7 @@ DWORD ConnectDialog::DownloadAndParse(TransferSession& session, const std::strin
   DWORD error = 0;
   const std::string folder = UnpackFolder(error);
   if (folder.empty()) {
-    ::DeleteFileA(cabinet.c_str());
+    removeCabinet();
     return error;
   }
   if (!ExtractCabinetTo(cabinet, folder, nullptr)) {
@@ -146,7 +186,7 @@ DWORD ConnectDialog::DownloadAndParse(TransferSession& session, const std::strin
     return 0;  // the empty catalogue path ends the run
   }
 
-  ::DeleteFileA(cabinet.c_str());
+  removeCabinet();
   PostStep(2);
   const std::string extracted = folder + kCatalogueName;
   cataloguePath_ = extracted;
@@ -197,15 +237,15 @@ ConnectDialog::~ConnectDialog() {
   for (const auto& image : imageMap_) ::DeleteFileA(image.second.c_str());
 }
 
-bool ConnectDialog::IsCancelled() const {
-  return ::InterlockedCompareExchange(&cancelled_, 0, 0) != 0;
-}
+bool ConnectDialog::IsCancelled() const { return cancel_.IsSet(); }
 
 void ConnectDialog::Run(HWND owner) {
   if (DoModal(FindDialogTemplate(IDD_CONNECT), owner) == -1 && !thread_)
     LogFormat("Failed to show the connect dialog. Error 0x0%x",
               static_cast<unsigned>(::GetLastError()));
   if (!thread_) return;
+  // Bounded by the fetch: its transfer gives up after the network's silence
+  // limit and ends at once on Cancel.
   ::WaitForSingleObject(thread_.get(), INFINITE);
   DWORD exitCode = 0;
   ::GetExitCodeThread(thread_.get(), &exitCode);
@@ -309,7 +349,7 @@ void ConnectDialog::OnCancel() {
   const int answer = AppMessageBox(IDS_CONFIRM_ABORT_DOWNLOAD, MB_YESNO);
   asking_ = false;
   if (answer != IDYES) return;
-  ::InterlockedExchange(&cancelled_, 1);
+  cancel_.Set();
   if (hwnd()) ::SendMessageA(hwnd(), WM_COMMAND, IDOK, 0);
 }
 
@@ -343,8 +383,8 @@ DWORD CatalogueFetch(ConnectDialog& dialog) {
     result = static_cast<DWORD>(-1);
   }
 
-  // Only a dialog has a last step to show: a quiet run does not wait.
-  if (dialog.fetchWindow_) ::Sleep(kLastStepPauseMs);
+  // Only a dialog has a last step to show: a quiet run or a cancel does not wait.
+  if (dialog.fetchWindow_ && !dialog.IsCancelled()) ::Sleep(kLastStepPauseMs);
   // Also after an exception: the dialog must not wait for a fetch that ended.
   if (dialog.fetchWindow_ && ::IsWindow(dialog.fetchWindow_) && !dialog.IsCancelled()) {
     ::InterlockedExchange(&dialog.fetchDone_, 1);

@@ -13,6 +13,7 @@
 
 #include "catalog/Component.h"
 #include "frame/Handle.h"
+#include "transfer/CancelFlag.h"
 #include "ui/skin/SkinnedDialog.h"
 
 class TransferSession;
@@ -63,7 +64,8 @@ class ConnectDialog : public SkinnedDialog {
   frame::ScopedHandle thread_;
   // The window as the fetch thread sees it: set before the thread starts.
   HWND fetchWindow_ = nullptr;
-  mutable volatile LONG cancelled_ = 0;
+  // Set by Cancel; the transfer ends its waits on it at once.
+  CancelFlag cancel_;
   // Set by the fetch before it posts OK: until then only Cancel closes the
   // window (Enter sends OK too).
   volatile LONG fetchDone_ = 0;

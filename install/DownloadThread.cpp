@@ -189,8 +189,16 @@ bool CDownloadThread::Cancelled() {
 DWORD CDownloadThread::DownloadFile(TransferSession& session, const ComponentFile& file,
                                     const std::string& destination, uint32_t& bytesDone,
                                     uint32_t total) {
-  std::unique_ptr<TransferFile> remote = session.OpenFile(progressWindow_, file.sFile);
-  if (!remote) return NonZero(GetLastTransferError());
+  // The progress dialog's Cancel ends the transfer's waits at once.
+  std::unique_ptr<TransferFile> remote =
+      session.OpenFile(progressWindow_, file.sFile, &progress.CancelSignal());
+  if (!remote) {
+    if (Cancelled()) {
+      LogWrite("Operation cancelled.");
+      return 0;
+    }
+    return NonZero(GetLastTransferError());
+  }
 
   const std::string temporary = MakeTempFileName();
   if (temporary.empty()) return LastErrorCode();
@@ -206,14 +214,15 @@ DWORD CDownloadThread::DownloadFile(TransferSession& session, const ComponentFil
             temporary.c_str());
 
   // Only a read of 0 bytes ends the transfer; the transfer layer fails a read
-  // when the server sent less than it announced. The cost of a download is
-  // per read, so each step gathers, in reads of at least kChunkSize, what
-  // has already arrived or what the last step's pace brings in kReadMs
-  // (whichever is more; asking for much more would wait for it), until the
-  // buffer is full or kStepMs have passed: a fast line gets large reads,
-  // large writes and few progress messages, a slow line still sees its
-  // progress and its Cancel after every step. When a line slows down, one
-  // read waits for kReadMs of the old pace at the new one.
+  // when the server sent less than it announced, or after the network was
+  // silent for its limit. The cost of a download is per read, so each step
+  // gathers what has already arrived or what the last step's pace brings in
+  // kReadMs (whichever is more; a read returns only once it has all it asked
+  // for), until the buffer is nearly full or kStepMs have passed: a fast
+  // line gets large reads, large writes and few progress messages, a slow
+  // one reads what came and still sees its progress after every step. When
+  // a line slows down, one read waits for kReadMs of the old pace at the new
+  // one. Cancel does not wait for a read: the transfer layer ends it.
   constexpr DWORD kBufferSize = 256 * 1024;
   constexpr DWORD kStepMs = 50;
   constexpr DWORD kReadMs = 10;
@@ -224,13 +233,15 @@ DWORD CDownloadThread::DownloadFile(TransferSession& session, const ComponentFil
     const DWORD stepStart = ::GetTickCount();
     DWORD got = 0;
     do {
-      // A read asks for what the line brought in kReadMs at the last step's
-      // pace, or for what has arrived when that is more.
+      // A read asks for what has arrived (Available waits, bounded, until
+      // something has), or for what the last step's pace brings in kReadMs
+      // when that is more; at least one byte.
       const DWORD paced = bytesPerMs > (kBufferSize / kReadMs) ? kBufferSize : bytesPerMs * kReadMs;
       const DWORD size =
-          std::min(std::max(std::max(remote->Available(), paced), kChunkSize), kBufferSize - got);
+          std::min(std::max(std::max(remote->Available(), paced), DWORD{1}), kBufferSize - got);
       DWORD piece = 0;
       if (!remote->Read(buffer.data() + got, size, &piece)) {
+        if (Cancelled()) break;  // the transfer ended its read for the Cancel
         const DWORD error = NonZero(GetLastTransferError());
         remote->CloseIfOpen();
         return error;
@@ -239,7 +250,7 @@ DWORD CDownloadThread::DownloadFile(TransferSession& session, const ComponentFil
       ended = piece == 0;
     } while (!ended && kBufferSize - got >= kChunkSize && ::GetTickCount() - stepStart < kStepMs);
     bytesPerMs = got / std::max<DWORD>(::GetTickCount() - stepStart, 1);
-    if (got == 0) break;
+    if (got == 0 || state.cancelled) break;
     DWORD written = 0;
     if (!::WriteFile(local.get(), buffer.data(), got, &written, nullptr) || written != got) {
       const DWORD error = LastErrorCode();

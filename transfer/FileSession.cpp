@@ -42,7 +42,9 @@ bool FileSession::Open(const std::string&, DWORD, WORD, const char*, const char*
 
 DWORD FileSession::Close() { return 0; }
 
-std::unique_ptr<TransferFile> FileSession::OpenFile(HWND /*parent*/, const std::string& url) {
+// Local files are not waited for: the cancel flag has nothing to end.
+std::unique_ptr<TransferFile> FileSession::OpenFile(HWND /*parent*/, const std::string& url,
+                                                    const CancelFlag* /*cancel*/) {
   std::string path;
   if (!LocalPathForUrl(url, path)) return nullptr;
   HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -56,7 +58,8 @@ std::unique_ptr<TransferFile> FileSession::OpenFile(HWND /*parent*/, const std::
 }
 
 DWORD FileSession::DownloadToFile(HWND /*parent*/, const std::string& url,
-                                  const std::string& localPath, bool failIfExists) {
+                                  const std::string& localPath, bool failIfExists,
+                                  const CancelFlag* /*cancel*/) {
   std::string source;
   if (!LocalPathForUrl(url, source)) return GetLastTransferError();
   ClearReadOnly(source);

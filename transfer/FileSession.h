@@ -9,9 +9,10 @@ class FileSession : public TransferSession {
   bool Open(const std::string& host, DWORD service, WORD port, const char* user,
             const char* password) override;
   DWORD Close() override;
-  std::unique_ptr<TransferFile> OpenFile(HWND parent, const std::string& url) override;
+  std::unique_ptr<TransferFile> OpenFile(HWND parent, const std::string& url,
+                                         const CancelFlag* cancel = nullptr) override;
   DWORD DownloadToFile(HWND parent, const std::string& url, const std::string& localPath,
-                       bool failIfExists) override;
+                       bool failIfExists, const CancelFlag* cancel = nullptr) override;
 };
 
 // Where a file URL points on disk; false when it cannot be cracked.

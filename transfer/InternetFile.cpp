@@ -1,9 +1,11 @@
 #include "transfer/InternetFile.h"
 
 #include <cctype>
+#include <cstring>
 #include <string>
 
 #include "core/Log.h"
+#include "transfer/CancelFlag.h"
 #include "transfer/TransferError.h"
 
 namespace {
@@ -32,13 +34,51 @@ long long QueryContentLength(HINTERNET request) {
 }  // namespace
 
 InternetFile::InternetFile(HINTERNET request, HINTERNET connection, std::string path, DWORD mode,
-                           DWORD_PTR context)
+                           DWORD_PTR context, std::unique_ptr<CallThread> calls,
+                           const CancelFlag* cancel)
     : TransferFile(std::move(path)),
       request_(request),
       connection_(connection),
       mode_(mode),
-      context_(context) {
+      context_(context),
+      calls_(calls ? std::move(calls) : std::make_unique<CallThread>()),
+      cancel_(cancel) {
   if (request_) contentLength_ = QueryContentLength(request_.get());
+}
+
+bool InternetFile::Call(std::function<void()> call, DWORD limitMs, const char* what, int line) {
+  const CallThread::Outcome outcome = calls_->Run(std::move(call), cancel_, limitMs);
+  if (outcome == CallThread::Outcome::kReturned) return true;
+  if (outcome == CallThread::Outcome::kCancelled) {
+    failure_ = ERROR_CANCELLED;
+    LogFormat("%s cancelled. File %s, Line %d.", what, kTransferSource, line);
+  } else {
+    failure_ = ERROR_INTERNET_TIMEOUT;
+    LogFormat("%s timed out: nothing arrived for %u seconds. Error 0x0%x. File %s, Line %d.",
+              what, static_cast<unsigned>(TransferTimeoutMs() / 1000),
+              static_cast<unsigned>(failure_), kTransferSource, line);
+  }
+  // On Windows this ends the call left behind; Wine only forgets the handle.
+  CloseInternetHandle(request_, line);
+  SetLastTransferError(failure_);
+  return false;
+}
+
+DWORD InternetFile::Failed(DWORD error, DWORD elapsedMs, const char* what, int line) {
+  if (!error) error = ERROR_GEN_FAILURE;
+  if (IsTimeoutFailure(error, elapsedMs)) {
+    LogFormat("%s timed out: nothing arrived for %u seconds. Error 0x0%x. File %s, Line %d.",
+              what, static_cast<unsigned>(TransferTimeoutMs() / 1000),
+              static_cast<unsigned>(error), kTransferSource, line);
+    error = ERROR_INTERNET_TIMEOUT;
+  } else {
+    LogFormat("%s failed. Error 0x0%x. File %s, Line %d.", what, static_cast<unsigned>(error),
+              kTransferSource, line);
+  }
+  // The connection is of no use after a failed receive (Wine waits again).
+  failure_ = error;
+  SetLastTransferError(error);
+  return error;
 }
 
 InternetFile::~InternetFile() { CloseIfOpen(); }
@@ -61,16 +101,34 @@ bool InternetFile::Seek(LONG distance, DWORD method) {
 
 bool InternetFile::Read(void* buffer, DWORD size, DWORD* count) {
   *count = 0;
+  if (failure_) {
+    SetLastTransferError(failure_);
+    return false;
+  }
   if (mode_ == 0 || !request_) {
     SetLastTransferError(request_ ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
     return false;
   }
-  DWORD got = 0;
-  if (!WinInet().InternetReadFile(request_.get(), buffer, size, &got)) {
-    LogFormat("InternetReadFile failed. Error 0x0%x. File %s, Line %d.",
-              static_cast<unsigned>(TakeSystemError()), kTransferSource, __LINE__);
+  // The call reads into the job's buffer, never into the caller's: a call
+  // left behind may still write when it returns.
+  std::shared_ptr<Job> job = job_;
+  if (job->bytes.size() < size) job->bytes.resize(size);
+  HINTERNET request = request_.get();
+  const DWORD start = ::GetTickCount();
+  if (!Call(
+          [job, request, size] {
+            job->count = 0;
+            job->ok = WinInet().InternetReadFile(request, job->bytes.data(), size, &job->count);
+            job->error = job->ok ? 0 : ::GetLastError();
+          },
+          INFINITE, "InternetReadFile", __LINE__))
+    return false;
+  if (!job->ok) {
+    Failed(job->error, ::GetTickCount() - start, "InternetReadFile", __LINE__);
     return false;
   }
+  const DWORD got = job->count < size ? job->count : size;
+  if (got > 0) std::memcpy(buffer, job->bytes.data(), got);
   position_ += got;
   // WinInet reports a connection closed before the announced length as an
   // ordinary end (0 bytes, success): that end is checked here.
@@ -117,15 +175,31 @@ bool InternetFile::Close() {
 }
 
 DWORD InternetFile::Available() {
+  if (failure_) {
+    SetLastTransferError(failure_);
+    return 0;
+  }
   if (!request_) {
     SetLastTransferError(ERROR_INVALID_HANDLE);
     return 0;
   }
-  DWORD available = 0;
-  if (!WinInet().InternetQueryDataAvailable(request_.get(), &available, 0, context_)) {
-    LogFormat("InternetQueryDataAvailable failed. Error 0x0%x. File %s, Line %d.",
-              static_cast<unsigned>(TakeSystemError()), kTransferSource, __LINE__);
+  // Waits until something has arrived: for no longer than the silence limit
+  // (WinInet's receive time-out, and this wait's own bound after it).
+  std::shared_ptr<Job> job = job_;
+  HINTERNET request = request_.get();
+  const DWORD_PTR context = context_;
+  const DWORD start = ::GetTickCount();
+  if (!Call(
+          [job, request, context] {
+            job->count = 0;
+            job->ok = WinInet().InternetQueryDataAvailable(request, &job->count, 0, context);
+            job->error = job->ok ? 0 : ::GetLastError();
+          },
+          TransferTimeoutMs() + kCallGraceMs, "InternetQueryDataAvailable", __LINE__))
+    return 0;
+  if (!job->ok) {
+    Failed(job->error, ::GetTickCount() - start, "InternetQueryDataAvailable", __LINE__);
     return 0;
   }
-  return available;
+  return job->count;
 }

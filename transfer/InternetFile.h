@@ -1,10 +1,20 @@
 // A remote file on an HTTP server: the request handle of a GET whose answer
 // was 200, read in chunks. Read-only (mode 1). The file owns the request
 // handle; the connection handle belongs to its session.
+//
+// Reads and the wait for data run on the request's call thread, so that the
+// user's Cancel ends them at once. A read that was cancelled or timed out
+// leaves the file failed: every later read fails the same way.
 #pragma once
 
+#include <memory>
+#include <vector>
+
+#include "transfer/CallThread.h"
 #include "transfer/InternetHandle.h"
 #include "transfer/TransferSession.h"
+
+class CancelFlag;
 
 class InternetFile : public TransferFile {
  public:
@@ -13,7 +23,8 @@ class InternetFile : public TransferFile {
   // Takes over the request. The announced Content-Length, when there is one,
   // is what a complete read must add up to.
   InternetFile(HINTERNET request, HINTERNET connection, std::string path, DWORD mode,
-               DWORD_PTR context);
+               DWORD_PTR context, std::unique_ptr<CallThread> calls = nullptr,
+               const CancelFlag* cancel = nullptr);
   ~InternetFile() override;
 
   bool Seek(LONG distance, DWORD method) override;
@@ -27,10 +38,26 @@ class InternetFile : public TransferFile {
   long long ContentLength() const { return contentLength_; }
 
  private:
+  struct Job {
+    std::vector<char> bytes;
+    BOOL ok = FALSE;
+    DWORD count = 0;
+    DWORD error = 0;
+  };
+  // Runs a call on the call thread; false when it was left behind (the file
+  // has then failed and its request is closed).
+  bool Call(std::function<void()> call, DWORD limitMs, const char* what, int line);
+  // After a failed call: its error, a time-out made plain; the file fails.
+  DWORD Failed(DWORD error, DWORD elapsedMs, const char* what, int line);
+
   ScopedInternet request_;
   HINTERNET connection_;
   DWORD mode_;
   DWORD_PTR context_;
   long long contentLength_ = -1;
   unsigned long long position_ = 0;  // bytes delivered so far, or where Seek put us
+  std::unique_ptr<CallThread> calls_;
+  const CancelFlag* cancel_;
+  std::shared_ptr<Job> job_ = std::make_shared<Job>();
+  DWORD failure_ = 0;  // set once a call was cancelled, timed out or left the request unusable
 };

@@ -18,6 +18,26 @@ struct InternetHandleTraits {
 
 using ScopedInternet = frame::UniqueHandle<InternetHandleTraits>;
 
+// How long the network may stay silent (at the connect, the request, or in
+// the middle of a body) before a transfer fails with ERROR_INTERNET_TIMEOUT.
+// A line that still delivers bytes is never cut off.
+constexpr DWORD kTransferTimeoutMs = 60000;
+DWORD TransferTimeoutMs();
+// What a call thread's wait allows beyond WinInet's own time-outs before it
+// leaves the call behind.
+constexpr DWORD kCallGraceMs = 5000;
+// Test seam for in-process tests: a shorter limit; 0 restores kTransferTimeoutMs.
+void SetTransferTimeoutForTests(DWORD ms);
+
+// Sets WinInet's connect, send and receive time-outs on a session or request
+// handle (Wine takes them only from the request). False when one is refused.
+bool SetInternetTimeouts(HINTERNET handle);
+
+// A call that failed after the network was silent for the limit: WinInet
+// says so with its own code, Winsock's (Wine), or a dropped connection that
+// came only once the limit had passed.
+bool IsTimeoutFailure(DWORD error, DWORD elapsedMs);
+
 // Closes and empties the handle; 0, or the close's error code, logged as
 // "InternetCloseHandle failed" with the caller's line.
 DWORD CloseInternetHandle(ScopedInternet& handle, int line);

@@ -5,6 +5,8 @@
 #include "core/Error.h"
 #include "core/Log.h"
 #include "frame/Handle.h"
+#include "transfer/CallThread.h"
+#include "transfer/CancelFlag.h"
 #include "transfer/CrackUrl.h"
 #include "transfer/InternetFile.h"
 #include "transfer/TransferError.h"
@@ -13,11 +15,17 @@ namespace {
 
 constexpr char kAgent[] = "PelloryManager";
 constexpr DWORD kResponseChars = 800;
+// Winsock's WSAETIMEDOUT: Wine's WinInet fails a receive that timed out with it.
+constexpr DWORD kSocketTimedOut = 10060;
+// A dropped connection counts as a time-out when it came this close to the limit.
+constexpr DWORD kTimeoutSlackMs = 250;
+
+DWORD g_timeoutForTests = 0;
 
 // The server's extended error (after ERROR_INTERNET_EXTENDED_ERROR): its code
-// and up to 800 characters of its text, which also becomes the layer's last
-// response text.
-std::string TakeResponseText(DWORD* code) {
+// and up to 800 characters of its text. WinInet keeps it per thread, so it is
+// read on the thread whose call failed.
+std::string ReadResponseInfo(DWORD* code) {
   *code = 0;
   std::vector<char> text(kResponseChars + 1, '\0');
   DWORD length = static_cast<DWORD>(text.size());
@@ -29,6 +37,12 @@ std::string TakeResponseText(DWORD* code) {
   }
   std::string response(text.data(), length < text.size() ? length : 0);
   if (response.size() > kResponseChars) response.resize(kResponseChars);
+  return response;
+}
+
+// The same, kept as the layer's last response text.
+std::string TakeResponseText(DWORD* code) {
+  std::string response = ReadResponseInfo(code);
   SetLastResponseText(response);
   return response;
 }
@@ -41,9 +55,10 @@ DWORD QueryStatus(HINTERNET request, DWORD* status) {
   return TakeSystemError();
 }
 
-// Whether the session goes through a proxy. When that cannot be told, it is
-// taken to, so that the credential dialog still comes up.
-bool UsesProxy(HINTERNET session) {
+// Whether a 407 can have come from a proxy (the system's credential dialog
+// for a proxy needs one; Wine's faults without). When the settings cannot be
+// read, a proxy is taken to be there, so that the dialog still comes up.
+bool ProxyMayBeInUse(HINTERNET session) {
   union {
     INTERNET_PROXY_INFO info;
     char bytes[4096];
@@ -51,7 +66,17 @@ bool UsesProxy(HINTERNET session) {
   DWORD length = sizeof(buffer);
   if (!WinInet().InternetQueryOptionA(session, INTERNET_OPTION_PROXY, &buffer, &length))
     return true;
-  return buffer.info.dwAccessType != INTERNET_OPEN_TYPE_DIRECT;
+  INTERNET_PER_CONN_OPTIONA option = {};
+  option.dwOption = INTERNET_PER_CONN_FLAGS;
+  INTERNET_PER_CONN_OPTION_LISTA list = {};
+  list.dwSize = sizeof(list);
+  list.dwOptionCount = 1;
+  list.pOptions = &option;
+  DWORD listLength = sizeof(list);
+  if (!WinInet().InternetQueryOptionA(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list,
+                                      &listLength))
+    option.Value.dwValue = PROXY_TYPE_AUTO_DETECT;
+  return ::ProxyMayBeInUse(buffer.info.dwAccessType, option.Value.dwValue);
 }
 
 std::string StatusText(HINTERNET request) {
@@ -101,6 +126,33 @@ DWORD CopyToLocalFile(TransferFile& source, const std::string& localPath, DWORD 
 
 }  // namespace
 
+DWORD TransferTimeoutMs() { return g_timeoutForTests ? g_timeoutForTests : kTransferTimeoutMs; }
+
+void SetTransferTimeoutForTests(DWORD ms) { g_timeoutForTests = ms; }
+
+bool SetInternetTimeouts(HINTERNET handle) {
+  DWORD limit = TransferTimeoutMs();
+  bool all = true;
+  for (DWORD option : {static_cast<DWORD>(INTERNET_OPTION_CONNECT_TIMEOUT),
+                       static_cast<DWORD>(INTERNET_OPTION_SEND_TIMEOUT),
+                       static_cast<DWORD>(INTERNET_OPTION_RECEIVE_TIMEOUT)})
+    all = WinInet().InternetSetOptionA(handle, option, &limit, sizeof(limit)) && all;
+  return all;
+}
+
+bool IsTimeoutFailure(DWORD error, DWORD elapsedMs) {
+  if (error == ERROR_INTERNET_TIMEOUT || error == kSocketTimedOut) return true;
+  return (error == ERROR_INTERNET_CONNECTION_ABORTED ||
+          error == ERROR_INTERNET_CONNECTION_RESET) &&
+         elapsedMs + kTimeoutSlackMs >= TransferTimeoutMs();
+}
+
+bool ProxyMayBeInUse(DWORD sessionAccessType, DWORD connectionFlags) {
+  if (sessionAccessType != INTERNET_OPEN_TYPE_DIRECT) return true;
+  return (connectionFlags & (PROXY_TYPE_PROXY | PROXY_TYPE_AUTO_PROXY_URL |
+                             PROXY_TYPE_AUTO_DETECT)) != 0;
+}
+
 DWORD CloseInternetHandle(ScopedInternet& handle, int line) {
   if (!handle) return 0;
   HINTERNET raw = handle.release();
@@ -128,6 +180,8 @@ bool InternetSession::Open(const std::string& host, DWORD service, WORD port, co
               __LINE__);
     return false;
   }
+  // Windows hands them down to every request; each request sets them again.
+  SetInternetTimeouts(session_.get());
 
   connection_.reset(WinInet().InternetConnectA(session_.get(), host.c_str(), port, user, password,
                                                service, 0, context_));
@@ -158,7 +212,8 @@ DWORD InternetSession::Close() {
   return result;
 }
 
-std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const std::string& url) {
+std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const std::string& url,
+                                                        const CancelFlag* cancel) {
   std::string host, path;
   if (!CrackUrl(url, host, path)) return nullptr;
   if (!connection_) {
@@ -186,17 +241,60 @@ std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const s
     return nullptr;
   }
 
+  // Wine takes the time-outs only from the request itself (measured).
+  SetInternetTimeouts(request.get());
+  auto calls = std::make_unique<CallThread>();
+  struct SendJob {
+    BOOL ok = FALSE;
+    DWORD error = 0;
+    DWORD extended = 0;
+    std::string response;
+  };
+  auto job = std::make_shared<SendJob>();
+
   int repeats = 0;  // sends again for statuses other than 200, 401 and 407
+  int requests = 0;
   for (;;) {
-    if (!WinInet().HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0)) {
-      const DWORD error = TakeSystemError();
+    // The connect, the request and the answer's header: each may take the
+    // limit before WinInet gives up, and this wait allows a little more.
+    HINTERNET raw = request.get();
+    const DWORD start = ::GetTickCount();
+    const CallThread::Outcome outcome = calls->Run(
+        [job, raw] {
+          job->ok = WinInet().HttpSendRequestA(raw, nullptr, 0, nullptr, 0);
+          job->error = job->ok ? 0 : ::GetLastError();
+          if (job->error == ERROR_INTERNET_EXTENDED_ERROR)
+            job->response = ReadResponseInfo(&job->extended);
+        },
+        cancel, 3 * TransferTimeoutMs() + kCallGraceMs);
+    ++requests;
+    if (outcome == CallThread::Outcome::kCancelled) {
+      SetLastTransferError(ERROR_CANCELLED);
+      LogFormat("Sending the HTTP request for URL '%s' cancelled. File %s, Line %d.", url.c_str(),
+                kTransferSource, __LINE__);
+      return nullptr;  // closing the request ends the send on Windows
+    }
+    if (outcome == CallThread::Outcome::kOverdue) {
+      job->ok = FALSE;
+      job->error = ERROR_INTERNET_TIMEOUT;
+    }
+    if (!job->ok) {
+      DWORD error = job->error ? job->error : ERROR_GEN_FAILURE;
+      if (IsTimeoutFailure(error, ::GetTickCount() - start)) {
+        SetLastTransferError(ERROR_INTERNET_TIMEOUT);
+        LogFormat("Failed to send HTTP request for URL '%s': no answer for %u seconds. "
+                  "Error 0x0%x. File %s, Line %d.",
+                  url.c_str(), static_cast<unsigned>(TransferTimeoutMs() / 1000),
+                  static_cast<unsigned>(error), kTransferSource, __LINE__);
+        return nullptr;
+      }
+      SetLastTransferError(error);
       if (error == ERROR_INTERNET_EXTENDED_ERROR) {
-        DWORD extended = 0;
-        const std::string text = TakeResponseText(&extended);
+        SetLastResponseText(job->response);
         LogFormat("Failed to send HTTP request. Error 0x0%x. Extended error 0x0%x %s. File %s, "
                   "Line %d.",
-                  static_cast<unsigned>(error), static_cast<unsigned>(extended), text.c_str(),
-                  kTransferSource, __LINE__);
+                  static_cast<unsigned>(error), static_cast<unsigned>(job->extended),
+                  job->response.c_str(), kTransferSource, __LINE__);
       } else {
         LogFormat("Failed to send HTTP request. Error 0x0%x. File %s, Line %d.",
                   static_cast<unsigned>(error), kTransferSource, __LINE__);
@@ -210,13 +308,28 @@ std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const s
       return nullptr;
     }
     if (status == HTTP_STATUS_OK) break;
-    if (status == HTTP_STATUS_DENIED || status == HTTP_STATUS_PROXY_AUTH_REQ) {
+    const bool credentials = status == HTTP_STATUS_DENIED || status == HTTP_STATUS_PROXY_AUTH_REQ;
+    if (requests >= kMostRequests || (!credentials && repeats++ >= kStatusRetries)) {
+      // The server keeps refusing: give up with its status as the response text.
+      const std::string answer = std::to_string(status) + " " + StatusText(request.get());
+      SetLastResponseText(answer);
+      SetLastTransferError(credentials ? ERROR_INTERNET_INCORRECT_PASSWORD
+                           : status == HTTP_STATUS_NOT_FOUND || status == HTTP_STATUS_GONE
+                               ? ERROR_FILE_NOT_FOUND
+                               : ERROR_INTERNET_EXTENDED_ERROR);
+      LogFormat("HTTP status %d for URL '%s' after %d requests. Error 0x0%x. File %s, Line %d.",
+                static_cast<int>(status), url.c_str(), requests,
+                static_cast<unsigned>(GetLastTransferError()), kTransferSource, __LINE__);
+      return nullptr;
+    }
+    if (credentials) {
       LogFormat("Proxy authentication required, dwCode = %d. File %s, Line %d.",
                 static_cast<int>(status), kTransferSource, __LINE__);
-      // A 407 can only come from a proxy. Sent by a server reached directly
-      // it has no proxy to ask credentials for (and WinInet's proxy dialog
-      // then faults under Wine): the open fails instead.
-      if (status == HTTP_STATUS_PROXY_AUTH_REQ && !UsesProxy(session_.get())) {
+      // A 407 comes from a proxy, one named in the settings or one that an
+      // automatic configuration chose. With neither configured there is no
+      // proxy to ask credentials for (and WinInet's proxy dialog then faults
+      // under Wine): the open fails instead.
+      if (status == HTTP_STATUS_PROXY_AUTH_REQ && !ProxyMayBeInUse(session_.get())) {
         SetLastTransferError(ERROR_INTERNET_INCORRECT_PASSWORD);
         LogFormat("Proxy authentication asked for without a proxy, URL '%s'. Error 0x0%x. "
                   "File %s, Line %d.",
@@ -239,19 +352,7 @@ std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const s
         SetLastTransferError(ERROR_CANCELLED);
         return nullptr;
       }
-      continue;
     }
-    if (repeats++ < kStatusRetries) continue;
-    // The server keeps refusing: give up with its status as the response text.
-    const std::string answer = std::to_string(status) + " " + StatusText(request.get());
-    SetLastResponseText(answer);
-    SetLastTransferError(status == HTTP_STATUS_NOT_FOUND || status == HTTP_STATUS_GONE
-                             ? ERROR_FILE_NOT_FOUND
-                             : ERROR_INTERNET_EXTENDED_ERROR);
-    LogFormat("HTTP status %d for URL '%s' after %d requests. Error 0x0%x. File %s, Line %d.",
-              static_cast<int>(status), url.c_str(), repeats,
-              static_cast<unsigned>(GetLastTransferError()), kTransferSource, __LINE__);
-    return nullptr;
   }
 
   LogWrite("Point 1");
@@ -269,12 +370,13 @@ std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const s
     return nullptr;
   }
   return std::make_unique<InternetFile>(request.release(), connection_.get(), path,
-                                        InternetFile::kReadOnly, 0);
+                                        InternetFile::kReadOnly, 0, std::move(calls), cancel);
 }
 
 DWORD InternetSession::DownloadToFile(HWND parent, const std::string& url,
-                                      const std::string& localPath, bool /*failIfExists*/) {
-  std::unique_ptr<TransferFile> file = OpenFile(parent, url);
+                                      const std::string& localPath, bool /*failIfExists*/,
+                                      const CancelFlag* cancel) {
+  std::unique_ptr<TransferFile> file = OpenFile(parent, url, cancel);
   if (!file) return GetLastTransferError();
   return CopyToLocalFile(*file, localPath, kDownloadChunk);
 }

@@ -134,9 +134,7 @@ void ProgressDialog::Destroy() {
   frame::Dialog::Destroy();
 }
 
-bool ProgressDialog::IsCancelled() const {
-  return ::InterlockedCompareExchange(&cancelled_, 0, 0) != 0;
-}
+bool ProgressDialog::IsCancelled() const { return cancel_.IsSet(); }
 
 void ProgressDialog::SetProgress(int percent) {
   MSG msg;
@@ -338,8 +336,10 @@ void ProgressDialog::OnCancel() {
                                    MB_YESNO | MB_ICONEXCLAMATION | MB_SYSTEMMODAL);
   asking_ = false;
   if (answer != IDYES) return;
+  // The worker first: hiding a window can take a while (seconds under Wine
+  // without a window manager).
+  cancel_.Set();
   if (hwnd()) ::ShowWindow(hwnd(), SW_HIDE);
-  ::InterlockedExchange(&cancelled_, 1);
 }
 
 void ProgressDialog::Collapse() {

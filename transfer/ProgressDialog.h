@@ -12,6 +12,7 @@
 
 #include "frame/Handle.h"
 #include "resources/StringIds.h"
+#include "transfer/CancelFlag.h"
 #include "ui/skin/SkinnedDialog.h"
 
 // A heap text that travels with a posted message. The sender makes it with
@@ -38,6 +39,8 @@ class ProgressDialog : public SkinnedDialog {
   void Destroy();
 
   bool IsCancelled() const;
+  // Set by Cancel; handed to the transfer layer, whose waits it ends at once.
+  const CancelFlag& CancelSignal() const { return cancel_; }
   // Dispatches waiting messages first, so long runs stay responsive.
   void SetProgress(int percent);
 
@@ -72,7 +75,7 @@ class ProgressDialog : public SkinnedDialog {
   int rangeMin_ = 0;
   int rangeMax_ = 100;
   int step_ = 10;
-  mutable volatile LONG cancelled_ = 0;
+  CancelFlag cancel_;
   HWND parent_ = nullptr;
   bool disabledParent_ = false;
   DWORD startTime_ = 0;

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+class CancelFlag;
+
 // Services, as the callers pick them from a URL's scheme.
 constexpr DWORD kServiceFtp = 1;
 constexpr DWORD kServiceHttp = 3;
@@ -53,11 +55,15 @@ class TransferSession {
   // 0, or the code of the last close that failed.
   virtual DWORD Close() = 0;
   // The URL may be relative to the catalogue URL; null on failure (the
-  // layer's last error says why).
-  virtual std::unique_ptr<TransferFile> OpenFile(HWND parent, const std::string& url) = 0;
-  // 0 or an error code. A file that did not arrive whole is not left behind.
+  // layer's last error says why). Once `cancel` (may be null) is set, the
+  // open and the file's reads end at once and fail with ERROR_CANCELLED; the
+  // flag must outlive the file.
+  virtual std::unique_ptr<TransferFile> OpenFile(HWND parent, const std::string& url,
+                                                 const CancelFlag* cancel = nullptr) = 0;
+  // 0 or an error code (ERROR_CANCELLED after `cancel` was set). A file
+  // that did not arrive whole is not left behind.
   virtual DWORD DownloadToFile(HWND parent, const std::string& url, const std::string& localPath,
-                               bool failIfExists) = 0;
+                               bool failIfExists, const CancelFlag* cancel = nullptr) = 0;
 
   // The connection manager's count of holders.
   LONG AddRef() { return ++refCount_; }

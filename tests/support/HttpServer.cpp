@@ -116,6 +116,8 @@ bool HttpServer::Start() {
   }
   port_ = ntohs(address.sin_port);
   stopping_ = false;
+  if (!stopEvent_) stopEvent_ = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ::ResetEvent(stopEvent_);
   acceptThread_ = std::thread(&HttpServer::AcceptLoop, this);
   return true;
 }
@@ -123,6 +125,7 @@ bool HttpServer::Start() {
 void HttpServer::Stop() {
   if (listener_ != INVALID_SOCKET) {
     stopping_ = true;
+    if (stopEvent_) ::SetEvent(stopEvent_);
     // Closing the listener ends the blocked accept.
     ::closesocket(listener_);
     listener_ = INVALID_SOCKET;
@@ -140,6 +143,15 @@ void HttpServer::Stop() {
     ::WSACleanup();
     wsaStarted_ = false;
   }
+  if (stopEvent_) {
+    ::CloseHandle(stopEvent_);
+    stopEvent_ = nullptr;
+  }
+}
+
+bool HttpServer::Pause(DWORD ms) const {
+  if (ms == 0) return !stopping_;
+  return ::WaitForSingleObject(stopEvent_, ms) == WAIT_TIMEOUT;
 }
 
 std::string HttpServer::BaseUrl() const {
@@ -258,6 +270,10 @@ void HttpServer::Answer(SOCKET client, const HttpRequest& request) {
     route = std::move(answer);
   }
   const HttpRoute& r = *route;
+  if (r.answerDelayMs > 0 && !Pause(r.answerDelayMs)) {
+    ::closesocket(client);
+    return;
+  }
   const long long announced =
       r.contentLength >= 0 ? r.contentLength : static_cast<long long>(r.body.size());
   std::string head = "HTTP/1.1 " + std::to_string(r.status) + " " + ReasonPhrase(r.status) +
@@ -273,9 +289,15 @@ void HttpServer::Answer(SOCKET client, const HttpRequest& request) {
   if (drop) toSend = static_cast<size_t>(r.dropAfter);
   if (request.method == "HEAD") toSend = 0;
   const size_t piece = r.pieceSize > 0 ? r.pieceSize : toSend;
-  for (size_t offset = 0; ok && offset < toSend; offset += piece) {
-    if (offset > 0 && r.pieceDelayMs > 0) ::Sleep(r.pieceDelayMs);
-    ok = SendAll(client, r.body.data() + offset, std::min(piece, toSend - offset));
+  const size_t stallAt = r.stallAfter >= 0 ? static_cast<size_t>(r.stallAfter) : toSend + 1;
+  if (ok && stallAt == 0) ok = Pause(r.stallMs);
+  for (size_t offset = 0; ok && offset < toSend;) {
+    if (offset > 0 && r.pieceDelayMs > 0) ok = Pause(r.pieceDelayMs);
+    size_t size = std::min(piece, toSend - offset);
+    if (offset < stallAt && offset + size > stallAt) size = stallAt - offset;
+    ok = ok && SendAll(client, r.body.data() + offset, size);
+    offset += size;
+    if (ok && offset == stallAt) ok = Pause(r.stallMs);
   }
   if (drop) {
     ResetSocket(client);

@@ -2,7 +2,9 @@
 // (Winsock), on a free port, serving fixed bodies by path. It can ask for
 // credentials (401, 407), answer with any status, drop the connection in the
 // middle of a body, send fewer bytes than its Content-Length says, and send
-// slowly in small pieces. It records every request it got.
+// slowly in small pieces, stall (send nothing for a while) before its answer
+// or in the middle of a body, and trickle a body a byte at a time. It records
+// every request it got.
 //
 // Every answer carries "Connection: close" and the connection is closed after
 // it, so each request arrives on a connection of its own. Paths not set up are
@@ -41,6 +43,12 @@ struct HttpRoute {
   // > 0: the body goes out in pieces of this size, pieceDelayMs apart.
   size_t pieceSize = 0;
   DWORD pieceDelayMs = 0;
+  // Stalls: nothing at all is sent for answerDelayMs after the request
+  // arrived; after stallAfter bytes of the body (0: right after the header)
+  // nothing is sent for stallMs, then the rest follows. Stop ends every wait.
+  DWORD answerDelayMs = 0;
+  long long stallAfter = -1;
+  DWORD stallMs = 0;
 };
 
 struct HttpRequest {
@@ -86,11 +94,14 @@ class HttpServer {
   void HandleConnection(SOCKET client);
   void Answer(SOCKET client, const HttpRequest& request);
   void Forget(SOCKET client);
+  // Waits, or less when the server stops; false when it stopped.
+  bool Pause(DWORD ms) const;
 
   bool wsaStarted_ = false;
   SOCKET listener_ = INVALID_SOCKET;
   unsigned short port_ = 0;
   std::atomic<bool> stopping_{false};
+  HANDLE stopEvent_ = nullptr;  // set while stopping: ends the stalls' waits
   std::thread acceptThread_;
 
   mutable std::mutex mutex_;  // guards everything below

@@ -1,0 +1,260 @@
+// The real Upgrade.exe against servers that stall or trickle: Cancel ends the
+// run at once whatever the server does, as a cancel (-1, no error box); a
+// server silent for the limit (60 s) ends the run with a time-out; a line that
+// still delivers is not cut off. A catalogue given by a file URL that names the
+// program's own "Bin\PM_Install.cab" is read, not deleted first.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/e2e/Installation.h"
+#include "tests/support/CatalogueCabinet.h"
+#include "tests/support/HttpServer.h"
+
+namespace e2e {
+namespace {
+
+using namespace testing_support;
+
+constexpr int kFailed = -1;
+constexpr char kCataloguePath[] = "/PM50/Quoma/PM_InstallQuoma.cab";
+constexpr char kComponentsKey[] = "Software\\Pellory\\Upgrade\\Components";
+constexpr char kCaptionInstall[] = "PelloryManager Install";
+constexpr char kAbortQuestion[] = "Download is in progress. Are you sure you want to abort it now?";
+constexpr int kGroupBox = 219;  // only the connect dialog has it
+// Far longer than a run may take: only a cancel or the limit ends the wait.
+constexpr DWORD kStallMs = 150000;
+// Cancel must end the run about this soon after the user's Yes.
+constexpr DWORD kPromptMs = 3000;
+
+CatalogueComponent Named(const std::string& name, std::vector<CatalogueFile> files = {}) {
+  CatalogueComponent component;
+  component.name = name;
+  component.files = std::move(files);
+  return component;
+}
+
+std::string Recorded(const std::string& component) {
+  std::string value;
+  return RegReadString(HKEY_LOCAL_MACHINE, kComponentsKey, component, value) ? value : "<none>";
+}
+
+// The dialog of the process that has the control.
+HWND WaitForDialogWith(DWORD processId, int controlId, DWORD timeoutMs = 20000) {
+  const DWORD start = ::GetTickCount();
+  do {
+    for (HWND window : ui::FindWindows({"", "#32770", processId}))
+      if (::GetDlgItem(window, controlId)) return window;
+    ::Sleep(50);
+  } while (::GetTickCount() - start < timeoutMs);
+  return nullptr;
+}
+
+// The process's next message box (the one with the text control 0xFFFF),
+// answered with `button`; nothing when none came in time.
+SeenBox Answer(ChildProcess& child, int button, DWORD timeoutMs = 30000) {
+  SeenBox box;
+  const DWORD start = ::GetTickCount();
+  while (!box.window && ::GetTickCount() - start < timeoutMs) {
+    for (HWND window : ui::FindWindows({"", "#32770", child.Id()}))
+      if (::GetDlgItem(window, 0xFFFF))
+        box = {window, ui::WindowText(window), ui::MessageBoxText(window)};
+    if (!box.window) ::Sleep(50);
+  }
+  if (box.window) {
+    ui::PressButton(box.window, button);
+    ui::WaitForWindowGone(box.window);
+  }
+  return box;
+}
+
+bool WaitForRequest(const HttpServer& server, const std::string& path, DWORD timeoutMs = 30000) {
+  const DWORD start = ::GetTickCount();
+  while (server.RequestCount(path) == 0) {
+    if (::GetTickCount() - start > timeoutMs) return false;
+    ::Sleep(50);
+  }
+  return true;
+}
+
+class StallingServerE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetMachineState();
+    install_.Register();
+    install_.SetManagerVersion(5, 0, 0, 1);
+    ASSERT_TRUE(server_.Start());
+  }
+  void TearDown() override {
+    CloseManager();
+    WaitNoProcessNamed("Upgrade.exe", 10000);
+    server_.Stop();
+    ResetMachineState();
+  }
+
+  std::string UrlSwitch() const { return "/URL:" + server_.Url(kCataloguePath); }
+  bool Start(ChildProcess& child, const std::string& args) {
+    return child.Start(install_.InstalledUpgrade(), args + " " + UrlSwitch());
+  }
+  std::string Log() const { return FileContent(UserLogPath()); }
+  // A Setup run may end by starting the manager: it is closed again.
+  static void CloseManager() {
+    HWND window = ui::WaitForWindow({"", "PelloryWndClass", 0}, 100);
+    if (!window) return;
+    ::PostMessageA(window, WM_COMMAND, 57665, 0);
+    WaitNoProcessNamed("Manager.exe");
+  }
+
+  Installation install_;
+  HttpServer server_;
+};
+
+TEST_F(StallingServerE2E, CancelInTheConnectDialogEndsAStalledFetchAtOnce) {
+  struct Case {
+    const char* where;
+    HttpRoute route;
+  } cases[2];
+  cases[0].where = "no answer to the request";
+  cases[0].route.answerDelayMs = kStallMs;
+  cases[1].where = "the header, then nothing";
+  cases[1].route.stallAfter = 0;
+  cases[1].route.stallMs = kStallMs;
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.where);
+    c.route.body = CatalogueCabinet({Named("Stalled")});
+    server_.SetRoute(kCataloguePath, c.route);
+    server_.ClearRequests();
+
+    ChildProcess child;
+    ASSERT_TRUE(Start(child, ""));
+    Answer(child, IDYES);  // connect now
+    HWND dialog = WaitForDialogWith(child.Id(), kGroupBox);
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(WaitForRequest(server_, kCataloguePath));
+    ::Sleep(300);  // the fetch is waiting for the server now
+    ui::PressButton(dialog, IDCANCEL);
+    EXPECT_EQ(Answer(child, IDYES).text, kAbortQuestion);
+    const DWORD answered = ::GetTickCount();
+    const DWORD code = child.Wait(kPromptMs);
+    EXPECT_LT(::GetTickCount() - answered, kPromptMs);
+    if (code == STILL_ACTIVE) {
+      // A box would say why; a cancel shows none.
+      EXPECT_EQ(Answer(child, IDOK, 1000).text, "") << "a box after the cancel";
+      child.Kill();
+      ADD_FAILURE() << "still running " << kPromptMs << " ms after the cancel";
+      continue;
+    }
+    EXPECT_EQ(AsInt(code), kFailed);
+    EXPECT_EQ(Log().find("Failed to download"), std::string::npos) << Log();
+    EXPECT_FALSE(FileExists(install_.Bin() + "PM_Install.cab"));
+  }
+}
+
+TEST_F(StallingServerE2E, CancelInTheProgressDialogEndsAStalledDownloadAtOnce) {
+  server_.Serve(kCataloguePath,
+                CatalogueCabinet({Named("Stalled", {{"Stalled.txt", "stalled.cab"}})}));
+  HttpRoute stalled;
+  stalled.body = CabinetBytes({{"Stalled.txt", std::string(20000, 's')}});
+  stalled.stallAfter = 5000;
+  stalled.stallMs = kStallMs;
+  server_.SetRoute("/PM50/Quoma/stalled.cab", stalled);
+
+  // Setup without the quiet option: no questions, the dialogs shown.
+  ChildProcess child;
+  ASSERT_TRUE(Start(child, "/Setup"));
+  HWND progress = ui::WaitForWindow({"PelloryManager Components Download", "", child.Id()});
+  ASSERT_NE(progress, nullptr) << "no progress dialog";
+  ASSERT_TRUE(WaitForRequest(server_, "/PM50/Quoma/stalled.cab"));
+  ::Sleep(500);  // the worker is waiting for the rest now
+  ui::PressButton(progress, IDCANCEL);
+  EXPECT_EQ(Answer(child, IDYES).text, kAbortQuestion);
+  const DWORD answered = ::GetTickCount();
+  const DWORD code = child.Wait(kPromptMs);
+  EXPECT_LT(::GetTickCount() - answered, kPromptMs);
+  if (code == STILL_ACTIVE) {
+    EXPECT_EQ(Answer(child, IDOK, 1000).text, "") << "a box after the cancel";
+    child.Kill();
+    FAIL() << "still running " << kPromptMs << " ms after the cancel";
+  }
+  EXPECT_EQ(AsInt(code), kFailed);
+  EXPECT_NE(Log().find("Operation cancelled."), std::string::npos) << Log();
+  EXPECT_FALSE(FileExists(install_.Dir() + "Stalled.txt"));
+  EXPECT_EQ(Recorded("Stalled"), "<none>");
+}
+
+TEST_F(StallingServerE2E, ATrickledCabinetArrivesWhole) {
+  server_.Serve(kCataloguePath,
+                CatalogueCabinet({Named("Slow", {{"Slow.txt", "slow.cab"}})}));
+  HttpRoute trickle;
+  trickle.body = CabinetBytes({{"Slow.txt", "slow but sure"}});
+  trickle.pieceSize = 16;
+  trickle.pieceDelayMs = 600;
+  server_.SetRoute("/PM50/Quoma/slow.cab", trickle);
+  EXPECT_EQ(AsInt(RunUpgrade(install_.InstalledUpgrade(), "/Setup /q " + UrlSwitch(), 60000)), 0)
+      << Log();
+  EXPECT_EQ(FileContent(install_.Dir() + "Slow.txt"), "slow but sure");
+  EXPECT_EQ(Recorded("Slow"), "1, 0, 0, 0");
+}
+
+// The shipped limit, once for the catalogue (a box) and once for a cabinet
+// (quiet: only the log).
+TEST_F(StallingServerE2E, SixtySecondsOfSilenceEndTheRunWithATimeOut) {
+  HttpRoute silent;
+  silent.body = CatalogueCabinet({Named("Silent")});
+  silent.answerDelayMs = kStallMs;
+  server_.SetRoute(kCataloguePath, silent);
+  ChildProcess child;
+  ASSERT_TRUE(Start(child, ""));
+  Answer(child, IDYES);
+  const DWORD start = ::GetTickCount();
+  SeenBox error = Answer(child, IDOK, 90000);
+  const DWORD seconds = (::GetTickCount() - start) / 1000;
+  EXPECT_GE(seconds, 59u);
+  EXPECT_LE(seconds, 75u);
+  EXPECT_EQ(error.caption, kCaptionInstall);
+  // WinInet's own text for its code, as for every failed fetch.
+  EXPECT_EQ(error.text, "The request has timed out.");
+  EXPECT_EQ(AsInt(child.Wait(10000)), kFailed);
+  EXPECT_NE(Log().find(": no answer for 60 seconds."), std::string::npos) << Log();
+  EXPECT_NE(Log().find("\r\nFailed to download components initialization file " +
+                       server_.Url(kCataloguePath) +
+                       ".\nError 0x02ee2. The request has timed out.\r\n"),
+            std::string::npos)
+      << Log();
+
+  server_.Serve(kCataloguePath,
+                CatalogueCabinet({Named("Stalled", {{"Stalled.txt", "stalled.cab"}})}));
+  HttpRoute stalled;
+  stalled.body = CabinetBytes({{"Stalled.txt", std::string(20000, 's')}});
+  stalled.stallAfter = 5000;
+  stalled.stallMs = kStallMs;
+  server_.SetRoute("/PM50/Quoma/stalled.cab", stalled);
+  const DWORD quietStart = ::GetTickCount();
+  EXPECT_EQ(AsInt(RunUpgrade(install_.InstalledUpgrade(), "/Setup /q " + UrlSwitch(), 90000)),
+            kFailed);
+  const DWORD quietSeconds = (::GetTickCount() - quietStart) / 1000;
+  EXPECT_GE(quietSeconds, 59u);
+  EXPECT_LE(quietSeconds, 75u);
+  EXPECT_NE(Log().find("timed out: nothing arrived for 60 seconds."), std::string::npos) << Log();
+  EXPECT_FALSE(FileExists(install_.Dir() + "Stalled.txt"));
+  EXPECT_EQ(Recorded("Stalled"), "<none>");
+}
+
+// "/URL:file://..." naming the cabinet the program keeps beside itself: the
+// fetch reads it where it lies and leaves it there.
+TEST_F(StallingServerE2E, AFileUrlNamingTheProgramsOwnCabinetIsRead) {
+  const std::string own = install_.Bin() + "PM_Install.cab";
+  const std::string cabinet = CatalogueCabinet({Named("Local")});
+  ASSERT_TRUE(WriteFileBytes(own, cabinet));
+  // Up to date: the quiet check ends without a question.
+  ASSERT_TRUE(RegWriteString(HKEY_LOCAL_MACHINE, kComponentsKey, "Local", "1, 0, 0, 0"));
+  std::string url = "file://";
+  for (char c : own)  // "C:\Pellory Test\..." -> "C:/Pellory%20Test/..."
+    url += c == '\\' ? std::string("/") : c == ' ' ? std::string("%20") : std::string(1, c);
+  EXPECT_EQ(AsInt(RunUpgrade(install_.InstalledUpgrade(), "/q /URL:" + url, 60000)), 0) << Log();
+  EXPECT_EQ(FileContent(install_.Bin() + "PM Install1.INF"), CatalogueText({Named("Local")}));
+  EXPECT_TRUE(FileContent(own) == cabinet) << "the cabinet was not left as it was";
+}
+
+}  // namespace
+}  // namespace e2e

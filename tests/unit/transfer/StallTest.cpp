@@ -1,0 +1,183 @@
+// Servers that stall or trickle: a network silent for the limit ends the
+// transfer with a time-out, wherever it falls silent; a line that still
+// delivers bytes is never cut off; the user's Cancel ends a blocked transfer
+// at once, without waiting for the server or the limit.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "tests/support/Scratch.h"
+#include "tests/unit/transfer/TransferTestSupport.h"
+#include "transfer/CancelFlag.h"
+#include "transfer/InternetHandle.h"
+#include "transfer/TransferError.h"
+
+namespace transfer_test {
+namespace {
+
+using testing_support::FileExists;
+using testing_support::HttpRoute;
+using testing_support::ScratchDir;
+
+constexpr char kHost[] = "127.0.0.1";
+// Far longer than any limit or wait here: only a time-out or a cancel ends it.
+constexpr DWORD kStallMs = 30000;
+
+struct Stall {
+  const char* where;
+  HttpRoute route;
+};
+
+std::vector<Stall> Stalls() {
+  std::vector<Stall> stalls(3);
+  for (Stall& stall : stalls) stall.route.body = TestBytes(6000, 21);
+  stalls[0].where = "no answer to the request";
+  stalls[0].route.answerDelayMs = kStallMs;
+  stalls[1].where = "the header, then nothing";
+  stalls[1].route.stallAfter = 0;
+  stalls[1].route.stallMs = kStallMs;
+  stalls[2].where = "half the body, then nothing";
+  stalls[2].route.stallAfter = 3000;
+  stalls[2].route.stallMs = kStallMs;
+  return stalls;
+}
+
+class Stalling : public HttpTransferTest {
+ protected:
+  void TearDown() override {
+    SetTransferTimeoutForTests(0);
+    HttpTransferTest::TearDown();
+  }
+
+  // As the catalogue fetch downloads; the time it took comes back too.
+  DWORD Download(const std::string& path, DWORD* elapsedMs, const CancelFlag* cancel = nullptr) {
+    HeldSession session(kHost, kServiceHttp, server_.Port());
+    if (!session) return GetLastTransferError();
+    const DWORD start = ::GetTickCount();
+    const DWORD result =
+        session->DownloadToFile(nullptr, server_.Url(path), dir_.Path() + "x.cab", false, cancel);
+    *elapsedMs = ::GetTickCount() - start;
+    return result;
+  }
+
+  // As the worker reads: what has arrived, until a read gives 0 bytes. 0, or
+  // the error of the open or of the read that failed.
+  DWORD ReadAll(const std::string& path, std::string& bytes, DWORD* elapsedMs,
+                const CancelFlag* cancel = nullptr) {
+    HeldSession session(kHost, kServiceHttp, server_.Port());
+    if (!session) return GetLastTransferError();
+    const DWORD start = ::GetTickCount();
+    DWORD result = 0;
+    std::unique_ptr<TransferFile> file = session->OpenFile(nullptr, server_.Url(path), cancel);
+    if (!file) result = GetLastTransferError();
+    char buffer[4096];
+    while (file) {
+      DWORD available = file->Available();
+      DWORD got = 0;
+      if (!file->Read(buffer, available ? std::min<DWORD>(available, sizeof(buffer)) : 1, &got)) {
+        result = GetLastTransferError();
+        // A failed file stays failed, at once.
+        const DWORD again = ::GetTickCount();
+        EXPECT_FALSE(file->Read(buffer, 1, &got));
+        EXPECT_EQ(GetLastTransferError(), result);
+        EXPECT_LT(::GetTickCount() - again, 500u);
+        break;
+      }
+      if (got == 0) break;
+      bytes.append(buffer, got);
+    }
+    *elapsedMs = ::GetTickCount() - start;
+    return result;
+  }
+
+  ScratchDir dir_{"stall"};
+};
+
+TEST_F(Stalling, SilenceForTheLimitEndsTheTransferWithATimeOut) {
+  constexpr DWORD kLimitMs = 1500;
+  SetTransferTimeoutForTests(kLimitMs);
+  for (const Stall& stall : Stalls()) {
+    SCOPED_TRACE(stall.where);
+    server_.SetRoute("/stall.cab", stall.route);
+    DWORD elapsed = 0;
+    EXPECT_EQ(Download("/stall.cab", &elapsed), static_cast<DWORD>(ERROR_INTERNET_TIMEOUT))
+        << log_.Text();
+    EXPECT_GE(elapsed + 100, kLimitMs);
+    EXPECT_LT(elapsed, kLimitMs + 3000);
+    EXPECT_FALSE(FileExists(dir_.Path() + "x.cab"));
+
+    std::string bytes;
+    EXPECT_EQ(ReadAll("/stall.cab", bytes, &elapsed), static_cast<DWORD>(ERROR_INTERNET_TIMEOUT));
+    EXPECT_LT(elapsed, kLimitMs + 3000);
+  }
+  EXPECT_TRUE(log_.Contains("no answer for 1 seconds")) << log_.Text();
+  EXPECT_TRUE(log_.Contains("InternetReadFile timed out: nothing arrived for 1 seconds"))
+      << log_.Text();
+  EXPECT_TRUE(log_.Contains("InternetQueryDataAvailable timed out: nothing arrived for 1 seconds"))
+      << log_.Text();
+}
+
+TEST_F(Stalling, ALineThatStillDeliversIsNeverCutOff) {
+  constexpr DWORD kLimitMs = 1000;
+  SetTransferTimeoutForTests(kLimitMs);
+  HttpRoute trickle;
+  trickle.body = TestBytes(12, 4);
+  trickle.pieceSize = 1;
+  trickle.pieceDelayMs = 400;  // 4.4 s in all, never 1 s without a byte
+  server_.SetRoute("/trickle.cab", trickle);
+
+  DWORD elapsed = 0;
+  ASSERT_EQ(Download("/trickle.cab", &elapsed), 0u) << log_.Text();
+  EXPECT_GT(elapsed, 3 * kLimitMs);
+  EXPECT_TRUE(ReadWholeFile(dir_.Path() + "x.cab") == trickle.body);
+
+  std::string bytes;
+  ASSERT_EQ(ReadAll("/trickle.cab", bytes, &elapsed), 0u) << log_.Text();
+  EXPECT_GT(elapsed, 3 * kLimitMs);
+  EXPECT_TRUE(bytes == trickle.body);
+}
+
+TEST_F(Stalling, CancelEndsABlockedTransferAtOnce) {
+  // The shipped limit: only the cancel can end these in time.
+  constexpr DWORD kCancelAfterMs = 500;
+  for (const Stall& stall : Stalls()) {
+    SCOPED_TRACE(stall.where);
+    server_.SetRoute("/stall.cab", stall.route);
+    {
+      CancelFlag cancel;
+      std::thread user([&] {
+        ::Sleep(kCancelAfterMs);
+        cancel.Set();
+      });
+      DWORD elapsed = 0;
+      EXPECT_EQ(Download("/stall.cab", &elapsed, &cancel), static_cast<DWORD>(ERROR_CANCELLED));
+      user.join();
+      EXPECT_LT(elapsed, kCancelAfterMs + 1500);
+      EXPECT_FALSE(FileExists(dir_.Path() + "x.cab"));
+    }
+    {
+      CancelFlag cancel;
+      std::thread user([&] {
+        ::Sleep(kCancelAfterMs);
+        cancel.Set();
+      });
+      std::string bytes;
+      DWORD elapsed = 0;
+      EXPECT_EQ(ReadAll("/stall.cab", bytes, &elapsed, &cancel),
+                static_cast<DWORD>(ERROR_CANCELLED));
+      user.join();
+      EXPECT_LT(elapsed, kCancelAfterMs + 1500);
+    }
+  }
+
+  // A cancel that came first sends nothing at all.
+  server_.ClearRequests();
+  CancelFlag cancelled;
+  cancelled.Set();
+  DWORD elapsed = 0;
+  EXPECT_EQ(Download("/stall.cab", &elapsed, &cancelled), static_cast<DWORD>(ERROR_CANCELLED));
+  EXPECT_EQ(server_.RequestCount("/stall.cab"), 0u);
+}
+
+}  // namespace
+}  // namespace transfer_test
