@@ -34,7 +34,8 @@ void SetTransferTimeoutForTests(DWORD ms);
 bool SetInternetTimeouts(HINTERNET handle);
 
 // A call that failed after the network was silent for the limit: WinInet
-// says so with its own code, Winsock's (Wine), or a dropped connection that
+// says so with its own code, Winsock's (Wine), or, for a call that waits for
+// the first byte (elapsedMs: how long it waited), a dropped connection that
 // came only once the limit had passed.
 bool IsTimeoutFailure(DWORD error, DWORD elapsedMs);
 
