@@ -1,0 +1,94 @@
+#include "browser/Plugins.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "frame/RegKey.h"
+#include "install/FileReplace.h"
+#include "install/Registration.h"
+
+const char kMediaPlayerPluginClsid[] = "{5A1E7C30-2B94-4F61-9D3A-7C20E4B1F958}";
+
+namespace {
+
+const char kMediaFilterName[] = "\\plrdscdc.ax";
+const char kNetscapeKey[] = "Software\\Netscape\\Netscape Navigator\\Main";
+const char kNetscapeFolderValue[] = "Install Directory";
+const char* const kBrowserPluginFormats[] = {"%s\\Program\\Plugins\\NPPelloryInst.dll",
+                                             "%s\\Program\\Plugins\\NPWMPPelloryInst.dll"};
+
+// A registry value is taken as a path only when it is fully qualified
+// ("C:\..." or "\\server\share\..."): a relative one would be taken in
+// whatever folder the uninstaller runs in, an empty one as the current drive.
+bool IsFullyQualifiedPath(const std::string& path) {
+  const auto isSlash = [](char c) { return c == '\\' || c == '/'; };
+  if (path.size() >= 3 && path[1] == ':' && isSlash(path[2]))
+    return (path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z');
+  // A UNC path names its server and share.
+  return path.size() >= 5 && isSlash(path[0]) && isSlash(path[1]) && !isSlash(path[2]);
+}
+
+bool IsExistingFile(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The plug-in's path comes from the registry, where anything may stand: only
+// a full path to an existing file is unregistered and deleted. A folder would fail
+// to load and then look "locked", and its delayed deletion would ask for a
+// restart for nothing.
+void RemoveModule(const std::string& path, bool& rebootNeeded) {
+  if (!IsFullyQualifiedPath(path) || !IsExistingFile(path)) return;
+  UnregisterModule(path);
+  if (IsFileLocked(path)) {
+    DeleteFileDelayReboot(path);
+    rebootNeeded = true;
+  } else {
+    ::DeleteFileA(path.c_str());
+  }
+}
+
+std::string MediaPlayerPluginPath() {
+  char keyPath[MAX_PATH] = "";
+  std::snprintf(keyPath, sizeof(keyPath), "CLSID\\%s\\InprocServer32", kMediaPlayerPluginClsid);
+  frame::RegKey key;
+  std::string module;
+  if (key.Open(HKEY_CLASSES_ROOT, keyPath, KEY_READ) != ERROR_SUCCESS ||
+      key.QueryString("", module) != ERROR_SUCCESS)
+    return std::string();
+  return module;
+}
+
+std::string MediaFilterPath() {
+  char system[MAX_PATH] = "";
+  const UINT length = ::GetSystemDirectoryA(system, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::string();
+  return std::string(system) + kMediaFilterName;
+}
+
+void RemoveBrowserPlugins() {
+  frame::RegKey key;
+  std::string folder;
+  if (key.Open(HKEY_CURRENT_USER, kNetscapeKey, KEY_READ) != ERROR_SUCCESS ||
+      key.QueryString(kNetscapeFolderValue, folder) != ERROR_SUCCESS)
+    return;
+  if (!IsFullyQualifiedPath(folder)) return;
+  while (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+  for (const char* format : kBrowserPluginFormats) {
+    char path[MAX_PATH] = "";
+    const int length = std::snprintf(path, sizeof(path), format, folder.c_str());
+    if (length <= 0 || length >= MAX_PATH) continue;
+    ::DeleteFileA(path);
+  }
+}
+
+}  // namespace
+
+bool RemovePlugins(bool& rebootNeeded) {
+  RemoveModule(MediaPlayerPluginPath(), rebootNeeded);
+  RemoveModule(MediaFilterPath(), rebootNeeded);
+  RemoveBrowserPlugins();
+  return true;
+}

@@ -1,0 +1,198 @@
+// Plug-in removal on the prefix's own registry and folders: the fixture COM
+// server registered as the media player plug-in and as the media filter, the
+// Holder fixture keeping the filter in use, Windows' restart processing, and
+// the browser plug-in folder named by the Netscape key.
+#include "browser/Plugins.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "frame/Handle.h"
+#include "tests/fixtures/holder/HeldFile.h"
+#include "tests/support/CapturedLog.h"
+#include "tests/support/Scratch.h"
+
+namespace {
+
+using namespace testing_support;
+using Lines = std::vector<std::string>;
+
+const char kTraceKey[] = "PelloryTest.InprocServer";
+const char kNetscapeKey[] = "Software\\Netscape\\Netscape Navigator";
+const char kNetscapeMainKey[] = "Software\\Netscape\\Netscape Navigator\\Main";
+const char kFolderValue[] = "Install Directory";
+const char* const kPluginNames[] = {"NPPelloryInst.dll", "NPWMPPelloryInst.dll"};
+
+std::string ClassKey() { return std::string("CLSID\\") + kMediaPlayerPluginClsid; }
+std::string ServerKey() { return ClassKey() + "\\InprocServer32"; }
+
+std::string SystemFolder() {
+  char system[MAX_PATH] = "";
+  ::GetSystemDirectoryA(system, MAX_PATH);
+  return system;
+}
+
+std::string Unregistered(const std::string& path) {
+  return "OLE in-proc server '" + path + "' has been successfully unregistered.";
+}
+
+// A copy of the fixture COM server at `path`, registered; with `asPlayerPlugIn`
+// it registers itself as the media player plug-in's class.
+bool InstallServer(const std::string& path, bool asPlayerPlugIn) {
+  if (!::CopyFileA((WinePath(FIXTURES_DIR_UNIX) + "\\ComServer.dll").c_str(), path.c_str(),
+                   FALSE))
+    return false;
+  ::SetEnvironmentVariableA("COMSERVER_CLSID", asPlayerPlugIn ? kMediaPlayerPluginClsid : nullptr);
+  frame::ScopedModule module(::LoadLibraryA(path.c_str()));
+  const FARPROC proc = module ? ::GetProcAddress(module.get(), "DllRegisterServer") : nullptr;
+  if (!proc) return false;
+  return SUCCEEDED(reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(proc))());
+}
+
+// The two browser plug-ins and a file of another maker in `folder`\Program\Plugins.
+bool WriteBrowserPlugins(const std::string& folder) {
+  const std::string plugins = folder + "Program\\Plugins\\";
+  ::CreateDirectoryA((folder + "Program").c_str(), nullptr);
+  ::CreateDirectoryA(plugins.c_str(), nullptr);
+  bool written = WriteFileBytes(plugins + "NPOther.dll", "another maker's plug-in");
+  for (const char* name : kPluginNames) written = written && WriteFileBytes(plugins + name, name);
+  return written;
+}
+
+// Which of the three files of WriteBrowserPlugins are in `folder`.
+Lines BrowserPluginsIn(const std::string& folder) {
+  Lines present;
+  for (const char* name : {"NPPelloryInst.dll", "NPWMPPelloryInst.dll", "NPOther.dll"})
+    if (FileExists(folder + "Program\\Plugins\\" + name)) present.push_back(name);
+  return present;
+}
+
+class RemovePluginsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Clean();
+    char current[MAX_PATH] = "";
+    ::GetCurrentDirectoryA(MAX_PATH, current);
+    previousFolder_ = current;
+    // A relative path read from the registry would be taken here, and an
+    // empty folder value as this drive's root: both stay inside the prefix.
+    ASSERT_EQ(work_.Path().compare(0, 3, "C:\\"), 0) << work_.Path();
+    ASSERT_TRUE(::SetCurrentDirectoryA(work_.Path().c_str()));
+  }
+  void TearDown() override {
+    ::SetCurrentDirectoryA(previousFolder_.c_str());
+    ::SetEnvironmentVariableA("COMSERVER_CLSID", nullptr);
+    Clean();
+  }
+  void Clean() {
+    RegDeleteTree(HKEY_CLASSES_ROOT, ClassKey());
+    ::RegDeleteKeyA(HKEY_CLASSES_ROOT, kTraceKey);
+    RegDeleteTree(HKEY_CURRENT_USER, kNetscapeKey);
+    ::DeleteFileA(filter_.c_str());
+    RemoveTree(driveRoot_ + "Program");
+  }
+
+  ScratchDir work_{"plugins"};
+  ScratchDir browser_{"netscape"};
+  const std::string filter_ = SystemFolder() + "\\plrdscdc.ax";
+  const std::string driveRoot_ = "C:\\";
+  std::string previousFolder_;
+};
+
+// The uninstall as a user meets it: the player plug-in unregistered (its class
+// key gone) and deleted, the filter that a running player holds unregistered
+// and deleted at the restart, the browser's two plug-ins deleted and nothing
+// else of its plug-in folder.
+TEST_F(RemovePluginsTest, RemovesThePlugInsAndDefersTheFilterInUse) {
+  const std::string player = work_.Path() + "PelloryPlayerPlugIn.dll";
+  ASSERT_TRUE(InstallServer(filter_, false));
+  ASSERT_TRUE(InstallServer(player, true));
+  std::string server;
+  ASSERT_TRUE(RegReadString(HKEY_CLASSES_ROOT, ServerKey(), "", server));
+  ASSERT_EQ(server, player);
+  ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, kNetscapeMainKey, kFolderValue,
+                             browser_.Path().substr(0, browser_.Path().size() - 1)));
+  ASSERT_TRUE(WriteBrowserPlugins(browser_.Path()));
+  HeldFile runningPlayer;
+  ASSERT_TRUE(runningPlayer.Hold(filter_, HeldFile::Sharing::Read));
+
+  bool rebootNeeded = false;
+  {
+    CapturedLog log;
+    EXPECT_TRUE(RemovePlugins(rebootNeeded));
+    EXPECT_EQ(log.lines, (Lines{Unregistered(player), Unregistered(filter_)}));
+  }
+  EXPECT_TRUE(rebootNeeded);
+  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, ClassKey()));
+  EXPECT_FALSE(FileExists(player));
+  EXPECT_TRUE(FileExists(filter_)) << "in use until the restart";
+  EXPECT_EQ(BrowserPluginsIn(browser_.Path()), (Lines{"NPOther.dll"}));
+
+  ASSERT_TRUE(runningPlayer.Release());
+  ASSERT_TRUE(RunRestartProcessing());
+  EXPECT_FALSE(FileExists(filter_));
+  EXPECT_TRUE(FileExists(browser_.Path() + "Program\\Plugins\\NPOther.dll"));
+
+  // Nothing left to remove: nothing happens, and the flag is never cleared.
+  CapturedLog log;
+  EXPECT_TRUE(RemovePlugins(rebootNeeded));
+  EXPECT_TRUE(rebootNeeded);
+  EXPECT_EQ(log.lines, Lines{});
+}
+
+// A class key whose module is gone or is no full path to a file, and a
+// browser key without a usable folder: nothing is unregistered, deleted or
+// deferred. A relative path would otherwise be taken in the current folder,
+// an empty folder as the drive's root, and a folder "in use" would be
+// deferred with a restart for nothing.
+TEST_F(RemovePluginsTest, LeavesAloneWhatItsKeysDoNotNameInFull) {
+  ASSERT_TRUE(InstallServer(work_.Path() + "Player.dll", false));
+  ASSERT_TRUE(WriteBrowserPlugins(work_.Path()));
+  ASSERT_TRUE(WriteBrowserPlugins(driveRoot_));
+  ASSERT_TRUE(WriteBrowserPlugins(browser_.Path()));
+  const Lines all = {"NPPelloryInst.dll", "NPWMPPelloryInst.dll", "NPOther.dll"};
+
+  struct Case {
+    const char* what;
+    const char* module;   // the class's module, nullptr: no class key
+    const char* folder;   // "Install Directory", nullptr: no value
+  };
+  const std::string gone = work_.Path() + "Gone.dll";
+  const std::string folder = work_.Path().substr(0, work_.Path().size() - 1);
+  const Case cases[] = {
+      {"nothing registered", nullptr, nullptr},
+      {"module file gone", gone.c_str(), nullptr},
+      {"relative module path, relative folder", "Player.dll", "."},
+      {"module path names a folder, empty folder value", folder.c_str(), ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RegDeleteTree(HKEY_CLASSES_ROOT, ClassKey());
+    RegDeleteTree(HKEY_CURRENT_USER, kNetscapeKey);
+    if (c.module) {
+      ASSERT_TRUE(RegWriteString(HKEY_CLASSES_ROOT, ServerKey(), "", c.module));
+    }
+    // The key is there, its value is not.
+    ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, kNetscapeMainKey, "Version", "4.8"));
+    if (c.folder) {
+      ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, kNetscapeMainKey, kFolderValue, c.folder));
+    }
+
+    bool rebootNeeded = false;
+    CapturedLog log;
+    EXPECT_TRUE(RemovePlugins(rebootNeeded));
+    EXPECT_FALSE(rebootNeeded);
+    EXPECT_EQ(log.lines, Lines{}) << "nothing unregistered";
+    EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, kTraceKey));
+    EXPECT_TRUE(FileExists(work_.Path() + "Player.dll"));
+    EXPECT_TRUE(DirExists(folder));
+    EXPECT_EQ(RegKeyExists(HKEY_CLASSES_ROOT, ServerKey()), c.module != nullptr);
+    EXPECT_EQ(BrowserPluginsIn(work_.Path()), all);
+    EXPECT_EQ(BrowserPluginsIn(driveRoot_), all);
+    EXPECT_EQ(BrowserPluginsIn(browser_.Path()), all);
+  }
+}
+
+}  // namespace
