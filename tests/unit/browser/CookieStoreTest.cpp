@@ -1,0 +1,448 @@
+// The cookie stores on real files of the test's prefix: Firefox databases in
+// the layouts Firefox 3 and a current Firefox make, "cookies.txt", Internet
+// Explorer's cookie folder, and WinInet's own store under Windows XP.
+#include <windows.h>
+#include <shlobj.h>
+#include <wininet.h>
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "browser/CookieFormats.h"
+#include "browser/CookieStores.h"
+#include "browser/WinInetCookies.h"
+#include "core/Platform.h"
+#include "tests/support/Scratch.h"
+#include "tests/support/TestProcess.h"
+
+namespace {
+
+using testing_support::ChildProcess;
+using testing_support::DirExists;
+using testing_support::FileContent;
+using testing_support::RegDeleteTree;
+using testing_support::RegWriteString;
+using testing_support::RemoveTree;
+using testing_support::WriteFileBytes;
+using Rows = std::vector<std::string>;
+
+const char kMozillaKey[] = "SOFTWARE\\mozilla.org\\Mozilla";
+const char kSite[] = "http://www.pellory.test";
+const char kHost[] = "www.pellory.test";
+
+std::string AppData() {
+  char path[MAX_PATH] = "";
+  ::SHGetSpecialFolderPathA(nullptr, path, CSIDL_APPDATA, TRUE);
+  return path;
+}
+
+// The names in a folder, sorted.
+Rows FolderNames(const std::string& folder) {
+  Rows names;
+  WIN32_FIND_DATAA entry = {};
+  HANDLE find = ::FindFirstFileA((folder + "*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (std::string(entry.cFileName) != "." && std::string(entry.cFileName) != "..")
+      names.push_back(entry.cFileName);
+  } while (::FindNextFileA(find, &entry));
+  ::FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A Firefox of the given version with one profile, in the prefix's real
+// places; removed again at the end.
+class FirefoxProfile {
+ public:
+  explicit FirefoxProfile(const char* version) {
+    RegDeleteTree(HKEY_LOCAL_MACHINE, kMozillaKey);
+    if (version) RegWriteString(HKEY_LOCAL_MACHINE, kMozillaKey, "CurrentVersion", version);
+    RemoveTree(Mozilla());
+    const std::string profiles = Mozilla() + "Firefox\\Profiles\\";
+    ::SHCreateDirectoryExA(nullptr, (profiles + "q7x2ab9c.default").c_str(), nullptr);
+    folder_ = profiles + "q7x2ab9c.default\\";
+  }
+  ~FirefoxProfile() {
+    RemoveTree(Mozilla());
+    RegDeleteTree(HKEY_LOCAL_MACHINE, kMozillaKey);
+  }
+  static std::string Mozilla() { return AppData() + "\\Mozilla\\"; }
+  const std::string& Folder() const { return folder_; }
+
+ private:
+  std::string folder_;
+};
+
+// A connection of the test's own, for making and reading databases.
+class TestDatabase {
+ public:
+  explicit TestDatabase(const std::string& path) {
+    if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) ADD_FAILURE() << "cannot open " << path;
+  }
+  ~TestDatabase() { sqlite3_close(db_); }
+  bool Exec(const std::string& sql) {
+    char* error = nullptr;
+    const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error);
+    if (rc != SQLITE_OK) ADD_FAILURE() << sql << ": " << (error ? error : "?");
+    sqlite3_free(error);
+    return rc == SQLITE_OK;
+  }
+  // Every row of moz_cookies as "host|path|isSecure|expiry|name|value", sorted.
+  Rows Cookies() {
+    Rows rows;
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db_,
+                           "SELECT host, path, isSecure, expiry, name, value FROM moz_cookies",
+                           -1, &statement, nullptr) != SQLITE_OK)
+      return {"<cannot read>"};
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+      std::string row;
+      for (int i = 0; i < 6; ++i) {
+        const unsigned char* text = sqlite3_column_text(statement, i);
+        row += (i ? "|" : "") + std::string(text ? reinterpret_cast<const char*>(text) : "NULL");
+      }
+      rows.push_back(row);
+    }
+    sqlite3_finalize(statement);
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+// Firefox 3.0's table.
+const char kFirefox3Layout[] =
+    "CREATE TABLE moz_cookies (id INTEGER PRIMARY KEY, name TEXT, value TEXT, host TEXT, "
+    "path TEXT, expiry INTEGER, lastAccessed INTEGER, isSecure INTEGER, isHttpOnly INTEGER);";
+// A current Firefox's table: origin attributes, and one row per name, host,
+// path and origin.
+const char kCurrentLayout[] =
+    "CREATE TABLE moz_cookies (id INTEGER PRIMARY KEY, originAttributes TEXT NOT NULL DEFAULT "
+    "'', name TEXT, value TEXT, host TEXT, path TEXT, expiry INTEGER, lastAccessed INTEGER, "
+    "creationTime INTEGER, isSecure INTEGER, isHttpOnly INTEGER, inBrowserElement INTEGER "
+    "DEFAULT 0, sameSite INTEGER DEFAULT 0, rawSameSite INTEGER DEFAULT 0, schemeMap INTEGER "
+    "DEFAULT 0, isPartitionedAttributeSet INTEGER DEFAULT 0, CONSTRAINT moz_uniqueid UNIQUE "
+    "(name, host, path, originAttributes));";
+
+std::string Quoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += (c == '\'') ? std::string("''") : std::string(1, c);
+  return quoted + "'";
+}
+
+std::string Insert(bool current, const std::string& origin, const std::string& host,
+                   const std::string& path, int secure, const std::string& name,
+                   const std::string& value) {
+  return "INSERT INTO moz_cookies (" + std::string(current ? "originAttributes, " : "") +
+         "name, value, host, path, expiry, lastAccessed, isSecure, isHttpOnly) VALUES (" +
+         (current ? Quoted(origin) + ", " : "") + Quoted(name) + ", " + Quoted(value) + ", " +
+         Quoted(host) + ", " + Quoted(path) + ", 1999999999, 1700000000000000, " +
+         std::to_string(secure) + ", 1);";
+}
+
+struct Layout {
+  const char* name;
+  const char* schema;
+  bool current;
+};
+const Layout kLayouts[] = {{"Firefox 3", kFirefox3Layout, false},
+                           {"current Firefox", kCurrentLayout, true}};
+
+// Emptying "PM" for `host`: exactly one row for the host and name, with path
+// "/", not secure, the fixed expiry and no value; every other row unchanged.
+void ExpectCookieEmptied(const Layout& layout, const std::string& host) {
+  SCOPED_TRACE(std::string(layout.name) + ", host " + host);
+  FirefoxProfile firefox("1.9.0.1");
+  const std::string db = firefox.Folder() + "cookies.sqlite";
+  Rows before;
+  {
+    TestDatabase make(db);
+    ASSERT_TRUE(make.Exec(layout.schema));
+    ASSERT_TRUE(make.Exec(Insert(layout.current, "", host, "/", 1, "PM", "linked-4711")));
+    ASSERT_TRUE(make.Exec(Insert(layout.current, "", host, "/account", 0, "PM", "second")));
+    if (layout.current) {
+      ASSERT_TRUE(make.Exec(Insert(true, "^userContextId=2", host, "/", 0, "PM", "container")));
+    }
+    ASSERT_TRUE(make.Exec(Insert(layout.current, "", host, "/", 0, "PDM", "kept%20as+is")));
+    ASSERT_TRUE(make.Exec(Insert(layout.current, "", "other.test", "/", 0, "PM", "other's")));
+    ASSERT_TRUE(make.Exec(Insert(layout.current, "", "." + host, "/", 0, "PM", "domain")));
+    before = make.Cookies();
+  }
+  ASSERT_TRUE(SetFirefoxCookie("http://" + host, "PM", ""));
+
+  Rows expected;
+  for (const std::string& row : before) {
+    if (row.rfind(host + "|", 0) != 0 || row.find("|PM|") == std::string::npos)
+      expected.push_back(row);
+  }
+  expected.push_back(host + "|/|0|1577858461|PM|");
+  std::sort(expected.begin(), expected.end());
+  TestDatabase check(db);
+  EXPECT_EQ(check.Cookies(), expected);
+}
+
+}  // namespace
+
+TEST(FirefoxDatabase, EmptiesTheCookieInBothLayouts) {
+  for (const Layout& layout : kLayouts) ExpectCookieEmptied(layout, kHost);
+}
+
+// A "'" in the host is data, not SQL.
+TEST(FirefoxDatabase, AQuoteInTheHostIsStoredAsItIs) {
+  for (const Layout& layout : kLayouts) ExpectCookieEmptied(layout, "o'neill.pellory.test");
+}
+
+// Another connection holds the write lock, as a running Firefox may: false
+// after the bounded wait, and neither the bytes nor the rows change.
+TEST(FirefoxDatabase, ABusyDatabaseIsLeftAloneWithinTheBound) {
+  FirefoxProfile firefox("3.6.28");
+  const std::string db = firefox.Folder() + "cookies.sqlite";
+  TestDatabase holder(db);
+  ASSERT_TRUE(holder.Exec(kCurrentLayout));
+  ASSERT_TRUE(holder.Exec(Insert(true, "", kHost, "/", 0, "PM", "linked")));
+  const Rows rows = holder.Cookies();
+  const Rows names = FolderNames(firefox.Folder());
+  ASSERT_TRUE(holder.Exec("BEGIN EXCLUSIVE;"));
+  const std::string bytes = FileContent(db);
+
+  const DWORD start = ::GetTickCount();
+  EXPECT_FALSE(SetFirefoxCookie(kSite, "PM", ""));
+  const DWORD took = ::GetTickCount() - start;
+  EXPECT_LT(took, 10000u) << "the wait for the busy store has no bound";
+  EXPECT_GE(took, 1000u) << "a briefly busy store is not waited for at all";
+  EXPECT_EQ(FileContent(db), bytes);
+  EXPECT_EQ(FolderNames(firefox.Folder()), names);
+  ASSERT_TRUE(holder.Exec("ROLLBACK;"));
+  EXPECT_EQ(holder.Cookies(), rows);
+}
+
+// A "cookies.sqlite" that is no database: false, the file as it was, and no
+// journal or other file beside it.
+TEST(FirefoxDatabase, AFileThatIsNoDatabaseIsNotChanged) {
+  FirefoxProfile firefox("1.9.2.3");
+  const std::string db = firefox.Folder() + "cookies.sqlite";
+  std::string bytes = "www.pellory.test\tFALSE\t/\tFALSE\t1999999999\tPM\tlinked\n";
+  while (bytes.size() < 8192) bytes += bytes;
+  ASSERT_TRUE(WriteFileBytes(db, bytes));
+  EXPECT_FALSE(SetFirefoxCookie(kSite, "PM", ""));
+  EXPECT_EQ(FileContent(db), bytes);
+  EXPECT_EQ(FolderNames(firefox.Folder()), Rows{"cookies.sqlite"});
+}
+
+TEST(FirefoxVersion, ThreeAndLaterFromTheRegistry) {
+  struct Case {
+    const char* version;
+    bool expected;
+  };
+  const Case cases[] = {{"1.9.0.1", true}, {"1.8.1.14", false}, {"1.8.9.9", false}, {"1.9", true},
+                        {"115.0", true},   {"", false},         {nullptr, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.version ? c.version : "no value");
+    FirefoxProfile firefox(c.version);
+    EXPECT_EQ(IsFirefox3OrLater(), c.expected);
+  }
+}
+
+TEST(FirefoxProfileFolder, TheFirstProfileOrNothing) {
+  {
+    FirefoxProfile firefox("1.9.0.1");
+    EXPECT_EQ(FindFirefoxProfileFolder(), firefox.Folder());
+  }
+  // No profile: nothing is written and nothing is made.
+  EXPECT_EQ(FindFirefoxProfileFolder(), "");
+  RegWriteString(HKEY_LOCAL_MACHINE, kMozillaKey, "CurrentVersion", "1.8.1.14");
+  EXPECT_FALSE(SetFirefoxCookie(kSite, "PM", ""));
+  RegDeleteTree(HKEY_LOCAL_MACHINE, kMozillaKey);
+  EXPECT_FALSE(DirExists(FirefoxProfile::Mozilla()));
+}
+
+namespace {
+
+// 2020-01-01 01:01:01 local time in seconds since 1970, by Win32's road.
+std::string LocalExpiry() {
+  SYSTEMTIME local = {2020, 1, 0, 1, 1, 1, 1, 0};
+  SYSTEMTIME utc = {};
+  FILETIME time = {};
+  if (!::TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) ||
+      !::SystemTimeToFileTime(&utc, &time))
+    return "<no conversion>";
+  const unsigned long long ticks =
+      (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  return std::to_string(static_cast<long long>(ticks / 10000000ULL) - 11644473600LL);
+}
+
+}  // namespace
+
+TEST(FirefoxTextFile, CreatedWhenMissingWithOneRecord) {
+  FirefoxProfile firefox("1.8.1.14");
+  ASSERT_TRUE(SetFirefoxCookie(kSite, "PM", ""));
+  EXPECT_EQ(FileContent(firefox.Folder() + "cookies.txt"),
+            std::string(kHost) + "\tFALSE\t/\tFALSE\t" + LocalExpiry() + "\tPM\t\n");
+  EXPECT_EQ(FolderNames(firefox.Folder()), Rows{"cookies.txt"});
+}
+
+// Only the record being set changes: the header, other sites' values with
+// their escapes, lines the parser does not take and later comments stay byte
+// for byte; a second run finds the emptied record again.
+TEST(FirefoxTextFile, EveryOtherLineIsKeptByteForByte) {
+  FirefoxProfile firefox("1.8.1.14");
+  const std::string path = firefox.Folder() + "cookies.txt";
+  const std::string head =
+      "# HTTP Cookie File\n"
+      "\n"
+      "other.test\tFALSE\t/\tFALSE\t1999999999\tPM\ta%20b+c%3D\n"
+      ".pellory.test\tTRUE\t/\tMAYBE\t1999999999\tPM\tflag\n"
+      "www.pellory.test\tFALSE\t/\tFALSE\t1999999999\tempty\t\n"
+      "# a comment after the first record\r\n";
+  const std::string tail = "\nstray text\n.www.pellory.test\tTRUE\t/\tFALSE\t1999999999\tPDM\t7+7";
+  ASSERT_TRUE(WriteFileBytes(
+      path, head + "WWW.Pellory.test\tTRUE\t/shop\tTRUE\t1999999999\tpm\tlinked%204711" + tail));
+  ASSERT_TRUE(SetFirefoxCookie(kSite, "PM", ""));
+  const std::string expected = head + "WWW.Pellory.test\tTRUE\t/shop\tTRUE\t1999999999\tpm\t" + tail;
+  EXPECT_EQ(FileContent(path), expected);
+  ASSERT_TRUE(SetFirefoxCookie(kSite, "PM", ""));
+  EXPECT_EQ(FileContent(path), expected);
+
+  // A cookie not there yet is appended after a last line without its end.
+  ASSERT_TRUE(SetFirefoxCookie(kSite, "download_audio", ""));
+  EXPECT_EQ(FileContent(path),
+            expected + "\n" + kHost + "\tFALSE\t/\tFALSE\t" + LocalExpiry() + "\tdownload_audio\t\n");
+  EXPECT_EQ(FolderNames(firefox.Folder()), Rows{"cookies.txt"});
+}
+
+// A file that cannot be read (another program holds it without sharing) is
+// left as it was.
+TEST(FirefoxTextFile, AHeldFileIsLeftAsItWas) {
+  FirefoxProfile firefox("1.8.1.14");
+  const std::string path = firefox.Folder() + "cookies.txt";
+  const std::string bytes = "# HTTP Cookie File\nwww.pellory.test\tFALSE\t/\tFALSE\t1999999999\tPM\tx\n";
+  ASSERT_TRUE(WriteFileBytes(path, bytes));
+  HANDLE held = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(SetFirefoxCookie(kSite, "PM", ""));
+  ::CloseHandle(held);
+  EXPECT_EQ(FileContent(path), bytes);
+  EXPECT_EQ(FolderNames(firefox.Folder()), Rows{"cookies.txt"});
+}
+
+// Records of Internet Explorer's cookie files: escapes decoded, then "+".
+TEST(InternetExplorerRecords, ParsedWithTheirEndMarkers) {
+  const auto records = ParseInternetExplorerCookies(
+      "PM\n12%2034+x\nwww.pellory.test/\n1024\n1\n2\n3\n4\n*\n"
+      "PDM\n%2B\nwww.pellory.test/shop/\n0\n1\n2\n*\n"
+      "cut\noff\nwww.pellory.test/\n");
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].name, "PM");
+  EXPECT_EQ(records[0].value, "12 34 x");
+  EXPECT_EQ(records[0].host, "www.pellory.test");
+  EXPECT_EQ(records[1].value, " ");
+  EXPECT_EQ(records[1].host, "www.pellory.test/shop");
+}
+
+// Under Windows 7 the cookies are read from the user's real cookie folder:
+// only files named with the host's first label, the host with or without its
+// "/", names in any case, subfolders too.
+TEST(InternetExplorerFolder, TheMatchingRecordsValue) {
+  ASSERT_TRUE(IsVistaOrLater());
+  char cookies[MAX_PATH] = "";
+  ASSERT_TRUE(::SHGetSpecialFolderPathA(nullptr, cookies, CSIDL_COOKIES, TRUE));
+  const std::string folder = std::string(cookies) + "\\";
+  const std::string sub = folder + "Low\\";
+  ::CreateDirectoryA(sub.c_str(), nullptr);
+  const std::string record = "\n1024\n3567587328\n30789007\n3567587328\n30000000\n*\n";
+  ASSERT_TRUE(WriteFileBytes(folder + "root@shop.pellory[1].txt",
+                             "PM\nelsewhere\nother.test/\n" + record +
+                                 "PM\nshop%20one+4711\nshop.pellory.test/" + record +
+                                 "Pdm\nno-slash\nshop.pellory.test" + record));
+  ASSERT_TRUE(WriteFileBytes(sub + "root@shop.pellory[2].txt",
+                             "download_audio\nmp3\nhttp://shop.pellory.test/" + record));
+  // The first label is not in its name: never read.
+  ASSERT_TRUE(WriteFileBytes(folder + "root@pellory[1].txt",
+                             "TTL\n9\nshop.pellory.test/" + record));
+
+  EXPECT_EQ(ReadInternetExplorerCookie("http://shop.pellory.test", "pm"), "shop one 4711");
+  EXPECT_EQ(ReadInternetExplorerCookie("http://shop.pellory.test", "PDM"), "no-slash");
+  EXPECT_EQ(ReadInternetExplorerCookie("http://shop.pellory.test", "download_audio"), "mp3");
+  EXPECT_EQ(ReadInternetExplorerCookie("http://shop.pellory.test", "TTL"), "");
+  EXPECT_EQ(ReadInternetExplorerCookie("http://www.pellory.test", "PM"), "");
+  ::DeleteFileA((folder + "root@shop.pellory[1].txt").c_str());
+  ::DeleteFileA((folder + "root@pellory[1].txt").c_str());
+  RemoveTree(sub);
+}
+
+namespace {
+
+// The cookies WinInet gives back for the site, "NAME=VALUE" each, sorted; a
+// cookie with an empty value comes back as its bare name under Wine, and as
+// "NAME=" elsewhere: both read as "NAME=" here.
+Rows WinInetCookiesOf(const std::string& site) {
+  char data[4096] = "";
+  DWORD size = sizeof(data);
+  if (!WinInetCookies().InternetGetCookieA(site.c_str(), nullptr, data, &size))
+    return {"<none: error " + std::to_string(::GetLastError()) + ">"};
+  Rows cookies;
+  const std::string text = data;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find("; ", at);
+    if (end == std::string::npos) end = text.size();
+    std::string cookie = text.substr(at, end - at);
+    if (cookie.find('=') == std::string::npos) cookie += "=";
+    cookies.push_back(cookie);
+    at = end + 2;
+  }
+  std::sort(cookies.begin(), cookies.end());
+  return cookies;
+}
+
+}  // namespace
+
+// The WinInet store is written on systems before Vista. The emulated version
+// is read when a process starts, so the work runs in a child of this program.
+TEST(InternetExplorerWinInet, UnderWindowsXpTheCookieIsEmptied) {
+  char self[MAX_PATH] = "";
+  ASSERT_GT(::GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
+  std::string exeName = self;
+  exeName = exeName.substr(exeName.find_last_of('\\') + 1);
+  const std::string appKey = "Software\\Wine\\AppDefaults\\" + exeName;
+  ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, appKey, "Version", "winxp64"));
+  ChildProcess child;
+  const bool started = child.Start(self, "--gtest_filter=InternetExplorerXpEnv.*");
+  const DWORD code = started ? child.Wait(120000) : STILL_ACTIVE;
+  RegDeleteTree(HKEY_CURRENT_USER, appKey);
+  EXPECT_EQ(code, 0u) << "the work under Windows XP emulation failed";
+  ASSERT_TRUE(BindWinInetCookies());
+  // The old value does not come back in another process either.
+  const Rows seen = WinInetCookiesOf(kSite);
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), "PM=linked-4711"), 0);
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), "PDM=kept"), 1);
+}
+
+TEST(InternetExplorerXpEnv, CookieReadsBackEmpty) {
+  ASSERT_FALSE(IsVistaOrLater()) << "the emulated Windows version did not take effect";
+  ASSERT_TRUE(BindWinInetCookies());
+  ASSERT_TRUE(WinInetCookies().InternetSetCookieA(
+      kSite, nullptr, "PM=linked-4711; expires=Fri, 31-Dec-2049 00:00:00 GMT"));
+  ASSERT_TRUE(WinInetCookies().InternetSetCookieA(
+      kSite, nullptr, "PDM=kept; expires=Fri, 31-Dec-2049 00:00:00 GMT"));
+  ASSERT_EQ(WinInetCookiesOf(kSite), (Rows{"PDM=kept", "PM=linked-4711"}));
+  EXPECT_TRUE(SetInternetExplorerCookie(kSite, "PM", ""));
+  EXPECT_EQ(WinInetCookiesOf(kSite), (Rows{"PDM=kept", "PM="}));
+}
+
+// Lines ending in "\r\n" keep their ends; a record set in place keeps its own.
+TEST(CookiesTxtText, LineEndsAreKept) {
+  EXPECT_EQ(SetCookiesTxtCookie("# x\r\n\r\nwww.pellory.test\tFALSE\t/\tFALSE\t5\tPM\tv\r\nz\r\n",
+                                kSite, "PM", "", 9),
+            "# x\r\n\r\nwww.pellory.test\tFALSE\t/\tFALSE\t5\tPM\t\r\nz\r\n");
+  EXPECT_EQ(SetCookiesTxtCookie("", kSite, "PM", "", 9),
+            "www.pellory.test\tFALSE\t/\tFALSE\t9\tPM\t\n");
+}
