@@ -237,6 +237,34 @@ TEST(FirefoxDatabase, AFileThatIsNoDatabaseIsNotChanged) {
   EXPECT_EQ(FolderNames(firefox.Folder()), Rows{"cookies.sqlite"});
 }
 
+// A layout where the new row cannot go in (a column without a default that
+// the statement does not fill): false, and the old rows are all still there.
+TEST(FirefoxDatabase, AFailedInsertKeepsTheOldRows) {
+  FirefoxProfile firefox("1.9.0.1");
+  const std::string db = firefox.Folder() + "cookies.sqlite";
+  Rows before;
+  {
+    TestDatabase make(db);
+    ASSERT_TRUE(make.Exec(
+        "CREATE TABLE moz_cookies (id INTEGER PRIMARY KEY, name TEXT, value TEXT, host TEXT, "
+        "path TEXT, expiry INTEGER, lastAccessed INTEGER NOT NULL, isSecure INTEGER, "
+        "isHttpOnly INTEGER);"));
+    ASSERT_TRUE(make.Exec(Insert(false, "", kHost, "/", 0, "PM", "linked-4711")));
+    ASSERT_TRUE(make.Exec(Insert(false, "", kHost, "/", 0, "PDM", "kept")));
+    before = make.Cookies();
+  }
+  EXPECT_FALSE(SetFirefoxCookie(kSite, "PM", ""));
+  TestDatabase check(db);
+  EXPECT_EQ(check.Cookies(), before);
+}
+
+// Firefox 3 without its database: nothing is made.
+TEST(FirefoxDatabase, AMissingDatabaseIsNotCreated) {
+  FirefoxProfile firefox("1.9.0.1");
+  EXPECT_FALSE(SetFirefoxCookie(kSite, "PM", ""));
+  EXPECT_EQ(FolderNames(firefox.Folder()), Rows{});
+}
+
 TEST(FirefoxVersion, ThreeAndLaterFromTheRegistry) {
   struct Case {
     const char* version;
