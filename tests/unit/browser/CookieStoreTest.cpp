@@ -17,6 +17,7 @@
 #include "browser/CookieStores.h"
 #include "browser/WinInetCookies.h"
 #include "core/Platform.h"
+#include "frame/Handle.h"
 #include "tests/support/Scratch.h"
 #include "tests/support/TestProcess.h"
 
@@ -45,13 +46,12 @@ std::string AppData() {
 Rows FolderNames(const std::string& folder) {
   Rows names;
   WIN32_FIND_DATAA entry = {};
-  HANDLE find = ::FindFirstFileA((folder + "*").c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE) return names;
+  frame::ScopedFind find(::FindFirstFileA((folder + "*").c_str(), &entry));
+  if (!find) return names;
   do {
     if (std::string(entry.cFileName) != "." && std::string(entry.cFileName) != "..")
       names.push_back(entry.cFileName);
-  } while (::FindNextFileA(find, &entry));
-  ::FindClose(find);
+  } while (::FindNextFileA(find.get(), &entry));
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -353,11 +353,12 @@ TEST(FirefoxTextFile, AHeldFileIsLeftAsItWas) {
   const std::string path = firefox.Folder() + "cookies.txt";
   const std::string bytes = "# HTTP Cookie File\nwww.pellory.test\tFALSE\t/\tFALSE\t1999999999\tPM\tx\n";
   ASSERT_TRUE(WriteFileBytes(path, bytes));
-  HANDLE held = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(SetFirefoxCookie(kSite, "PM", ""));
-  ::CloseHandle(held);
+  {
+    frame::ScopedFile held(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                         OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held.valid());
+    EXPECT_FALSE(SetFirefoxCookie(kSite, "PM", ""));
+  }
   EXPECT_EQ(FileContent(path), bytes);
   EXPECT_EQ(FolderNames(firefox.Folder()), Rows{"cookies.txt"});
 }
