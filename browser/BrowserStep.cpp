@@ -1,0 +1,71 @@
+#include "browser/BrowserStep.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+
+#include "browser/Browsers.h"
+#include "browser/CookieStores.h"
+#include "browser/Sites.h"
+#include "core/Platform.h"
+#include "host/Processes.h"
+
+namespace {
+
+const char kOperation[] = "Uninstall";
+
+// The cookies that link a browser to the user's manager, on both sites; the
+// download setting is kept on the cookie site only.
+const char* const kLinkCookies[] = {"PM", "PDM"};
+const char kDownloadCookie[] = "download_audio";
+
+void OpenPageIfRunning(const BrowserTable& table, BrowserRow row) {
+  if (table[row].bFound)
+    OpenCompletionPage(table[row].sPath, "", "", BrowserPageName(row), kOperation);
+}
+
+void EmptyFirefoxCookies(const std::string& cookieUrl) {
+  for (const char* name : kLinkCookies) SetFirefoxCookie(cookieUrl, name, "");
+  SetFirefoxCookie(cookieUrl, kDownloadCookie, "");
+  const std::string childrenUrl = GetChildrenSiteUrl();
+  for (const char* name : kLinkCookies) SetFirefoxCookie(childrenUrl, name, "");
+}
+
+// Before Vista WinInet writes Internet Explorer's store; later systems keep it
+// where the program cannot write, so the page is opened instead when the
+// site's cookies are there and Internet Explorer opens web pages.
+void HandleInternetExplorer(const std::string& cookieUrl) {
+  if (!IsVistaOrLater()) {
+    for (const std::string& site : {cookieUrl, GetChildrenSiteUrl()})
+      for (const char* name : kLinkCookies) SetInternetExplorerCookie(site, name, "");
+    return;
+  }
+  const bool linked = !ReadInternetExplorerCookie(cookieUrl, "PM").empty() ||
+                      !ReadInternetExplorerCookie(cookieUrl, "PDM").empty();
+  if (!linked || !IsInternetExplorerDefault()) return;
+  const std::string address = BuildCompletionAddress(
+      GetCompletionUrlTemplate(), "0", "0", BrowserPageName(kRowInternetExplorer), kOperation);
+  ::ShellExecuteA(nullptr, "open", address.c_str(), nullptr, nullptr, SW_SHOW);
+}
+
+}  // namespace
+
+void RunBrowserStep() {
+  const bool firefoxInstalled = !FindFirefoxPath().empty();
+  BrowserTable table = MakeBrowserTable();
+  FindRunningModules(table.data(), table.size());
+  const std::string cookieUrl = GetCookieUrl();
+
+  OpenPageIfRunning(table, kRowSafari);
+  OpenPageIfRunning(table, kRowChrome);
+  // A running Firefox holds its store and would write it back over any
+  // change: it gets the page instead.
+  if (firefoxInstalled) {
+    if (IsModuleRunning(table[kRowFirefox].sModuleName))
+      OpenPageIfRunning(table, kRowFirefox);
+    else
+      EmptyFirefoxCookies(cookieUrl);
+  }
+  HandleInternetExplorer(cookieUrl);
+}

@@ -1,0 +1,141 @@
+#include "browser/Browsers.h"
+
+#include <windows.h>
+
+#include <cctype>
+#include <vector>
+
+#include "browser/Sites.h"
+#include "frame/Handle.h"
+#include "frame/RegKey.h"
+
+namespace {
+
+struct BrowserName {
+  const char* executable;
+  const char* pageName;
+};
+
+const BrowserName kBrowserNames[kBrowserCount] = {
+    {"IEXPLORE.EXE", "IE"},
+    {"FIREFOX.EXE", "FireFox"},
+    {"SAFARI.EXE", "Safari"},
+    {"CHROME.EXE", "Chrome"},
+};
+
+constexpr DWORD kMaxValueName = 16384;  // the registry's own limit, terminator included
+constexpr DWORD kMaxKeyName = 256;
+constexpr DWORD kFileTypeChars = 500;
+
+// The key's own "PathToExe" when it is a text, else the first one found
+// below it, subkeys in enumeration order; "" when there is none.
+std::string FindPathToExe(HKEY key) {
+  std::vector<char> name(kMaxValueName);
+  for (DWORD index = 0;; ++index) {
+    DWORD nameChars = kMaxValueName;
+    DWORD type = 0;
+    char data[MAX_PATH + 1] = "";
+    DWORD bytes = MAX_PATH;
+    const LONG rc = ::RegEnumValueA(key, index, name.data(), &nameChars, nullptr, &type,
+                                    reinterpret_cast<BYTE*>(data), &bytes);
+    if (rc == ERROR_MORE_DATA) continue;  // a longer text is no usable path
+    if (rc != ERROR_SUCCESS) break;
+    if (type != REG_SZ || ::lstrcmpiA(name.data(), "PathToExe") != 0) continue;
+    data[bytes < MAX_PATH ? bytes : MAX_PATH] = '\0';
+    const std::string path(data);  // stops at the stored terminator, if any
+    if (!path.empty()) return path;
+    break;
+  }
+  for (DWORD index = 0;; ++index) {
+    char subkeyName[kMaxKeyName] = "";
+    DWORD chars = kMaxKeyName;
+    const LONG rc =
+        ::RegEnumKeyExA(key, index, subkeyName, &chars, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_MORE_DATA) continue;
+    if (rc != ERROR_SUCCESS) break;
+    frame::RegKey subkey;
+    if (subkey.Open(key, subkeyName, KEY_READ) != ERROR_SUCCESS) continue;
+    std::string path = FindPathToExe(subkey.get());
+    if (!path.empty()) return path;
+  }
+  return std::string();
+}
+
+std::string ReadDefaultValue(HKEY root, const std::string& path) {
+  frame::RegKey key;
+  std::string value;
+  if (key.Open(root, path, KEY_READ) != ERROR_SUCCESS) return std::string();
+  if (key.QueryString("", value, kFileTypeChars) != ERROR_SUCCESS) return std::string();
+  return value;
+}
+
+}  // namespace
+
+BrowserTable MakeBrowserTable() {
+  BrowserTable table;
+  for (size_t row = 0; row < kBrowserCount; ++row)
+    table[row].sModuleName = kBrowserNames[row].executable;
+  return table;
+}
+
+const char* BrowserPageName(BrowserRow row) {
+  return row < kBrowserCount ? kBrowserNames[row].pageName : "";
+}
+
+std::string FindFirefoxPath() {
+  frame::RegKey mozilla;
+  if (mozilla.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Mozilla", KEY_READ) != ERROR_SUCCESS)
+    return std::string();
+  return FindPathToExe(mozilla.get());
+}
+
+bool IsInternetExplorerDefault() {
+  const std::string fileType = ReadDefaultValue(HKEY_CLASSES_ROOT, ".html");
+  if (fileType.empty()) return false;
+  std::string command = ReadDefaultValue(HKEY_CLASSES_ROOT, fileType + "\\shell\\open\\command");
+  for (char& c : command) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return command.find("IEXPLORE.EXE") != std::string::npos;
+}
+
+std::string BuildCompletionAddress(const std::string& urlTemplate, const std::string& pm,
+                                   const std::string& pdm, const std::string& browserName,
+                                   const std::string& operation) {
+  const std::string* values[] = {&pm, &pdm, &browserName, &operation};
+  std::string address;
+  size_t next = 0;
+  size_t from = 0;
+  for (size_t at = urlTemplate.find("%s"); at != std::string::npos && next < 4;
+       at = urlTemplate.find("%s", from)) {
+    address.append(urlTemplate, from, at - from);
+    address += *values[next++];
+    from = at + 2;
+  }
+  address.append(urlTemplate, from, std::string::npos);
+  for (size_t at = address.find("?&"); at != std::string::npos; at = address.find("?&", at + 1))
+    address.erase(at + 1, 1);
+  return address;
+}
+
+bool OpenCompletionPage(const std::string& browserPath, const std::string& pm,
+                        const std::string& pdm, const std::string& browserName,
+                        const std::string& operation) {
+  const std::string urlTemplate = GetCompletionUrlTemplate();
+  if (urlTemplate.empty() || browserPath.empty()) return false;
+  const std::string address = BuildCompletionAddress(urlTemplate, pm, pdm, browserName, operation);
+  // Both come from the machine or the sites' values: a quote inside either
+  // would end its argument early and let the rest become arguments of its own.
+  if (browserPath.find('"') != std::string::npos || address.find('"') != std::string::npos)
+    return false;
+  const std::string commandLine = "\"" + browserPath + "\" \"" + address + "\"";
+  std::vector<char> buffer(commandLine.begin(), commandLine.end());
+  buffer.push_back('\0');
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  if (!::CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS,
+                        nullptr, nullptr, &startup, &info))
+    return false;
+  frame::ScopedHandle process(info.hProcess);
+  frame::ScopedHandle thread(info.hThread);
+  return true;
+}

@@ -1,0 +1,340 @@
+// The browser step with real processes: the fixture browsers (SAFARI.EXE,
+// CHROME.EXE, FIREFOX.EXE) run in the test's prefix, record how they were
+// started, and stay until the test's stop event; an installed Firefox is a
+// registry entry pointing at the fixture and a Firefox 3 profile with a
+// cookies.sqlite in the prefix's application-data folder.
+//
+// The suite BrowserLanguageEnv runs once per user language (LC_ALL, see
+// CMakeLists.txt) and expects that language's addresses.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+#include <sqlite3.h>
+#include <tlhelp32.h>
+
+#include <cstdlib>
+#include <list>
+#include <string>
+#include <vector>
+
+#include "browser/BrowserStep.h"
+#include "browser/Browsers.h"
+#include "browser/Sites.h"
+#include "core/Locations.h"
+#include "frame/Handle.h"
+#include "frame/RegKey.h"
+#include "tests/support/PlayedUser.h"
+#include "tests/support/Scratch.h"
+#include "tests/support/TestProcess.h"
+
+namespace {
+
+using testing_support::ChildProcess;
+using testing_support::FixturePath;
+using testing_support::ScratchDir;
+
+const char* const kFixtureNames[] = {"SAFARI.EXE", "CHROME.EXE", "FIREFOX.EXE"};
+
+const char kMozillaKey[] = "SOFTWARE\\Mozilla";
+const char kFirefoxMainKey[] = "SOFTWARE\\Mozilla\\Mozilla Firefox\\3.0.1 (en-US)\\Main";
+const char kMozillaOrgKey[] = "SOFTWARE\\mozilla.org";
+
+std::string BrowserFixture(const std::string& name) { return FixturePath("browsers\\" + name); }
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t from = 0;
+  for (size_t end = text.find("\r\n"); end != std::string::npos; end = text.find("\r\n", from)) {
+    lines.push_back(text.substr(from, end - from));
+    from = end + 2;
+  }
+  return lines;
+}
+
+// The site and page addresses a user of the run's language must get.
+struct LanguageCase {
+  std::string cookieHost;
+  std::string pagePrefix;  // up to and including the "?"
+  bool mainSite;
+};
+
+LanguageCase CaseForLocale() {
+  const char* lc = std::getenv("LC_ALL");
+  const std::string locale = lc ? lc : "";
+  const std::string page = "/site/softwareWizard/softwareComplete.jsp?";
+  if (locale.rfind("de_", 0) == 0)
+    return {"www.pellory.de", "http://www.pellory.de/plde" + page, false};
+  if (locale.rfind("fr_", 0) == 0)
+    return {"www.pellory.de", "http://www.pellory.fr/plfr" + page, false};
+  if (locale.rfind("en_GB", 0) == 0)
+    return {"www.pellory.co.uk", "http://www.pellory.co.uk/pluk" + page, false};
+  if (locale.rfind("en_US", 0) == 0)
+    return {"www.pellory.com", "http://www.pellory.com/plry" + page, true};
+  ADD_FAILURE() << "LC_ALL names no language of this suite: '" << locale << "'";
+  return {};
+}
+
+// The main site's template carries its first value without a key, so the
+// browser's name lands under PDM once "?&" is folded.
+std::string ExpectedPage(const LanguageCase& language, const std::string& browser) {
+  if (language.mainSite)
+    return language.pagePrefix + "PM=&PDM=" + browser + "&browser=Uninstall";
+  return language.pagePrefix + "PM=&PDM=&browser=" + browser + "&operation=Uninstall";
+}
+
+// One row of moz_cookies as text: host, name, value, path, isSecure, expiry.
+using CookieRows = std::vector<std::string>;
+
+bool Exec(sqlite3* db, const char* sql) {
+  return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+CookieRows ReadCookieRows(const std::string& database) {
+  CookieRows rows;
+  sqlite3* db = nullptr;
+  if (sqlite3_open(database.c_str(), &db) != SQLITE_OK) {
+    sqlite3_close(db);
+    return {"<cannot open>"};
+  }
+  sqlite3_stmt* statement = nullptr;
+  sqlite3_prepare_v2(db,
+                     "SELECT host, name, value, path, isSecure, expiry FROM moz_cookies "
+                     "ORDER BY host, name, path",
+                     -1, &statement, nullptr);
+  while (statement && sqlite3_step(statement) == SQLITE_ROW) {
+    std::string row;
+    for (int column = 0; column < 6; ++column) {
+      const unsigned char* text = sqlite3_column_text(statement, column);
+      row += std::string(column ? "|" : "") + (text ? reinterpret_cast<const char*>(text) : "");
+    }
+    rows.push_back(row);
+  }
+  sqlite3_finalize(statement);
+  sqlite3_close(db);
+  return rows;
+}
+
+// Ends a process by its id: a moment to end by itself, then terminated.
+void EndProcess(DWORD id) {
+  frame::ScopedHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id));
+  if (!process) return;
+  if (::WaitForSingleObject(process.get(), 10000) != WAIT_OBJECT_0) {
+    ::TerminateProcess(process.get(), 0xDEAD);
+    ::WaitForSingleObject(process.get(), 5000);
+  }
+}
+
+// The ids of the running fixture browsers, the ones the code under test
+// started included (the prefix is the test's own).
+std::vector<DWORD> FixtureBrowserIds() {
+  std::vector<DWORD> ids;
+  frame::ScopedFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return ids;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32First(snapshot.get(), &entry); more;
+       more = ::Process32Next(snapshot.get(), &entry)) {
+    for (const char* name : kFixtureNames)
+      if (::lstrcmpiA(entry.szExeFile, name) == 0) ids.push_back(entry.th32ProcessID);
+  }
+  return ids;
+}
+
+// The browsers' surroundings for one test: where they record, the event that
+// ends them, an installed Firefox with a profile, and the registry keys the
+// step reads. Everything is put back or ended, whatever the outcome.
+class BrowserStepTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static LONG counter = 0;
+    const std::string stopName = "FakeBrowserStop-" + std::to_string(::GetCurrentProcessId()) +
+                                 "-" + std::to_string(::InterlockedIncrement(&counter));
+    stop_.reset(::CreateEventA(nullptr, TRUE, FALSE, stopName.c_str()));
+    ASSERT_TRUE(stop_);
+    ::SetEnvironmentVariableA("FAKE_BROWSER_RECORDS", records_.Path().c_str());
+    ::SetEnvironmentVariableA("FAKE_BROWSER_STOP", stopName.c_str());
+    ClearRegistry();
+
+    char appData[MAX_PATH] = "";
+    ASSERT_TRUE(::SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, TRUE));
+    mozillaFolder_ = std::string(appData) + "\\Mozilla\\";
+    const std::string profile = mozillaFolder_ + "Firefox\\Profiles\\k3x9.default\\";
+    ASSERT_TRUE(::SHCreateDirectoryExA(nullptr, profile.c_str(), nullptr) == ERROR_SUCCESS);
+    database_ = profile + "cookies.sqlite";
+  }
+
+  void TearDown() override {
+    ::SetEvent(stop_.get());
+    for (ChildProcess& browser : browsers_)
+      if (browser.Wait(10000) == STILL_ACTIVE) browser.Kill();
+    for (DWORD id : FixtureBrowserIds()) EndProcess(id);
+    ::SetEnvironmentVariableA("FAKE_BROWSER_RECORDS", nullptr);
+    ::SetEnvironmentVariableA("FAKE_BROWSER_STOP", nullptr);
+    ClearRegistry();
+    if (!mozillaFolder_.empty()) testing_support::RemoveTree(mozillaFolder_);
+  }
+
+  static void ClearRegistry() {
+    testing_support::RegDeleteTree(HKEY_LOCAL_MACHINE, kMozillaKey);
+    testing_support::RegDeleteTree(HKEY_LOCAL_MACHINE, kMozillaOrgKey);
+    frame::RegKey pellory;
+    if (pellory.Open(HKEY_LOCAL_MACHINE, kPelloryKey, KEY_SET_VALUE) == ERROR_SUCCESS)
+      pellory.DeleteValue("Cookie Url");
+  }
+
+  // Firefox 3, as its installer records it, with a profile holding the
+  // cookies of the language's site, the children's site and another site.
+  void InstallFirefox(const std::string& cookieHost) {
+    ASSERT_TRUE(testing_support::RegWriteString(HKEY_LOCAL_MACHINE, kFirefoxMainKey, "PathToExe",
+                                                BrowserFixture("FIREFOX.EXE")));
+    ASSERT_TRUE(testing_support::RegWriteString(HKEY_LOCAL_MACHINE, "SOFTWARE\\mozilla.org\\Mozilla",
+                                                "CurrentVersion", "1.9.0.1"));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(database_.c_str(), &db), SQLITE_OK);
+    // Firefox 3's own table.
+    const bool made =
+        Exec(db,
+             "CREATE TABLE moz_cookies (id INTEGER PRIMARY KEY, name TEXT, value TEXT, "
+             "host TEXT, path TEXT, expiry INTEGER, lastAccessed INTEGER, isSecure INTEGER, "
+             "isHttpOnly INTEGER)") &&
+        Exec(db, ("INSERT INTO moz_cookies VALUES (1, 'PM', '4711', '" + cookieHost +
+                  "', '/', 1900000000, 1, 0, 0), (2, 'PM', '4712', '" + cookieHost +
+                  "', '/shop', 1900000000, 1, 1, 0), (3, 'PDM', '0815', '" + cookieHost +
+                  "', '/', 1900000000, 1, 0, 0), (4, 'PM', '99', 'kids.pellory.com', '/', "
+                  "1900000000, 1, 0, 0), (5, 'PM', 'keep', 'www.example.org', '/', 1900000000, "
+                  "1, 0, 0)")
+                     .c_str());
+    sqlite3_close(db);
+    ASSERT_TRUE(made);
+  }
+
+  void StartBrowser(const std::string& name) {
+    browsers_.emplace_back();
+    ASSERT_TRUE(browsers_.back().Start(BrowserFixture(name), ""));
+    // Started and recorded: its modules are loaded.
+    ASSERT_TRUE(WaitForRecordLines(name, 1));
+  }
+
+  std::string RecordPath(const std::string& name) const {
+    return records_.Path() + name + ".cmdline";
+  }
+
+  bool WaitForRecordLines(const std::string& name, size_t count) const {
+    for (int tries = 0; tries < 200; ++tries) {
+      std::string text;
+      if (testing_support::ReadFileBytes(RecordPath(name), text) && Lines(text).size() >= count)
+        return true;
+      ::Sleep(100);
+    }
+    return false;
+  }
+
+  std::vector<std::string> Record(const std::string& name) const {
+    std::string text;
+    testing_support::ReadFileBytes(RecordPath(name), text);
+    return Lines(text);
+  }
+
+  ScratchDir records_{"browsers"};
+  frame::ScopedHandle stop_;
+  std::list<ChildProcess> browsers_;  // a list: a running child never moves
+  std::string mozillaFolder_;
+  std::string database_;
+};
+
+class BrowserLanguageEnv : public BrowserStepTest {};
+
+TEST_F(BrowserLanguageEnv, EveryRunningBrowserGetsTheCompletionPage) {
+  const LanguageCase language = CaseForLocale();
+  ASSERT_NO_FATAL_FAILURE(InstallFirefox(language.cookieHost));
+  std::string databaseBefore;
+  ASSERT_TRUE(testing_support::ReadFileBytes(database_, databaseBefore));
+  for (const char* name : kFixtureNames) ASSERT_NO_FATAL_FAILURE(StartBrowser(name));
+
+  RunBrowserStep();
+
+  // Each browser was started again with its own path and the page; the
+  // command line is exactly the two quoted arguments.
+  const std::pair<const char*, const char*> pages[] = {
+      {"SAFARI.EXE", "Safari"}, {"CHROME.EXE", "Chrome"}, {"FIREFOX.EXE", "FireFox"}};
+  for (const auto& page : pages) {
+    SCOPED_TRACE(page.first);
+    ASSERT_TRUE(WaitForRecordLines(page.first, 2));
+    const std::vector<std::string> record = Record(page.first);
+    ASSERT_EQ(record.size(), 2u);
+    EXPECT_EQ(record[1], "\"" + BrowserFixture(page.first) + "\" \"" +
+                             ExpectedPage(language, page.second) + "\"");
+  }
+  // A running Firefox keeps its cookies.
+  EXPECT_TRUE(testing_support::FileContent(database_) == databaseBefore)
+      << "cookies.sqlite changed";
+}
+
+TEST_F(BrowserLanguageEnv, FirefoxNotRunningHasItsCookiesEmptiedAndNoPage) {
+  const LanguageCase language = CaseForLocale();
+  ASSERT_NO_FATAL_FAILURE(InstallFirefox(language.cookieHost));
+
+  RunBrowserStep();
+
+  // Started browsers stay until the end of the test: none may be there.
+  EXPECT_EQ(testing_support::CountProcessesNamed("FIREFOX.EXE"), 0);
+  EXPECT_FALSE(testing_support::FileExists(RecordPath("FIREFOX.EXE")));
+  // One row per host and name, emptied, and the other site's row as it was
+  // (in the order of host, name and path).
+  const std::string emptied = "||/|0|1577858461";
+  const std::string& site = language.cookieHost;
+  const CookieRows expected = {
+      "kids.pellory.com|PDM" + emptied,
+      "kids.pellory.com|PM" + emptied,
+      "www.example.org|PM|keep|/|0|1900000000",
+      site + "|PDM" + emptied,
+      site + "|PM" + emptied,
+      site + "|download_audio" + emptied,
+  };
+  EXPECT_EQ(ReadCookieRows(database_), expected);
+}
+
+TEST_F(BrowserStepTest, TheCookieUrlValueNamesTheCookieSite) {
+  const std::string byLanguage = GetCookieUrl();
+  EXPECT_EQ(byLanguage.rfind("http://www.pellory.", 0), 0u) << byLanguage;
+
+  ASSERT_TRUE(testing_support::RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "Cookie Url",
+                                              "http://cookies.example.test"));
+  EXPECT_EQ(GetCookieUrl(), "http://cookies.example.test");
+  // An empty value is no value.
+  ASSERT_TRUE(testing_support::RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "Cookie Url", ""));
+  EXPECT_EQ(GetCookieUrl(), byLanguage);
+}
+
+// The ".html" file type's open command decides; the test's prefix has none.
+TEST(InternetExplorerDefault, ReadFromTheHtmlFileType) {
+  const char kType[] = "PelloryTestHtmlFile";
+  const std::string command = std::string(kType) + "\\shell\\open\\command";
+  struct Cleanup {
+    ~Cleanup() {
+      testing_support::RegDeleteTree(HKEY_CLASSES_ROOT, ".html");
+      testing_support::RegDeleteTree(HKEY_CLASSES_ROOT, "PelloryTestHtmlFile");
+    }
+  } cleanup;
+  EXPECT_FALSE(IsInternetExplorerDefault());
+
+  ASSERT_TRUE(testing_support::RegWriteString(HKEY_CLASSES_ROOT, ".html", "", kType));
+  EXPECT_FALSE(IsInternetExplorerDefault());  // no command yet
+  ASSERT_TRUE(testing_support::RegWriteString(
+      HKEY_CLASSES_ROOT, command, "",
+      "\"C:\\Program Files\\Internet Explorer\\iexplore.exe\" -nohome"));
+  EXPECT_TRUE(IsInternetExplorerDefault());
+  ASSERT_TRUE(testing_support::RegWriteString(
+      HKEY_CLASSES_ROOT, command, "", "\"C:\\Program Files\\Mozilla Firefox\\firefox.exe\" \"%1\""));
+  EXPECT_FALSE(IsInternetExplorerDefault());
+}
+
+// A path that holds a double quote could carry arguments of its own: it is
+// refused, and nothing starts.
+TEST_F(BrowserStepTest, APathHoldingAQuoteStartsNothing) {
+  const std::string path = BrowserFixture("SAFARI.EXE") + "\" \"/extra";
+  EXPECT_FALSE(OpenCompletionPage(path, "", "", "Safari", "Uninstall"));
+  EXPECT_EQ(testing_support::CountProcessesNamed("SAFARI.EXE"), 0);
+  EXPECT_FALSE(testing_support::FileExists(RecordPath("SAFARI.EXE")));
+}
+
+}  // namespace
