@@ -11,7 +11,13 @@
 #include "host/Processes.h"
 
 // The rows of the browser table, in the table's order.
-enum BrowserRow : size_t { kRowInternetExplorer, kRowFirefox, kRowSafari, kRowChrome, kBrowserCount };
+enum BrowserRow : size_t {
+  kRowInternetExplorer,
+  kRowFirefox,
+  kRowSafari,
+  kRowChrome,
+  kBrowserCount
+};
 
 using BrowserTable = std::array<RunningModule, kBrowserCount>;
 

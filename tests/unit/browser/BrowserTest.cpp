@@ -37,6 +37,7 @@ const char* const kFixtureNames[] = {"SAFARI.EXE", "CHROME.EXE", "FIREFOX.EXE"};
 const char kMozillaKey[] = "SOFTWARE\\Mozilla";
 const char kFirefoxMainKey[] = "SOFTWARE\\Mozilla\\Mozilla Firefox\\3.0.1 (en-US)\\Main";
 const char kMozillaOrgKey[] = "SOFTWARE\\mozilla.org";
+const char kWebHandlerKey[] = "SOFTWARE\\Classes\\http\\shell\\open\\command";
 
 std::string BrowserFixture(const std::string& name) { return FixturePath("browsers\\" + name); }
 
@@ -74,11 +75,14 @@ LanguageCase CaseForLocale() {
 }
 
 // The main site's template carries its first value without a key, so the
-// browser's name lands under PDM once "?&" is folded.
-std::string ExpectedPage(const LanguageCase& language, const std::string& browser) {
+// browser's name lands under PDM; an empty first value leaves "?&", folded.
+std::string ExpectedPage(const LanguageCase& language, const std::string& browser,
+                         const std::string& value = "") {
   if (language.mainSite)
-    return language.pagePrefix + "PM=&PDM=" + browser + "&browser=Uninstall";
-  return language.pagePrefix + "PM=&PDM=&browser=" + browser + "&operation=Uninstall";
+    return language.pagePrefix + (value.empty() ? "" : value + "&") + "PM=" + value +
+           "&PDM=" + browser + "&browser=Uninstall";
+  return language.pagePrefix + "PM=" + value + "&PDM=" + value + "&browser=" + browser +
+         "&operation=Uninstall";
 }
 
 // One row of moz_cookies as text: host, name, value, path, isSecure, expiry.
@@ -186,7 +190,8 @@ class BrowserStepTest : public ::testing::Test {
   void InstallFirefox(const std::string& cookieHost) {
     ASSERT_TRUE(testing_support::RegWriteString(HKEY_LOCAL_MACHINE, kFirefoxMainKey, "PathToExe",
                                                 BrowserFixture("FIREFOX.EXE")));
-    ASSERT_TRUE(testing_support::RegWriteString(HKEY_LOCAL_MACHINE, "SOFTWARE\\mozilla.org\\Mozilla",
+    ASSERT_TRUE(testing_support::RegWriteString(HKEY_LOCAL_MACHINE,
+                                                std::string(kMozillaOrgKey) + "\\Mozilla",
                                                 "CurrentVersion", "1.9.0.1"));
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(database_.c_str(), &db), SQLITE_OK);
@@ -293,6 +298,46 @@ TEST_F(BrowserLanguageEnv, FirefoxNotRunningHasItsCookiesEmptiedAndNoPage) {
   EXPECT_EQ(ReadCookieRows(database_), expected);
 }
 
+// From Vista on Internet Explorer's cookies are only read: a linked browser
+// gets the page through the shell (here the fixture plays the web handler),
+// and only when Internet Explorer opens web pages.
+TEST_F(BrowserLanguageEnv, InternetExplorerLinkedGetsThePageWhenItIsTheDefault) {
+  const LanguageCase language = CaseForLocale();
+  char cookies[MAX_PATH] = "";
+  ASSERT_TRUE(::SHGetSpecialFolderPathA(nullptr, cookies, CSIDL_COOKIES, TRUE));
+  const std::string cookieFile = std::string(cookies) + "\\root@www.pellory[1].txt";
+  ASSERT_TRUE(testing_support::WriteFileBytes(
+      cookieFile, "PM\n4711\n" + language.cookieHost + "/\n1024\n1\n2\n3\n4\n*\n"));
+  std::string previousHandler;
+  testing_support::RegReadString(HKEY_LOCAL_MACHINE, kWebHandlerKey, "", previousHandler);
+  struct Restore {
+    std::string handler, file;
+    ~Restore() {
+      testing_support::RegWriteString(HKEY_LOCAL_MACHINE, kWebHandlerKey, "", handler);
+      testing_support::RegDeleteTree(HKEY_CLASSES_ROOT, ".html");
+      testing_support::RegDeleteTree(HKEY_CLASSES_ROOT, "PelloryTestHtmlFile");
+      ::DeleteFileA(file.c_str());
+    }
+  } restore{previousHandler, cookieFile};
+  ASSERT_TRUE(testing_support::RegWriteString(
+      HKEY_LOCAL_MACHINE, kWebHandlerKey, "", "\"" + BrowserFixture("SAFARI.EXE") + "\" \"%1\""));
+
+  RunBrowserStep();  // Internet Explorer is not the default: nothing opens
+  EXPECT_EQ(testing_support::CountProcessesNamed("SAFARI.EXE"), 0);
+
+  ASSERT_TRUE(
+      testing_support::RegWriteString(HKEY_CLASSES_ROOT, ".html", "", "PelloryTestHtmlFile"));
+  ASSERT_TRUE(testing_support::RegWriteString(
+      HKEY_CLASSES_ROOT, "PelloryTestHtmlFile\\shell\\open\\command", "",
+      "\"C:\\Program Files\\Internet Explorer\\IEXPLORE.EXE\" -nohome"));
+  RunBrowserStep();
+  ASSERT_TRUE(WaitForRecordLines("SAFARI.EXE", 1));
+  const std::vector<std::string> record = Record("SAFARI.EXE");
+  ASSERT_EQ(record.size(), 1u);
+  EXPECT_EQ(record[0], "\"" + BrowserFixture("SAFARI.EXE") + "\" \"" +
+                           ExpectedPage(language, "IE", "0") + "\"");
+}
+
 TEST_F(BrowserStepTest, TheCookieUrlValueNamesTheCookieSite) {
   const std::string byLanguage = GetCookieUrl();
   EXPECT_EQ(byLanguage.rfind("http://www.pellory.", 0), 0u) << byLanguage;
@@ -324,7 +369,8 @@ TEST(InternetExplorerDefault, ReadFromTheHtmlFileType) {
       "\"C:\\Program Files\\Internet Explorer\\iexplore.exe\" -nohome"));
   EXPECT_TRUE(IsInternetExplorerDefault());
   ASSERT_TRUE(testing_support::RegWriteString(
-      HKEY_CLASSES_ROOT, command, "", "\"C:\\Program Files\\Mozilla Firefox\\firefox.exe\" \"%1\""));
+      HKEY_CLASSES_ROOT, command, "",
+      "\"C:\\Program Files\\Mozilla Firefox\\firefox.exe\" \"%1\""));
   EXPECT_FALSE(IsInternetExplorerDefault());
 }
 
