@@ -8,10 +8,10 @@
 #include "core/Platform.h"
 #include "frame/RegKey.h"
 
-const char kMainSiteHost[] = "www.pellory.com";
-const char kGermanSiteHost[] = "www.pellory.de";
-const char kUkSiteHost[] = "www.pellory.co.uk";
-const char kFrenchSiteHost[] = "www.pellory.fr";
+const char kMainSiteHost[] = "pellory.com";
+const char kGermanSiteHost[] = "pellory.de";
+const char kUkSiteHost[] = "pellory.co.uk";
+const char kFrenchSiteHost[] = "pellory.fr";
 const char kChildrenSiteHost[] = "kids.pellory.com";
 
 namespace {

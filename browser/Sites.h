@@ -1,15 +1,15 @@
 // The maker's web sites: their host names (the only place that names them),
 // the site address the cookies belong to, the completion page's address
 // template and the children's site. A site address is a root address such as
-// "http://www.pellory.com", without path or trailing "/".
+// "http://pellory.com", without path or trailing "/".
 #pragma once
 
 #include <string>
 
-extern const char kMainSiteHost[];      // "www.pellory.com"
-extern const char kGermanSiteHost[];    // "www.pellory.de"
-extern const char kUkSiteHost[];        // "www.pellory.co.uk"
-extern const char kFrenchSiteHost[];    // "www.pellory.fr"
+extern const char kMainSiteHost[];      // "pellory.com"
+extern const char kGermanSiteHost[];    // "pellory.de"
+extern const char kUkSiteHost[];        // "pellory.co.uk"
+extern const char kFrenchSiteHost[];    // "pellory.fr"
 extern const char kChildrenSiteHost[];  // "kids.pellory.com"
 
 // The "Cookie Url" value under HKLM\Software\Pellory when it is set, else the
