@@ -89,5 +89,49 @@ TEST_F(HostileCatalogueE2E, QuotesInARunTextAddNoArguments) {
   EXPECT_EQ(Arguments(runs.substr(0, runs.find("\r\n"))), (Lines{second, folder})) << runs;
 }
 
+// The reader cuts a value at "//" but drops every "=" after the first, so
+// "file:/=/=/C:/..." reaches the program as a file URL. A catalogue served
+// over HTTP may not send the program to the disk or to a share: the run
+// fails with a log line, and nothing is read, installed or recorded. Without
+// the refusal the cabinet on the disk would be installed.
+TEST_F(HostileCatalogueE2E, AFileSourceInAServedCatalogueIsRefused) {
+  const std::string folder = "C:\\LocalSource\\";
+  RemoveTree(folder);
+  ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
+  ASSERT_TRUE(WriteFileBytes(folder + "local.cab", CabinetBytes({{"Secret.txt", "from the disk"}})));
+  const struct {
+    const char* spelt;    // as the catalogue spells it
+    const char* reached;  // as the program reads it
+  } kSources[] = {{"file:/=/=/C:/LocalSource/local.cab", "file:///C:/LocalSource/local.cab"},
+                  {"file:/=/evil/share/local.cab", "file://evil/share/local.cab"}};
+  for (const auto& source : kSources) {
+    SCOPED_TRACE(source.spelt);
+    ResetMachineState();
+    install_.Register();
+    ::DeleteFileA((install_.Dir() + "Secret.txt").c_str());
+    const std::string catalogue =
+        "[Components]\r\nLocal=1,0,0,0\r\n"
+        "[Local]\r\nRequiresPMClosed=No\r\nSourceDisksFiles=Local Files\r\n"
+        "[Local Files]\r\n1=Secret.txt\r\n"
+        "[Secret.txt]\r\nFile=" + std::string(source.spelt) + "\r\nFileVersion=1,0,0,0\r\n";
+    server_.Serve(kCataloguePath, CabinetBytes({{"PM Install1.INF", catalogue}}));
+
+    EXPECT_EQ(RunSetup(), -1);
+    const std::string log = FileContent(UserLogPath());
+    EXPECT_NE(log.find(std::string("Refused to download '") + source.reached +
+                       "': a catalogue from '" + server_.Url(kCataloguePath) +
+                       "' may name HTTP sources only.\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_FALSE(FileExists(install_.Dir() + "Secret.txt"));
+    std::string recorded;
+    EXPECT_FALSE(RegReadString(HKEY_LOCAL_MACHINE, "Software\\Pellory\\Upgrade\\Components",
+                               "Local", recorded))
+        << recorded;
+  }
+  EXPECT_EQ(server_.RequestCount(kCataloguePath), 2u);  // each run read its catalogue
+  RemoveTree(folder);
+}
+
 }  // namespace
 }  // namespace e2e
