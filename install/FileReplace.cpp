@@ -13,6 +13,7 @@
 #include "core/SystemLibraries.h"
 #include "frame/Handle.h"
 #include "frame/RegKey.h"
+#include "install/TempFileList.h"
 #include "resources/StringIds.h"
 
 namespace {
@@ -27,11 +28,18 @@ constexpr LONGLONG kLargestWininit = 16 * 1024 * 1024;
 
 ExitWindowsCall g_exitWindowsForTests;
 FileCopyCall g_fileCopyForTests;
+FileMoveCall g_fileMoveForTests;
 
 // Copies a new file to a fresh name beside its destination.
 BOOL CopyFileCall(const std::string& from, const std::string& to) {
   return g_fileCopyForTests ? g_fileCopyForTests(from, to)
                             : ::CopyFileA(from.c_str(), to.c_str(), TRUE);
+}
+
+// A plain rename (the older family's only kind).
+BOOL MoveFileCall(const std::string& from, const std::string& to) {
+  return g_fileMoveForTests ? g_fileMoveForTests(from, to)
+                            : ::MoveFileA(from.c_str(), to.c_str());
 }
 
 // A failed call never reports success, even when it left no error code.
@@ -173,17 +181,26 @@ class SideCopy {
         if (::GetFileAttributesA(name.c_str()) == INVALID_FILE_ATTRIBUTES) aside = name;
       }
       if (aside.empty()) return ERROR_FILE_EXISTS;
-      if (!::MoveFileA(target.c_str(), aside.c_str())) return LastErrorCode();
+      if (!MoveFileCall(target, aside)) return LastErrorCode();
     }
-    if (!::MoveFileA(path_.c_str(), target.c_str())) {
+    if (!MoveFileCall(path_, target)) {
       const DWORD error = LastErrorCode();
-      if (!aside.empty()) ::MoveFileA(aside.c_str(), target.c_str());
+      // The user must be able to find the file under its other name.
+      if (!aside.empty() && !MoveFileCall(aside, target))
+        LogFormat("The old file '%s' could not be put back and is kept as '%s'. Error 0x0%x.",
+                  target.c_str(), aside.c_str(), static_cast<unsigned>(LastErrorCode()));
       return error;
     }
     path_.clear();
-    if (!aside.empty() && !::DeleteFileA(aside.c_str()))
-      LogFormat("DeleteFile failed for the file '%s'. Error 0x0%x.", aside.c_str(),
-                static_cast<unsigned>(LastErrorCode()));
+    if (!aside.empty() && !::DeleteFileA(aside.c_str())) {
+      // Something opened it since the rename a moment ago; it is free again
+      // by the time the program ends, and WININIT.INI may be held open by
+      // the caller now, so no line for the restart is written from here.
+      LogFormat("DeleteFile failed for the file '%s', the old '%s'. Error 0x0%x. It is "
+                "deleted when the program ends.",
+                aside.c_str(), target.c_str(), static_cast<unsigned>(LastErrorCode()));
+      TheTempFileList().Add(aside);
+    }
     return 0;
   }
 
@@ -493,6 +510,12 @@ ExitWindowsCall SetExitWindowsCallForTests(ExitWindowsCall call) {
 FileCopyCall SetFileCopyCallForTests(FileCopyCall call) {
   FileCopyCall previous = std::move(g_fileCopyForTests);
   g_fileCopyForTests = std::move(call);
+  return previous;
+}
+
+FileMoveCall SetFileMoveCallForTests(FileMoveCall call) {
+  FileMoveCall previous = std::move(g_fileMoveForTests);
+  g_fileMoveForTests = std::move(call);
   return previous;
 }
 

@@ -34,6 +34,12 @@ ExitWindowsCall SetExitWindowsCallForTests(ExitWindowsCall call);
 using FileCopyCall = std::function<BOOL(const std::string& from, const std::string& to)>;
 FileCopyCall SetFileCopyCallForTests(FileCopyCall call);
 
+// Tests replace the older family's plain renames (MoveFileA) that put a new
+// file in place of an old one, to make one of them fail; an empty function
+// puts the real one back. Returns the previous one.
+using FileMoveCall = std::function<BOOL(const std::string& from, const std::string& to)>;
+FileMoveCall SetFileMoveCallForTests(FileMoveCall call);
+
 // Puts the extracted file in place of the destination (both full paths), or
 // defers that to the restart when the destination is locked. 0 or an error
 // code; may raise state.rebootRequired, extend state.errorText and take the

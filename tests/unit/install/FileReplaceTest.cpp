@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "core/Platform.h"
+#include "frame/Handle.h"
+#include "install/TempFileList.h"
 #include "tests/fixtures/holder/HeldFile.h"
 #include "tests/support/Scratch.h"
 
@@ -356,6 +358,59 @@ TEST(OlderFamilyEnv, FailedSteps) {
   EXPECT_EQ(::GetFileAttributesA(free.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
   EXPECT_EQ(FolderNames(f), (Lines{"3.new", "Free.dll", "Locked Library.dll",
                                    "Locked Library.dll.1"}));
+
+  // The old file steps aside for the rename of the new one. When that rename
+  // fails and the old file cannot come back either, the log says where it is.
+  const std::string moved = f + "Moved.dll";
+  ASSERT_TRUE(WriteFiles(f, {{"Moved.dll", "old moved"}, {"5.new", "new 5"}}));
+  std::vector<std::pair<std::string, std::string>> moves;
+  FileMoveCall previous = SetFileMoveCallForTests([&](const std::string& from, const std::string& to) {
+    moves.emplace_back(from, to);
+    if (moves.size() == 1) return ::MoveFileA(from.c_str(), to.c_str());
+    return ::SetLastError(ERROR_ACCESS_DENIED), FALSE;
+  });
+  {
+    CapturedLog log;
+    EXPECT_EQ(ReplaceInstalledFile(moved, f + "5.new", state), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    ASSERT_EQ(moves.size(), 3u);
+    const std::string aside = moves[0].second;
+    EXPECT_EQ(moves[0].first, moved);
+    EXPECT_EQ(moves[2], std::make_pair(aside, moved));
+    EXPECT_EQ(Content(aside), "old moved");
+    EXPECT_TRUE(log.Has("The old file '" + moved + "' could not be put back and is kept as '" +
+                        aside + "'. Error 0x05."))
+        << log.Text();
+    ASSERT_TRUE(::MoveFileA(aside.c_str(), moved.c_str()));
+  }
+  // The new file is in place but the old one, opened by someone meanwhile,
+  // cannot be deleted: it is logged and goes when the program ends.
+  frame::ScopedFile opener;
+  moves.clear();
+  SetFileMoveCallForTests([&](const std::string& from, const std::string& to) {
+    moves.emplace_back(from, to);
+    const BOOL done = ::MoveFileA(from.c_str(), to.c_str());
+    if (done && from == moved && moves.size() == 1)
+      opener.reset(::CreateFileA(to.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    return done;
+  });
+  {
+    CapturedLog log;
+    EXPECT_EQ(ReplaceInstalledFile(moved, f + "5.new", state), 0u);
+    ASSERT_EQ(moves.size(), 2u);
+    ASSERT_TRUE(opener.valid());
+    const std::string aside = moves[0].second;
+    EXPECT_EQ(Content(moved), "new 5");
+    EXPECT_TRUE(log.Has("DeleteFile failed for the file '" + aside + "', the old '" + moved +
+                        "'. Error 0x020. It is deleted when the program ends."))
+        << log.Text();
+    EXPECT_TRUE(TheTempFileList().Contains(aside));
+    opener.reset();
+    EXPECT_EQ(Content(aside), "old moved");
+    TheTempFileList().DeleteAll();  // as at the end of the program
+    EXPECT_FALSE(FileExists(aside));
+  }
+  SetFileMoveCallForTests(previous);
+  EXPECT_TRUE(::DeleteFileA(moved.c_str()));
 }
 
 // Runs in the child process only (the plain run leaves out "Env" suites).
