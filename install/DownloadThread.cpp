@@ -34,8 +34,9 @@
 
 namespace {
 
-// The smallest read of a download; reads gather into steps (below), one
-// progress message and one cancel check per step.
+// A download's reads gather into steps (below), one progress message and one
+// cancel check per step; a step ends when less than this is left free in its
+// buffer. A read itself may be as small as one byte.
 constexpr DWORD kChunkSize = 2000;
 // How often the worker looks whether the progress window has gone.
 constexpr DWORD kWindowPollMs = 20;
@@ -320,14 +321,24 @@ DWORD CDownloadThread::DownloadComponent(const Component& component,
   int number = 0;
   for (const ComponentFile& file : work) {
     if (Cancelled()) return 0;
-    if (Contains(handled, file.sName)) continue;
+    if (Contains(handled, file.sName)) {
+      // Handled for an earlier component: this one shares its outcome.
+      if (!file.sPackage.empty() && !PackageRan(file)) FailForPackage(component, file);
+      continue;
+    }
     // An unsafe name or folder gives no destination; TargetPath logged it.
     const std::string destination = TargetPath(file);
     if (destination.empty()) continue;
 
     const auto downloaded = downloadedCabinets.find(file.sFile);
     if (downloaded != downloadedCabinets.end()) {
-      state.pendingInstalls[destination] = downloaded->second;
+      // A package is run once per cabinet, and its file is not put into
+      // place; whoever lists it again shares how it went.
+      if (!file.sPackage.empty()) {
+        if (!PackageRan(file)) FailForPackage(component, file);
+      } else {
+        state.pendingInstalls[destination] = downloaded->second;
+      }
     } else {
       ++number;
       if (HasProgressWindow())
@@ -350,16 +361,18 @@ DWORD CDownloadThread::DownloadComponent(const Component& component,
       }
       if (Cancelled()) return 0;
       if (const DWORD error =
-              DownloadFile(*connection->session, file, destination, bytesDone, total))
+              DownloadFile(*connection->session, file, destination, bytesDone, total)) {
+        // A package fetched but not started ends the run here, unrecorded.
+        if (!file.sPackage.empty() && downloadedCabinets.count(file.sFile))
+          LogFormat("Component '%s' is not installed: the package '%s' of '%s' could not be "
+                    "started. Error 0x0%x. The installation ends here; its version is not "
+                    "recorded.",
+                    component.sName.c_str(), file.sPackage.c_str(), file.sFile.c_str(),
+                    static_cast<unsigned>(error));
         return error;
-      if (!file.sPackage.empty() && !state.cancelled && !PackageRan(file)) {
-        // Not installed: recorded as such, it would never be offered again.
-        LogFormat("Component '%s' is not installed: the package '%s' of '%s' could not be "
-                  "unpacked or run. Its version is not recorded.",
-                  component.sName.c_str(), file.sPackage.c_str(), file.sFile.c_str());
-        if (!Contains(state.failedComponents, component.sName))
-          state.failedComponents.push_back(component.sName);
       }
+      if (!file.sPackage.empty() && !state.cancelled && !PackageRan(file))
+        FailForPackage(component, file);
     }
     handled.push_back(file.sName);
     if (Cancelled()) return 0;
@@ -380,6 +393,17 @@ DWORD CDownloadThread::DownloadComponent(const Component& component,
 bool CDownloadThread::PackageRan(const ComponentFile& file) const {
   const auto downloaded = downloadedCabinets.find(file.sFile);
   return downloaded != downloadedCabinets.end() && Contains(unpacked_, downloaded->second);
+}
+
+// A package that did not run (its cabinet would not unpack, or its name was
+// refused; the lines before say which) fails its component alone: recorded,
+// it would never be offered again. The other components go on.
+void CDownloadThread::FailForPackage(const Component& component, const ComponentFile& file) {
+  LogFormat("Component '%s' is not installed: the package '%s' of '%s' did not run. Its "
+            "version is not recorded.",
+            component.sName.c_str(), file.sPackage.c_str(), file.sFile.c_str());
+  if (!Contains(state.failedComponents, component.sName))
+    state.failedComponents.push_back(component.sName);
 }
 
 DWORD CDownloadThread::DownloadPhase(bool& restartHost) {

@@ -68,6 +68,7 @@ class CDownloadThread {
   DWORD UnpackDownloads();
   DWORD InstallFiles(CompletionDialog& completion);
   bool PackageRan(const ComponentFile& file) const;
+  void FailForPackage(const Component& component, const ComponentFile& file);
   void FinishFailedRun(CompletionDialog& completion, DWORD error, const ManagerState& manager);
   void DeleteMarkedFiles(const std::vector<std::string>& markedForDeleting);
   void CloseProgressWindow();

@@ -644,11 +644,17 @@ TEST_F(UpdateFlowE2E, AFailedCopyStillTellsTheTruthAboutTheMachine) {
 
 // A package whose cabinet does not unpack fails its component only: the
 // others are installed, the failed one is not recorded (the next check
-// offers it again) and the run fails, with the reason in the log.
-TEST_F(UpdateFlowE2E, APackageThatCannotRunLeavesItsComponentUnrecorded) {
+// offers it again) and the run fails, with the reason in the log. A later
+// component that lists the same package (the same file, or another file of
+// that cabinet with that package) shares its outcome: it is not recorded
+// either, and the cabinet is not tried again.
+TEST_F(UpdateFlowE2E, APackageThatDidNotRunLeavesEveryComponentThatListsItUnrecorded) {
   CatalogueFile setup{"PackSetup.exe", "pack.cab"};
   setup.package = "PackSetup.exe";
-  ServeCatalogue({Named("Pack", 0, {setup}), Named("Other", 0, {{"Other.txt", "other.cab"}})});
+  CatalogueFile alsoSetup{"AlsoSetup.exe", "pack.cab"};
+  alsoSetup.package = "PackSetup.exe";
+  ServeCatalogue({Named("Pack", 0, {setup}), Named("Other", 0, {{"Other.txt", "other.cab"}}),
+                  Named("Again", 0, {setup}), Named("Also", 0, {alsoSetup})});
   std::string damaged = CabinetBytes({{"PackSetup.exe", std::string(5000, 'p')}});
   damaged[damaged.size() - 100] ^= 0x55;  // the data no longer matches its checksum
   server_.Serve("/PM50/Quoma/pack.cab", damaged);
@@ -656,10 +662,50 @@ TEST_F(UpdateFlowE2E, APackageThatCannotRunLeavesItsComponentUnrecorded) {
 
   EXPECT_EQ(Run("/Setup /q"), kFailed);
   EXPECT_EQ(Recorded("Pack"), "<none>");
+  EXPECT_EQ(Recorded("Again"), "<none>");
+  EXPECT_EQ(Recorded("Also"), "<none>");
   EXPECT_EQ(Recorded("Other"), "1, 0, 0, 0");
   EXPECT_EQ(FileContent(install_.Dir() + "Other.txt"), "other");
-  EXPECT_NE(Log().find("Component 'Pack' is not installed: the package 'PackSetup.exe'"),
-            std::string::npos) << Log();
+  EXPECT_EQ(server_.RequestCount("/PM50/Quoma/pack.cab"), 1u);
+  const std::string log = Log();
+  for (const char* component : {"Pack", "Again", "Also"})
+    EXPECT_NE(log.find(std::string("Component '") + component +
+                       "' is not installed: the package 'PackSetup.exe' of '"),
+              std::string::npos)
+        << component << "\n" << log;
+}
+
+// A package cabinet that unpacks but whose program is missing or cannot be
+// run ends the installation there: the package's component is not recorded,
+// nothing after it is fetched, and the run fails with the reason in the log.
+TEST_F(UpdateFlowE2E, APackageThatCannotBeStartedEndsTheRunUnrecorded) {
+  CatalogueFile setup{"PackSetup.exe", "pack.cab"};
+  setup.package = "PackSetup.exe";
+  const struct {
+    const char* what;
+    CabinetMembers members;
+  } kCabinets[] = {{"the program is missing", {{"Readme.txt", "no program here"}}},
+                   {"the program is no program", {{"PackSetup.exe", "just text"}}}};
+  for (const auto& cabinet : kCabinets) {
+    SCOPED_TRACE(cabinet.what);
+    ResetMachineState();
+    install_.Register();
+    ServeCatalogue({Named("Pack", 0, {setup}), Named("Later", 0, {{"Later.txt", "later.cab"}})});
+    server_.Serve("/PM50/Quoma/pack.cab", CabinetBytes(cabinet.members));
+    ServeFile("later.cab", "Later.txt", "later");
+
+    EXPECT_EQ(Run("/Setup /q"), kFailed);
+    EXPECT_EQ(Recorded("Pack"), "<none>");
+    EXPECT_EQ(Recorded("Later"), "<none>");
+    EXPECT_FALSE(FileExists(install_.Dir() + "Later.txt"));
+    EXPECT_EQ(server_.RequestCount("/PM50/Quoma/later.cab"), 0u);
+    const std::string log = Log();
+    EXPECT_NE(log.find("Failed to launch package process '"), std::string::npos) << log;
+    EXPECT_NE(log.find("Component 'Pack' is not installed: the package 'PackSetup.exe' of "
+                       "'pack.cab' could not be started. Error 0x0"),
+              std::string::npos)
+        << log;
+  }
 }
 
 // Windows 7: the manager is started through a scheduled task. A task that
