@@ -62,27 +62,6 @@ std::string PictureFileName(const std::string& value) {
   return name;
 }
 
-// Two names of one file: the same file on the same volume, or, for files that
-// cannot be opened, the same full path.
-bool SameFile(const std::string& a, const std::string& b) {
-  BY_HANDLE_FILE_INFORMATION infoA = {}, infoB = {};
-  frame::ScopedFile fileA(::CreateFileA(a.c_str(), FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, 0, nullptr));
-  frame::ScopedFile fileB(::CreateFileA(b.c_str(), FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, 0, nullptr));
-  if (fileA && fileB && ::GetFileInformationByHandle(fileA.get(), &infoA) &&
-      ::GetFileInformationByHandle(fileB.get(), &infoB))
-    return infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
-           infoA.nFileIndexHigh == infoB.nFileIndexHigh &&
-           infoA.nFileIndexLow == infoB.nFileIndexLow;
-  char fullA[MAX_PATH] = "", fullB[MAX_PATH] = "";
-  return ::GetFullPathNameA(a.c_str(), MAX_PATH, fullA, nullptr) > 0 &&
-         ::GetFullPathNameA(b.c_str(), MAX_PATH, fullB, nullptr) > 0 &&
-         ::lstrcmpiA(fullA, fullB) == 0;
-}
-
 // A file URL names a cabinet that is read where it lies; it may be the
 // program's own "PM_Install.cab", which must then be neither deleted before
 // the fetch reads it nor after it is unpacked.

@@ -216,30 +216,26 @@ DWORD CDownloadThread::DownloadFile(TransferSession& session, const ComponentFil
 
   // Only a read of 0 bytes ends the transfer; the transfer layer fails a read
   // when the server sent less than it announced, or after the network was
-  // silent for its limit. The cost of a download is per read, so each step
-  // gathers what has already arrived or what the last step's pace brings in
-  // kReadMs (whichever is more; a read returns only once it has all it asked
-  // for), until the buffer is nearly full or kStepMs have passed: a fast
-  // line gets large reads, large writes and few progress messages, a slow
-  // one reads what came and still sees its progress after every step. When
-  // a line slows down, one read waits for kReadMs of the old pace at the new
-  // one. Cancel does not wait for a read: the transfer layer ends it.
+  // silent for its limit. The cost of a download is per progress message
+  // more than per read, so each step gathers what has already arrived, read
+  // after read, until the buffer is nearly full or kStepMs have passed: a
+  // fast line gets large writes and few progress messages, a slow one still
+  // sees its progress after every step. A read never asks for more than has
+  // arrived (a read returns only once it has all it asked for, which on a
+  // line turned slow could take hours): each wait is bounded by the
+  // network's silence limit. Cancel does not wait for a read: the transfer
+  // layer ends it.
   constexpr DWORD kBufferSize = 256 * 1024;
   constexpr DWORD kStepMs = 50;
-  constexpr DWORD kReadMs = 10;
   std::vector<char> buffer(kBufferSize);
   bool ended = false;
-  DWORD bytesPerMs = 0;  // what the last step brought in, per millisecond
   while (!ended) {
     const DWORD stepStart = ::GetTickCount();
     DWORD got = 0;
     do {
-      // A read asks for what has arrived (Available waits, bounded, until
-      // something has), or for what the last step's pace brings in kReadMs
-      // when that is more; at least one byte.
-      const DWORD paced = bytesPerMs > (kBufferSize / kReadMs) ? kBufferSize : bytesPerMs * kReadMs;
-      const DWORD size =
-          std::min(std::max(std::max(remote->Available(), paced), DWORD{1}), kBufferSize - got);
+      // What has arrived (Available waits, bounded, until something has);
+      // at least one byte, which at the end returns the end at once.
+      const DWORD size = std::min(std::max(remote->Available(), DWORD{1}), kBufferSize - got);
       DWORD piece = 0;
       if (!remote->Read(buffer.data() + got, size, &piece)) {
         if (Cancelled()) break;  // the transfer ended its read for the Cancel
@@ -250,7 +246,6 @@ DWORD CDownloadThread::DownloadFile(TransferSession& session, const ComponentFil
       got += piece;
       ended = piece == 0;
     } while (!ended && kBufferSize - got >= kChunkSize && ::GetTickCount() - stepStart < kStepMs);
-    bytesPerMs = got / std::max<DWORD>(::GetTickCount() - stepStart, 1);
     if (got == 0 || state.cancelled) break;
     DWORD written = 0;
     if (!::WriteFile(local.get(), buffer.data(), got, &written, nullptr) || written != got) {

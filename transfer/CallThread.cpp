@@ -4,12 +4,20 @@
 
 #include "core/Log.h"
 #include "transfer/CancelFlag.h"
+#include "transfer/TransferError.h"
 #include "transfer/WinInetApi.h"
 
 namespace {
 
 // A cancel flag whose event could not be made is looked at this often.
 constexpr DWORD kCancelPollMs = 100;
+
+// Who has the current call: the thread takes it up (pending -> running), or
+// the owner gives up on it first (pending -> abandoned) and it is not made.
+constexpr LONG kIdle = 0;
+constexpr LONG kPending = 1;
+constexpr LONG kRunning = 2;
+constexpr LONG kAbandoned = 3;
 
 }  // namespace
 
@@ -18,6 +26,7 @@ struct CallThread::Shared {
   frame::ScopedHandle done{::CreateEventA(nullptr, FALSE, FALSE, nullptr)};
   std::function<void()> call;
   volatile LONG quit = 0;
+  volatile LONG state = kIdle;
   HMODULE pinned = nullptr;  // WinInet, held for as long as the thread may call it
 };
 
@@ -62,15 +71,20 @@ DWORD WINAPI CallThread::ThreadProc(void* parameter) {
     delete static_cast<std::shared_ptr<Shared>*>(parameter);
     pinned = shared->pinned;
     for (;;) {
-      // Idle until the owner has a call or leaves; the owner always does one.
+      // Idle until the owner has a call or leaves. Not a wait of a transfer:
+      // the owner's destructor always wakes it, and the process end takes it.
       ::WaitForSingleObject(shared->wake.get(), INFINITE);
       if (::InterlockedCompareExchange(&shared->quit, 0, 0)) break;
+      const bool taken =
+          ::InterlockedCompareExchange(&shared->state, kRunning, kPending) == kPending;
       try {
-        if (shared->call) shared->call();
+        if (taken && shared->call) shared->call();
       } catch (...) {
-        LogFormat("Unhandled exception in file %s, line %d\n", "Ftp", __LINE__);
+        LogFormat("Unhandled exception in file %s, line %d\n", kTransferSource, __LINE__);
       }
+      // What the call held (a handle left to it) goes here, on this thread.
       shared->call = nullptr;
+      ::InterlockedExchange(&shared->state, kIdle);
       ::SetEvent(shared->done.get());
     }
   }
@@ -86,35 +100,36 @@ CallThread::Outcome CallThread::Run(std::function<void()> call, const CancelFlag
     return Outcome::kReturned;
   }
   shared_->call = std::move(call);
+  ::InterlockedExchange(&shared_->state, kPending);
   ::SetEvent(shared_->wake.get());
+  // A call given up before the thread took it up is never made.
+  auto leave = [this](Outcome outcome) {
+    leftBehind_ = true;
+    ::InterlockedCompareExchange(&shared_->state, kAbandoned, kPending);
+    return outcome;
+  };
 
   HANDLE waits[2] = {shared_->done.get(), cancel ? cancel->Event() : nullptr};
   const DWORD count = waits[1] ? 2 : 1;
   const bool poll = cancel && !waits[1];
   const DWORD start = ::GetTickCount();
   for (;;) {
-    DWORD slice = limitMs;
-    if (limitMs != INFINITE) {
-      const DWORD spent = ::GetTickCount() - start;
-      slice = spent >= limitMs ? 0 : limitMs - spent;
-    }
+    const DWORD spent = ::GetTickCount() - start;
+    DWORD slice = spent >= limitMs ? 0 : limitMs - spent;
     if (poll && slice > kCancelPollMs) slice = kCancelPollMs;
     const DWORD wait = ::WaitForMultipleObjects(count, waits, FALSE, slice);
     if (wait == WAIT_OBJECT_0) return Outcome::kReturned;
-    if (wait == WAIT_OBJECT_0 + 1 || (cancel && cancel->IsSet())) {
-      leftBehind_ = true;
-      return Outcome::kCancelled;
-    }
-    if (wait == WAIT_TIMEOUT && limitMs != INFINITE && ::GetTickCount() - start >= limitMs) {
-      leftBehind_ = true;
-      return Outcome::kOverdue;
-    }
+    if (wait == WAIT_OBJECT_0 + 1 || (cancel && cancel->IsSet())) return leave(Outcome::kCancelled);
+    if (wait == WAIT_TIMEOUT && ::GetTickCount() - start >= limitMs)
+      return leave(Outcome::kOverdue);
     if (wait == WAIT_FAILED) {
-      // The cancel's event is unusable: only the call's own end is waited for.
-      if (::WaitForSingleObject(shared_->done.get(), limitMs) == WAIT_OBJECT_0)
+      // The cancel's event is unusable: only the call's own end is waited
+      // for, for what is left of the limit.
+      const DWORD used = ::GetTickCount() - start;
+      if (::WaitForSingleObject(shared_->done.get(), used >= limitMs ? 0 : limitMs - used) ==
+          WAIT_OBJECT_0)
         return Outcome::kReturned;
-      leftBehind_ = true;
-      return Outcome::kOverdue;
+      return leave(Outcome::kOverdue);
     }
   }
 }

@@ -6,8 +6,11 @@
 // WinInet does not (measured: a blocked receive stays until its own time-out
 // or the server), so a call that is cancelled or overdue is left behind
 // instead. Such a call owns everything it touches (shared state, never the
-// caller's buffers); its thread ends once it returns, and keeps WinInet
-// loaded until then. The process end takes along a call still blocked.
+// caller's buffers, and the handle it was given: the caller lets go of it,
+// and it is closed when the call returns, never while the call may still use
+// it); its thread ends once it returns, and keeps WinInet loaded until then.
+// A call left behind before its thread took it up is not made at all. The
+// process end takes along a call still blocked.
 #pragma once
 
 #include <windows.h>
@@ -34,10 +37,11 @@ class CallThread {
   CallThread(const CallThread&) = delete;
   CallThread& operator=(const CallThread&) = delete;
 
-  // Runs `call` on the thread and waits, at most limitMs (INFINITE: as long
-  // as the call lasts, which WinInet's own time-outs bound). `cancel` may be
+  // Runs `call` on the thread and waits, at most limitMs. `cancel` may be
   // null. Once a call has been left behind the object runs no more calls.
-  // Without a thread (it could not be made) the call runs here.
+  // Without a thread (it could not be made) the call runs here. The call is
+  // destroyed on the thread, after it returned or was skipped, before Run
+  // sees kReturned.
   Outcome Run(std::function<void()> call, const CancelFlag* cancel, DWORD limitMs);
 
   static constexpr DWORD kJoinMs = 5000;

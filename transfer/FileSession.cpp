@@ -2,6 +2,7 @@
 
 #include "core/Log.h"
 #include "core/Switches.h"
+#include "frame/Handle.h"
 #include "transfer/CrackUrl.h"
 #include "transfer/LocalFile.h"
 #include "transfer/TransferError.h"
@@ -15,14 +16,27 @@ void ClearReadOnly(const std::string& path) {
     ::SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
 }
 
-// The full form of a path, for telling two spellings of one file apart.
-std::string FullPath(const std::string& path) {
-  char full[MAX_PATH] = "";
-  const DWORD length = ::GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
-  return length > 0 && length < MAX_PATH ? std::string(full, length) : path;
+bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+  frame::ScopedFile file(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
+  return file && ::GetFileInformationByHandle(file.get(), &info);
 }
 
 }  // namespace
+
+bool SameFile(const std::string& a, const std::string& b) {
+  BY_HANDLE_FILE_INFORMATION infoA = {}, infoB = {};
+  if (FileIdentity(a, infoA) && FileIdentity(b, infoB))
+    return infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
+           infoA.nFileIndexHigh == infoB.nFileIndexHigh &&
+           infoA.nFileIndexLow == infoB.nFileIndexLow;
+  char fullA[MAX_PATH] = "", fullB[MAX_PATH] = "";
+  const DWORD lengthA = ::GetFullPathNameA(a.c_str(), MAX_PATH, fullA, nullptr);
+  const DWORD lengthB = ::GetFullPathNameA(b.c_str(), MAX_PATH, fullB, nullptr);
+  return lengthA > 0 && lengthA < MAX_PATH && lengthB > 0 && lengthB < MAX_PATH &&
+         ::lstrcmpiA(fullA, fullB) == 0;
+}
 
 bool LocalPathForUrl(const std::string& url, std::string& path) {
   std::string host, urlPath;
@@ -63,9 +77,10 @@ DWORD FileSession::DownloadToFile(HWND /*parent*/, const std::string& url,
   std::string source;
   if (!LocalPathForUrl(url, source)) return GetLastTransferError();
   ClearReadOnly(source);
-  // Fetching a file onto itself: it is already there, and deleting the target
-  // first would destroy it.
-  if (::lstrcmpiA(FullPath(source).c_str(), FullPath(localPath).c_str()) == 0) return 0;
+  // Fetching a file onto itself, however the two are spelled (short names, a
+  // substituted drive, a share of this machine): it is already there, and
+  // deleting the target first would destroy it.
+  if (SameFile(source, localPath)) return 0;
   if (!failIfExists) {
     ClearReadOnly(localPath);
     ::DeleteFileA(localPath.c_str());

@@ -15,5 +15,9 @@ class FileSession : public TransferSession {
                        bool failIfExists, const CancelFlag* cancel = nullptr) override;
 };
 
+// Two names of one file: the same file index on the same volume, or, when
+// either cannot be opened, the same full path.
+bool SameFile(const std::string& a, const std::string& b);
+
 // Where a file URL points on disk; false when it cannot be cracked.
 bool LocalPathForUrl(const std::string& url, std::string& path);

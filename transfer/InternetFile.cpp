@@ -33,18 +33,19 @@ long long QueryContentLength(HINTERNET request) {
 
 }  // namespace
 
-InternetFile::InternetFile(HINTERNET request, HINTERNET connection, std::string path, DWORD mode,
+InternetFile::InternetFile(SharedInternetPtr request, std::string path, DWORD mode,
                            DWORD_PTR context, std::unique_ptr<CallThread> calls,
                            const CancelFlag* cancel)
     : TransferFile(std::move(path)),
-      request_(request),
-      connection_(connection),
+      request_(std::move(request)),
       mode_(mode),
       context_(context),
       calls_(calls ? std::move(calls) : std::make_unique<CallThread>()),
       cancel_(cancel) {
-  if (request_) contentLength_ = QueryContentLength(request_.get());
+  if (request_ && request_->get()) contentLength_ = QueryContentLength(request_->get());
 }
+
+DWORD InternetFile::CallLimitMs() { return TransferTimeoutMs() + kCallGraceMs; }
 
 bool InternetFile::Call(std::function<void()> call, DWORD limitMs, const char* what, int line) {
   const CallThread::Outcome outcome = calls_->Run(std::move(call), cancel_, limitMs);
@@ -58,8 +59,11 @@ bool InternetFile::Call(std::function<void()> call, DWORD limitMs, const char* w
               what, static_cast<unsigned>(TransferTimeoutMs() / 1000),
               static_cast<unsigned>(failure_), kTransferSource, line);
   }
-  // On Windows this ends the call left behind; Wine only forgets the handle.
-  CloseInternetHandle(request_, line);
+  // The call left behind closes the request when it returns: closed here,
+  // its handle value could be reused by the next request before the call
+  // has even reached WinInet.
+  request_.reset();
+  ready_ = 0;
   SetLastTransferError(failure_);
   return false;
 }
@@ -89,13 +93,14 @@ bool InternetFile::Seek(LONG distance, DWORD method) {
     return false;
   }
   const DWORD position =
-      WinInet().InternetSetFilePointer(request_.get(), distance, nullptr, method, context_);
+      WinInet().InternetSetFilePointer(request_->get(), distance, nullptr, method, context_);
   if (position == INVALID_SET_FILE_POINTER) {
     LogFormat("InternetSetFilePointer failed. Error 0x0%x, File %s, Line %d.",
               static_cast<unsigned>(TakeSystemError()), kTransferSource, __LINE__);
     return false;
   }
   position_ = position;
+  ready_ = 0;
   return true;
 }
 
@@ -109,28 +114,38 @@ bool InternetFile::Read(void* buffer, DWORD size, DWORD* count) {
     SetLastTransferError(request_ ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
     return false;
   }
+  // Only what has arrived: first learn how much that is. At the end that is
+  // 0, and a read of one byte returns the end at once.
+  if (size > ready_) {
+    DWORD available = 0;
+    if (!QueryAvailable(&available)) return false;
+    ready_ = available;
+  }
+  if (size > ready_) size = ready_ > 0 ? ready_ : 1;
   // The call reads into the job's buffer, never into the caller's: a call
   // left behind may still write when it returns.
   std::shared_ptr<Job> job = job_;
   if (job->bytes.size() < size) job->bytes.resize(size);
-  HINTERNET request = request_.get();
+  SharedInternetPtr request = request_;
   if (!Call(
           [job, request, size] {
             job->count = 0;
-            job->ok = WinInet().InternetReadFile(request, job->bytes.data(), size, &job->count);
+            job->ok =
+                WinInet().InternetReadFile(request->get(), job->bytes.data(), size, &job->count);
             job->error = job->ok ? 0 : ::GetLastError();
           },
-          INFINITE, "InternetReadFile", __LINE__))
+          CallLimitMs(), "InternetReadFile", __LINE__))
     return false;
   if (!job->ok) {
-    // A read may rightly last long while bytes trickle in: only WinInet's own
-    // word makes its failure a time-out.
+    // Only WinInet's own word makes a read's failure a time-out: a read of
+    // what had arrived does not wait for the network.
     Failed(job->error, 0, "InternetReadFile", __LINE__);
     return false;
   }
   const DWORD got = job->count < size ? job->count : size;
   if (got > 0) std::memcpy(buffer, job->bytes.data(), got);
   position_ += got;
+  ready_ = got < ready_ ? ready_ - got : 0;
   // WinInet reports a connection closed before the announced length as an
   // ordinary end (0 bytes, success): that end is checked here.
   if (got == 0 && size > 0 && contentLength_ >= 0 &&
@@ -153,7 +168,7 @@ bool InternetFile::Write(const void* buffer, DWORD size, DWORD* count) {
     return false;
   }
   DWORD written = 0;
-  if (!WinInet().InternetWriteFile(request_.get(), buffer, size, &written)) {
+  if (!WinInet().InternetWriteFile(request_->get(), buffer, size, &written)) {
     LogFormat("InternetWriteFile failed. Error 0x0%x. File %s, Line %d.",
               static_cast<unsigned>(TakeSystemError()), kTransferSource, __LINE__);
     return false;
@@ -172,7 +187,8 @@ void InternetFile::CloseIfOpen() {
 
 bool InternetFile::Close() {
   if (!request_) return true;
-  return CloseInternetHandle(request_, __LINE__) == 0;
+  ready_ = 0;
+  return ReleaseInternetHandle(request_, __LINE__) == 0;
 }
 
 DWORD InternetFile::Available() {
@@ -184,23 +200,35 @@ DWORD InternetFile::Available() {
     SetLastTransferError(ERROR_INVALID_HANDLE);
     return 0;
   }
+  // What an earlier answer announced and no read has taken yet is there.
+  if (ready_ > 0) return ready_;
+  DWORD available = 0;
+  if (!QueryAvailable(&available)) return 0;
+  ready_ = available;
+  return available;
+}
+
+bool InternetFile::QueryAvailable(DWORD* available) {
+  *available = 0;
   // Waits until something has arrived: for no longer than the silence limit
   // (WinInet's receive time-out, and this wait's own bound after it).
   std::shared_ptr<Job> job = job_;
-  HINTERNET request = request_.get();
+  SharedInternetPtr request = request_;
   const DWORD_PTR context = context_;
   const DWORD start = ::GetTickCount();
   if (!Call(
           [job, request, context] {
             job->count = 0;
-            job->ok = WinInet().InternetQueryDataAvailable(request, &job->count, 0, context);
+            job->ok =
+                WinInet().InternetQueryDataAvailable(request->get(), &job->count, 0, context);
             job->error = job->ok ? 0 : ::GetLastError();
           },
-          TransferTimeoutMs() + kCallGraceMs, "InternetQueryDataAvailable", __LINE__))
-    return 0;
+          CallLimitMs(), "InternetQueryDataAvailable", __LINE__))
+    return false;
   if (!job->ok) {
     Failed(job->error, ::GetTickCount() - start, "InternetQueryDataAvailable", __LINE__);
-    return 0;
+    return false;
   }
-  return job->count;
+  *available = job->count;
+  return true;
 }

@@ -1,10 +1,13 @@
 // A remote file on an HTTP server: the request handle of a GET whose answer
-// was 200, read in chunks. Read-only (mode 1). The file owns the request
-// handle; the connection handle belongs to its session.
+// was 200, read in chunks. Read-only (mode 1). The file holds the request
+// handle (which holds its connection); a call left behind holds it too.
 //
 // Reads and the wait for data run on the request's call thread, so that the
-// user's Cancel ends them at once. A read that was cancelled or timed out
-// leaves the file failed: every later read fails the same way.
+// user's Cancel ends them at once. A read never asks WinInet for more than
+// has already arrived (a read of n bytes returns only once n have come, which
+// on a slow line could take hours), so every wait is bounded by the network's
+// silence limit. A read that was cancelled or timed out leaves the file
+// failed: every later read fails the same way.
 #pragma once
 
 #include <memory>
@@ -22,17 +25,23 @@ class InternetFile : public TransferFile {
 
   // Takes over the request. The announced Content-Length, when there is one,
   // is what a complete read must add up to.
-  InternetFile(HINTERNET request, HINTERNET connection, std::string path, DWORD mode,
-               DWORD_PTR context, std::unique_ptr<CallThread> calls = nullptr,
-               const CancelFlag* cancel = nullptr);
+  InternetFile(SharedInternetPtr request, std::string path, DWORD mode, DWORD_PTR context,
+               std::unique_ptr<CallThread> calls = nullptr, const CancelFlag* cancel = nullptr);
   ~InternetFile() override;
 
   bool Seek(LONG distance, DWORD method) override;
+  // Up to `size` bytes of what has arrived; waits (bounded) only while
+  // nothing has.
   bool Read(void* buffer, DWORD size, DWORD* count) override;
   bool Write(const void* buffer, DWORD size, DWORD* count) override;
   void CloseIfOpen() override;
   bool Close() override;
+  // Waits, bounded, until something has arrived; 0 at the end.
   DWORD Available() override;
+
+  // How long one call may keep the caller: WinInet's silence limit, and a
+  // little more before the call is left behind.
+  static DWORD CallLimitMs();
 
   // The announced body length; -1 when the server sent none.
   long long ContentLength() const { return contentLength_; }
@@ -45,13 +54,15 @@ class InternetFile : public TransferFile {
     DWORD error = 0;
   };
   // Runs a call on the call thread; false when it was left behind (the file
-  // has then failed and its request is closed).
+  // has then failed and let go of its request: the call closes it).
   bool Call(std::function<void()> call, DWORD limitMs, const char* what, int line);
   // After a failed call: its error, a time-out made plain; the file fails.
   DWORD Failed(DWORD error, DWORD elapsedMs, const char* what, int line);
+  // Asks WinInet what has arrived; false on failure.
+  bool QueryAvailable(DWORD* available);
 
-  ScopedInternet request_;
-  HINTERNET connection_;
+  SharedInternetPtr request_;
+  DWORD ready_ = 0;  // bytes known to have arrived and not read yet
   DWORD mode_;
   DWORD_PTR context_;
   long long contentLength_ = -1;

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <memory>
+
 #include "frame/Handle.h"
 #include "transfer/WinInetApi.h"
 
@@ -17,6 +19,18 @@ struct InternetHandleTraits {
 };
 
 using ScopedInternet = frame::UniqueHandle<InternetHandleTraits>;
+
+// A WinInet handle that a call left behind on a call thread may still be
+// using. It is closed only once its last holder lets go: the caller drops
+// its share when it leaves a call behind, and the call closes the handle
+// when it returns. Each handle holds its parent (a request its connection,
+// a connection its session), since closing a parent closes its children.
+struct SharedInternet {
+  std::shared_ptr<SharedInternet> parent;  // declared first, so closed last
+  ScopedInternet handle;
+  HINTERNET get() const { return handle.get(); }
+};
+using SharedInternetPtr = std::shared_ptr<SharedInternet>;
 
 // How long the network may stay silent (at the connect, the request, or in
 // the middle of a body) before a transfer fails with ERROR_INTERNET_TIMEOUT.
@@ -42,3 +56,6 @@ bool IsTimeoutFailure(DWORD error, DWORD elapsedMs);
 // Closes and empties the handle; 0, or the close's error code, logged as
 // "InternetCloseHandle failed" with the caller's line.
 DWORD CloseInternetHandle(ScopedInternet& handle, int line);
+// Lets go of a shared handle: closes it (as above) when no call holds it any
+// more, else leaves the close to the last holder. The pointer is empty after.
+DWORD ReleaseInternetHandle(SharedInternetPtr& handle, int line);

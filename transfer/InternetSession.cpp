@@ -163,29 +163,42 @@ DWORD CloseInternetHandle(ScopedInternet& handle, int line) {
   return error;
 }
 
+DWORD ReleaseInternetHandle(SharedInternetPtr& handle, int line) {
+  if (!handle) return 0;
+  DWORD result = 0;
+  if (handle.use_count() == 1) result = CloseInternetHandle(handle->handle, line);
+  handle.reset();
+  return result;
+}
+
 InternetSession::~InternetSession() { Close(); }
 
 bool InternetSession::Open(const std::string& host, DWORD service, WORD port, const char* user,
                            const char* password) {
+  session_ = std::make_shared<SharedInternet>();
   if (IsWinInetBound()) {
-    session_.reset(WinInet().InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
-                                           0));
-    if (!session_) TakeSystemError();
+    session_->handle.reset(WinInet().InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
+                                                   nullptr, 0));
+    if (!session_->handle) TakeSystemError();
   } else {
     SetLastTransferError(ERROR_PROC_NOT_FOUND);
   }
-  if (!session_) {
+  if (!session_->handle) {
+    session_.reset();
     LogFormat("Failed to open Internet session on the server '%s'. Error 0x0%x. File %s, Line %d.",
               host.c_str(), static_cast<unsigned>(GetLastTransferError()), kTransferSource,
               __LINE__);
     return false;
   }
   // Windows hands them down to every request; each request sets them again.
-  SetInternetTimeouts(session_.get());
+  SetInternetTimeouts(session_->get());
 
-  connection_.reset(WinInet().InternetConnectA(session_.get(), host.c_str(), port, user, password,
-                                               service, 0, context_));
-  if (connection_) return true;
+  connection_ = std::make_shared<SharedInternet>();
+  connection_->parent = session_;
+  connection_->handle.reset(WinInet().InternetConnectA(session_->get(), host.c_str(), port, user,
+                                                       password, service, 0, context_));
+  if (connection_->handle) return true;
+  connection_.reset();
   const DWORD error = TakeSystemError();
   if (error == ERROR_INTERNET_EXTENDED_ERROR) {
     DWORD extended = 0;
@@ -198,16 +211,17 @@ bool InternetSession::Open(const std::string& host, DWORD service, WORD port, co
     LogFormat("Failed to connect to server '%s'. Error 0x0%x. File %s, Line %d", host.c_str(),
               static_cast<unsigned>(error), kTransferSource, __LINE__);
   }
-  CloseInternetHandle(session_, __LINE__);
+  ReleaseInternetHandle(session_, __LINE__);
   SetLastTransferError(error);  // the connect's failure, not the close's
   return false;
 }
 
 DWORD InternetSession::Close() {
   DWORD result = 0;
+  // A request whose call was left behind keeps both open until it returns.
   if (connection_ && session_) {
-    if (const DWORD error = CloseInternetHandle(connection_, __LINE__)) result = error;
-    if (const DWORD error = CloseInternetHandle(session_, __LINE__)) result = error;
+    if (const DWORD error = ReleaseInternetHandle(connection_, __LINE__)) result = error;
+    if (const DWORD error = ReleaseInternetHandle(session_, __LINE__)) result = error;
   }
   return result;
 }
@@ -223,9 +237,12 @@ std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const s
 
   const DWORD flags =
       INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_TRANSFER_BINARY;
-  ScopedInternet request(WinInet().HttpOpenRequestA(connection_.get(), "GET", path.c_str(),
-                                                    "HTTP/1.1", "", nullptr, flags, 0));
-  if (!request) {
+  // Shared with the send's call: one left behind keeps it (see InternetHandle.h).
+  auto request = std::make_shared<SharedInternet>();
+  request->parent = connection_;
+  request->handle.reset(WinInet().HttpOpenRequestA(connection_->get(), "GET", path.c_str(),
+                                                   "HTTP/1.1", "", nullptr, flags, 0));
+  if (!request->handle) {
     const DWORD error = TakeSystemError();
     if (error == ERROR_INTERNET_EXTENDED_ERROR) {
       DWORD extended = 0;
@@ -242,8 +259,10 @@ std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const s
   }
 
   // Wine takes the time-outs only from the request itself (measured).
-  SetInternetTimeouts(request.get());
+  SetInternetTimeouts(request->get());
   auto calls = std::make_unique<CallThread>();
+  // What the send's call writes. Read only after it returned: a call left
+  // behind may still write it.
   struct SendJob {
     BOOL ok = FALSE;
     DWORD error = 0;
@@ -257,29 +276,29 @@ std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const s
   for (;;) {
     // The connect, the request and the answer's header: each may take the
     // limit before WinInet gives up, and this wait allows a little more.
-    HINTERNET raw = request.get();
     const DWORD start = ::GetTickCount();
     const CallThread::Outcome outcome = calls->Run(
-        [job, raw] {
-          job->ok = WinInet().HttpSendRequestA(raw, nullptr, 0, nullptr, 0);
+        [job, request] {
+          job->ok = WinInet().HttpSendRequestA(request->get(), nullptr, 0, nullptr, 0);
           job->error = job->ok ? 0 : ::GetLastError();
           if (job->error == ERROR_INTERNET_EXTENDED_ERROR)
             job->response = ReadResponseInfo(&job->extended);
         },
         cancel, 3 * TransferTimeoutMs() + kCallGraceMs);
     ++requests;
+    // A send left behind keeps the request (and its calls): no file comes
+    // of it, and its job is not looked at again.
     if (outcome == CallThread::Outcome::kCancelled) {
       SetLastTransferError(ERROR_CANCELLED);
       LogFormat("Sending the HTTP request for URL '%s' cancelled. File %s, Line %d.", url.c_str(),
                 kTransferSource, __LINE__);
-      return nullptr;  // closing the request ends the send on Windows
+      return nullptr;
     }
-    if (outcome == CallThread::Outcome::kOverdue) {
-      job->ok = FALSE;
-      job->error = ERROR_INTERNET_TIMEOUT;
-    }
-    if (!job->ok) {
-      DWORD error = job->error ? job->error : ERROR_GEN_FAILURE;
+    const bool returned = outcome == CallThread::Outcome::kReturned;
+    if (!returned || !job->ok) {
+      const DWORD error =
+          !returned ? static_cast<DWORD>(ERROR_INTERNET_TIMEOUT)
+                    : job->error ? job->error : static_cast<DWORD>(ERROR_GEN_FAILURE);
       if (IsTimeoutFailure(error, ::GetTickCount() - start)) {
         SetLastTransferError(ERROR_INTERNET_TIMEOUT);
         LogFormat("Failed to send HTTP request for URL '%s': no answer for %u seconds. "
@@ -302,7 +321,7 @@ std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const s
       return nullptr;
     }
     DWORD status = 0;
-    if (const DWORD error = QueryStatus(request.get(), &status)) {
+    if (const DWORD error = QueryStatus(request->get(), &status)) {
       LogFormat("HttpQueryInfo failed. Error 0x0%x. File %s, Line %d.",
                 static_cast<unsigned>(error), kTransferSource, __LINE__);
       return nullptr;
@@ -311,7 +330,7 @@ std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const s
     const bool credentials = status == HTTP_STATUS_DENIED || status == HTTP_STATUS_PROXY_AUTH_REQ;
     if (requests >= kMostRequests || (!credentials && repeats++ >= kStatusRetries)) {
       // The server keeps refusing: give up with its status as the response text.
-      const std::string answer = std::to_string(status) + " " + StatusText(request.get());
+      const std::string answer = std::to_string(status) + " " + StatusText(request->get());
       SetLastResponseText(answer);
       SetLastTransferError(credentials ? ERROR_INTERNET_INCORRECT_PASSWORD
                            : status == HTTP_STATUS_NOT_FOUND || status == HTTP_STATUS_GONE
@@ -329,7 +348,7 @@ std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const s
       // automatic configuration chose. With neither configured there is no
       // proxy to ask credentials for (and WinInet's proxy dialog then faults
       // under Wine): the open fails instead.
-      if (status == HTTP_STATUS_PROXY_AUTH_REQ && !ProxyMayBeInUse(session_.get())) {
+      if (status == HTTP_STATUS_PROXY_AUTH_REQ && !ProxyMayBeInUse(session_->get())) {
         SetLastTransferError(ERROR_INTERNET_INCORRECT_PASSWORD);
         LogFormat("Proxy authentication asked for without a proxy, URL '%s'. Error 0x0%x. "
                   "File %s, Line %d.",
@@ -340,7 +359,7 @@ std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const s
       // The system's own credential dialog; it stores what the user typed in
       // the request, so sending again carries the credentials.
       const DWORD prompt = WinInet().InternetErrorDlg(
-          ::GetDesktopWindow(), request.get(), ERROR_INTERNET_INCORRECT_PASSWORD,
+          ::GetDesktopWindow(), request->get(), ERROR_INTERNET_INCORRECT_PASSWORD,
           FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_GENERATE_DATA |
               FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS,
           nullptr);
@@ -358,7 +377,7 @@ std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const s
   LogWrite("Point 1");
   DWORD type = 0;
   DWORD typeLength = sizeof(type);
-  if (!WinInet().InternetQueryOptionA(request.get(), INTERNET_OPTION_HANDLE_TYPE, &type,
+  if (!WinInet().InternetQueryOptionA(request->get(), INTERNET_OPTION_HANDLE_TYPE, &type,
                                       &typeLength)) {
     LogFormat("InternetQueryOption failed. Error 0x0%x. File %s, Line %d.",
               static_cast<unsigned>(TakeSystemError()), kTransferSource, __LINE__);
@@ -369,8 +388,8 @@ std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const s
     LogFormat("Error: Unidentified service type: %8.8X.", static_cast<unsigned>(type));
     return nullptr;
   }
-  return std::make_unique<InternetFile>(request.release(), connection_.get(), path,
-                                        InternetFile::kReadOnly, 0, std::move(calls), cancel);
+  return std::make_unique<InternetFile>(std::move(request), path, InternetFile::kReadOnly, 0,
+                                        std::move(calls), cancel);
 }
 
 DWORD InternetSession::DownloadToFile(HWND parent, const std::string& url,

@@ -38,7 +38,7 @@ class InternetSession : public TransferSession {
                        bool failIfExists, const CancelFlag* cancel = nullptr) override;
 
  private:
-  ScopedInternet session_;
-  ScopedInternet connection_;
+  SharedInternetPtr session_;
+  SharedInternetPtr connection_;
   DWORD_PTR context_ = 0;
 };

@@ -58,6 +58,31 @@ TEST_F(FileUrls, DownloadCopiesAndReplacesAReadOnlyTarget) {
       << log_.Text();
 }
 
+// The URL may spell the destination another way (here its short name, as a
+// "URL" switch written by another program may): the file is still its own
+// source, and is neither deleted nor copied.
+TEST_F(FileUrls, DownloadOntoItselfUnderAnotherNameKeepsTheFile) {
+  const std::string folder = dir_.Path() + "Program Folder Long Name\\";
+  ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
+  const std::string cabinet = folder + "PM_Install.cab";
+  const std::string bytes = TestBytes(5000, 11);
+  ASSERT_TRUE(WriteFileBytes(cabinet, bytes));
+  char shortName[MAX_PATH] = "";
+  const DWORD length = ::GetShortPathNameA(cabinet.c_str(), shortName, MAX_PATH);
+  ASSERT_TRUE(length > 0 && length < MAX_PATH);
+  ASSERT_NE(::lstrcmpiA(shortName, cabinet.c_str()), 0) << shortName;
+
+  HeldSession session("", kServiceFile, 0);
+  ASSERT_TRUE(session);
+  EXPECT_EQ(session->DownloadToFile(nullptr, FileUrl(shortName), cabinet, false), 0u)
+      << log_.Text();
+  EXPECT_TRUE(ReadWholeFile(cabinet) == bytes);
+  EXPECT_EQ(session->DownloadToFile(nullptr, FileUrl(cabinet), shortName, false), 0u)
+      << log_.Text();
+  EXPECT_TRUE(ReadWholeFile(cabinet) == bytes);
+  EXPECT_FALSE(log_.Contains("CopyFile failed")) << log_.Text();
+}
+
 TEST_F(FileUrls, RelativeNamesAreFilesBesideTheCatalogue) {
   ScopedArguments args({"/URL:" + FileUrl(dir_.Path() + "PM_InstallQuoma.cab")});
   const std::string bytes = TestBytes(4000, 9);

@@ -71,11 +71,10 @@ TEST_F(HttpDownload, WholeFilesOfEverySize) {
     int reads = 0;
     ASSERT_TRUE(ReadInChunks(server_.Url(path), read, &reads)) << log_.Text();
     EXPECT_TRUE(read == route.body);
-    // Full chunks, then one read of 0 bytes at the end (also after exactly
-    // 2000 or 4000); a slow server may give less than a chunk per read.
-    if (!c.pieceSize) {
-      EXPECT_EQ(reads, static_cast<int>((c.size + 1999) / 2000) + 1);
-    }
+    // A read gives what has arrived, at most a chunk, so at least this many;
+    // the read of 0 bytes at the end comes once (also after exactly 2000 or
+    // 4000).
+    EXPECT_GE(reads, static_cast<int>((c.size + 1999) / 2000) + 1);
   }
 }
 
