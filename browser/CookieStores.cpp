@@ -25,6 +25,10 @@ const long long kDatabaseExpiry = 1577858461;
 
 const char kInternetExplorerExpiry[] = "; expires = Sat, 07-Jan-2020 00:00:00 GMT";
 
+bool IsMissingFileError(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
   frame::ScopedFile file(::CreateFileA(path.c_str(), GENERIC_READ,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -67,14 +71,26 @@ bool ReplaceFileContent(const std::string& folder, const std::string& path,
     ::DeleteFileA(side);
     return false;
   }
-  // The older family has no MoveFileEx: delete, then rename. Should the
-  // rename fail, the new content stays in the side file.
-  if (::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES &&
-      !::DeleteFileA(path.c_str())) {
+  // The older family has no rename that replaces. The old file steps aside
+  // instead of being deleted, so that a failed rename can put it back, and
+  // it goes only once the new content has its name.
+  char aside[MAX_PATH] = "";
+  if (!::GetTempFileNameA(folder.c_str(), "ck", 0, aside) || !::DeleteFileA(aside)) {
     ::DeleteFileA(side);
     return false;
   }
-  return ::MoveFileA(side, path.c_str()) != FALSE;
+  const bool hadOld = ::MoveFileA(path.c_str(), aside) != FALSE;
+  if (!hadOld && !IsMissingFileError(::GetLastError())) {
+    ::DeleteFileA(side);
+    return false;
+  }
+  if (!::MoveFileA(side, path.c_str())) {
+    if (hadOld) ::MoveFileA(aside, path.c_str());
+    ::DeleteFileA(side);
+    return false;
+  }
+  if (hadOld) ::DeleteFileA(aside);
+  return true;
 }
 
 // SQLite takes UTF-8 file names; the program's paths are in the ANSI code page.
@@ -166,9 +182,13 @@ bool SetTextFileCookie(const std::string& folder, const std::string& siteAddress
                        const std::string& name, const std::string& value) {
   const std::string path = folder + "cookies.txt";
   std::string text;
-  if (::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES &&
-      !ReadWholeFile(path, text))
-    return false;  // there but unreadable: left as it is
+  // Only a file that is not there is made anew; one whose attributes or
+  // bytes cannot be read is left as it is.
+  if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (!IsMissingFileError(::GetLastError())) return false;
+  } else if (!ReadWholeFile(path, text)) {
+    return false;
+  }
   return ReplaceFileContent(folder, path,
                             SetCookiesTxtCookie(text, siteAddress, name, value, TextFileExpiry()));
 }

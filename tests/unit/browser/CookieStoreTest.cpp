@@ -165,6 +165,10 @@ void ExpectCookieEmptied(const Layout& layout, const std::string& host) {
   Rows before;
   {
     TestDatabase make(db);
+    // A current Firefox keeps its store in write-ahead-log mode.
+    if (layout.current) {
+      ASSERT_TRUE(make.Exec("PRAGMA journal_mode=WAL;"));
+    }
     ASSERT_TRUE(make.Exec(layout.schema));
     ASSERT_TRUE(make.Exec(Insert(layout.current, "", host, "/", 1, "PM", "linked-4711")));
     ASSERT_TRUE(make.Exec(Insert(layout.current, "", host, "/account", 0, "PM", "second")));
@@ -176,7 +180,14 @@ void ExpectCookieEmptied(const Layout& layout, const std::string& host) {
     ASSERT_TRUE(make.Exec(Insert(layout.current, "", "." + host, "/", 0, "PM", "domain")));
     before = make.Cookies();
   }
+  // The header's read and write versions are 2 in write-ahead-log mode.
+  if (layout.current) {
+    ASSERT_EQ(FileContent(db).substr(18, 2), std::string("\x02\x02"));
+  }
+  const Rows names = FolderNames(firefox.Folder());
   ASSERT_TRUE(SetFirefoxCookie("http://" + host, "PM", ""));
+  // No journal, log or other file is left beside the store.
+  EXPECT_EQ(FolderNames(firefox.Folder()), names);
 
   Rows expected;
   for (const std::string& row : before) {
@@ -358,6 +369,24 @@ TEST(FirefoxTextFile, AHeldFileIsLeftAsItWas) {
                                          OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held.valid());
     EXPECT_FALSE(SetFirefoxCookie(kSite, "PM", ""));
+  }
+  EXPECT_EQ(FileContent(path), bytes);
+  EXPECT_EQ(FolderNames(firefox.Folder()), Rows{"cookies.txt"});
+}
+
+// A file another program reads and will not let be replaced (shared for
+// reading only): false, its bytes as they were, and no side file left.
+TEST(FirefoxTextFile, AFileHeldForReadingIsNotReplaced) {
+  FirefoxProfile firefox("1.8.1.14");
+  const std::string path = firefox.Folder() + "cookies.txt";
+  const std::string bytes = "# HTTP Cookie File\nwww.pellory.test\tFALSE\t/\tFALSE\t1999999999\tPM\tx\n";
+  ASSERT_TRUE(WriteFileBytes(path, bytes));
+  {
+    frame::ScopedFile held(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held.valid());
+    EXPECT_FALSE(SetFirefoxCookie(kSite, "PM", ""));
+    EXPECT_EQ(FileContent(path), bytes);
   }
   EXPECT_EQ(FileContent(path), bytes);
   EXPECT_EQ(FolderNames(firefox.Folder()), Rows{"cookies.txt"});
