@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <string>
+#include <utility>
 
 #include "browser/Browsers.h"
 #include "browser/CookieStores.h"
@@ -25,11 +26,17 @@ void OpenPageIfRunning(const BrowserTable& table, BrowserRow row) {
     OpenCompletionPage(table[row].sPath, "", "", BrowserPageName(row), kOperation);
 }
 
+// Every cookie goes to the same store, so the first one that cannot be set
+// ends the work: a busy store is then waited for once, not once per cookie.
 void EmptyFirefoxCookies(const std::string& cookieUrl) {
-  for (const char* name : kLinkCookies) SetFirefoxCookie(cookieUrl, name, "");
-  SetFirefoxCookie(cookieUrl, kDownloadCookie, "");
   const std::string childrenUrl = GetChildrenSiteUrl();
-  for (const char* name : kLinkCookies) SetFirefoxCookie(childrenUrl, name, "");
+  const std::pair<const std::string*, const char*> cookies[] = {
+      {&cookieUrl, kLinkCookies[0]},  {&cookieUrl, kLinkCookies[1]},
+      {&cookieUrl, kDownloadCookie},  {&childrenUrl, kLinkCookies[0]},
+      {&childrenUrl, kLinkCookies[1]},
+  };
+  for (const auto& cookie : cookies)
+    if (!SetFirefoxCookie(*cookie.first, cookie.second, "")) return;
 }
 
 // Before Vista WinInet writes Internet Explorer's store; later systems keep it

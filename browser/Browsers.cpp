@@ -129,11 +129,16 @@ bool OpenCompletionPage(const std::string& browserPath, const std::string& pm,
   const std::string commandLine = "\"" + browserPath + "\" \"" + address + "\"";
   std::vector<char> buffer(commandLine.begin(), commandLine.end());
   buffer.push_back('\0');
+  // The browser may outlive the uninstaller: it runs in its own folder and
+  // gets none of the uninstaller's handles, so that it pins neither the
+  // uninstaller's folder nor its files against deletion.
+  std::string folder = browserPath.substr(0, browserPath.find_last_of("\\/") + 1);
+  if (folder.size() > 3) folder.pop_back();  // "C:\" keeps its backslash
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
-  if (!::CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS,
-                        nullptr, nullptr, &startup, &info))
+  if (!::CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+                        nullptr, folder.empty() ? nullptr : folder.c_str(), &startup, &info))
     return false;
   frame::ScopedHandle process(info.hProcess);
   frame::ScopedHandle thread(info.hThread);

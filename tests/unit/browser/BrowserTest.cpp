@@ -195,7 +195,9 @@ class BrowserStepTest : public ::testing::Test {
                                                 std::string(kMozillaOrgKey) + "\\Mozilla",
                                                 "CurrentVersion", "1.9.0.1"));
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(database_.c_str(), &db), SQLITE_OK);
+    const int opened = sqlite3_open(database_.c_str(), &db);
+    if (opened != SQLITE_OK) sqlite3_close(db);  // a failed open may still give a handle
+    ASSERT_EQ(opened, SQLITE_OK);
     // Firefox 3's own table.
     const bool made =
         Exec(db,
@@ -224,8 +226,8 @@ class BrowserStepTest : public ::testing::Test {
     return records_.Path() + name + ".cmdline";
   }
 
-  bool WaitForRecordLines(const std::string& name, size_t count) const {
-    for (int tries = 0; tries < 200; ++tries) {
+  bool WaitForRecordLines(const std::string& name, size_t count, DWORD timeoutMs = 20000) const {
+    for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
       std::string text;
       if (testing_support::ReadFileBytes(RecordPath(name), text) && Lines(text).size() >= count)
         return true;
@@ -325,6 +327,8 @@ TEST_F(BrowserLanguageEnv, InternetExplorerLinkedGetsThePageWhenItIsTheDefault) 
       HKEY_LOCAL_MACHINE, kWebHandlerKey, "", "\"" + BrowserFixture("SAFARI.EXE") + "\" \"%1\""));
 
   RunBrowserStep();  // Internet Explorer is not the default: nothing opens
+  // A start would record itself within moments; none comes.
+  EXPECT_FALSE(WaitForRecordLines("SAFARI.EXE", 1, 3000));
   EXPECT_EQ(testing_support::CountProcessesNamed("SAFARI.EXE"), 0);
 
   ASSERT_TRUE(
@@ -338,6 +342,47 @@ TEST_F(BrowserLanguageEnv, InternetExplorerLinkedGetsThePageWhenItIsTheDefault) 
   ASSERT_EQ(record.size(), 1u);
   EXPECT_EQ(record[0], "\"" + BrowserFixture("SAFARI.EXE") + "\" \"" +
                            ExpectedPage(language, "IE", "0") + "\"");
+}
+
+// A store a running Firefox holds (another connection keeps its write lock)
+// while the process walk does not see Firefox: the step waits for it once,
+// not once per cookie, and leaves it as it was.
+TEST_F(BrowserStepTest, ABusyFirefoxStoreCostsOneWait) {
+  ASSERT_NO_FATAL_FAILURE(InstallFirefox("pellory.com"));
+  const CookieRows before = ReadCookieRows(database_);
+  sqlite3* holder = nullptr;
+  const int opened = sqlite3_open(database_.c_str(), &holder);
+  struct Close {
+    sqlite3* db;
+    ~Close() { sqlite3_close(db); }
+  } close{holder};
+  ASSERT_EQ(opened, SQLITE_OK);
+  ASSERT_TRUE(Exec(holder, "BEGIN EXCLUSIVE;"));
+
+  const DWORD start = ::GetTickCount();
+  RunBrowserStep();
+  const DWORD took = ::GetTickCount() - start;
+  // One wait is three seconds; a second one would pass six.
+  EXPECT_LT(took, 6000u) << "the busy store was waited for more than once";
+  ASSERT_TRUE(Exec(holder, "ROLLBACK;"));
+  EXPECT_EQ(ReadCookieRows(database_), before);
+}
+
+// The browser runs in its own folder, whatever folder the uninstaller is in:
+// a browser left open must not keep that folder from being deleted.
+TEST_F(BrowserStepTest, TheBrowserRunsInItsOwnFolder) {
+  ScratchDir uninstaller("uninst");
+  char previous[MAX_PATH] = "";
+  ASSERT_GT(::GetCurrentDirectoryA(MAX_PATH, previous), 0u);
+  ASSERT_TRUE(::SetCurrentDirectoryA(uninstaller.Path().c_str()));
+  const bool opened = OpenCompletionPage(BrowserFixture("CHROME.EXE"), "", "", "Chrome",
+                                         "Uninstall");
+  ::SetCurrentDirectoryA(previous);
+  ASSERT_TRUE(opened);
+  ASSERT_TRUE(WaitForRecordLines("CHROME.EXE", 1));
+  const std::string browser = BrowserFixture("CHROME.EXE");
+  EXPECT_EQ(testing_support::FileContent(records_.Path() + "CHROME.EXE.folder"),
+            browser.substr(0, browser.find_last_of('\\')));
 }
 
 TEST_F(BrowserStepTest, TheCookieUrlValueNamesTheCookieSite) {
