@@ -50,6 +50,14 @@ void RemoveModule(const std::string& path, bool& rebootNeeded) {
   }
 }
 
+// The text with its environment variables put in; "" when that fails.
+std::string ExpandedText(const std::string& text) {
+  char expanded[MAX_PATH] = "";
+  const DWORD chars = ::ExpandEnvironmentStringsA(text.c_str(), expanded, MAX_PATH);
+  if (chars == 0 || chars > MAX_PATH) return std::string();
+  return expanded;
+}
+
 std::string MediaPlayerPluginPath() {
   char keyPath[MAX_PATH] = "";
   std::snprintf(keyPath, sizeof(keyPath), "CLSID\\%s\\InprocServer32", kMediaPlayerPluginClsid);
@@ -58,7 +66,11 @@ std::string MediaPlayerPluginPath() {
   if (key.Open(HKEY_CLASSES_ROOT, keyPath, KEY_READ) != ERROR_SUCCESS ||
       key.QueryString("", module) != ERROR_SUCCESS)
     return std::string();
-  return module;
+  // Registrations often name the module as "%SystemRoot%\...".
+  DWORD type = 0;
+  if (::RegQueryValueExA(key.get(), "", nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS)
+    return std::string();
+  return type == REG_EXPAND_SZ ? ExpandedText(module) : module;
 }
 
 std::string MediaFilterPath() {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "frame/Handle.h"
+#include "frame/RegKey.h"
 #include "tests/fixtures/holder/HeldFile.h"
 #include "tests/support/CapturedLog.h"
 #include "tests/support/Scratch.h"
@@ -140,6 +141,34 @@ TEST_F(RemovePluginsTest, RemovesThePlugInsAndDefersTheFilterInUse) {
   EXPECT_TRUE(RemovePlugins(rebootNeeded));
   EXPECT_TRUE(rebootNeeded);
   EXPECT_EQ(log.lines, Lines{});
+}
+
+// A registration that names its module through an environment variable
+// (REG_EXPAND_SZ, as "%SystemRoot%\\..." often is): the variable is put in
+// before the path is checked, and the plug-in goes.
+TEST_F(RemovePluginsTest, ExpandsTheModulePathOfItsRegistration) {
+  const std::string player = work_.Path() + "PelloryPlayerPlugIn.dll";
+  ASSERT_TRUE(InstallServer(player, true));
+  ::SetEnvironmentVariableA("PELLORY_PLUGIN_FOLDER", work_.Path().c_str());
+  const std::string unexpanded = "%PELLORY_PLUGIN_FOLDER%PelloryPlayerPlugIn.dll";
+  frame::RegKey key;
+  ASSERT_EQ(key.Open(HKEY_CLASSES_ROOT, ServerKey(), KEY_SET_VALUE), ERROR_SUCCESS);
+  ASSERT_EQ(::RegSetValueExA(key.get(), "", 0, REG_EXPAND_SZ,
+                             reinterpret_cast<const BYTE*>(unexpanded.c_str()),
+                             static_cast<DWORD>(unexpanded.size() + 1)),
+            ERROR_SUCCESS);
+  key.Close();
+
+  bool rebootNeeded = false;
+  CapturedLog log;
+  EXPECT_TRUE(RemovePlugins(rebootNeeded));
+  ::SetEnvironmentVariableA("PELLORY_PLUGIN_FOLDER", nullptr);
+  EXPECT_EQ(log.lines, Lines{Unregistered(player)});
+  EXPECT_FALSE(rebootNeeded);
+  // The fixture keeps a class key whose text is not its own path; its
+  // unregistration removed its trace.
+  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kTraceKey));
+  EXPECT_FALSE(FileExists(player));
 }
 
 // A class key whose module is gone or is no full path to a file, and a
