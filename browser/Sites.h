@@ -1,16 +1,16 @@
-// The maker's web sites: their host names (the only place that names them),
-// the site address the cookies belong to, the completion page's address
-// template and the children's site. A site address is a root address such as
-// "http://pellory.com", without path or trailing "/".
+// The maker's web sites: their host names (named only in Sites.cpp), the
+// site address the cookies belong to, the completion page's address template
+// and the children's site. A site address is a root address such as
+// "http://www.example.test", without path or trailing "/".
 #pragma once
 
 #include <string>
 
-extern const char kMainSiteHost[];      // "pellory.com"
-extern const char kGermanSiteHost[];    // "pellory.de"
-extern const char kUkSiteHost[];        // "pellory.co.uk"
-extern const char kFrenchSiteHost[];    // "pellory.fr"
-extern const char kChildrenSiteHost[];  // "kids.pellory.com"
+extern const char kMainSiteHost[];
+extern const char kGermanSiteHost[];
+extern const char kUkSiteHost[];
+extern const char kFrenchSiteHost[];
+extern const char kChildrenSiteHost[];
 
 // The "Cookie Url" value under HKLM\Software\Pellory when it is set, else the
 // site of the user's language (German and French users: the German site).
