@@ -122,28 +122,41 @@ bool InternetFile::Read(void* buffer, DWORD size, DWORD* count) {
     ready_ = available;
   }
   if (size > ready_) size = ready_ > 0 ? ready_ : 1;
-  // The call reads into the job's buffer, never into the caller's: a call
-  // left behind may still write when it returns.
-  std::shared_ptr<Job> job = job_;
-  if (job->bytes.size() < size) job->bytes.resize(size);
-  SharedInternetPtr request = request_;
-  if (!Call(
-          [job, request, size] {
-            job->count = 0;
-            job->ok =
-                WinInet().InternetReadFile(request->get(), job->bytes.data(), size, &job->count);
-            job->error = job->ok ? 0 : ::GetLastError();
-          },
-          CallLimitMs(), "InternetReadFile", __LINE__))
-    return false;
-  if (!job->ok) {
+  BOOL ok = FALSE;
+  DWORD got = 0;
+  DWORD error = 0;
+  if (ready_ > 0) {
+    // What has arrived is read here: the read waits for nothing, and handing
+    // it to the call thread costs more than the read itself under Wine.
+    ok = WinInet().InternetReadFile(request_->get(), buffer, size, &got);
+    error = ok ? 0 : ::GetLastError();
+  } else {
+    // The call reads into the job's buffer, never into the caller's: a call
+    // left behind may still write when it returns.
+    std::shared_ptr<Job> job = job_;
+    if (job->bytes.size() < size) job->bytes.resize(size);
+    SharedInternetPtr request = request_;
+    if (!Call(
+            [job, request, size] {
+              job->count = 0;
+              job->ok =
+                  WinInet().InternetReadFile(request->get(), job->bytes.data(), size, &job->count);
+              job->error = job->ok ? 0 : ::GetLastError();
+            },
+            CallLimitMs(), "InternetReadFile", __LINE__))
+      return false;
+    ok = job->ok;
+    error = job->error;
+    got = job->count;
+    if (ok && got > 0) std::memcpy(buffer, job->bytes.data(), got < size ? got : size);
+  }
+  if (!ok) {
     // Only WinInet's own word makes a read's failure a time-out: a read of
     // what had arrived does not wait for the network.
-    Failed(job->error, 0, "InternetReadFile", __LINE__);
+    Failed(error, 0, "InternetReadFile", __LINE__);
     return false;
   }
-  const DWORD got = job->count < size ? job->count : size;
-  if (got > 0) std::memcpy(buffer, job->bytes.data(), got);
+  if (got > size) got = size;
   position_ += got;
   ready_ = got < ready_ ? ready_ - got : 0;
   // WinInet reports a connection closed before the announced length as an

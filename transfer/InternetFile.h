@@ -2,11 +2,11 @@
 // was 200, read in chunks. Read-only (mode 1). The file holds the request
 // handle (which holds its connection); a call left behind holds it too.
 //
-// Reads and the wait for data run on the request's call thread, so that the
-// user's Cancel ends them at once. A read never asks WinInet for more than
-// has already arrived (a read of n bytes returns only once n have come, which
-// on a slow line could take hours), so every wait is bounded by the network's
-// silence limit. A read that was cancelled or timed out leaves the file
+// The wait for data (and a read when nothing is known to have arrived) runs
+// on the request's call thread, so that the user's Cancel ends it at once.
+// A read never asks WinInet for more than has already arrived (a read of n
+// bytes returns only once n have come, which on a slow line could take
+// hours), so every wait is bounded by the network's silence limit. A read that was cancelled or timed out leaves the file
 // failed: every later read fails the same way.
 #pragma once
 
