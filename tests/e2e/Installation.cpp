@@ -80,4 +80,34 @@ SeenBox WaitForMessageBoxCaption(const std::string& caption, DWORD timeoutMs) {
   return Describe(ui::WaitForWindow(query, timeoutMs));
 }
 
+SeenBox Answer(ChildProcess& child, int button, DWORD timeoutMs) {
+  SeenBox box;
+  const DWORD start = ::GetTickCount();
+  while (!box.window && ::GetTickCount() - start < timeoutMs) {
+    for (HWND window : ui::FindWindows({"", "#32770", child.Id()}))
+      if (::GetDlgItem(window, 0xFFFF)) box = Describe(window);
+    if (!box.window) ::Sleep(50);
+  }
+  if (box.window) {
+    ui::PressButton(box.window, button);
+    ui::WaitForWindowGone(box.window);
+  }
+  return box;
+}
+
+HWND WaitForDialogWith(DWORD processId, int controlId, DWORD timeoutMs) {
+  const DWORD start = ::GetTickCount();
+  do {
+    for (HWND window : ui::FindWindows({"", "#32770", processId}))
+      if (::GetDlgItem(window, controlId)) return window;
+    ::Sleep(50);
+  } while (::GetTickCount() - start < timeoutMs);
+  return nullptr;
+}
+
+std::string Recorded(const std::string& component) {
+  std::string value;
+  return RegReadString(HKEY_LOCAL_MACHINE, kComponentsKey, component, value) ? value : "<none>";
+}
+
 }  // namespace e2e

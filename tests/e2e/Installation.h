@@ -14,6 +14,7 @@
 namespace e2e {
 
 constexpr char kPelloryKey[] = "SOFTWARE\\Pellory";
+constexpr char kComponentsKey[] = "Software\\Pellory\\Upgrade\\Components";
 constexpr char kUninstallKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\PelloryManager";
 
@@ -53,5 +54,13 @@ struct SeenBox {
 };
 SeenBox WaitForMessageBox(DWORD processId, DWORD timeoutMs = 20000);
 SeenBox WaitForMessageBoxCaption(const std::string& caption, DWORD timeoutMs = 20000);
+// The process's next message box (the dialogs are #32770 windows too: a box is
+// the one with the text control 0xFFFF), answered with `button`; an empty
+// SeenBox when none came in time.
+SeenBox Answer(testing_support::ChildProcess& child, int button, DWORD timeoutMs = 30000);
+// The dialog of the process that has the control, or null after the time.
+HWND WaitForDialogWith(DWORD processId, int controlId, DWORD timeoutMs = 20000);
+// A component's recorded version, or "<none>".
+std::string Recorded(const std::string& component);
 
 }  // namespace e2e

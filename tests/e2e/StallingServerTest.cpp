@@ -18,7 +18,6 @@ using namespace testing_support;
 
 constexpr int kFailed = -1;
 constexpr char kCataloguePath[] = "/PM50/Quoma/PM_InstallQuoma.cab";
-constexpr char kComponentsKey[] = "Software\\Pellory\\Upgrade\\Components";
 constexpr char kCaptionInstall[] = "PelloryManager Install";
 constexpr char kAbortQuestion[] = "Download is in progress. Are you sure you want to abort it now?";
 constexpr int kGroupBox = 219;  // only the connect dialog has it
@@ -32,40 +31,6 @@ CatalogueComponent Named(const std::string& name, std::vector<CatalogueFile> fil
   component.name = name;
   component.files = std::move(files);
   return component;
-}
-
-std::string Recorded(const std::string& component) {
-  std::string value;
-  return RegReadString(HKEY_LOCAL_MACHINE, kComponentsKey, component, value) ? value : "<none>";
-}
-
-// The dialog of the process that has the control.
-HWND WaitForDialogWith(DWORD processId, int controlId, DWORD timeoutMs = 20000) {
-  const DWORD start = ::GetTickCount();
-  do {
-    for (HWND window : ui::FindWindows({"", "#32770", processId}))
-      if (::GetDlgItem(window, controlId)) return window;
-    ::Sleep(50);
-  } while (::GetTickCount() - start < timeoutMs);
-  return nullptr;
-}
-
-// The process's next message box (the one with the text control 0xFFFF),
-// answered with `button`; nothing when none came in time.
-SeenBox Answer(ChildProcess& child, int button, DWORD timeoutMs = 30000) {
-  SeenBox box;
-  const DWORD start = ::GetTickCount();
-  while (!box.window && ::GetTickCount() - start < timeoutMs) {
-    for (HWND window : ui::FindWindows({"", "#32770", child.Id()}))
-      if (::GetDlgItem(window, 0xFFFF))
-        box = {window, ui::WindowText(window), ui::MessageBoxText(window)};
-    if (!box.window) ::Sleep(50);
-  }
-  if (box.window) {
-    ui::PressButton(box.window, button);
-    ui::WaitForWindowGone(box.window);
-  }
-  return box;
 }
 
 bool WaitForRequest(const HttpServer& server, const std::string& path, DWORD timeoutMs = 30000) {

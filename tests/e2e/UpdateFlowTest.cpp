@@ -20,7 +20,6 @@ using namespace testing_support;
 
 constexpr int kFailed = -1;
 constexpr char kCataloguePath[] = "/PM50/Quoma/PM_InstallQuoma.cab";
-constexpr char kComponentsKey[] = "Software\\Pellory\\Upgrade\\Components";
 constexpr char kCaptionUpdate[] = "PelloryManager Components Update";
 constexpr char kCaptionInstall[] = "PelloryManager Install";
 constexpr char kConfirmConnect[] =
@@ -36,40 +35,6 @@ CatalogueComponent Named(const std::string& name, int id, std::vector<CatalogueF
   component.id = id;
   component.files = std::move(files);
   return component;
-}
-
-std::string Recorded(const std::string& component) {
-  std::string value;
-  return RegReadString(HKEY_LOCAL_MACHINE, kComponentsKey, component, value) ? value : "<none>";
-}
-
-// The dialog of a process that has the control.
-HWND WaitForDialogWith(DWORD processId, int controlId, DWORD timeoutMs = 20000) {
-  const DWORD start = ::GetTickCount();
-  do {
-    for (HWND window : ui::FindWindows({"", "#32770", processId}))
-      if (::GetDlgItem(window, controlId)) return window;
-    ::Sleep(50);
-  } while (::GetTickCount() - start < timeoutMs);
-  return nullptr;
-}
-
-// The next message box of the process (the dialogs are #32770 windows too:
-// a box is the one with the text control 0xFFFF), answered; its caption and
-// text come back.
-SeenBox Answer(ChildProcess& child, int button, DWORD timeoutMs = 30000) {
-  SeenBox box;
-  const DWORD start = ::GetTickCount();
-  while (!box.window && ::GetTickCount() - start < timeoutMs) {
-    for (HWND window : ui::FindWindows({"", "#32770", child.Id()}))
-      if (::GetDlgItem(window, 0xFFFF)) box = {window, ui::WindowText(window), ui::MessageBoxText(window)};
-    if (!box.window) ::Sleep(50);
-  }
-  if (box.window) {
-    ui::PressButton(box.window, button);
-    ui::WaitForWindowGone(box.window);
-  }
-  return box;
 }
 
 // Ticks a row of the selection dialog's list by a click on its box.
