@@ -1,0 +1,227 @@
+#include "uninstall/DirectoryRemoval.h"
+
+#include <cctype>
+#include <vector>
+
+#include "core/Log.h"
+#include "core/Resources.h"
+#include "core/SystemLibraries.h"
+#include "frame/Handle.h"
+#include "resources/StringIds.h"
+
+namespace {
+
+// The progress window's status and detail lines.
+constexpr int kStatusLine = 210;
+constexpr int kDetailLine = 211;
+
+// A failed call never reads as success, even when the last error is 0.
+DWORD LastErrorCode() {
+  const DWORD error = ::GetLastError();
+  return error ? error : ERROR_GEN_FAILURE;
+}
+
+std::string WithBackslash(const std::string& folder) {
+  if (!folder.empty() && folder.back() == '\\') return folder;
+  return folder + "\\";
+}
+
+std::string WithoutBackslash(const std::string& path) {
+  if (!path.empty() && path.back() == '\\') return path.substr(0, path.size() - 1);
+  return path;
+}
+
+bool IsDotEntry(const char* name) {
+  return std::string(name) == "." || std::string(name) == "..";
+}
+
+bool IsLink(const WIN32_FIND_DATAA& entry) {
+  return (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// The part of the name from its last dot on; "" when it has none.
+std::string ExtensionOf(const std::string& name) {
+  const std::string::size_type dot = name.rfind('.');
+  return dot == std::string::npos ? std::string() : name.substr(dot);
+}
+
+bool FileGoes(const std::string& name, const char* first, const char* second,
+              const char* third) {
+  if (!first) return true;
+  if (!*first) return false;
+  const std::string extension = ExtensionOf(name);
+  if (extension.empty()) return false;
+  for (const char* wanted : {first, second, third})
+    if (wanted && ::lstrcmpiA(extension.c_str(), wanted) == 0) return true;
+  return false;
+}
+
+// The window may be absent: the routines then only log.
+void ShowEntry(HWND progressWindow, const std::string& status, const std::string& path) {
+  if (!progressWindow) return;
+  ::SetDlgItemTextA(progressWindow, kStatusLine, status.c_str());
+  // shlwapi's buffer holds MAX_PATH characters; a longer path is set as it is.
+  PathSetDlgItemPathFn setPath = PathSetDlgItemPath();
+  if (setPath && path.size() < MAX_PATH)
+    setPath(progressWindow, kDetailLine, path.c_str());
+  else
+    ::SetDlgItemTextA(progressWindow, kDetailLine, path.c_str());
+}
+
+// Logs and answers false when the folder must not be removed.
+bool AllowRemoval(const std::string& folder) {
+  if (IsRemovableFolderPath(folder)) return true;
+  LogFormat("Refusing to remove '%s': not a folder the uninstaller may remove.", folder.c_str());
+  return false;
+}
+
+}  // namespace
+
+bool IsRemovableFolderPath(const std::string& folder) {
+  std::string path = folder;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  // The long-path and device prefixes name the same places as the plain path.
+  for (const char* prefix : {"\\\\?\\UNC\\", "\\\\.\\UNC\\"}) {
+    if (path.compare(0, 8, prefix) == 0) {
+      path = "\\\\" + path.substr(8);
+      break;
+    }
+  }
+  if (path.compare(0, 4, "\\\\?\\") == 0 || path.compare(0, 4, "\\\\.\\") == 0)
+    path = path.substr(4);
+
+  // Which components form the root: a drive, or a UNC server and share.
+  std::string::size_type rest;
+  size_t rootParts;
+  if (path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':') {
+    if (path.size() < 3 || path[2] != '\\') return false;  // "C:" and "C:x" are relative
+    rest = 3;
+    rootParts = 0;
+  } else if (path.compare(0, 2, "\\\\") == 0) {
+    rest = 2;
+    rootParts = 2;
+  } else {
+    return false;  // relative, or rooted on the current drive
+  }
+
+  // Windows drops trailing dots and spaces of each name, and empty names from
+  // doubled backslashes; "." stays, ".." goes up.
+  std::vector<std::string> parts;
+  while (rest <= path.size()) {
+    std::string::size_type end = path.find('\\', rest);
+    if (end == std::string::npos) end = path.size();
+    std::string part = path.substr(rest, end - rest);
+    rest = end + 1;
+    if (part == "..") {
+      if (parts.size() <= rootParts) return false;
+      parts.pop_back();
+      continue;
+    }
+    while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
+    if (!part.empty()) parts.push_back(part);
+  }
+  return parts.size() > rootParts;
+}
+
+DWORD RemoveDirectoryTree(const std::string& folder, HWND progressWindow,
+                          const char* firstExtension, const char* secondExtension,
+                          const char* thirdExtension) {
+  if (!AllowRemoval(folder)) return ERROR_ACCESS_DENIED;
+  const std::string base = WithBackslash(folder);
+  WIN32_FIND_DATAA entry;
+  {
+    frame::ScopedFind find(::FindFirstFileA((base + "*.*").c_str(), &entry));
+    if (find) {
+      do {
+        if (IsDotEntry(entry.cFileName)) continue;
+        const std::string path = base + entry.cFileName;
+        std::string status;
+        if (IsLink(entry)) {
+          // A junction or link leads out of the tree: the link goes, never
+          // what it points at. Attributes are left alone, since setting them
+          // would reach the target.
+          status = LoadResString((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                                     ? IDS_STATUS_REMOVING_FOLDER
+                                     : IDS_STATUS_DELETING_FILE);
+          const BOOL removed = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                                   ? ::RemoveDirectoryA(path.c_str())
+                                   : ::DeleteFileA(path.c_str());
+          if (removed)
+            LogFormat("Link %s has been removed; its target is left alone", path.c_str());
+          else
+            LogFormat("Cannot remove link %s. Error %d.", path.c_str(),
+                      static_cast<int>(LastErrorCode()));
+        } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+          status = LoadResString(IDS_STATUS_REMOVING_FOLDER);
+          RemoveDirectoryTree(path, progressWindow, firstExtension, secondExtension,
+                              thirdExtension);
+        } else if (FileGoes(entry.cFileName, firstExtension, secondExtension, thirdExtension)) {
+          status = LoadResString(IDS_STATUS_DELETING_FILE);
+          ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+          ::DeleteFileA(path.c_str());
+        }
+        ShowEntry(progressWindow, status, path);
+      } while (::FindNextFileA(find.get(), &entry));
+    }
+  }
+  if (!RemoveDirectoryEntry(folder)) {
+    const DWORD error = LastErrorCode();
+    LogFormat("Cannot delete directory %s. Error %d.", folder.c_str(), static_cast<int>(error));
+    return error;
+  }
+  LogFormat("Directory %s has been successfully removed", folder.c_str());
+  return 0;
+}
+
+bool RemoveEmptyDirectories(const std::string& folder, HWND progressWindow) {
+  if (!AllowRemoval(folder)) return false;
+  const std::string base = WithBackslash(folder);
+  WIN32_FIND_DATAA entry;
+  {
+    frame::ScopedFind find(::FindFirstFileA((base + "*.*").c_str(), &entry));
+    if (find) {
+      do {
+        if (IsDotEntry(entry.cFileName)) continue;
+        // A link counts as content: what it points at is not ours to empty.
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsLink(entry)) return false;
+        if (!RemoveEmptyDirectories(base + entry.cFileName, progressWindow)) return false;
+      } while (::FindNextFileA(find.get(), &entry));
+    }
+  }
+  if (IsDirectoryEmpty(folder)) {
+    if (RemoveDirectoryEntry(folder)) {
+      LogFormat("Empty directory %s has been successfully removed", folder.c_str());
+    } else {
+      LogFormat("Cannot delete empty directory %s. Error %d.", folder.c_str(),
+                static_cast<int>(LastErrorCode()));
+    }
+  }
+  return true;
+}
+
+bool RemoveDirectoryEntry(const std::string& folder) {
+  if (folder.empty()) return false;
+  if (!AllowRemoval(folder)) {
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  const std::string path = WithoutBackslash(folder);
+  ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_NORMAL);
+  return ::RemoveDirectoryA(path.c_str()) != FALSE;
+}
+
+bool DirectoryExists(const std::string& path) {
+  if (path.empty()) return false;
+  return ::GetFileAttributesA(WithoutBackslash(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsDirectoryEmpty(const std::string& folder) {
+  WIN32_FIND_DATAA entry;
+  frame::ScopedFind find(::FindFirstFileA((WithBackslash(folder) + "*.*").c_str(), &entry));
+  if (!find) return true;
+  do {
+    if (!IsDotEntry(entry.cFileName)) return false;
+  } while (::FindNextFileA(find.get(), &entry));
+  return true;
+}

@@ -1,0 +1,35 @@
+// The uninstaller's folder routines: a recursive removal that may keep all
+// files but those of given extensions, a bottom-up removal of empty folders,
+// the removal of one folder entry and two folder tests. Progress goes to the
+// uninstall progress window (status line 210, detail line 211) when one is
+// given; results go to the update log. Nothing here stops the uninstall.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// False for a path no removal routine may take away: empty or relative, a
+// drive root or a UNC share root, however spelled ("\\?\" prefix, doubled
+// backslashes, trailing dots, "..").
+bool IsRemovableFolderPath(const std::string& folder);
+
+// Removes the tree below `folder` and then the folder itself. Without a first
+// extension every file goes; an empty first extension keeps every file;
+// otherwise only files whose extension (".log", case ignored) is one of the
+// given ones go. Returns 0 when the folder itself was removed at the end,
+// else that removal's system error code. A junction or link inside the tree
+// is removed itself; what it points at is never entered.
+DWORD RemoveDirectoryTree(const std::string& folder, HWND progressWindow,
+                          const char* firstExtension = nullptr,
+                          const char* secondExtension = nullptr,
+                          const char* thirdExtension = nullptr);
+// Removes every empty folder below `folder`, deepest first, then the folder
+// itself when it is empty; false as soon as a file was met.
+bool RemoveEmptyDirectories(const std::string& folder, HWND progressWindow);
+// Removes one (empty) folder, clearing its read-only, hidden and system bits.
+bool RemoveDirectoryEntry(const std::string& folder);
+// True when the path exists (a file too).
+bool DirectoryExists(const std::string& path);
+// True when the folder holds nothing, or cannot be searched.
+bool IsDirectoryEmpty(const std::string& folder);
