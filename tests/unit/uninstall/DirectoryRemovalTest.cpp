@@ -28,23 +28,27 @@ std::string Cannot(const std::string& folder, DWORD error) {
   return "Cannot delete directory " + folder + ". Error " + std::to_string(error) + ".";
 }
 
-// Wine maps a Unix symbolic link to a folder as a folder with a reparse point,
-// the way Windows shows a junction. The link is made on the Unix side through
-// the Unix `ln`, which Wine starts like any program.
-bool MakeFolderLink(const std::string& link, const std::string& target) {
+// The Unix path behind a Windows path of this prefix; "" outside Wine.
+std::string UnixPath(const std::string& path) {
   using UnixName = char*(CDECL*)(LPCWSTR);
   const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
       ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-  if (!unixName) return false;
-  auto toUnix = [&](const std::string& path) {
-    wchar_t wide[MAX_PATH];
-    ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
-    char* name = unixName(wide);
-    const std::string result = name ? name : "";
-    ::HeapFree(::GetProcessHeap(), 0, name);
-    return result;
-  };
-  std::string command = "Z:\\bin\\ln -s \"" + toUnix(target) + "\" \"" + toUnix(link) + "\"";
+  if (!unixName) return "";
+  wchar_t wide[MAX_PATH];
+  ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
+  char* name = unixName(wide);
+  const std::string result = name ? name : "";
+  ::HeapFree(::GetProcessHeap(), 0, name);
+  return result;
+}
+
+// Makes a Unix symbolic link with the Unix `ln`, which Wine starts like any
+// program, and waits until `watched` appears (at most ten seconds: Wine does
+// not let a Windows program wait for a Unix process through its handle).
+bool MakeUnixLink(const std::string& unixLink, const std::string& unixTarget,
+                  const std::string& watched) {
+  if (unixLink.empty() || unixTarget.empty()) return false;
+  std::string command = "Z:\\bin\\ln -s \"" + unixTarget + "\" \"" + unixLink + "\"";
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
@@ -52,14 +56,18 @@ bool MakeFolderLink(const std::string& link, const std::string& target) {
                         &startup, &process))
     return false;
   frame::ScopedHandle processHandle(process.hProcess), threadHandle(process.hThread);
-  // Wine does not wait for a Unix program through its handle: watch for the
-  // link instead, for at most ten seconds.
   for (int tries = 0; tries < 200; ++tries) {
-    const DWORD attributes = ::GetFileAttributesA(link.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (::GetFileAttributesA(watched.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
     ::Sleep(50);
   }
   return false;
+}
+
+// Wine shows a Unix symbolic link to a folder as a folder with a reparse
+// point, the way Windows shows a junction.
+bool MakeFolderLink(const std::string& link, const std::string& target) {
+  return MakeUnixLink(UnixPath(link), UnixPath(target), link) &&
+         (::GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 TEST(DirectoryRemoval, RefusesRootsAndRelativePaths) {
@@ -99,6 +107,39 @@ TEST(DirectoryRemoval, RefusesRootsAndRelativePaths) {
   EXPECT_TRUE(log.Has("Refusing to remove 'Keep': not a folder the uninstaller may remove."))
       << log.Text();
   EXPECT_TRUE(log.Has("Refusing to remove 'Empty\\sub': not a folder the uninstaller may remove."));
+  EXPECT_FALSE(log.Contains("successfully removed")) << log.Text();
+}
+
+TEST(DirectoryRemoval, DriveRootStaysWhole) {
+  // A drive of this prefix whose root is a scratch folder: a removal that
+  // took a root would empty it.
+  ScratchDir scratch("drive");
+  MakeTree(scratch.Path(), {"file.txt", "Empty\\", "Sub\\", "Sub\\a.log"});
+  char letter = 'Q';
+  while (letter < 'Z' && ::GetDriveTypeA((std::string(1, letter) + ":\\").c_str()) !=
+                             DRIVE_NO_ROOT_DIR)
+    ++letter;
+  const std::string c = UnixPath("C:\\");
+  const std::string::size_type drives = c.rfind("/c:");
+  ASSERT_NE(drives, std::string::npos) << c;
+  const std::string root = std::string(1, letter) + ":\\";
+  ASSERT_TRUE(MakeUnixLink(c.substr(0, drives + 1) + static_cast<char>(letter - 'A' + 'a') + ":",
+                           UnixPath(scratch.Path()), root + "file.txt"));
+
+  CapturedLog log;
+  for (const std::string& path : {root, root + ".", root + "\\", "\\\\?\\" + root,
+                                  "\\\\?\\" + root + ".", root + "Sub\\.."}) {
+    SCOPED_TRACE(path);
+    EXPECT_NE(RemoveDirectoryTree(path, nullptr), 0u);
+    EXPECT_NE(RemoveDirectoryTree(path, nullptr, ".log"), 0u);
+    EXPECT_FALSE(RemoveEmptyDirectories(path, nullptr));
+    EXPECT_FALSE(RemoveDirectoryEntry(path));
+  }
+  EXPECT_TRUE(FileExists(scratch.Path() + "file.txt"));
+  EXPECT_TRUE(FileExists(scratch.Path() + "Sub\\a.log"));
+  EXPECT_TRUE(DirExists(scratch.Path() + "Empty"));
+  EXPECT_TRUE(log.Has("Refusing to remove '" + root + "': not a folder the uninstaller may remove."))
+      << log.Text();
   EXPECT_FALSE(log.Contains("successfully removed")) << log.Text();
 }
 
