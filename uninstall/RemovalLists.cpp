@@ -93,7 +93,9 @@ void ReleaseFile(const std::string& path, MarkedForDeletingList& marked, bool& r
   rebootNeeded = true;
 }
 
-// The shell's item list of a special folder, freed through the shell allocator.
+// The folder on disk of a shell folder; false for one that is missing or has
+// no place on disk, which would otherwise leave a path rooted at the current
+// drive. The item list is freed through the shell allocator.
 bool SpecialFolderPath(int csidl, std::string& path) {
   LPITEMIDLIST list = nullptr;
   if (FAILED(::SHGetSpecialFolderLocation(nullptr, csidl, &list)) || !list) return false;

@@ -209,6 +209,7 @@ TEST_F(RemovalPass, ShortcutsAndRegistryEntriesGoOnlyBelowTheirPlace) {
   Load({"[Uninstall]", "Shortcut1=CSIDL_PROGRAMS,Pellory.lnk",
         "Shortcut2=CSIDL_PROGRAMS,Pellory Removal", "Shortcut3=CSIDL_PROGRAMS,",
         "Shortcut4=CSIDL_NOSUCH,Pellory Removal", "Shortcut5=CSIDL_PROGRAMS,..\\Programs",
+        "Shortcut6=CSIDL_DRIVES,Pellory Removal", "Shortcut7=CSIDL_ALTSTARTUP,Pellory Removal",
         "Registry1=HKLM," + std::string(kTestKey) + ",Gone",
         "Registry2=HKLM," + std::string(kTestKey) + ",Sub"});
   CapturedLog log;
@@ -222,6 +223,14 @@ TEST_F(RemovalPass, ShortcutsAndRegistryEntriesGoOnlyBelowTheirPlace) {
   EXPECT_TRUE(log.Has("The shortcut entry 'CSIDL_PROGRAMS,' is refused.")) << log.Text();
   EXPECT_TRUE(log.Has("The shortcut entry 'CSIDL_NOSUCH,Pellory Removal' is refused."));
   EXPECT_TRUE(log.Has("The shortcut entry 'CSIDL_PROGRAMS,..\\Programs' is refused."));
+  // A shell folder without a place on disk (or missing here) is skipped, not
+  // taken as the root of the current drive.
+  EXPECT_FALSE(log.Contains("Cannot delete directory")) << log.Text();
+  for (const std::string& line : log.lines) {
+    if (line.find("Pellory Removal") == std::string::npos || line.find("The shortcut entry ") == 0)
+      continue;
+    EXPECT_NE(line.find(folder), std::string::npos) << line;
+  }
 
   std::string value;
   EXPECT_FALSE(RegReadString(HKEY_LOCAL_MACHINE, kTestKey, "Gone", value));
