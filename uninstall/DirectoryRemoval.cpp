@@ -35,6 +35,20 @@ bool IsDotEntry(const char* name) {
   return std::string(name) == "." || std::string(name) == "..";
 }
 
+// Calls visit(entry) for every entry of the folder but "." and "..", until it
+// returns false; false when it was stopped. The search is closed before the
+// caller goes on (a folder being searched cannot be removed).
+template <class Visit>
+bool ForEachEntry(const std::string& base, Visit visit) {
+  WIN32_FIND_DATAA entry;
+  frame::ScopedFind find(::FindFirstFileA((base + "*.*").c_str(), &entry));
+  if (!find) return true;
+  do {
+    if (!IsDotEntry(entry.cFileName) && !visit(entry)) return false;
+  } while (::FindNextFileA(find.get(), &entry));
+  return true;
+}
+
 bool IsLink(const WIN32_FIND_DATAA& entry) {
   return (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
@@ -129,42 +143,36 @@ DWORD RemoveDirectoryTree(const std::string& folder, HWND progressWindow,
                           const char* thirdExtension) {
   if (!AllowRemoval(folder)) return ERROR_ACCESS_DENIED;
   const std::string base = WithBackslash(folder);
-  WIN32_FIND_DATAA entry;
-  {
-    frame::ScopedFind find(::FindFirstFileA((base + "*.*").c_str(), &entry));
-    if (find) {
-      do {
-        if (IsDotEntry(entry.cFileName)) continue;
-        const std::string path = base + entry.cFileName;
-        std::string status;
-        if (IsLink(entry)) {
-          // A junction or link leads out of the tree: the link goes, never
-          // what it points at. Attributes are left alone, since setting them
-          // would reach the target.
-          status = LoadResString((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                                     ? IDS_STATUS_REMOVING_FOLDER
-                                     : IDS_STATUS_DELETING_FILE);
-          const BOOL removed = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                                   ? ::RemoveDirectoryA(path.c_str())
-                                   : ::DeleteFileA(path.c_str());
-          if (removed)
-            LogFormat("Link %s has been removed; its target is left alone", path.c_str());
-          else
-            LogFormat("Cannot remove link %s. Error %d.", path.c_str(),
-                      static_cast<int>(LastErrorCode()));
-        } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          status = LoadResString(IDS_STATUS_REMOVING_FOLDER);
-          RemoveDirectoryTree(path, progressWindow, firstExtension, secondExtension,
-                              thirdExtension);
-        } else if (FileGoes(entry.cFileName, firstExtension, secondExtension, thirdExtension)) {
-          status = LoadResString(IDS_STATUS_DELETING_FILE);
-          ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-          ::DeleteFileA(path.c_str());
-        }
-        ShowEntry(progressWindow, status, path);
-      } while (::FindNextFileA(find.get(), &entry));
+  ForEachEntry(base, [&](const WIN32_FIND_DATAA& entry) {
+    const std::string path = base + entry.cFileName;
+    std::string status;
+    if (IsLink(entry)) {
+      // A junction or link leads out of the tree: the link goes, never
+      // what it points at. Attributes are left alone, since setting them
+      // would reach the target.
+      status = LoadResString((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                                 ? IDS_STATUS_REMOVING_FOLDER
+                                 : IDS_STATUS_DELETING_FILE);
+      const BOOL removed = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                               ? ::RemoveDirectoryA(path.c_str())
+                               : ::DeleteFileA(path.c_str());
+      if (removed)
+        LogFormat("Link %s has been removed; its target is left alone", path.c_str());
+      else
+        LogFormat("Cannot remove link %s. Error %d.", path.c_str(),
+                  static_cast<int>(LastErrorCode()));
+    } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      status = LoadResString(IDS_STATUS_REMOVING_FOLDER);
+      RemoveDirectoryTree(path, progressWindow, firstExtension, secondExtension,
+                          thirdExtension);
+    } else if (FileGoes(entry.cFileName, firstExtension, secondExtension, thirdExtension)) {
+      status = LoadResString(IDS_STATUS_DELETING_FILE);
+      ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      ::DeleteFileA(path.c_str());
     }
-  }
+    ShowEntry(progressWindow, status, path);
+    return true;
+  });
   if (!RemoveDirectoryEntry(folder)) {
     const DWORD error = LastErrorCode();
     LogFormat("Cannot delete directory %s. Error %d.", folder.c_str(), static_cast<int>(error));
@@ -177,18 +185,12 @@ DWORD RemoveDirectoryTree(const std::string& folder, HWND progressWindow,
 bool RemoveEmptyDirectories(const std::string& folder, HWND progressWindow) {
   if (!AllowRemoval(folder)) return false;
   const std::string base = WithBackslash(folder);
-  WIN32_FIND_DATAA entry;
-  {
-    frame::ScopedFind find(::FindFirstFileA((base + "*.*").c_str(), &entry));
-    if (find) {
-      do {
-        if (IsDotEntry(entry.cFileName)) continue;
-        // A link counts as content: what it points at is not ours to empty.
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsLink(entry)) return false;
-        if (!RemoveEmptyDirectories(base + entry.cFileName, progressWindow)) return false;
-      } while (::FindNextFileA(find.get(), &entry));
-    }
-  }
+  const bool onlyFolders = ForEachEntry(base, [&](const WIN32_FIND_DATAA& entry) {
+    // A link counts as content: what it points at is not ours to empty.
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsLink(entry)) return false;
+    return RemoveEmptyDirectories(base + entry.cFileName, progressWindow);
+  });
+  if (!onlyFolders) return false;
   if (IsDirectoryEmpty(folder)) {
     if (RemoveDirectoryEntry(folder)) {
       LogFormat("Empty directory %s has been successfully removed", folder.c_str());
@@ -217,11 +219,5 @@ bool DirectoryExists(const std::string& path) {
 }
 
 bool IsDirectoryEmpty(const std::string& folder) {
-  WIN32_FIND_DATAA entry;
-  frame::ScopedFind find(::FindFirstFileA((WithBackslash(folder) + "*.*").c_str(), &entry));
-  if (!find) return true;
-  do {
-    if (!IsDotEntry(entry.cFileName)) return false;
-  } while (::FindNextFileA(find.get(), &entry));
-  return true;
+  return ForEachEntry(WithBackslash(folder), [](const WIN32_FIND_DATAA&) { return false; });
 }
