@@ -1,7 +1,7 @@
 // Catalogues written to make the real Upgrade.exe do more than they should,
 // served on 127.0.0.1 and run as a quiet Setup run from the installation's
 // "Bin\": what the hook programs were started with.
-#include "tests/e2e/Installation.h"
+#include "tests/e2e/ServedRunTest.h"
 
 #include <shellapi.h>
 
@@ -19,8 +19,6 @@ namespace {
 using namespace testing_support;
 using Lines = std::vector<std::string>;
 
-constexpr char kCataloguePath[] = "/PM50/Quoma/PM_InstallQuoma.cab";
-constexpr UINT kManagerCloseCommand = 57665;
 
 // A command line split as a program's start-up code splits it.
 Lines Arguments(const std::string& commandLine) {
@@ -38,33 +36,11 @@ Lines Arguments(const std::string& commandLine) {
   return split;
 }
 
-class HostileCatalogueE2E : public ::testing::Test {
+class HostileCatalogueE2E : public ServedRunTest {
  protected:
-  void SetUp() override {
-    ResetMachineState();
-    install_.Register();
-    install_.SetManagerVersion(5, 0, 0, 1);
-    ASSERT_TRUE(server_.Start());
-  }
-  void TearDown() override {
-    // A Setup run ends by starting the manager.
-    ui::WindowQuery query;
-    query.className = "PelloryWndClass";
-    if (HWND window = ui::WaitForWindow(query, 100)) {
-      ::PostMessageA(window, WM_COMMAND, kManagerCloseCommand, 0);
-      WaitNoProcessNamed("Manager.exe");
-    }
-    WaitNoProcessNamed("Upgrade.exe", 10000);
-    server_.Stop();
-    ResetMachineState();
-  }
   int RunSetup() {
-    return AsInt(RunUpgrade(install_.InstalledUpgrade(),
-                            "/Setup /q /URL:" + server_.Url(kCataloguePath), 90000));
+    return AsInt(RunUpgrade(install_.InstalledUpgrade(), "/Setup /q " + UrlSwitch(), 90000));
   }
-
-  Installation install_;
-  HttpServer server_;
 };
 
 // A "Run" text holding double quotes (or ending in a backslash) reaches its

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "tests/e2e/Installation.h"
+#include "tests/e2e/ServedRunTest.h"
 #include "tests/support/CatalogueCabinet.h"
 #include "tests/support/HttpServer.h"
 
@@ -17,7 +17,6 @@ namespace {
 using namespace testing_support;
 
 constexpr int kFailed = -1;
-constexpr char kCataloguePath[] = "/PM50/Quoma/PM_InstallQuoma.cab";
 constexpr char kCaptionInstall[] = "PelloryManager Install";
 constexpr char kAbortQuestion[] = "Download is in progress. Are you sure you want to abort it now?";
 constexpr int kGroupBox = 219;  // only the connect dialog has it
@@ -42,36 +41,25 @@ bool WaitForRequest(const HttpServer& server, const std::string& path, DWORD tim
   return true;
 }
 
-class StallingServerE2E : public ::testing::Test {
+class StallingServerE2E : public ServedRunTest {
  protected:
-  void SetUp() override {
-    ResetMachineState();
-    install_.Register();
-    install_.SetManagerVersion(5, 0, 0, 1);
-    ASSERT_TRUE(server_.Start());
+  // Answers the abort question Yes; the run must then end within kPromptMs,
+  // as a cancel (-1) and without a box. False when it did not end.
+  static bool AnswerAbortAndSeeTheRunEnd(ChildProcess& child) {
+    EXPECT_EQ(Answer(child, IDYES).text, kAbortQuestion);
+    const DWORD answered = ::GetTickCount();
+    const DWORD code = child.Wait(kPromptMs);
+    EXPECT_LT(::GetTickCount() - answered, kPromptMs);
+    if (code == STILL_ACTIVE) {
+      // A box would say why; a cancel shows none.
+      EXPECT_EQ(Answer(child, IDOK, 1000).text, "") << "a box after the cancel";
+      child.Kill();
+      ADD_FAILURE() << "still running " << kPromptMs << " ms after the cancel";
+      return false;
+    }
+    EXPECT_EQ(AsInt(code), kFailed);
+    return true;
   }
-  void TearDown() override {
-    CloseManager();
-    WaitNoProcessNamed("Upgrade.exe", 10000);
-    server_.Stop();
-    ResetMachineState();
-  }
-
-  std::string UrlSwitch() const { return "/URL:" + server_.Url(kCataloguePath); }
-  bool Start(ChildProcess& child, const std::string& args) {
-    return child.Start(install_.InstalledUpgrade(), args + " " + UrlSwitch());
-  }
-  std::string Log() const { return FileContent(UserLogPath()); }
-  // A Setup run may end by starting the manager: it is closed again.
-  static void CloseManager() {
-    HWND window = ui::WaitForWindow({"", "PelloryWndClass", 0}, 100);
-    if (!window) return;
-    ::PostMessageA(window, WM_COMMAND, 57665, 0);
-    WaitNoProcessNamed("Manager.exe");
-  }
-
-  Installation install_;
-  HttpServer server_;
 };
 
 TEST_F(StallingServerE2E, CancelInTheConnectDialogEndsAStalledFetchAtOnce) {
@@ -98,18 +86,7 @@ TEST_F(StallingServerE2E, CancelInTheConnectDialogEndsAStalledFetchAtOnce) {
     ASSERT_TRUE(WaitForRequest(server_, kCataloguePath));
     ::Sleep(300);  // the fetch is waiting for the server now
     ui::PressButton(dialog, IDCANCEL);
-    EXPECT_EQ(Answer(child, IDYES).text, kAbortQuestion);
-    const DWORD answered = ::GetTickCount();
-    const DWORD code = child.Wait(kPromptMs);
-    EXPECT_LT(::GetTickCount() - answered, kPromptMs);
-    if (code == STILL_ACTIVE) {
-      // A box would say why; a cancel shows none.
-      EXPECT_EQ(Answer(child, IDOK, 1000).text, "") << "a box after the cancel";
-      child.Kill();
-      ADD_FAILURE() << "still running " << kPromptMs << " ms after the cancel";
-      continue;
-    }
-    EXPECT_EQ(AsInt(code), kFailed);
+    if (!AnswerAbortAndSeeTheRunEnd(child)) continue;
     EXPECT_EQ(Log().find("Failed to download"), std::string::npos) << Log();
     EXPECT_FALSE(FileExists(install_.Bin() + "PM_Install.cab"));
   }
@@ -136,17 +113,7 @@ TEST_F(StallingServerE2E, CancelInTheProgressDialogEndsAStalledDownloadAtOnce) {
     ASSERT_TRUE(WaitForRequest(server_, "/PM50/Quoma/stalled.cab"));
     ::Sleep(500);  // the worker is waiting for the server now
     ui::PressButton(progress, IDCANCEL);
-    EXPECT_EQ(Answer(child, IDYES).text, kAbortQuestion);
-    const DWORD answered = ::GetTickCount();
-    const DWORD code = child.Wait(kPromptMs);
-    EXPECT_LT(::GetTickCount() - answered, kPromptMs);
-    if (code == STILL_ACTIVE) {
-      EXPECT_EQ(Answer(child, IDOK, 1000).text, "") << "a box after the cancel";
-      child.Kill();
-      ADD_FAILURE() << "still running " << kPromptMs << " ms after the cancel";
-      continue;
-    }
-    EXPECT_EQ(AsInt(code), kFailed);
+    if (!AnswerAbortAndSeeTheRunEnd(child)) continue;
     const std::string log = Log();
     EXPECT_NE(log.find("Operation cancelled."), std::string::npos) << log;
     // The transfer was ended for the cancel; it did not fail on its own.

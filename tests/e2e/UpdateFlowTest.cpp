@@ -8,7 +8,7 @@
 #include <string>
 
 #include "frame/Handle.h"
-#include "tests/e2e/Installation.h"
+#include "tests/e2e/ServedRunTest.h"
 #include "tests/fixtures/holder/HeldFile.h"
 #include "tests/support/CatalogueCabinet.h"
 #include "tests/support/HttpServer.h"
@@ -19,14 +19,12 @@ namespace {
 using namespace testing_support;
 
 constexpr int kFailed = -1;
-constexpr char kCataloguePath[] = "/PM50/Quoma/PM_InstallQuoma.cab";
 constexpr char kCaptionUpdate[] = "PelloryManager Components Update";
 constexpr char kCaptionInstall[] = "PelloryManager Install";
 constexpr char kConfirmConnect[] =
     "PelloryManager Component update will connect to Pellory site and retrieve the list of "
     "available components. If you are not connected to the Internet please connect now.\n"
     "Do you want to continue?";
-constexpr UINT kManagerCloseCommand = 57665;
 constexpr int kGroupBox = 219;  // only the connect dialog has it
 
 CatalogueComponent Named(const std::string& name, int id, std::vector<CatalogueFile> files = {}) {
@@ -75,22 +73,8 @@ void SavePicture(HWND window, const std::string& name) {
     ui::SaveBitmap(picture, WinePath(ARTEFACTS_DIR_UNIX) + "\\" + name);
 }
 
-class UpdateFlowE2E : public ::testing::Test {
+class UpdateFlowE2E : public ServedRunTest {
  protected:
-  void SetUp() override {
-    ResetMachineState();
-    install_.Register();
-    install_.SetManagerVersion(5, 0, 0, 1);  // Setup runs start it at their end
-    ASSERT_TRUE(server_.Start());
-  }
-  void TearDown() override {
-    CloseManager();
-    WaitNoProcessNamed("Upgrade.exe", 10000);
-    server_.Stop();
-    ResetMachineState();
-  }
-
-  std::string UrlSwitch() const { return "/URL:" + server_.Url(kCataloguePath); }
   void ServeCatalogue(const std::vector<CatalogueComponent>& components,
                       const CabinetMembers& others = {}) {
     server_.Serve(kCataloguePath, CatalogueCabinet(components, others));
@@ -101,26 +85,9 @@ class UpdateFlowE2E : public ::testing::Test {
   int Run(const std::string& args) {
     return AsInt(RunUpgrade(install_.InstalledUpgrade(), args + " " + UrlSwitch(), 90000));
   }
-  bool Start(ChildProcess& child, const std::string& args) {
-    return child.Start(install_.InstalledUpgrade(), args + " " + UrlSwitch());
-  }
-  std::string Log() const { return FileContent(UserLogPath()); }
   void Record(const std::string& component) {
     RegWriteString(HKEY_LOCAL_MACHINE, kComponentsKey, component, "1, 0, 0, 0");
   }
-
-  // A Setup run ends by starting the manager: close it again.
-  static bool CloseManager() {
-    ui::WindowQuery query;
-    query.className = "PelloryWndClass";
-    HWND window = ui::WaitForWindow(query, 100);
-    if (!window) return false;
-    ::PostMessageA(window, WM_COMMAND, kManagerCloseCommand, 0);
-    return WaitNoProcessNamed("Manager.exe");
-  }
-
-  Installation install_;
-  HttpServer server_;
 };
 
 TEST_F(UpdateFlowE2E, QuietSetupInstallsForcedAndPreselectedComponents) {
@@ -571,10 +538,7 @@ TEST_F(UpdateFlowE2E, AFailedCopyStillTellsTheTruthAboutTheMachine) {
     HeldFile holder;
     ASSERT_TRUE(holder.Hold(a));
     ChildProcess manager;
-    ASSERT_TRUE(manager.Start(install_.Bin() + "Manager.exe", ""));
-    ui::WindowQuery managerWindow;
-    managerWindow.className = "PelloryWndClass";
-    ASSERT_NE(ui::WaitForWindow(managerWindow), nullptr);
+    ASSERT_TRUE(StartManager(manager));
     ChildProcess child;
     ASSERT_TRUE(Start(child, "/Setup"));
     EXPECT_EQ(Answer(child, IDOK).text.rfind("PelloryManager is running.", 0), 0u);
@@ -594,10 +558,7 @@ TEST_F(UpdateFlowE2E, AFailedCopyStillTellsTheTruthAboutTheMachine) {
 
   // Nothing waits for the restart: the manager comes back after the error.
   ChildProcess manager;
-  ASSERT_TRUE(manager.Start(install_.Bin() + "Manager.exe", ""));
-  ui::WindowQuery managerWindow;
-  managerWindow.className = "PelloryWndClass";
-  ASSERT_NE(ui::WaitForWindow(managerWindow), nullptr);
+  ASSERT_TRUE(StartManager(manager));
   ChildProcess child;
   ASSERT_TRUE(Start(child, "/Setup"));
   EXPECT_EQ(Answer(child, IDOK).text.rfind("PelloryManager is running.", 0), 0u);

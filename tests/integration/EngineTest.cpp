@@ -79,6 +79,14 @@ bool Answer(UINT captionId, int button) {
   return window && ui::PressButton(window, button);
 }
 
+// COM on the calling thread, as the program's entry has it.
+struct ComApartment {
+  const bool on = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+  ~ComApartment() {
+    if (on) ::CoUninitialize();
+  }
+};
+
 class EngineRun : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -253,10 +261,7 @@ TEST_F(EngineRun, ABadCabinetStopsTheRunBeforeAnyFileIsTouched) {
 // back with the "Pass" text. Wine's Windows 7 scheduler cannot make the
 // launch task, so the manager is started directly.
 TEST_F(EngineRun, TheManagerClosesForItsComponentAndComesBackOnYes) {
-  struct Com {  // as the program's entry has it
-    const bool on = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-    ~Com() { if (on) ::CoUninitialize(); }
-  } com;
+  const ComApartment com;
   server_.Serve("/viewer.cab", Cabinet({{"Viewer.dat", "viewer"}}));
   const std::string bin = app_.Path() + "Bin\\";
   ASSERT_TRUE(::CreateDirectoryA(bin.c_str(), nullptr));
@@ -305,10 +310,7 @@ TEST_F(EngineRun, TheManagerClosesForItsComponentAndComesBackOnYes) {
 // bound) is still running at the end: a Setup run, which otherwise starts
 // the manager at its end, does not start a second one.
 TEST_F(EngineRun, AManagerThatDidNotCloseIsNotStartedASecondTime) {
-  struct Com {  // as the program's entry has it
-    const bool on = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-    ~Com() { if (on) ::CoUninitialize(); }
-  } com;
+  const ComApartment com;
   server_.Serve("/viewer.cab", Cabinet({{"Viewer.dat", "viewer"}}));
   const std::string bin = app_.Path() + "Bin\\";
   ASSERT_TRUE(::CreateDirectoryA(bin.c_str(), nullptr));
