@@ -1,6 +1,7 @@
-// The uninstall mode up to the removal itself: an uninstaller started from the
-// installation's own Bin\ folder first moves out of it (to the temporary
-// folder), so that the removal can delete the program's own files.
+// The uninstall mode: an uninstaller started from the installation's own
+// "Bin" folder first moves out of it (to the temporary folder), so that the removal
+// can delete the program's own files; then the user confirms and the removal
+// runs.
 #include <string>
 
 #include "app/Program.h"
@@ -9,6 +10,7 @@
 #include "core/MessageBox.h"
 #include "core/UpdateLog.h"
 #include "frame/Handle.h"
+#include "uninstall/UninstallFlow.h"
 
 frame::ScopedHandle& InstanceMutex();
 bool CreateInstanceMutex();
@@ -79,7 +81,7 @@ int RunUninstallBranch() {
     AppMessageBox(IDS_NO_UNINSTALL_FILE, MB_OK | MB_ICONSTOP);
     return kExitFailed;
   }
-  // The removal itself is not part of this build yet: say so and fail honestly.
-  LogWrite("Uninstall: the removal procedure is not available in this build.");
-  return kExitFailed;
+  // The removal's own result, so that a run the user gave up on, or one that
+  // could not read its catalogue, does not read as done.
+  return UninstallFlow(appDir) == 0 ? kExitOk : kExitFailed;
 }

@@ -58,11 +58,10 @@ void HandleInternetExplorer(const std::string& cookieUrl) {
 
 }  // namespace
 
-void RunBrowserStep() {
+void RunBrowserStep(const std::string& cookieUrl) {
   const bool firefoxInstalled = !FindFirefoxPath().empty();
   BrowserTable table = MakeBrowserTable();
   FindRunningModules(table.data(), table.size());
-  const std::string cookieUrl = GetCookieUrl();
 
   OpenPageIfRunning(table, kRowSafari);
   OpenPageIfRunning(table, kRowChrome);

@@ -4,4 +4,8 @@
 // changes the uninstall's result.
 #pragma once
 
-void RunBrowserStep();
+#include <string>
+
+// `cookieUrl` is the site address the cookies belong to (GetCookieUrl), taken
+// before the uninstall removed the settings that may name it.
+void RunBrowserStep(const std::string& cookieUrl);

@@ -1,10 +1,9 @@
-#include "host/CompletionDialog.h"
+#include "host/StatusWindow.h"
 
 #include "core/Log.h"
 #include "core/Resources.h"
 #include "core/SystemLibraries.h"
 #include "host/Processes.h"
-#include "resources/HostIds.h"
 
 namespace {
 
@@ -14,7 +13,7 @@ constexpr UINT kShow = WM_APP + 2;         // wParam: show, lParam: topmost
 constexpr UINT kDestroy = WM_APP + 3;
 
 struct ThreadStart {
-  std::shared_ptr<CompletionDialog> dialog;
+  std::shared_ptr<StatusWindow> dialog;
 };
 
 // Paths are shortened with an ellipsis to fit their line when shlwapi offers
@@ -29,13 +28,22 @@ void SetItemPath(HWND dialog, int itemId, const std::string& path) {
 
 }  // namespace
 
-CompletionDialog::CompletionDialog() : ready_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+StatusWindow::StatusWindow(int dialogId, std::initializer_list<int> pathItems)
+    : dialogId_(dialogId),
+      pathItems_(pathItems),
+      ready_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
-CompletionDialog::~CompletionDialog() = default;
+StatusWindow::~StatusWindow() = default;
 
-bool CompletionDialog::Exists() const { return window_ && ::IsWindow(window_); }
+bool StatusWindow::IsPathItem(int itemId) const {
+  for (int item : pathItems_)
+    if (item == itemId) return true;
+  return false;
+}
 
-void CompletionDialog::SetItemText(int itemId, const std::string& text) {
+bool StatusWindow::Exists() const { return window_ && ::IsWindow(window_); }
+
+void StatusWindow::SetItemText(int itemId, const std::string& text) {
   if (!Exists()) return;
   auto copy = std::make_unique<std::string>(text);
   if (::PostMessageA(window_, kSetItemText, static_cast<WPARAM>(itemId),
@@ -43,38 +51,31 @@ void CompletionDialog::SetItemText(int itemId, const std::string& text) {
     copy.release();
 }
 
-void CompletionDialog::SetCaption(const std::string& caption) { SetItemText(0, caption); }
+void StatusWindow::SetCaption(const std::string& caption) { SetItemText(0, caption); }
 
-void CompletionDialog::Show(bool show, bool topmost) {
+void StatusWindow::Show(bool show, bool topmost) {
   if (Exists()) ::PostMessageA(window_, kShow, show ? 1 : 0, topmost ? 1 : 0);
 }
 
-void CompletionDialog::ShowStep(const std::string& headline, const std::string& firstPath,
-                                const std::string& secondPath) {
-  SetItemText(IDC_COMPLETION_HEADLINE, headline);
-  SetItemText(IDC_COMPLETION_FIRST_PATH, firstPath);
-  SetItemText(IDC_COMPLETION_SECOND_PATH, secondPath);
-}
-
-bool CompletionDialog::Close(DWORD milliseconds) {
+bool StatusWindow::Close(DWORD milliseconds) {
   if (Exists()) ::PostMessageA(window_, kDestroy, 0, 0);
   if (!thread_) return true;
   return WaitForThread(thread_.get(), milliseconds) == 1;
 }
 
-INT_PTR CompletionDialog::OnInitDialog() {
+INT_PTR StatusWindow::OnInitDialog() {
   icons_.Apply(hwnd());
   return TRUE;
 }
 
-INT_PTR CompletionDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR StatusWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case kSetItemText: {
       std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(lParam));
       const int itemId = static_cast<int>(wParam);
       if (itemId == 0)
         ::SetWindowTextA(hwnd(), text->c_str());
-      else if (itemId == IDC_COMPLETION_FIRST_PATH || itemId == IDC_COMPLETION_SECOND_PATH)
+      else if (IsPathItem(itemId))
         SetItemPath(hwnd(), itemId, *text);
       else
         ::SetDlgItemTextA(hwnd(), itemId, text->c_str());
@@ -102,9 +103,9 @@ INT_PTR CompletionDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) 
   }
 }
 
-void CompletionDialog::RunWindow() {
-  window_ = Create(FindDialogTemplate(IDD_COMPLETION), ::GetDesktopWindow());
-  if (!window_) LogFormat("Cannot create the completion window. Error %lu", ::GetLastError());
+void StatusWindow::RunWindow() {
+  window_ = Create(FindDialogTemplate(dialogId_), ::GetDesktopWindow());
+  if (!window_) LogFormat("Cannot create status window %d. Error %lu", dialogId_, ::GetLastError());
   // Set in every case: the owner waits for it without a limit.
   ::SetEvent(ready_.get());
   MSG message;
@@ -119,36 +120,35 @@ void CompletionDialog::RunWindow() {
     delete reinterpret_cast<std::string*>(message.lParam);
 }
 
-DWORD WINAPI CompletionDialog::ThreadProc(void* parameter) {
+DWORD WINAPI StatusWindow::ThreadProc(void* parameter) {
   std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
   try {
     start->dialog->RunWindow();
   } catch (...) {
     ::SetEvent(start->dialog->ready_.get());
-    LogWrite("Unhandled exception in the completion window.");
+    LogWrite("Unhandled exception in a status window.");
   }
   return 0;
 }
 
-std::shared_ptr<CompletionDialog> StartCompletionDialog() {
+bool StatusWindow::Start(const std::shared_ptr<StatusWindow>& dialog) {
   // The entry binds it already; bound here too (once, before the window's
   // thread reads it) so that the window does not depend on the entry.
   BindShlwapi();
-  auto dialog = std::make_shared<CompletionDialog>();
-  if (!dialog->ready_) return dialog;
+  if (!dialog->ready_) return false;
   auto start = std::make_unique<ThreadStart>();
   start->dialog = dialog;
   DWORD threadId = 0;
   dialog->thread_.reset(
-      ::CreateThread(nullptr, 0, &CompletionDialog::ThreadProc, start.get(), 0, &threadId));
+      ::CreateThread(nullptr, 0, &StatusWindow::ThreadProc, start.get(), 0, &threadId));
   if (!dialog->thread_) {
-    LogFormat("Cannot start the completion window's thread. Error %lu", ::GetLastError());
-    return dialog;
+    LogFormat("Cannot start a status window's thread. Error %lu", ::GetLastError());
+    return false;
   }
   start.release();
   // The thread's end counts too: one that ended without setting the event
   // must not leave us waiting.
   const HANDLE waits[] = {dialog->ready_.get(), dialog->thread_.get()};
   ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-  return dialog;
+  return dialog->Exists();
 }

@@ -1,24 +1,28 @@
-// The completion window (dialog 206): a status window that says what the
-// program does while the manager is down or files are put into place. It
-// runs on a thread of its own, so that it stays drawn while its owner waits;
-// other threads reach it only through posted messages. Shared ownership: the
-// window's thread keeps the object alive until the window is gone, even when
-// its owner has stopped waiting for it.
+// A status window: a dialog that says what the program does while its owner
+// is busy (the completion window while the manager is down or files are put
+// into place, the uninstall progress window). It runs on a thread of its own,
+// so that it stays drawn while its owner works or waits; other threads reach
+// it only through posted messages, so a busy window never holds them up.
+// Shared ownership: the window's thread keeps the object alive until the
+// window is gone, even when its owner has stopped waiting for it.
 #pragma once
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "frame/Handle.h"
 #include "host/WindowIcons.h"
 #include "ui/skin/SkinnedDialog.h"
 
-class CompletionDialog : public SkinnedDialog {
+class StatusWindow : public SkinnedDialog {
  public:
-  CompletionDialog();
-  ~CompletionDialog() override;
+  // `pathItems` are the lines that show paths (shortened to fit).
+  StatusWindow(int dialogId, std::initializer_list<int> pathItems);
+  ~StatusWindow() override;
 
   // True while the window exists.
   bool Exists() const;
@@ -27,32 +31,39 @@ class CompletionDialog : public SkinnedDialog {
   void SetCaption(const std::string& caption);
   // Shows or hides the window; `topmost` also puts it above other windows.
   void Show(bool show, bool topmost = false);
-  // Item 210 (the headline) and items 211 and 212 (paths); an empty text
-  // clears its line.
-  void ShowStep(const std::string& headline, const std::string& firstPath,
-                const std::string& secondPath);
+  // An empty text clears the line.
   void SetItemText(int itemId, const std::string& text);
 
   // Asks the window's thread to destroy the window and waits for the thread
   // at most `milliseconds`; true when it ended in that time.
   bool Close(DWORD milliseconds = 5000);
 
+  // Starts the window's thread and waits for it to make the dialog (hidden,
+  // the desktop as parent). False when the window could not be made.
+  static bool Start(const std::shared_ptr<StatusWindow>& window);
+
  protected:
   INT_PTR OnInitDialog() override;
   INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
-  friend std::shared_ptr<CompletionDialog> StartCompletionDialog();
   static DWORD WINAPI ThreadProc(void* parameter);
   void RunWindow();
+  bool IsPathItem(int itemId) const;
 
+  const int dialogId_;
+  const std::vector<int> pathItems_;
   frame::ScopedHandle ready_;   // manual-reset: set once the window was made
   frame::ScopedHandle thread_;
   HWND window_ = nullptr;       // written before ready_ is set, never after
   WindowIcons icons_;
 };
 
-// Starts the window's thread and waits for it to make dialog 206 (hidden,
-// the desktop as parent). The result is never null; Exists() tells whether
-// the window could be made.
-std::shared_ptr<CompletionDialog> StartCompletionDialog();
+// Makes a status window of type W and starts it. The result is never null;
+// Exists() tells whether the window could be made.
+template <class W>
+std::shared_ptr<W> StartStatusWindow() {
+  auto window = std::make_shared<W>();
+  StatusWindow::Start(window);
+  return window;
+}

@@ -11,10 +11,6 @@
 
 namespace {
 
-// The progress window's status and detail lines.
-constexpr int kStatusLine = 210;
-constexpr int kDetailLine = 211;
-
 // A failed call never reads as success, even when the last error is 0.
 DWORD LastErrorCode() {
   const DWORD error = ::GetLastError();
@@ -71,15 +67,10 @@ bool FileGoes(const std::string& name, const char* first, const char* second,
 }
 
 // The window may be absent: the routines then only log.
-void ShowEntry(HWND progressWindow, const std::string& status, const std::string& path) {
-  if (!progressWindow) return;
-  ::SetDlgItemTextA(progressWindow, kStatusLine, status.c_str());
-  // shlwapi's buffer holds MAX_PATH characters; a longer path is set as it is.
-  PathSetDlgItemPathFn setPath = PathSetDlgItemPath();
-  if (setPath && path.size() < MAX_PATH)
-    setPath(progressWindow, kDetailLine, path.c_str());
-  else
-    ::SetDlgItemTextA(progressWindow, kDetailLine, path.c_str());
+void ShowEntry(RemovalProgress* progress, const std::string& status, const std::string& path) {
+  if (!progress) return;
+  progress->SetStatus(status);
+  progress->SetDetail(path);
 }
 
 // Logs and answers false when the folder must not be removed.
@@ -138,7 +129,7 @@ bool IsRemovableFolderPath(const std::string& folder) {
   return parts.size() > rootParts;
 }
 
-DWORD RemoveDirectoryTree(const std::string& folder, HWND progressWindow,
+DWORD RemoveDirectoryTree(const std::string& folder, RemovalProgress* progress,
                           const char* firstExtension, const char* secondExtension,
                           const char* thirdExtension) {
   if (!AllowRemoval(folder)) return ERROR_ACCESS_DENIED;
@@ -163,14 +154,14 @@ DWORD RemoveDirectoryTree(const std::string& folder, HWND progressWindow,
                   static_cast<int>(LastErrorCode()));
     } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       status = LoadResString(IDS_STATUS_REMOVING_FOLDER);
-      RemoveDirectoryTree(path, progressWindow, firstExtension, secondExtension,
+      RemoveDirectoryTree(path, progress, firstExtension, secondExtension,
                           thirdExtension);
     } else if (FileGoes(entry.cFileName, firstExtension, secondExtension, thirdExtension)) {
       status = LoadResString(IDS_STATUS_DELETING_FILE);
       ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
       ::DeleteFileA(path.c_str());
     }
-    ShowEntry(progressWindow, status, path);
+    ShowEntry(progress, status, path);
     return true;
   });
   if (!RemoveDirectoryEntry(folder)) {
@@ -182,13 +173,13 @@ DWORD RemoveDirectoryTree(const std::string& folder, HWND progressWindow,
   return 0;
 }
 
-bool RemoveEmptyDirectories(const std::string& folder, HWND progressWindow) {
+bool RemoveEmptyDirectories(const std::string& folder, RemovalProgress* progress) {
   if (!AllowRemoval(folder)) return false;
   const std::string base = WithBackslash(folder);
   const bool onlyFolders = ForEachEntry(base, [&](const WIN32_FIND_DATAA& entry) {
     // A link counts as content: what it points at is not ours to empty.
     if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsLink(entry)) return false;
-    return RemoveEmptyDirectories(base + entry.cFileName, progressWindow);
+    return RemoveEmptyDirectories(base + entry.cFileName, progress);
   });
   if (!onlyFolders) return false;
   if (IsDirectoryEmpty(folder)) {
@@ -220,4 +211,63 @@ bool DirectoryExists(const std::string& path) {
 
 bool IsDirectoryEmpty(const std::string& folder) {
   return ForEachEntry(WithBackslash(folder), [](const WIN32_FIND_DATAA&) { return false; });
+}
+
+bool SpecialFolderPath(int csidl, std::string& path) {
+  path.clear();
+  if (!BindShell()) return false;
+  const ShellApi& shell = ShellFunctions();
+  LPITEMIDLIST list = nullptr;
+  if (FAILED(shell.SHGetSpecialFolderLocation(nullptr, csidl, &list)) || !list) return false;
+  char buffer[MAX_PATH] = "";
+  const bool converted = shell.SHGetPathFromIDListA(list, buffer) != FALSE;
+  // The item list belongs to the shell's allocator.
+  IMalloc* allocator = nullptr;
+  if (SUCCEEDED(shell.SHGetMalloc(&allocator)) && allocator) {
+    allocator->Free(list);
+    allocator->Release();
+  }
+  path = buffer;
+  return converted && !path.empty();
+}
+
+namespace {
+
+// The full, long form of a path, with a trailing backslash, for comparing
+// folders however they were spelled; empty when it cannot be had.
+std::string ComparableFolder(const std::string& folder) {
+  char full[MAX_PATH] = "";
+  const DWORD length = ::GetFullPathNameA(folder.c_str(), MAX_PATH, full, nullptr);
+  if (!length || length >= MAX_PATH) return std::string();
+  char longForm[MAX_PATH] = "";
+  const DWORD longLength = ::GetLongPathNameA(full, longForm, MAX_PATH);
+  std::string result = longLength && longLength < MAX_PATH ? longForm : full;
+  return WithBackslash(result);
+}
+
+}  // namespace
+
+bool IsSystemFolderOrAbove(const std::string& folder) {
+  if (!IsRemovableFolderPath(folder)) return true;
+  const std::string candidate = ComparableFolder(folder);
+  if (candidate.empty()) return true;
+  std::vector<std::string> system;
+  char buffer[MAX_PATH] = "";
+  if (::GetWindowsDirectoryA(buffer, MAX_PATH)) system.push_back(buffer);
+  if (::GetSystemDirectoryA(buffer, MAX_PATH)) system.push_back(buffer);
+  for (int csidl : {CSIDL_WINDOWS, CSIDL_SYSTEM, CSIDL_SYSTEMX86, CSIDL_PROGRAM_FILES,
+                    CSIDL_PROGRAM_FILESX86, CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROFILE}) {
+    std::string path;
+    if (SpecialFolderPath(csidl, path)) system.push_back(path);
+  }
+  for (const std::string& entry : system) {
+    const std::string protectedFolder = ComparableFolder(entry);
+    // The candidate is the protected folder itself or lies above it.
+    if (!protectedFolder.empty() && protectedFolder.size() >= candidate.size() &&
+        ::CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, protectedFolder.c_str(),
+                         static_cast<int>(candidate.size()), candidate.c_str(),
+                         static_cast<int>(candidate.size())) == CSTR_EQUAL)
+      return true;
+  }
+  return false;
 }

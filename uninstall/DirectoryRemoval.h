@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "uninstall/RemovalProgress.h"
+
 // False for a path no removal routine may take away: empty or relative, a
 // drive root or a UNC share root, however spelled ("\\?\" prefix, doubled
 // backslashes, trailing dots, "..").
@@ -20,16 +22,24 @@ bool IsRemovableFolderPath(const std::string& folder);
 // given ones go. Returns 0 when the folder itself was removed at the end,
 // else that removal's system error code. A junction or link inside the tree
 // is removed itself; what it points at is never entered.
-DWORD RemoveDirectoryTree(const std::string& folder, HWND progressWindow,
+DWORD RemoveDirectoryTree(const std::string& folder, RemovalProgress* progress,
                           const char* firstExtension = nullptr,
                           const char* secondExtension = nullptr,
                           const char* thirdExtension = nullptr);
 // Removes every empty folder below `folder`, deepest first, then the folder
 // itself when it is empty; false as soon as a file was met.
-bool RemoveEmptyDirectories(const std::string& folder, HWND progressWindow);
+bool RemoveEmptyDirectories(const std::string& folder, RemovalProgress* progress);
 // Removes one (empty) folder, clearing its read-only, hidden and system bits.
 bool RemoveDirectoryEntry(const std::string& folder);
 // True when the path exists (a file too).
 bool DirectoryExists(const std::string& path);
 // True when the folder holds nothing, or cannot be searched.
 bool IsDirectoryEmpty(const std::string& folder);
+
+// The folder on disk of a shell folder (CSIDL_...); false for one that is
+// missing or has no place on disk.
+bool SpecialFolderPath(int csidl, std::string& path);
+// True for a folder that a sweep through a whole tree must never take: one
+// IsRemovableFolderPath refuses, the Windows or system folder, Program Files,
+// the profile root, or any folder that holds one of them.
+bool IsSystemFolderOrAbove(const std::string& folder);

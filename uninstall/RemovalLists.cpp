@@ -22,8 +22,6 @@ namespace {
 
 // The catalogue's values go through fixed buffers of this size.
 constexpr size_t kValueCapacity = 260;
-constexpr int kStatusLine = 210;
-constexpr int kDetailLine = 211;
 constexpr DWORD kHookRebootCode = 36;
 const char kSharedDllsKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
 
@@ -49,16 +47,12 @@ std::vector<std::string> NumberedValues(const IniFile& catalogue, const std::str
   return values;
 }
 
-void ShowDetail(HWND window, const std::string& path) {
-  if (!window) return;
-  if (PathSetDlgItemPathFn setPath = PathSetDlgItemPath())
-    setPath(window, kDetailLine, path.c_str());
-  else
-    ::SetDlgItemTextA(window, kDetailLine, path.c_str());
+void ShowDetail(RemovalProgress* progress, const std::string& path) {
+  if (progress) progress->SetDetail(path);
 }
 
-void ShowStatus(HWND window, UINT textId) {
-  if (window) ::SetDlgItemTextA(window, kStatusLine, LoadResString(textId).c_str());
+void ShowStatus(RemovalProgress* progress, UINT textId) {
+  if (progress) progress->SetStatus(LoadResString(textId));
 }
 
 std::string FullPath(const std::string& name, const std::string& destDir) {
@@ -93,23 +87,6 @@ void ReleaseFile(const std::string& path, MarkedForDeletingList& marked, bool& r
   rebootNeeded = true;
 }
 
-// The folder on disk of a shell folder; false for one that is missing or has
-// no place on disk, which would otherwise leave a path rooted at the current
-// drive. The item list is freed through the shell allocator.
-bool SpecialFolderPath(int csidl, std::string& path) {
-  LPITEMIDLIST list = nullptr;
-  if (FAILED(::SHGetSpecialFolderLocation(nullptr, csidl, &list)) || !list) return false;
-  char buffer[MAX_PATH] = "";
-  const bool converted = ::SHGetPathFromIDListA(list, buffer) != FALSE;
-  IMalloc* allocator = nullptr;
-  if (SUCCEEDED(::SHGetMalloc(&allocator)) && allocator) {
-    allocator->Free(list);
-    allocator->Release();
-  }
-  path = buffer;
-  return converted && !path.empty();
-}
-
 }  // namespace
 
 bool RemovalPathList::Append(const std::string& path) {
@@ -118,13 +95,13 @@ bool RemovalPathList::Append(const std::string& path) {
   return true;
 }
 
-void RunUninstallHooks(const IniFile& catalogue, HWND progressWindow, bool& rebootNeeded) {
+void RunUninstallHooks(const IniFile& catalogue, RemovalProgress* progress, bool& rebootNeeded) {
   for (const std::string& section : NumberedValues(catalogue, "Uninstall Hooks", "Hook%d")) {
     const std::string cmdLine = ReadValue(catalogue, section, "CmdLine");
     const std::string destDir = ReadValue(catalogue, section, "DestDir");
     const std::string path = FullPath(section, destDir);
     if (path.empty()) continue;  // refused by TargetPath, which logged it
-    ShowDetail(progressWindow, path);
+    ShowDetail(progress, path);
     uint32_t reboot = 0;
     LaunchHook("\"" + path + "\" " + cmdLine, reboot);
     if (reboot) rebootNeeded = true;
@@ -146,7 +123,7 @@ void ReleaseSharedDllCount(HKEY sharedDlls, const std::string& path) {
                    sizeof(count));
 }
 
-void RemoveComponentFiles(const ComponentCatalog& catalogue, HWND progressWindow,
+void RemoveComponentFiles(const ComponentCatalog& catalogue, RemovalProgress* progress,
                           ProcessedList& processed, MarkedForDeletingList& marked,
                           bool& rebootNeeded) {
   for (const Component& component : catalogue) {
@@ -155,7 +132,7 @@ void RemoveComponentFiles(const ComponentCatalog& catalogue, HWND progressWindow
       if (path.empty() || processed.Contains(path) ||
           ::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
         continue;
-      ShowDetail(progressWindow, path);
+      ShowDetail(progress, path);
       if (IsSharedSystemDir(file.sDestDir)) {
         // Other programs may use it: only its use count goes down.
         frame::RegKey key;
@@ -170,7 +147,8 @@ void RemoveComponentFiles(const ComponentCatalog& catalogue, HWND progressWindow
   }
 }
 
-void RemoveListedFiles(const IniFile& catalogue, HWND progressWindow, ProcessedList& processed,
+void RemoveListedFiles(const IniFile& catalogue, RemovalProgress* progress,
+                       ProcessedList& processed,
                        MarkedForDeletingList& marked, bool& rebootNeeded) {
   for (const std::string& section : NumberedValues(catalogue, "Uninstall", "File%d")) {
     const std::string destDir = ReadValue(catalogue, section, "DestDir");
@@ -183,12 +161,12 @@ void RemoveListedFiles(const IniFile& catalogue, HWND progressWindow, ProcessedL
     if (!PlatformMatches(static_cast<uint32_t>(platform))) continue;
 
     const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    ShowStatus(progressWindow, folder ? IDS_STATUS_REMOVING_FOLDER : IDS_STATUS_DELETING_FILE);
-    ShowDetail(progressWindow, path);
+    ShowStatus(progress, folder ? IDS_STATUS_REMOVING_FOLDER : IDS_STATUS_DELETING_FILE);
+    ShowDetail(progress, path);
     if (folder) {
       LogFormat("Deleteting recursively directory '%s'", path.c_str());
       // Only an empty folder goes: whatever is still in one belongs to someone.
-      if (IsDirectoryEmpty(path)) RemoveDirectoryTree(path, progressWindow);
+      if (IsDirectoryEmpty(path)) RemoveDirectoryTree(path, progress);
       continue;
     }
     if (!::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL))
@@ -210,7 +188,7 @@ void DeleteMarkedFiles(const MarkedForDeletingList& marked) {
   }
 }
 
-void RemoveListedShortcuts(const IniFile& catalogue, HWND progressWindow) {
+void RemoveListedShortcuts(const IniFile& catalogue, RemovalProgress* progress) {
   for (const std::string& value : NumberedValues(catalogue, "Uninstall", "Shortcut%d")) {
     const size_t comma = value.find(',');
     const std::string name = value.substr(0, comma);
@@ -230,7 +208,7 @@ void RemoveListedShortcuts(const IniFile& catalogue, HWND progressWindow) {
     if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
       ::DeleteFileA(path.c_str());
     else
-      RemoveDirectoryTree(path, progressWindow);
+      RemoveDirectoryTree(path, progress);
   }
 }
 

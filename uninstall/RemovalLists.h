@@ -15,6 +15,8 @@
 #include "catalog/Component.h"
 #include "catalog/IniFile.h"
 
+#include "uninstall/RemovalProgress.h"
+
 // Full paths in the order they were added; a path is found only when it
 // matches byte for byte (case matters).
 class RemovalPathList {
@@ -36,26 +38,27 @@ using MarkedForDeletingList = RemovalPathList;
 
 // Runs the programs of section "Uninstall Hooks" (Hook1, Hook2, ... up to the
 // first gap) and waits for each; an exit code of 36 sets rebootNeeded.
-void RunUninstallHooks(const IniFile& catalogue, HWND progressWindow, bool& rebootNeeded);
+void RunUninstallHooks(const IniFile& catalogue, RemovalProgress* progress, bool& rebootNeeded);
 
 // Every file of every component: a shared system file (LDID_SYS, LDID_WIN)
 // stays and its SharedDlls count goes down by one, never below 0; others are
 // unregistered when self-registered, then deferred to the next start when
 // locked (rebootNeeded) or marked for deleting.
-void RemoveComponentFiles(const ComponentCatalog& catalogue, HWND progressWindow,
+void RemoveComponentFiles(const ComponentCatalog& catalogue, RemovalProgress* progress,
                           ProcessedList& processed, MarkedForDeletingList& marked,
                           bool& rebootNeeded);
 
 // The "File%d" entries of section "Uninstall": files as above, folders
 // removed only when they are empty.
-void RemoveListedFiles(const IniFile& catalogue, HWND progressWindow, ProcessedList& processed,
+void RemoveListedFiles(const IniFile& catalogue, RemovalProgress* progress,
+                       ProcessedList& processed,
                        MarkedForDeletingList& marked, bool& rebootNeeded);
 
 // Deletes the marked files in list order, logging each result.
 void DeleteMarkedFiles(const MarkedForDeletingList& marked);
 
 // The "Shortcut%d" entries: "CSIDL_NAME,path below that folder".
-void RemoveListedShortcuts(const IniFile& catalogue, HWND progressWindow);
+void RemoveListedShortcuts(const IniFile& catalogue, RemovalProgress* progress);
 
 // The "Registry%d" entries, each a delete line; failures are not reported.
 void RemoveListedRegistryEntries(const IniFile& catalogue);

@@ -258,7 +258,7 @@ TEST_F(BrowserLanguageEnv, EveryRunningBrowserGetsTheCompletionPage) {
   ASSERT_TRUE(testing_support::ReadFileBytes(database_, databaseBefore));
   for (const char* name : kFixtureNames) ASSERT_NO_FATAL_FAILURE(StartBrowser(name));
 
-  RunBrowserStep();
+  RunBrowserStep(GetCookieUrl());
 
   // Each browser was started again with its own path and the page; the
   // command line is exactly the two quoted arguments.
@@ -281,7 +281,7 @@ TEST_F(BrowserLanguageEnv, FirefoxNotRunningHasItsCookiesEmptiedAndNoPage) {
   const LanguageCase language = CaseForLocale();
   ASSERT_NO_FATAL_FAILURE(InstallFirefox(language.cookieHost));
 
-  RunBrowserStep();
+  RunBrowserStep(GetCookieUrl());
 
   // Started browsers stay until the end of the test: none may be there.
   EXPECT_EQ(testing_support::CountProcessesNamed("FIREFOX.EXE"), 0);
@@ -326,7 +326,7 @@ TEST_F(BrowserLanguageEnv, InternetExplorerLinkedGetsThePageWhenItIsTheDefault) 
   ASSERT_TRUE(testing_support::RegWriteString(
       HKEY_LOCAL_MACHINE, kWebHandlerKey, "", "\"" + BrowserFixture("SAFARI.EXE") + "\" \"%1\""));
 
-  RunBrowserStep();  // Internet Explorer is not the default: nothing opens
+  RunBrowserStep(GetCookieUrl());  // Internet Explorer is not the default: nothing opens
   // A start would record itself within moments; none comes.
   EXPECT_FALSE(WaitForRecordLines("SAFARI.EXE", 1, 3000));
   EXPECT_EQ(testing_support::CountProcessesNamed("SAFARI.EXE"), 0);
@@ -336,7 +336,7 @@ TEST_F(BrowserLanguageEnv, InternetExplorerLinkedGetsThePageWhenItIsTheDefault) 
   ASSERT_TRUE(testing_support::RegWriteString(
       HKEY_CLASSES_ROOT, "PelloryTestHtmlFile\\shell\\open\\command", "",
       "\"C:\\Program Files\\Internet Explorer\\IEXPLORE.EXE\" -nohome"));
-  RunBrowserStep();
+  RunBrowserStep(GetCookieUrl());
   ASSERT_TRUE(WaitForRecordLines("SAFARI.EXE", 1));
   const std::vector<std::string> record = Record("SAFARI.EXE");
   ASSERT_EQ(record.size(), 1u);
@@ -360,7 +360,7 @@ TEST_F(BrowserStepTest, ABusyFirefoxStoreCostsOneWait) {
   ASSERT_TRUE(Exec(holder, "BEGIN EXCLUSIVE;"));
 
   const DWORD start = ::GetTickCount();
-  RunBrowserStep();
+  RunBrowserStep(GetCookieUrl());
   const DWORD took = ::GetTickCount() - start;
   // One wait is three seconds; a second one would pass six.
   EXPECT_LT(took, 6000u) << "the busy store was waited for more than once";

@@ -8,6 +8,7 @@
 #include "frame/Handle.h"
 #include "resources/StringIds.h"
 #include "tests/support/CapturedLog.h"
+#include "tests/unit/uninstall/RecordedProgress.h"
 #include "tests/support/Scratch.h"
 
 namespace {
@@ -190,25 +191,14 @@ TEST(DirectoryRemoval, ExtensionFiltersKeepOtherFiles) {
 TEST(DirectoryRemoval, ProgressWindowShowsEachEntry) {
   ScratchDir scratch("progress");
   MakeTree(scratch.Path(), {"One\\", "One\\gone.log", "Two\\", "Two\\kept.txt"});
-  HWND window = ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 2000, 100, nullptr, nullptr,
-                                  nullptr, nullptr);
-  ASSERT_NE(window, nullptr);
-  for (int id : {210, 211})
-    ::CreateWindowExA(0, "STATIC", "before", WS_CHILD, 0, id == 210 ? 0 : 40, 2000, 30, window,
-                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
-  auto text = [&](int id) {
-    char buffer[1024] = "";
-    ::GetDlgItemTextA(window, id, buffer, sizeof(buffer));
-    return std::string(buffer);
-  };
-  RemoveDirectoryTree(scratch.Path() + "One", window, ".log");
-  EXPECT_EQ(text(210), LoadResString(IDS_STATUS_DELETING_FILE));
-  EXPECT_EQ(text(211), scratch.Path() + "One\\gone.log");
-  RemoveDirectoryTree(scratch.Path() + "Two", window, ".log");
-  EXPECT_EQ(text(210), "");
-  EXPECT_EQ(text(211), scratch.Path() + "Two\\kept.txt");
+  RecordedProgress progress;
+  RemoveDirectoryTree(scratch.Path() + "One", &progress, ".log");
+  EXPECT_EQ(progress.status, LoadResString(IDS_STATUS_DELETING_FILE));
+  EXPECT_EQ(progress.detail, scratch.Path() + "One\\gone.log");
+  RemoveDirectoryTree(scratch.Path() + "Two", &progress, ".log");
+  EXPECT_EQ(progress.status, "");
+  EXPECT_EQ(progress.detail, scratch.Path() + "Two\\kept.txt");
   EXPECT_FALSE(LoadResString(IDS_STATUS_DELETING_FILE).empty());
-  ::DestroyWindow(window);
 }
 
 TEST(DirectoryRemoval, EmptyFoldersGoDeepestFirstUntilAFile) {

@@ -14,6 +14,7 @@
 #include "core/Locations.h"
 #include "frame/RegKey.h"
 #include "tests/fixtures/holder/HeldFile.h"
+#include "tests/unit/uninstall/RecordedProgress.h"
 #include "tests/support/CapturedLog.h"
 #include "tests/support/Scratch.h"
 
@@ -177,14 +178,6 @@ TEST_F(RemovalPass, ComponentAndListedFilesAreHandledOnceAndOnlyWhereSafe) {
 }
 
 TEST_F(RemovalPass, ProgressWindowShowsWhatIsRemoved) {
-  // A stand-in for the progress window: its status line 210 and detail line 211.
-  HWND window = ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 400, 60, nullptr, nullptr,
-                                  nullptr, nullptr);
-  ASSERT_TRUE(window);
-  for (int id : {210, 211})
-    ASSERT_TRUE(::CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 400, 20, window,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr,
-                                  nullptr));
   ASSERT_TRUE(::CreateDirectoryA(Bin("Empty").c_str(), nullptr));
   ASSERT_TRUE(WriteFileBytes(Bin("Listed.txt"), "x"));
   for (const char* section : {"Listed.txt", "Empty"}) {
@@ -194,14 +187,12 @@ TEST_F(RemovalPass, ProgressWindowShowsWhatIsRemoved) {
     ProcessedList processed;
     MarkedForDeletingList marked;
     bool rebootNeeded = false;
-    RemoveListedFiles(ini_, window, processed, marked, rebootNeeded);
-    char status[MAX_PATH] = "", detail[MAX_PATH] = "";
-    ::GetDlgItemTextA(window, 210, status, MAX_PATH);
-    ::GetDlgItemTextA(window, 211, detail, MAX_PATH);
-    EXPECT_STREQ(status, section == std::string("Empty") ? "Removing directory:" : "Deleting file:");
-    EXPECT_EQ(detail, Bin(section));
+    RecordedProgress progress;
+    RemoveListedFiles(ini_, &progress, processed, marked, rebootNeeded);
+    EXPECT_EQ(progress.status,
+              section == std::string("Empty") ? "Removing directory:" : "Deleting file:");
+    EXPECT_EQ(progress.detail, Bin(section));
   }
-  ::DestroyWindow(window);
 }
 
 TEST_F(RemovalPass, HooksRunInOrderUpToTheFirstGap) {

@@ -1,0 +1,331 @@
+#include "uninstall/UninstallFlow.h"
+
+#include <windows.h>
+
+#include <memory>
+
+#include "browser/BrowserStep.h"
+#include "browser/Plugins.h"
+#include "browser/Sites.h"
+#include "catalog/ComponentCatalog.h"
+#include "catalog/IniFile.h"
+#include "core/Error.h"
+#include "core/Locations.h"
+#include "core/Log.h"
+#include "core/MessageBox.h"
+#include "core/Resources.h"
+#include "core/SystemLibraries.h"
+#include "frame/RegKey.h"
+#include "host/HostControl.h"
+#include "host/Processes.h"
+#include "install/FileReplace.h"
+#include "install/Registration.h"
+#include "resources/StringIds.h"
+#include "uninstall/DirectoryRemoval.h"
+#include "uninstall/RemovalLists.h"
+#include "uninstall/UninstallProgressWindow.h"
+
+namespace {
+
+const char kCatalogueName[] = "PM Install1.INF";
+const char kProductKey[] = "SOFTWARE\\Pellory";
+const char kUninstallKeys[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+// The window's thread only has to destroy its window; a thread that does not
+// end by then is left to the end of the process.
+constexpr DWORD kWindowCloseBound = 30000;
+
+bool SetupAndQuiet() { return IsSetupMode() && IsQuiet(); }
+
+std::string OwnModulePath() {
+  char path[MAX_PATH] = "";
+  const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return length && length < MAX_PATH ? std::string(path, length) : std::string();
+}
+
+bool FileExists(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The progress window for the length of the flow: hidden and closed on every
+// way out, the early ones included.
+class ProgressScope {
+ public:
+  ProgressScope() : window_(StartUninstallProgressWindow()) {}
+  ~ProgressScope() { Close(); }
+  UninstallProgressWindow& operator*() const { return *window_; }
+  UninstallProgressWindow* operator->() const { return window_.get(); }
+
+  void Close() {
+    if (closed_) return;
+    closed_ = true;
+    window_->Show(false);
+    if (!window_->Close(kWindowCloseBound))
+      LogWrite("The uninstall progress window did not close; it ends with the program.");
+  }
+
+ private:
+  std::shared_ptr<UninstallProgressWindow> window_;
+  bool closed_ = false;
+};
+
+// Shows the window again after a question, unless a quiet setup keeps it out
+// of sight.
+void ShowAgain(UninstallProgressWindow& window) {
+  if (!SetupAndQuiet()) window.Show(true);
+}
+
+// Waits for a program to end, the window out of the way while the user is
+// asked; false when the user gave up.
+bool WaitForProgram(UninstallProgressWindow& window, const char* module, const char* shownAs) {
+  if (!IsModuleRunning(module)) return true;
+  window.Show(false);
+  const bool ended = WaitForModuleExit(module, shownAs, IDS_CONFIRM_CANCEL_UNINSTALL) != 0;
+  if (ended) ShowAgain(window);
+  return ended;
+}
+
+// A sweep through a whole tree, unless the folder is one no sweep may enter
+// (a drive root, a system folder or one above it).
+void SweepTree(const std::string& folder, UninstallProgressWindow& window, const char* first,
+               const char* second = nullptr) {
+  if (folder.empty()) return;
+  if (IsSystemFolderOrAbove(folder)) {
+    LogFormat("Refusing to search '%s' for files to delete: it is a system folder or a drive root.",
+              folder.c_str());
+    return;
+  }
+  RemoveDirectoryTree(folder, &window, first, second);
+}
+
+void DeleteKeyTree(HKEY root, const std::string& parent, const std::string& name) {
+  frame::RegKey key;
+  LONG rc = key.Open(root, parent, KEY_READ | KEY_WRITE);
+  if (rc == ERROR_SUCCESS) rc = key.DeleteSubKeyTree(name);
+  if (rc == ERROR_SUCCESS)
+    LogFormat("Registry key '%s\\%s' has been deleted.", parent.c_str(), name.c_str());
+  else if (rc != ERROR_FILE_NOT_FOUND)
+    LogFormat("Cannot delete registry key '%s\\%s'. Error %ld.", parent.c_str(), name.c_str(), rc);
+}
+
+// Every subkey of the product key but the group maps, then every value of
+// the key itself; the first failure ends it.
+void EmptyProductKey() {
+  frame::RegKey key;
+  if (key.Open(HKEY_LOCAL_MACHINE, kProductKey, KEY_READ | KEY_WRITE) != ERROR_SUCCESS) return;
+  DWORD index = 0;
+  for (;;) {
+    char name[256];
+    DWORD length = sizeof(name);
+    LONG rc = ::RegEnumKeyExA(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_NO_MORE_ITEMS) break;
+    if (rc != ERROR_SUCCESS) {
+      LogFormat("Cannot list the keys of '%s'. Error %ld.", kProductKey, rc);
+      return;
+    }
+    if (std::string(name, length).find("GIDMAP") != std::string::npos) {
+      ++index;  // kept until the whole key goes
+      continue;
+    }
+    rc = key.DeleteSubKeyTree(std::string(name, length));
+    if (rc != ERROR_SUCCESS) {
+      LogFormat("Cannot delete registry key '%s\\%s'. Error %ld.", kProductKey, name, rc);
+      return;
+    }
+  }
+  for (;;) {
+    char name[16384];
+    DWORD length = sizeof(name);
+    LONG rc =
+        ::RegEnumValueA(key.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_NO_MORE_ITEMS) break;
+    if (rc == ERROR_SUCCESS) rc = key.DeleteValue(std::string(name, length));
+    if (rc != ERROR_SUCCESS) {
+      LogFormat("Cannot delete the values of '%s'. Error %ld.", kProductKey, rc);
+      return;
+    }
+  }
+}
+
+// Removes a folder when it exists and is empty; false when it was there,
+// empty, and could not be removed.
+bool RemoveIfEmpty(const std::string& folder) {
+  if (!DirectoryExists(folder) || !IsDirectoryEmpty(folder)) return true;
+  return RemoveDirectoryEntry(folder);
+}
+
+// The Content.plr of the installation: deleted now, or at the next start of
+// Windows while something holds it.
+void RemoveContentFile(const std::string& path, UninstallProgressWindow& window,
+                       bool& rebootNeeded) {
+  if (!FileExists(path)) return;
+  window.SetDetail(path);
+  if (IsFileLocked(path)) {
+    DeleteFileDelayReboot(path);
+    rebootNeeded = true;
+    return;
+  }
+  ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (!::DeleteFileA(path.c_str()))
+    LogFormat("Cannot delete file '%s'. Error %lu.", path.c_str(), ::GetLastError());
+}
+
+// The manager's shell extension: unregistered and deleted, or left to the
+// next start of Windows.
+void RemoveShellExtension(const std::string& path) {
+  if (!FileExists(path)) return;
+  UnregisterModule(path);
+  ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  ::DeleteFileA(path.c_str());
+  if (FileExists(path)) DeleteFileDelayReboot(path);
+}
+
+}  // namespace
+
+int UninstallFlow(const std::string& installDir) {
+  // 1. The shell functions; PathSetDlgItemPathA is optional.
+  BindShlwapi();
+  if (!BindShell()) {
+    LogWrite("Shell32.dll is not installed or old version");
+    AppMessageBox(IDS_UNINSTALL_SHELL_MISSING, MB_OK | MB_ICONINFORMATION);
+    return -1;
+  }
+
+  // 2. The cookies' site is read now: its setting goes with the product key.
+  const std::string cookieUrl = GetCookieUrl();
+  const std::string appDir = WithBackslash(installDir);
+  const std::string binDir = appDir + "Bin\\";
+  const std::string tempCatalogue = GetTempDir() + kCatalogueName;
+  PrependBinToPath();
+  LogFormat("Uninstalling PelloryManager from '%s'.", appDir.c_str());
+  bool rebootNeeded = false;
+
+  // 3. The progress window.
+  ProgressScope window;
+  window->SetStatus(IDS_VERIFYING_INSTALLATION);
+  if (!SetupAndQuiet()) window->Show(true);
+
+  // 4. Whatever runs from the installation. Nothing is removed before this.
+  CloseRunningManager(window->Window());
+  CloseDownloadManager();
+  if (!WaitForProgram(*window, "Manager.exe", "PelloryManager") ||
+      !WaitForProgram(*window, "PDHelper.exe", kDownloadManagerTitle) ||
+      !WaitForProgram(*window, "PelloryDownloadHelper.exe", kDownloadManagerTitle)) {
+    LogWrite("Uninstall cancelled: a program of the installation is still running.");
+    return -1;
+  }
+
+  // 5. A private copy of the catalogue: the installed one goes with Bin\.
+  const std::string installedCatalogue = binDir + kCatalogueName;
+  ::SetFileAttributesA(installedCatalogue.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (!::CopyFileA(installedCatalogue.c_str(), tempCatalogue.c_str(), FALSE)) {
+    const DWORD error = ::GetLastError();
+    LogFormat("Cannot copy '%s' to '%s'. Error %lu.", installedCatalogue.c_str(),
+              tempCatalogue.c_str(), error);
+    throw CError(error, "Uninstall failed.");
+  }
+  ::SetFileAttributesA(tempCatalogue.c_str(), FILE_ATTRIBUTE_NORMAL);
+  IniFile catalogue;
+  catalogue.Load(tempCatalogue);
+
+  // 6. The uninstall hooks.
+  window->SetStatus(IDS_STATUS_EXECUTING);
+  window->SetDetail("");
+  RunUninstallHooks(catalogue, &*window, rebootNeeded);
+
+  // 7. The audio files are the user's: asked, No by default.
+  window->SetStatus(IDS_STATUS_DELETING_FILE);
+  window->SetDetail("");
+  window->Show(false);
+  const bool removeAudio =
+      AppMessageBox(IDS_CONFIRM_REMOVE_AUDIO,
+                    MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+  ShowAgain(*window);
+  LogFormat("Audio files: %s.", removeAudio ? "removed" : "kept");
+
+  // 8. Program data the catalogue does not list.
+  RemoveDirectoryTree(appDir + "Admin", &*window);
+  RemoveDirectoryTree(binDir + "Plugins", &*window, ".dll");
+  const std::string installedProgram = binDir + "Upgrade.exe";
+  ::SetFileAttributesA(installedProgram.c_str(), FILE_ATTRIBUTE_NORMAL);
+  ::DeleteFileA(installedProgram.c_str());
+  SweepTree(appDir, *window, ".log");
+
+  // 9. The audio files, when the user said so.
+  const std::string logsDir = GetLogsDir();
+  if (removeAudio) {
+    SweepTree(appDir, *window, ".plw", ".plx");
+    SweepTree(GetProgramsDir(), *window, ".plw", ".plx");
+    RemoveContentFile(binDir + "Content.plr", *window, rebootNeeded);
+  }
+
+  // 10. The catalogue copy; without it nothing more can be removed.
+  ComponentCatalog components;
+  if (const int error = LoadComponents(components, tempCatalogue.c_str())) {
+    LogFormat("Cannot read the uninstall catalogue '%s'.", tempCatalogue.c_str());
+    return error;
+  }
+
+  // 11-13. The installed files: each handled once, plain deletions last.
+  ProcessedList processed;
+  MarkedForDeletingList marked;
+  RemoveComponentFiles(components, &*window, processed, marked, rebootNeeded);
+  RemoveListedFiles(catalogue, &*window, processed, marked, rebootNeeded);
+  RemoveShellExtension(binDir + "PelloryExt.dll");
+  DeleteMarkedFiles(marked);
+
+  // 14-15. Shortcuts and registry entries.
+  window->SetStatus(IDS_STATUS_REMOVING_SHORTCUTS);
+  window->SetDetail("");
+  RemoveListedShortcuts(catalogue, &*window);
+  window->SetStatus(IDS_STATUS_REMOVING_REGISTRY);
+  window->SetDetail("");
+  RemoveListedRegistryEntries(catalogue);
+
+  // 16. The product key's settings; the group maps stay until step 22.
+  EmptyProductKey();
+
+  // 17. This program, which runs from the temporary folder.
+  const std::string ownPath = OwnModulePath();
+  if (!ownPath.empty()) DeleteFileDelayReboot(ownPath);
+
+  // 18. Bin\, then the installation folder, when empty.
+  RemoveIfEmpty(binDir);
+  if (!RemoveIfEmpty(appDir) && IsRemovableFolderPath(appDir)) {
+    DeleteFileDelayReboot(appDir);
+    rebootNeeded = true;
+  }
+
+  // 19. The entry in the list of installed programs.
+  DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallKeys, LoadResString(IDS_PRODUCT_NAME));
+
+  // 20. The logs, then what is left empty.
+  if (!logsDir.empty() && !IsSystemFolderOrAbove(logsDir)) {
+    RemoveDirectoryTree(logsDir, &*window, ".log");
+    RemoveEmptyDirectories(logsDir, &*window);
+  }
+  if (!IsSystemFolderOrAbove(appDir)) RemoveEmptyDirectories(appDir, &*window);
+
+  // 21. The window goes; then the plug-ins and the catalogue copy.
+  window.Close();
+  RemovePlugins(rebootNeeded);
+  ::DeleteFileA(tempCatalogue.c_str());
+
+  // 22. The product's keys, group maps included.
+  DeleteKeyTree(HKEY_LOCAL_MACHINE, "SOFTWARE", "Pellory");
+  DeleteKeyTree(HKEY_CURRENT_USER, "SOFTWARE", "Pellory");
+
+  // 23. The sites are told, and their cookies emptied.
+  RunBrowserStep(cookieUrl);
+
+  // 24. The result.
+  if (!rebootNeeded) {
+    LogWrite("PelloryManager has been uninstalled.");
+    AppMessageBox(IDS_UNINSTALL_SUCCEEDED, MB_OK | MB_ICONINFORMATION);
+  } else {
+    LogWrite("PelloryManager has been uninstalled; some files go at the next start of Windows.");
+    if (AppMessageBox(IDS_UNINSTALL_REBOOT, MB_YESNO | MB_ICONQUESTION) == IDYES)
+      RebootComputer();
+  }
+  return 0;
+}
