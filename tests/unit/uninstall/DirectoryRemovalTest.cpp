@@ -1,6 +1,7 @@
 #include "uninstall/DirectoryRemoval.h"
 
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
 #include <vector>
 
@@ -12,6 +13,11 @@
 #include "tests/support/Scratch.h"
 
 namespace {
+
+std::string CharLowerString(std::string text) {
+  ::CharLowerBuffA(&text[0], static_cast<DWORD>(text.size()));
+  return text;
+}
 
 using namespace testing_support;
 
@@ -109,6 +115,30 @@ TEST(DirectoryRemoval, RefusesRootsAndRelativePaths) {
       << log.Text();
   EXPECT_TRUE(log.Has("Refusing to remove 'Empty\\sub': not a folder the uninstaller may remove."));
   EXPECT_FALSE(log.Contains("successfully removed")) << log.Text();
+}
+
+TEST(DirectoryRemoval, SystemFoldersAndTheirParentsAreNeverSwept) {
+  char windows[MAX_PATH] = "", system[MAX_PATH] = "";
+  ASSERT_TRUE(::GetWindowsDirectoryA(windows, MAX_PATH));
+  ASSERT_TRUE(::GetSystemDirectoryA(system, MAX_PATH));
+  std::string programFiles, profile;
+  ASSERT_TRUE(SpecialFolderPath(CSIDL_PROGRAM_FILES, programFiles));
+  ASSERT_TRUE(SpecialFolderPath(CSIDL_PROFILE, profile));
+  const std::string profileParent = profile.substr(0, profile.find_last_of('\\'));
+  const std::string lowerWindows = CharLowerString(windows);
+  for (const std::string& folder :
+       {std::string(windows), std::string(system), programFiles, profile, profileParent,
+        lowerWindows + "\\", std::string(system) + "\\..", std::string("C:\\")}) {
+    SCOPED_TRACE(folder);
+    EXPECT_TRUE(IsSystemFolderOrAbove(folder));
+  }
+  // Folders below them are the product's to sweep.
+  ScratchDir scratch("sweep");
+  for (const std::string& folder :
+       {scratch.Path(), programFiles + "\\Pellory", profile + "\\Documents\\Pellory"}) {
+    SCOPED_TRACE(folder);
+    EXPECT_FALSE(IsSystemFolderOrAbove(folder));
+  }
 }
 
 TEST(DirectoryRemoval, DriveRootStaysWhole) {
