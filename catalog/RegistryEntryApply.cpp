@@ -7,27 +7,6 @@ namespace {
 
 const REGSAM kAccess = KEY_READ | KEY_WRITE;
 
-// Deletes `name` below `parent` with everything under it, depth first. The
-// first failing step ends the walk and gives its code.
-LONG DeleteTree(HKEY parent, const std::string& name) {
-  LONG rc;
-  {
-    frame::RegKey key;
-    rc = key.Open(parent, name, kAccess);
-    if (rc != ERROR_SUCCESS) return rc;
-    for (;;) {
-      char child[257];
-      DWORD length = sizeof(child);
-      if (::RegEnumKeyExA(key.get(), 0, child, &length, nullptr, nullptr, nullptr, nullptr) !=
-          ERROR_SUCCESS)
-        break;
-      rc = DeleteTree(key.get(), std::string(child, length));
-      if (rc != ERROR_SUCCESS) return rc;
-    }
-  }  // the key is closed before it is deleted
-  return ::RegDeleteKeyA(parent, name.c_str());
-}
-
 }  // namespace
 
 HKEY RegistryRootKey(RegistryRoot root) {
@@ -65,6 +44,6 @@ LONG RegistryEntry::ApplyDelete() const {
   // An empty name would make the key itself the tree to delete: a line such
   // as "HKLM,Software," must not wipe a whole branch. Only the default value
   // goes then.
-  if (!name.empty() && DeleteTree(key.get(), name) == ERROR_SUCCESS) return ERROR_SUCCESS;
+  if (!name.empty() && key.DeleteSubKeyTree(name) == ERROR_SUCCESS) return ERROR_SUCCESS;
   return ::RegDeleteValueA(key.get(), name.c_str());
 }
