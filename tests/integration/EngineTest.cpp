@@ -27,7 +27,6 @@
 #include "tests/support/Scratch.h"
 #include "tests/support/UiDriver.h"
 #include "tests/unit/cab/CabTestSupport.h"
-#include "transfer/InternetHandle.h"
 #include "transfer/WinInetApi.h"
 
 namespace {
@@ -339,98 +338,6 @@ TEST_F(EngineRun, AManagerThatDidNotCloseIsNotStartedASecondTime) {
   EXPECT_NE(FileContent(manager.path + ".cmdline").find("/ignore"), std::string::npos)
       << "the manager was started again";
   EXPECT_FALSE(manager.Ended(0));
-}
-
-// The network's silence limit, shortened here (60 s shipped): a cabinet that
-// trickles in over several limits but never pauses that long arrives whole; a
-// server that falls silent, before its answer or in a body, ends the run with
-// a time-out once the limit has passed.
-TEST_F(EngineRun, SilenceEndsTheRunWithATimeOutButATrickleArrives) {
-  constexpr DWORD kLimitMs = 1000;
-  SetTransferTimeoutForTests(kLimitMs);
-  struct Restore {
-    ~Restore() { SetTransferTimeoutForTests(0); }
-  } restore;
-  SetProcessArguments({"-q"});
-
-  HttpRoute trickle;
-  trickle.body = Cabinet({{"Trickle.txt", "drop by drop"}});
-  trickle.pieceSize = 10;
-  trickle.pieceDelayMs = 400;
-  server_.SetRoute("/trickle.cab", trickle);
-  DWORD start = ::GetTickCount();
-  EXPECT_EQ(Run({Named("Trickle", {File("Trickle.txt", "trickle.cab")})}), kRunDone);
-  EXPECT_GT(::GetTickCount() - start, 2 * kLimitMs);
-  EXPECT_EQ(FileContent(app_.Path() + "Trickle.txt"), "drop by drop");
-
-  server_.Serve("/first.cab", Cabinet({{"First.txt", "first"}}));
-  struct Stall {
-    const char* where;
-    DWORD answerDelayMs;
-    long long stallAfter;
-  } stalls[] = {{"no answer to the request", 60000, -1},
-                {"the header, then nothing", 0, 0},
-                {"part of the body, then nothing", 0, 6000}};
-  for (const Stall& stall : stalls) {
-    SCOPED_TRACE(stall.where);
-    HttpRoute silent;
-    silent.body = Cabinet({{"Silent.txt", std::string(20000, 's')}});
-    silent.answerDelayMs = stall.answerDelayMs;
-    silent.stallAfter = stall.stallAfter;
-    silent.stallMs = 60000;
-    server_.SetRoute("/silent.cab", silent);
-    RegDeleteTree(HKEY_LOCAL_MACHINE, kComponentsKey);
-    CapturedLog log;
-    start = ::GetTickCount();
-    try {
-      SpawnDownloadThread({Named("First", {File("First.txt", "first.cab")}),
-                           Named("Silent", {File("Silent.txt", "silent.cab")})});
-      ADD_FAILURE() << "the run ended well";
-    } catch (const CError& error) {
-      EXPECT_EQ(error.Code(), static_cast<DWORD>(ERROR_INTERNET_TIMEOUT)) << log.Text();
-    }
-    EXPECT_GE(::GetTickCount() - start + 100, kLimitMs);
-    EXPECT_LT(::GetTickCount() - start, kLimitMs + 4000);
-    EXPECT_TRUE(log.Contains("timed out: nothing arrived for 1 seconds") ||
-                log.Contains(": no answer for 1 seconds"))
-        << log.Text();
-    EXPECT_EQ(Recorded("First"), "1, 2, 0, 0");
-    EXPECT_EQ(Recorded("Silent"), "<none>");
-    EXPECT_FALSE(FileExists(app_.Path() + "Silent.txt"));
-  }
-}
-
-// Cancel while the server sends nothing ends the run at once, as a cancel;
-// the shipped limit is far away.
-TEST_F(EngineRun, CancelWhileTheServerIsSilentEndsTheRunAtOnce) {
-  HttpRoute silent;
-  silent.body = Cabinet({{"Silent.txt", std::string(20000, 's')}});
-  silent.stallAfter = 3000;
-  silent.stallMs = 60000;
-  server_.SetRoute("/silent.cab", silent);
-  const std::set<std::string> before = TemporaryDownloads();
-  DWORD answered = 0;
-  std::thread user([&] {
-    for (int i = 0; i < 200 && server_.RequestCount("/silent.cab") == 0; ++i) ::Sleep(50);
-    ::Sleep(500);  // the worker waits for the rest now
-    EXPECT_TRUE(Answer(IDS_CAPTION_DOWNLOAD, IDCANCEL));
-    // The time counts from the question's end.
-    HWND box = ui::WaitForWindow({LoadResString(kCaptionUpdate), "#32770", ::GetCurrentProcessId()});
-    EXPECT_TRUE(box && ui::PressButton(box, IDYES));
-    ui::WaitForWindowGone(box, 10000);
-    answered = ::GetTickCount();
-  });
-  CapturedLog log;
-  const int result = Run({Named("Silent", {File("Silent.txt", "silent.cab")})}, log);
-  const DWORD ended = ::GetTickCount();
-  user.join();
-  EXPECT_EQ(result, kRunCancelled);
-  // Hiding the progress window alone takes 2 s here (Wine waits that long for
-  // a window manager that is not there); the transfer itself ends at once.
-  EXPECT_LT(ended - answered, 3000u) << log.Text();
-  EXPECT_TRUE(log.Has("Operation cancelled.")) << log.Text();
-  EXPECT_EQ(Recorded("Silent"), "<none>");
-  EXPECT_EQ(TemporaryDownloads(), before);
 }
 
 }  // namespace
