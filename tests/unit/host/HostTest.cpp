@@ -49,7 +49,6 @@ void operator delete(void* block, size_t) noexcept { operator delete(block); }
 namespace {
 
 using testing_support::CapturedLog;
-using testing_support::ChildProcess;
 using testing_support::FixturePath;
 using testing_support::Press;
 using testing_support::RunningFixture;
@@ -383,37 +382,11 @@ class ManagerRestart : public ::testing::Test {
     if (com_) ::CoUninitialize();
   }
 
-  // Restarts the manager; checks how it was started, then closes it again.
-  void ExpectManagerRestarted(const CapturedLog& log) {
-    const std::string commandLine = "\"" + manager_ + "\" -restored";
-    EXPECT_TRUE(log.Has("Restarting PelloryManager '" + commandLine + "'")) << log.Text();
-    ui::WindowQuery query;
-    query.className = kManagerWindowClass;
-    HWND window = ui::WaitForWindow(query);
-    ASSERT_NE(window, nullptr) << "the manager was not started";
-    std::string recorded;
-    EXPECT_TRUE(testing_support::ReadFileBytes(manager_ + ".cmdline", recorded));
-    EXPECT_EQ(recorded, commandLine);
-    ::PostMessageA(window, WM_COMMAND, kManagerCloseCommand, 0);
-    EXPECT_TRUE(testing_support::WaitNoProcessNamed("Manager.exe"));
-  }
-
   bool com_ = false;
   ScratchDir dir_;
   const std::string install_ = dir_.Path() + "Pellory Host\\";
   const std::string manager_ = install_ + "Bin\\Manager.exe";
 };
-
-// Windows 7, Wine's default: the scheduler cannot make a registration
-// trigger, so the manager is started directly, and no failure is shown.
-TEST_F(ManagerRestart, WhenTheScheduledLaunchFailsTheManagerIsStartedDirectly) {
-  ASSERT_TRUE(IsVistaOrLater());
-  CapturedLog log;
-  EXPECT_EQ(RestartManager(), 1);
-  EXPECT_TRUE(log.Has("Cannot add registration trigger to the Task 0x80004001")) << log.Text();
-  EXPECT_TRUE(log.Has("The scheduled launch of PelloryManager failed; starting it directly."));
-  ExpectManagerRestarted(log);
-}
 
 // Only when the direct start fails too is the user told.
 TEST_F(ManagerRestart, WhenNoStartWorksTheUserIsTold) {
@@ -426,33 +399,6 @@ TEST_F(ManagerRestart, WhenNoStartWorksTheUserIsTold) {
   EXPECT_EQ(seen[0].caption, kCaptionUpdate);
   EXPECT_EQ(seen[0].text, "Cannot start PelloryManager.");
   EXPECT_TRUE(log.Has("Failed to launch PelloryManager. Error 2")) << log.Text();
-}
-
-// Windows XP: straight to the direct start. The emulated version is read when
-// a process starts, so this runs in a child of this program.
-TEST_F(ManagerRestart, UnderWindowsXpTheManagerIsStartedDirectly) {
-  char self[MAX_PATH] = "";
-  ASSERT_GT(::GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
-  std::string exeName = self;
-  exeName = exeName.substr(exeName.find_last_of('\\') + 1);
-  const std::string appKey = "Software\\Wine\\AppDefaults\\" + exeName;
-  ASSERT_TRUE(testing_support::RegWriteString(HKEY_CURRENT_USER, appKey, "Version", "winxp64"));
-  ChildProcess child;
-  const bool started = child.Start(self, "--gtest_filter=ManagerRestartXpEnv.*");
-  const DWORD code = started ? child.Wait(120000) : STILL_ACTIVE;
-  testing_support::RegDeleteTree(HKEY_CURRENT_USER, appKey);
-  EXPECT_EQ(code, 0u) << "the restart under Windows XP emulation failed";
-}
-
-class ManagerRestartXpEnv : public ManagerRestart {};
-
-TEST_F(ManagerRestartXpEnv, DirectStart) {
-  ASSERT_TRUE(IsNT());
-  ASSERT_FALSE(IsVistaOrLater()) << "the emulated Windows version did not take effect";
-  CapturedLog log;
-  EXPECT_EQ(RestartManager(), 1);
-  EXPECT_FALSE(log.Contains("Task")) << log.Text();
-  ExpectManagerRestarted(log);
 }
 
 // The German user interface gets the German templates of both dialogs.
