@@ -319,31 +319,4 @@ TEST_F(SelectionDialogTest, PicturesInEnglishAndGerman) {
   }
 }
 
-// Last: the latch it sets stays set for the rest of the process.
-TEST_F(SelectionDialogTest, OkInstallsTheTickedComponents) {
-  // A Setup run starts the manager at its end: the fake one, closed afterwards.
-  const std::string manager = app_.Path() + "Bin\\Manager.exe";
-  ASSERT_TRUE(::CreateDirectoryA((app_.Path() + "Bin").c_str(), nullptr));
-  ASSERT_TRUE(::CopyFileA((WinePath(FIXTURES_DIR_UNIX) + "\\Manager.exe").c_str(), manager.c_str(),
-                          FALSE));
-  ComponentCatalog catalog = {Named("Gamma", {}), Named("Delta", {})};
-  const INT_PTR result = Show(catalog, {}, "PelloryManager Components Update", [](const User& u) {
-    u.Click(0, 100, 9);
-    u.Space();
-    EXPECT_TRUE(u.OkEnabled());
-    EXPECT_TRUE(ui::PressButton(u.dialog, IDOK));
-    ui::CloseWindow(u.dialog);  // a second click, on the close button, comes too late
-  });
-  EXPECT_EQ(result, IDOK);
-  EXPECT_TRUE(SetupLatch());
-  EXPECT_EQ(Recorded("Gamma"), "1, 2, 0, 0");
-  EXPECT_EQ(Recorded("Delta"), "<none>");
-  // Started as in Setup mode, without asking.
-  EXPECT_TRUE(FileExists(manager + ".cmdline"));
-  if (HWND started = ::FindWindowA("PelloryWndClass", nullptr)) {
-    ::PostMessageA(started, WM_COMMAND, 57665, 0);
-    EXPECT_TRUE(ui::WaitForWindowGone(started, 10000));
-  }
-}
-
 }  // namespace
