@@ -1,5 +1,6 @@
 #include "transfer/InternetSession.h"
 
+#include <mutex>
 #include <vector>
 
 #include "core/Error.h"
@@ -85,6 +86,55 @@ std::string StatusText(HINTERNET request) {
   if (!WinInet().HttpQueryInfoA(request, HTTP_QUERY_STATUS_TEXT, text, &length, nullptr))
     return std::string();
   return std::string(text, length < sizeof(text) ? length : 0);
+}
+
+// The proxy's name and password as the user gave them in this run. Windows
+// keeps what its credential dialog was given for the whole process; Wine
+// keeps it with the WinInet session handle only, so the next session (the
+// downloads after the catalogue fetch) asked for them again (measured). They
+// go with every later request; a proxy that refuses them gets the dialog.
+class KeptProxyCredentials {
+ public:
+  void Keep(HINTERNET request) {
+    const std::string name = Query(request, INTERNET_OPTION_PROXY_USERNAME);
+    const std::string password = Query(request, INTERNET_OPTION_PROXY_PASSWORD);
+    if (name.empty() || password.empty()) return;
+    std::lock_guard<std::mutex> guard(lock_);
+    if (name == name_ && password == password_) return;
+    name_ = name;
+    password_ = password;
+    LogWrite("The proxy accepted the credentials; they are kept for the rest of the run.");
+  }
+  void Offer(HINTERNET request) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (name_.empty()) return;
+    // The password first: Wine faults on a proxy challenge when a request
+    // has the name without the password (measured).
+    if (!Set(request, INTERNET_OPTION_PROXY_PASSWORD, password_)) return;
+    Set(request, INTERNET_OPTION_PROXY_USERNAME, name_);
+  }
+
+ private:
+  static std::string Query(HINTERNET request, DWORD option) {
+    char text[256] = "";
+    DWORD length = sizeof(text);
+    if (!WinInet().InternetQueryOptionA(request, option, text, &length) || length >= sizeof(text))
+      return std::string();
+    return std::string(text, length);
+  }
+  static bool Set(HINTERNET request, DWORD option, const std::string& value) {
+    return WinInet().InternetSetOptionA(request, option, const_cast<char*>(value.c_str()),
+                                        static_cast<DWORD>(value.size())) != FALSE;
+  }
+
+  std::mutex lock_;
+  std::string name_;
+  std::string password_;
+};
+
+KeptProxyCredentials& ProxyCredentials() {
+  static KeptProxyCredentials kept;
+  return kept;
 }
 
 // Copies a file object into a new local file until a read gives 0 bytes.
@@ -260,6 +310,7 @@ std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const s
 
   // Wine takes the time-outs only from the request itself (measured).
   SetInternetTimeouts(request->get());
+  ProxyCredentials().Offer(request->get());
   auto calls = std::make_unique<CallThread>();
   // What the send's call writes. Read only after it returned: a call left
   // behind may still write it.
@@ -273,6 +324,7 @@ std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const s
 
   int repeats = 0;  // sends again for statuses other than 200, 401 and 407
   int requests = 0;
+  bool proxyAsked = false;
   for (;;) {
     // The connect, the request and the answer's header: each may take the
     // limit before WinInet gives up, and this wait allows a little more.
@@ -326,7 +378,11 @@ std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const s
                 static_cast<unsigned>(error), kTransferSource, __LINE__);
       return nullptr;
     }
-    if (status == HTTP_STATUS_OK) break;
+    if (status == HTTP_STATUS_OK) {
+      if (proxyAsked) ProxyCredentials().Keep(request->get());
+      break;
+    }
+    if (status == HTTP_STATUS_PROXY_AUTH_REQ) proxyAsked = true;
     const bool credentials = status == HTTP_STATUS_DENIED || status == HTTP_STATUS_PROXY_AUTH_REQ;
     if (requests >= kMostRequests || (!credentials && repeats++ >= kStatusRetries)) {
       // The server keeps refusing: give up with its status as the response text.
