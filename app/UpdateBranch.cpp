@@ -37,7 +37,10 @@ int RunUpdateBranch() {
   if (uninstallKey.Create(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_READ | KEY_WRITE) ==
       ERROR_SUCCESS) {
     uninstallKey.SetString("DisplayName", LoadResString(IDS_PRODUCT_NAME));
-    uninstallKey.SetString("UninstallString", appDir + "Bin\\" + OwnFileName() + " /Uninstall");
+    // Quoted: an unquoted path with spaces would let Windows try to start
+    // "C:\Program.exe" first.
+    uninstallKey.SetString("UninstallString",
+                           "\"" + appDir + "Bin\\" + OwnFileName() + "\" /Uninstall");
     uninstallKey.SetString("Publisher", "Pellory, Inc.");
   }
 

@@ -302,7 +302,8 @@ int UninstallFlow(const std::string& installDir) {
   // 20. The logs, then what is left empty.
   if (!logsDir.empty() && !IsSystemFolderOrAbove(logsDir)) {
     RemoveDirectoryTree(logsDir, &*window, ".log");
-    RemoveEmptyDirectories(logsDir, &*window);
+    // The sweep takes the folder itself once it is empty.
+    if (DirectoryExists(logsDir)) RemoveEmptyDirectories(logsDir, &*window);
   }
   if (!IsSystemFolderOrAbove(appDir)) RemoveEmptyDirectories(appDir, &*window);
 

@@ -158,7 +158,7 @@ TEST_F(StartupE2E, UninstallEntryIsWrittenEvenWhenTheFolderIsMissing) {
   ASSERT_TRUE(RegReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName", value));
   EXPECT_EQ(value, "PelloryManager");
   ASSERT_TRUE(RegReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", value));
-  EXPECT_EQ(value, "Bin\\Upgrade.exe /Uninstall");
+  EXPECT_EQ(value, "\"Bin\\Upgrade.exe\" /Uninstall");
   ASSERT_TRUE(RegReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "Publisher", value));
   EXPECT_EQ(value, "Pellory, Inc.");
   EXPECT_FALSE(RegReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayVersion", value));
@@ -171,7 +171,7 @@ TEST_F(StartupE2E, UninstallEntryIsWrittenEvenWhenTheFolderIsMissing) {
                                   "C:\\Nowhere\\Pellory");
   EXPECT_EQ(RunAnsweringBox(BuiltUpgradeExe(), "", kCaptionUpdate, kNoFolder, IDOK), 0);
   ASSERT_TRUE(RegReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", value));
-  EXPECT_EQ(value, "C:\\Nowhere\\Pellory\\Bin\\Upgrade.exe /Uninstall");
+  EXPECT_EQ(value, "\"C:\\Nowhere\\Pellory\\Bin\\Upgrade.exe\" /Uninstall");
   EXPECT_FALSE(RegReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayVersion", value));
 
   // An empty value, or the root of a drive: no installation, not the drive itself.
@@ -194,7 +194,7 @@ TEST_F(StartupE2E, DisplayVersionComesFromTheManagersVersionResource) {
   std::string value;
   EXPECT_FALSE(RegReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayVersion", value));
   ASSERT_TRUE(RegReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", value));
-  EXPECT_EQ(value, install.Dir() + "Bin\\Upgrade.exe /Uninstall");
+  EXPECT_EQ(value, "\"" + install.Dir() + "Bin\\Upgrade.exe\" /Uninstall");
 
   install.SetManagerVersion(3, 14, 159, 26);
   // The built-in catalogue address is not reachable here: the run fails, not succeeds.
