@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Installation engine benchmark: a whole update (make_update.py: 10
-# components, 30 MSZIP cabinets) installed by SpawnDownloadThread under Wine
-# into a fresh prefix, against curl fetching the same cabinets from the same
-# server and cabtool extracting them, in interleaved runs; prints each run,
-# the medians, their ratio, where the engine's time went and its peak memory,
-# then how often the progress window hears of a download on a slow line.
+# components, 30 MSZIP cabinets) served by nginx (HTTP/1.1, keep-alive) and
+# installed by SpawnDownloadThread under Wine into a fresh prefix, against
+# the same work done by the shell: one curl command for all the cabinets,
+# cabtool extracting each into a staging folder, and a copy of every member
+# into its destination folder; interleaved runs. Prints each run, the
+# medians, their ratio, how many connections each side used, where the
+# engine's time went and its peak memory, then how often the progress window
+# hears of a download on a slow line.
 # Usage: tools/bench/engine/engine_bench.sh [BUILD_DIR] [MB] [RUNS] [NATIVE_BUILD_DIR]
 # ENGINE_BENCH_LOG=FILE keeps the last engine run's timed log there.
 set -euo pipefail
@@ -28,24 +31,23 @@ done
 template=$root/build/wine-template
 [ -f "$template/.upgrade-template-ok" ] || "$root/tests/support/make-wine-template"
 
+# shellcheck source=../web_server.sh
+source "$root/tools/bench/web_server.sh"
+
 work=$(mktemp -d "${TMPDIR:-/tmp}/engine-bench.XXXXXX")
-server_pid= xvfb_pid=
+xvfb_pid=
 cleanup() {
-  touch "$work/stop"
-  if [ -n "$server_pid" ]; then
-    # The server ends by itself once the stop file exists.
-    for _ in $(seq 1 50); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
-    kill "$server_pid" 2>/dev/null || true
+  web_server_stop
+  if [ -d "$work/engine" ]; then
+    WINEPREFIX="$work/engine" "$wineserver" -k >/dev/null 2>&1 || true
+    WINEPREFIX="$work/engine" "$wineserver" -w >/dev/null 2>&1 || true
   fi
-  for prefix in "$work"/server "$work"/engine; do
-    [ -d "$prefix" ] || continue
-    WINEPREFIX="$prefix" "$wineserver" -k >/dev/null 2>&1 || true
-    WINEPREFIX="$prefix" "$wineserver" -w >/dev/null 2>&1 || true
-  done
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
 winpath() { echo "Z:${1//\//\\}"; }
 
 python3 "$root/tools/bench/engine/make_update.py" "$work/update" "$mb"
@@ -58,14 +60,10 @@ for _ in $(seq 1 100); do [ -s "$work/display" ] && break; sleep 0.05; done
 [ -s "$work/display" ] || { echo "engine_bench: Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$(head -n 1 "$work/display")" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
-# The server in a prefix of its own, for the whole benchmark.
-cp -a "$template" "$work/server"
-WINEPREFIX="$work/server" "$wine" "$exe" serve "$(winpath "$work/update/cabs")" \
-  "$(winpath "$work/port")" "$(winpath "$work/stop")" >/dev/null 2>&1 &
-server_pid=$!
-for _ in $(seq 1 300); do [ -s "$work/port" ] && break; sleep 0.1; done
-[ -s "$work/port" ] || { echo "engine_bench: the server did not start" >&2; exit 1; }
-url="http://127.0.0.1:$(tr -d '\r\n' < "$work/port")"
+# The cabinets from a real web server that keeps connections alive, for
+# the whole benchmark.
+web_server_start "$work/nginx" "$work/update/cabs"
+url=$web_server_url
 
 # Every installed file must equal its source.
 check_installed() {  # APP_DIR
@@ -78,8 +76,8 @@ check_installed() {  # APP_DIR
 }
 
 # One engine run in a fresh prefix, the manager fixture in its Bin folder.
-# Prints "seconds ws_before ws_after private_before private_after" and leaves
-# the run's timed log in $work/engine.log.
+# Prints "seconds ws_before ws_after private_before private_after requests
+# connections" and leaves the run's timed log in $work/engine.log.
 engine() {
   rm -rf "$work/engine"
   cp -a "$template" "$work/engine"
@@ -87,6 +85,7 @@ engine() {
   mkdir -p "$app/Bin"
   cp "$manager" "$app/Bin/Manager.exe"
   local out
+  web_server_mark
   out=$(WINEPREFIX="$work/engine" "$wine" "$exe" install "$url" \
         "$(winpath "$work/update/manifest.txt")" 'C:\bench\app\' "$(winpath "$work/engine.log")" \
         2>/dev/null | tr -d '\r') || { echo "engine_bench: the run failed: $out" >&2; return 1; }
@@ -94,7 +93,9 @@ engine() {
   if [ -n "${ENGINE_BENCH_LOG:-}" ]; then cp "$work/engine.log" "$ENGINE_BENCH_LOG"; fi
   WINEPREFIX="$work/engine" "$wineserver" -k >/dev/null 2>&1 || true
   WINEPREFIX="$work/engine" "$wineserver" -w >/dev/null 2>&1 || true
-  awk '/^seconds/ { print $2, $6, $7, $9, $10 }' <<< "$out"
+  local conn
+  conn=$(web_server_connections .cab)
+  awk -v conn="$conn" '/^seconds/ { print $2, $6, $7, $9, $10, conn }' <<< "$out"
 }
 
 # Where the engine's time went, from the timed log:
@@ -113,12 +114,33 @@ phases() {
   ' "$work/engine.log"
 }
 
-# The same cabinets fetched by curl and decoded by cabtool: "total curl cabtool".
+# Where the reference puts each member: one copy command per destination
+# folder (the engine's folders: Comp0..Comp9 and Shared), each member once.
+awk -v staging="$work/ref" '
+  $1 != "file" || seen[$2]++ { next }
+  {
+    dest = $2; gsub(/\\/, "/", dest)
+    folder = dest; sub(/\/[^\/]*$/, "", folder)
+    member = dest; sub(/^.*\//, "", member)
+    files[folder] = files[folder] " \"" staging "/" $3 ".d/" member "\""
+  }
+  END {
+    for (f in files) {
+      print "mkdir -p \"$refapp/" f "\""
+      print "cp -t \"$refapp/" f "\"" files[f]
+    }
+  }' "$work/update/manifest.txt" > "$work/copy.sh"
+
+# The same work done by the shell: one curl command for every cabinet (one
+# connection), cabtool extracting each into a staging folder, and a copy of
+# every member into its destination folder. "total curl cabtool copy
+# requests connections".
 reference() {
-  rm -rf "$work/ref"
+  rm -rf "$work/ref" "$work/refapp"
   mkdir -p "$work/ref"
-  local args=() cab t0 t1 t2
+  local args=() cab t0 t1 t2 t3 refapp=$work/refapp
   for cab in "${cabs[@]}"; do args+=("$url/$(basename "$cab")" -o "$work/ref/$(basename "$cab")"); done
+  web_server_mark
   t0=$(date +%s.%N)
   curl -s --fail "${args[@]}"
   t1=$(date +%s.%N)
@@ -127,7 +149,13 @@ reference() {
     "$cabtool" extract "$work/ref/${cab##*/}" "$work/ref/${cab##*/}.d" >/dev/null
   done
   t2=$(date +%s.%N)
-  awk -v a="$t0" -v b="$t1" -v c="$t2" 'BEGIN { printf "%.3f %.3f %.3f\n", c - a, b - a, c - b }'
+  # shellcheck source=/dev/null
+  source "$work/copy.sh"
+  t3=$(date +%s.%N)
+  local conn
+  conn=$(web_server_connections .cab)
+  awk -v a="$t0" -v b="$t1" -v c="$t2" -v d="$t3" -v conn="$conn" \
+    'BEGIN { printf "%.3f %.3f %.3f %.3f %s\n", d - a, b - a, c - b, d - c, conn }'
 }
 
 # One warm-up of each (page cache, Wine's first start), not counted; it also
@@ -138,9 +166,10 @@ for cab in "${cabs[@]}"; do
   diff -rq "$work/ref/$name.cab.d" "$work/update/src/$name" >/dev/null ||
     { echo "engine_bench: cabtool's $name differs from its sources" >&2; exit 1; }
 done
+check_installed "$work/refapp" || { echo "engine_bench: the reference's copies are wrong" >&2; exit 1; }
 engine >/dev/null
 
-ref_times=() curl_times=() cab_times=() eng_times=() phase_rows=() last=
+ref_times=() curl_times=() cab_times=() copy_times=() eng_times=() phase_rows=() last=
 for i in $(seq 1 "$runs"); do
   if [ $((i % 2)) = 1 ]; then
     r=$(reference); last=$(engine)
@@ -149,10 +178,13 @@ for i in $(seq 1 "$runs"); do
   fi
   e=${last%% *}
   p=$(phases)
-  read -r rt ct xt <<< "$r"
-  echo "run $i: curl+cabtool ${rt}s (curl ${ct}s cabtool ${xt}s)  engine ${e}s" \
-       "(download unpack install restart installed: $p)"
-  ref_times+=("$rt") curl_times+=("$ct") cab_times+=("$xt") eng_times+=("$e") phase_rows+=("$p")
+  read -r rt ct xt yt rreq rcon <<< "$r"
+  read -r _ _ _ _ _ ereq econ <<< "$last"
+  echo "run $i: reference ${rt}s (curl ${ct}s cabtool ${xt}s copies ${yt}s; $rreq requests" \
+       "on $rcon connections)  engine ${e}s (download unpack install restart installed: $p;" \
+       "$ereq requests on $econ connections)"
+  ref_times+=("$rt") curl_times+=("$ct") cab_times+=("$xt") copy_times+=("$yt")
+  eng_times+=("$e") phase_rows+=("$p")
 done
 
 median() { printf '%s\n' "$@" | sort -g | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
@@ -162,13 +194,14 @@ mr=$(median "${ref_times[@]}")
 me=$(median "${eng_times[@]}")
 mi=$(field 5 "${phase_rows[@]}")
 echo "update: $mb MB, ${#cabs[@]} cabinets, $runs runs"
-echo "median curl+cabtool: ${mr}s (curl $(median "${curl_times[@]}")s, cabtool $(median "${cab_times[@]}")s)"
+echo "median reference: ${mr}s (curl $(median "${curl_times[@]}")s, cabtool" \
+     "$(median "${cab_times[@]}")s, copies $(median "${copy_times[@]}")s)"
 echo "median engine until the last file is in place: ${mi}s  ratio: $(ratio "$mi" "$mr")"
 echo "median engine with the manager's restart: ${me}s  ratio: $(ratio "$me" "$mr")"
 echo "median engine phases: download $(field 1 "${phase_rows[@]}")s" \
      "unpack $(field 2 "${phase_rows[@]}")s install $(field 3 "${phase_rows[@]}")s" \
      "restart $(field 4 "${phase_rows[@]}")s"
-read -r _ ws0 ws1 pv0 pv1 <<< "$last"
+read -r _ ws0 ws1 pv0 pv1 _ <<< "$last"
 echo "engine peak memory: working set ${ws0} -> ${ws1} KiB, private ${pv0} -> ${pv1} KiB"
 
 # A slow line: 300 KB in 2000-byte pieces 20 ms apart; how often the

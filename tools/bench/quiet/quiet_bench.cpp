@@ -8,10 +8,13 @@
 //     Bin\Manager.exe, every component's files with the catalogue's
 //     versions, their records under Components and "PelloryAppDir".
 //     Prints the number of components and files.
-//   quiet_bench serve CABINET PORT_FILE STOP_FILE
-//     Serves CABINET at the catalogue's path from the test HTTP server on
-//     127.0.0.1, writes the port to PORT_FILE and runs until STOP_FILE
-//     exists; prints how many requests it got when it ends.
+//   quiet_bench idle STOP_FILE
+//     Runs until STOP_FILE exists: a process that keeps the prefix's Wine
+//     server up for the whole benchmark.
+//   quiet_bench unpack CABINET PASSES
+//     Times ExtractCabinetTo of CABINET (the catalogue cabinet) into a fresh
+//     folder, PASSES times, as the check unpacks it; prints each pass and
+//     the median.
 //   quiet_bench status CATALOGUE PASSES
 //     Parses CATALOGUE ("PM Install1.INF") and times, PASSES times each, the
 //     check's decision in this process: HasUpdatesToOffer, and the version
@@ -21,6 +24,7 @@
 //     the seconds of every pass; fails when the check would offer anything.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -30,15 +34,15 @@
 #include "catalog/ComponentStatus.h"
 #include "catalog/TargetPath.h"
 #include "core/FileVersion.h"
+#include "install/ExtractCabinet.h"
+#include "install/TempFileList.h"
 #include "tests/support/CatalogueCabinet.h"
-#include "tests/support/HttpServer.h"
 #include "tests/support/Scratch.h"
 
 namespace {
 
 using namespace testing_support;
 
-constexpr char kCataloguePath[] = "/PM50/Quoma/PM_InstallQuoma.cab";
 constexpr char kComponentsKey[] = "Software\\Pellory\\Upgrade\\Components";
 constexpr int kComponents = 30;
 
@@ -159,18 +163,11 @@ int Prepare(const std::string& catalogueDir, const std::string& appDir,
   return 0;
 }
 
-int Serve(const std::string& cabinet, const char* portFile, const char* stopFile) {
-  std::string bytes;
-  if (!ReadFileBytes(cabinet, bytes)) return 1;
-  HttpServer server;
-  server.Serve(kCataloguePath, std::move(bytes));
-  if (!server.Start()) return 1;
-  FILE* out = std::fopen(portFile, "w");
-  if (!out) return 1;
-  std::fprintf(out, "%u\n", static_cast<unsigned>(server.Port()));
-  std::fclose(out);
+// Keeps a process in the prefix until STOP_FILE exists, so that the Wine
+// server and the prefix's system processes stay up between the timed runs,
+// as on a user's machine where the manager runs.
+int Idle(const char* stopFile) {
   while (::GetFileAttributesA(stopFile) == INVALID_FILE_ATTRIBUTES) ::Sleep(100);
-  std::printf("requests %u\n", static_cast<unsigned>(server.RequestCount(kCataloguePath)));
   return 0;
 }
 
@@ -179,6 +176,27 @@ double Seconds(const LARGE_INTEGER& from) {
   ::QueryPerformanceFrequency(&frequency);
   ::QueryPerformanceCounter(&now);
   return static_cast<double>(now.QuadPart - from.QuadPart) / frequency.QuadPart;
+}
+
+int Unpack(const std::string& cabinet, int passes) {
+  std::vector<double> times;
+  for (int i = 0; i < passes; ++i) {
+    ScratchDir folder("unpack");
+    LARGE_INTEGER start;
+    ::QueryPerformanceCounter(&start);
+    const int unpacked = ExtractCabinetTo(cabinet, folder.Path(), nullptr);
+    const double seconds = Seconds(start);
+    TheTempFileList().DeleteAll();
+    if (!unpacked) {
+      std::printf("the cabinet did not unpack\n");
+      return 1;
+    }
+    times.push_back(seconds);
+    std::printf("unpack %.4f\n", seconds);
+  }
+  std::sort(times.begin(), times.end());
+  if (!times.empty()) std::printf("median unpack %.4f\n", times[times.size() / 2]);
+  return 0;
 }
 
 int Status(const std::string& path, int passes) {
@@ -231,11 +249,13 @@ int Status(const std::string& path, int passes) {
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "prepare" && argc == 6) return Prepare(argv[2], argv[3], argv[4], argv[5]);
-  if (mode == "serve" && argc == 5) return Serve(argv[2], argv[3], argv[4]);
+  if (mode == "idle" && argc == 3) return Idle(argv[2]);
   if (mode == "status" && argc == 4) return Status(argv[2], std::atoi(argv[3]));
+  if (mode == "unpack" && argc == 4) return Unpack(argv[2], std::atoi(argv[3]));
   std::fprintf(stderr,
                "usage: quiet_bench prepare CATALOGUE_DIR APP_DIR UPGRADE_EXE MANAGER_EXE\n"
-               "       quiet_bench serve CABINET PORT_FILE STOP_FILE\n"
-               "       quiet_bench status CATALOGUE PASSES\n");
+               "       quiet_bench idle STOP_FILE\n"
+               "       quiet_bench status CATALOGUE PASSES\n"
+               "       quiet_bench unpack CABINET PASSES\n");
   return 2;
 }

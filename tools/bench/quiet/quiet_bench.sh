@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Quiet-check benchmark: the real Upgrade.exe /q "/URL:..." started from an
 # installation that is up to date with a catalogue of 30 components (so it
-# offers nothing and ends with 0), against a do-nothing GUI program plus one
-# curl of the same catalogue cabinet, in interleaved runs under Wine in one
-# prefix; prints each run, the medians, their ratio and one run's log with
-# the time of every line.
+# offers nothing and ends with 0), against a do-nothing GUI program that
+# imports what Upgrade.exe imports (quiet_twin) plus one curl of the same
+# catalogue cabinet, in interleaved runs under Wine in one prefix; the
+# cabinet comes from nginx (HTTP/1.1, keep-alive). Prints each run, the
+# medians, their ratio and one run's log with the time of every line.
 # Usage: tools/bench/quiet/quiet_bench.sh [BUILD_DIR] [RUNS]
 # QUIET_BENCH_LOG=FILE keeps the timed log there. QUIET_BENCH_BUSY=1 keeps one
 # core busy meanwhile (a diagnostic: on an idle virtual machine every wake-up
@@ -17,6 +18,7 @@ build=${1:-$root/build/x86_64}
 runs=${2:-5}
 helper=$build/tools/bench/quiet/quiet_bench.exe
 noop=$build/tools/bench/quiet/quiet_noop.exe
+twin=$build/tools/bench/quiet/quiet_twin.exe
 upgrade=$build/Upgrade.exe
 manager=$build/fixtures/Manager.exe
 wine=/usr/lib/wine/wine64
@@ -24,20 +26,24 @@ wineserver=/usr/lib/wine/wineserver64
 for tool in curl gcab python3 Xvfb; do
   command -v "$tool" >/dev/null || { echo "quiet_bench: $tool is not installed" >&2; exit 1; }
 done
-for file in "$helper" "$noop" "$upgrade" "$manager"; do
+for file in "$helper" "$noop" "$twin" "$upgrade" "$manager"; do
   [ -f "$file" ] || { echo "quiet_bench: build $(basename "$file") first ($file)" >&2; exit 1; }
 done
 template=$root/build/wine-template
 [ -f "$template/.upgrade-template-ok" ] || "$root/tests/support/make-wine-template"
 
+# shellcheck source=../web_server.sh
+source "$root/tools/bench/web_server.sh"
+
 work=$(mktemp -d "${TMPDIR:-/tmp}/quiet-bench.XXXXXX")
-server_pid= xvfb_pid= busy_pid=
+idle_pid= xvfb_pid= busy_pid=
 cleanup() {
   touch "$work/stop"
-  if [ -n "$server_pid" ]; then
-    # The server ends by itself once the stop file exists.
-    for _ in $(seq 1 50); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
-    kill "$server_pid" 2>/dev/null || true
+  web_server_stop
+  if [ -n "$idle_pid" ]; then
+    # The idle process ends by itself once the stop file exists.
+    for _ in $(seq 1 50); do kill -0 "$idle_pid" 2>/dev/null || break; sleep 0.1; done
+    kill "$idle_pid" 2>/dev/null || true
   fi
   if [ -d "$work/prefix" ]; then
     WINEPREFIX="$work/prefix" "$wineserver" -k >/dev/null 2>&1 || true
@@ -48,6 +54,8 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
 winpath() { echo "Z:${1//\//\\}"; }
 
 Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" 2>/dev/null &
@@ -67,14 +75,18 @@ mkdir "$work/catalogue"
 (cd "$work/catalogue" && gcab -c -z "$work/PM_Install.cab" "PM Install1.INF" *.bmp)
 cab_bytes=$(stat -c %s "$work/PM_Install.cab")
 
-# The server runs in the same prefix for the whole benchmark, as the manager
-# does on a user's machine: neither side pays for starting the Wine server.
-"$wine" "$helper" serve "$(winpath "$work/PM_Install.cab")" "$(winpath "$work/port")" \
-  "$(winpath "$work/stop")" >/dev/null 2>&1 &
-server_pid=$!
-for _ in $(seq 1 300); do [ -s "$work/port" ] && break; sleep 0.1; done
-[ -s "$work/port" ] || { echo "quiet_bench: the server did not start" >&2; exit 1; }
-url="http://127.0.0.1:$(tr -d '\r\n' < "$work/port")/PM50/Quoma/PM_InstallQuoma.cab"
+# The catalogue from a real web server that keeps connections alive.
+mkdir -p "$work/site/PM50/Quoma"
+cp "$work/PM_Install.cab" "$work/site/PM50/Quoma/PM_InstallQuoma.cab"
+web_server_start "$work/nginx" "$work/site"
+url="$web_server_url/PM50/Quoma/PM_InstallQuoma.cab"
+# A process stays in the prefix for the whole benchmark, as the manager does
+# on a user's machine: no run pays for starting the Wine server and the
+# prefix's system processes.
+"$wine" "$helper" idle "$(winpath "$work/stop")" >/dev/null 2>&1 &
+idle_pid=$!
+sleep 1
+kill -0 "$idle_pid" 2>/dev/null || { echo "quiet_bench: the idle process did not start" >&2; exit 1; }
 installed="${app}Bin\\Upgrade.exe"
 
 now() { date +%s.%N; }
@@ -92,15 +104,24 @@ check() {
   fi
   awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f\n", b - a }'
 }
-# The reference: "total noop curl".
+# The reference, the twin and curl: "total twin curl".
 reference() {
   local t0 t1 t2
   t0=$(now)
-  "$wine" "$noop" >/dev/null 2>&1
+  "$wine" "$twin" >/dev/null 2>&1 || { echo "quiet_bench: quiet_twin failed" >&2; return 1; }
   t1=$(now)
   curl -s --fail -o "$work/curl.cab" "$url"
   t2=$(now)
   awk -v a="$t0" -v b="$t1" -v c="$t2" 'BEGIN { printf "%.3f %.3f %.3f\n", c - a, b - a, c - b }'
+}
+# Diagnostics, not the reference: the bare do-nothing program (kernel32 and
+# msvcrt only), and the same loading the window and internet libraries.
+bare() {
+  local t0 t1
+  t0=$(now)
+  "$wine" "$noop" "$@" >/dev/null 2>&1 || { echo "quiet_bench: quiet_noop $* failed" >&2; return 1; }
+  t1=$(now)
+  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f\n", b - a }'
 }
 
 # One warm-up of each (page cache, the first start of each program), not
@@ -118,26 +139,21 @@ if [ "${QUIET_BENCH_BUSY:-}" = 1 ]; then
   sh -c 'while :; do :; done' &
   busy_pid=$!
 fi
-# The least a check costs: the do-nothing program loading the libraries.
-floor() {
-  local t0 t1
-  t0=$(now)
-  "$wine" "$noop" libraries >/dev/null 2>&1 || { echo "quiet_bench: the floor run failed" >&2; return 1; }
-  t1=$(now)
-  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f\n", b - a }'
-}
-floor >/dev/null
+bare >/dev/null
+bare libraries >/dev/null
 
-ref_times=() noop_times=() curl_times=() check_times=() floor_times=()
+ref_times=() twin_times=() curl_times=() check_times=() bare_times=() floor_times=()
 for i in $(seq 1 "$runs"); do
   if [ $((i % 2)) = 1 ]; then
-    r=$(reference); c=$(check); f=$(floor)
+    r=$(reference); c=$(check); b=$(bare); f=$(bare libraries)
   else
-    f=$(floor); c=$(check); r=$(reference)
+    f=$(bare libraries); b=$(bare); c=$(check); r=$(reference)
   fi
-  read -r rt nt ct <<< "$r"
-  echo "run $i: noop+curl ${rt}s (noop ${nt}s curl ${ct}s)  Upgrade.exe /q ${c}s  noop with libraries ${f}s"
-  ref_times+=("$rt") noop_times+=("$nt") curl_times+=("$ct") check_times+=("$c") floor_times+=("$f")
+  read -r rt tt ct <<< "$r"
+  echo "run $i: twin+curl ${rt}s (twin ${tt}s curl ${ct}s)  Upgrade.exe /q ${c}s" \
+       " bare noop ${b}s  noop with user32 and WinInet ${f}s"
+  ref_times+=("$rt") twin_times+=("$tt") curl_times+=("$ct") check_times+=("$c")
+  bare_times+=("$b") floor_times+=("$f")
 done
 
 # One more check with the time of each log line (not counted above).
@@ -161,6 +177,9 @@ split=$(awk -F: '
 # status, and the file version reads among it.
 "$wine" "$helper" status "$(winpath "$work/catalogue")\\PM Install1.INF" 3 2>/dev/null |
   tr -d '\r' > "$work/status"
+# The catalogue cabinet's unpacking alone, in a process of its own.
+"$wine" "$helper" unpack "$(winpath "$work/PM_Install.cab")" 21 2>/dev/null |
+  tr -d '\r' > "$work/unpack"
 
 median() { printf '%s\n' "$@" | sort -g | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
@@ -168,10 +187,10 @@ mr=$(median "${ref_times[@]}")
 mc=$(median "${check_times[@]}")
 echo "catalogue: $(cat "$work/prepared"), cabinet $cab_bytes bytes;" \
      "$runs runs${busy_pid:+, one core kept busy}"
-echo "median noop+curl: ${mr}s (noop $(median "${noop_times[@]}")s, curl $(median "${curl_times[@]}")s)"
+echo "median twin+curl: ${mr}s (twin $(median "${twin_times[@]}")s, curl $(median "${curl_times[@]}")s)"
 echo "median Upgrade.exe /q: ${mc}s  ratio: $(ratio "$mc" "$mr")"
-mf=$(median "${floor_times[@]}")
-echo "median noop loading user32 and WinInet: ${mf}s  ratio: $(ratio "$mf" "$mr")"
+echo "diagnostics: median bare noop $(median "${bare_times[@]}")s," \
+     "noop loading user32 and WinInet $(median "${floor_times[@]}")s"
 echo "one traced check, seconds: $split"
 echo "one check's log, seconds: $(awk '
   NR == 1 { s = $1 }
@@ -185,5 +204,6 @@ echo "one check's log, seconds: $(awk '
         s, d - c, p - d, ps - p, pe - ps, e - pe, e }' "$work/timed")"
 echo "the decision in-process, 3 passes:"
 cat "$work/status"
+echo "the catalogue cabinet unpacked in-process, 21 passes: $(tail -n 1 "$work/unpack")"
 echo "one check, seconds since its start at each log line:"
 cat "$work/timed"
