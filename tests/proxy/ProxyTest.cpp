@@ -146,6 +146,15 @@ bool TickRow(HWND list, int row) {
   return true;
 }
 
+// A picture for people to look at (the folder is made at configure time),
+// once the dialog has had time to paint.
+void SavePicture(HWND window, const std::string& name) {
+  ::Sleep(500);
+  ui::Bitmap picture;
+  if (ui::CaptureWindow(window, picture))
+    ui::SaveBitmap(picture, WinePath(ARTEFACTS_DIR_UNIX) + "\\" + name);
+}
+
 // What the played user does at a credential dialog.
 struct Typing {
   bool cancel = false;
@@ -180,11 +189,13 @@ struct Played {
 };
 
 // Plays the user until the program ends (at most limitMs): question 101
-// Yes; each credential dialog answered by `typing(n)` (n counts from 0);
+// Yes; a picture of the first credential dialog saved when `picture` names
+// one; each credential dialog answered by `typing(n)` (n counts from 0);
 // the selection dialog's first row ticked and OK; every other box answered
 // No where it has No, else OK. The program is ended if it outlives the limit.
 template <typename TypingFor>
-Played Play(ChildProcess& child, TypingFor typing, DWORD limitMs = 120000) {
+Played Play(ChildProcess& child, TypingFor typing, DWORD limitMs = 120000,
+            const std::string& picture = std::string()) {
   Played played;
   const DWORD start = ::GetTickCount();
   while (::GetTickCount() - start < limitMs) {
@@ -192,6 +203,7 @@ Played Play(ChildProcess& child, TypingFor typing, DWORD limitMs = 120000) {
     CredentialDialog dialog = FindCredentialDialog(child.Id());
     if (dialog.window) {
       ::Sleep(300);  // let it finish filling its boxes
+      if (played.dialogs.empty() && !picture.empty()) SavePicture(dialog.window, picture);
       MetDialog met;
       met.texts = dialog.texts;
       met.offeredName = EditText(dialog.name);
@@ -221,7 +233,9 @@ Played Play(ChildProcess& child, TypingFor typing, DWORD limitMs = 120000) {
         box.caption = ui::WindowText(window);
         box.text = ui::MessageBoxText(window);
         played.boxes.push_back(box);
-        const bool question = box.text == kConfirmConnect;
+        // Question 101 comes first (in the user's language): Yes.
+        const bool question = played.boxes.size() == 1 && played.dialogs.empty() &&
+                              ::GetDlgItem(window, IDYES) != nullptr;
         ui::PressButton(window, question ? IDYES : ::GetDlgItem(window, IDNO) ? IDNO : IDOK);
         ui::WaitForWindowGone(window, 10000);
         acted = true;
@@ -313,7 +327,8 @@ TEST_F(ProxyE2E, TheUserTypesTheProxyCredentialsAndTheUpdateCompletes) {
   ServeUpdate();
   ChildProcess child;
   ASSERT_TRUE(Start(child, ""));
-  const Played played = Play(child, [this](int) { return Right(); });
+  const Played played =
+      Play(child, [this](int) { return Right(); }, 120000, "credentials-en.bmp");
   const std::string report = Describe(played);
   ASSERT_TRUE(played.ended) << report;
   EXPECT_EQ(played.exitCode, 0) << report << "\n" << Log();
@@ -467,6 +482,30 @@ TEST_F(ProxyE2E, SavedCredentialsAreOfferedToLaterRuns) {
   EXPECT_EQ(Recorded("Reader"), "2, 0, 0, 0");
   EXPECT_EQ(server_.RequestCount(kCataloguePath), 1u);
   std::cout << "second run: " << report << std::endl;
+}
+
+// Run with a German user language (e2e_proxy_de): the program speaks German,
+// the system's dialog its own language, and the way through the proxy is
+// the same.
+class ProxyLanguageEnv : public ProxyE2E {};
+
+TEST_F(ProxyLanguageEnv, AGermanUserTypesTheProxyCredentials) {
+  ASSERT_EQ(::GetUserDefaultLangID(), 0x0407) << "run with LC_ALL=de_DE.UTF-8";
+  ServeUpdate();
+  ChildProcess child;
+  ASSERT_TRUE(Start(child, ""));
+  const Played played =
+      Play(child, [this](int) { return Right(); }, 120000, "credentials-de.bmp");
+  const std::string report = Describe(played);
+  ASSERT_TRUE(played.ended) << report;
+  EXPECT_EQ(played.exitCode, 0) << report << "\n" << Log();
+  ASSERT_FALSE(played.boxes.empty()) << report;
+  EXPECT_NE(played.boxes[0].text, kConfirmConnect) << "question 101 in German";
+  ASSERT_EQ(played.dialogs.size(), 1u) << report;
+  EXPECT_TRUE(played.dialogs[0].duringConnectDialog) << report;
+  EXPECT_EQ(FileContent(install_.Dir() + "Reader.txt"), "read through");
+  EXPECT_EQ(server_.RequestCount("/PM50/Quoma/reader.cab"), 1u);
+  std::cout << report << std::endl;
 }
 
 }  // namespace
