@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "frame/Handle.h"
+#include "frame/RegKey.h"
 #include "tests/e2e/ServedRunTest.h"
 #include "tests/fixtures/holder/HeldFile.h"
 #include "tests/support/CatalogueCabinet.h"
@@ -45,6 +46,8 @@ constexpr char kCodecsKey[] = "Software\\PelloryE2ECodecs";
 constexpr char kUserFolder[] = "C:\\PelloryE2EUser\\";  // the user's, outside the installation
 constexpr char kMozillaKey[] = "SOFTWARE\\Mozilla";
 constexpr char kMozillaOrgKey[] = "SOFTWARE\\mozilla.org";
+// The media player plug-in's class, which the uninstaller unregisters late.
+constexpr char kPlayerPluginClass[] = "CLSID\\{5A1E7C30-2B94-4F61-9D3A-7C20E4B1F958}";
 
 std::string Inf(const Lines& lines) {
   std::string text;
@@ -160,15 +163,10 @@ void RemoveFolderLink(const std::string& link) {
 
 // A SharedDlls count, or what it is instead.
 std::string SharedCount(const std::string& path) {
-  HKEY key = nullptr;
-  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_READ, &key) != ERROR_SUCCESS)
-    return "<no key>";
-  DWORD type = 0, number = 0, size = sizeof(number);
-  const LONG read = ::RegQueryValueExA(key, path.c_str(), nullptr, &type,
-                                       reinterpret_cast<BYTE*>(&number), &size);
-  ::RegCloseKey(key);
-  if (read != ERROR_SUCCESS) return "<no value>";
-  return type == REG_DWORD ? std::to_string(number) : "<not a DWORD>";
+  frame::RegKey key;
+  if (key.Open(HKEY_LOCAL_MACHINE, kSharedDlls) != ERROR_SUCCESS) return "<no key>";
+  DWORD number = 0;
+  return key.QueryDword(path, number) == ERROR_SUCCESS ? std::to_string(number) : "<no DWORD>";
 }
 
 // The uninstaller's message box now on screen (a #32770 window with the text
@@ -247,6 +245,7 @@ class UninstallE2E : public ServedRunTest {
 
   void RemoveUserTraces() {
     RemoveTree(kUserFolder);
+    RemoveTree(DocumentsDir() + "\\PelloryE2E Audio");
     RegDeleteTree(HKEY_LOCAL_MACHINE, kCodecsKey);
     RegDeleteTree(HKEY_CURRENT_USER, kPelloryKey);
     RegDeleteTree(HKEY_LOCAL_MACHINE, kMozillaKey);
@@ -254,13 +253,11 @@ class UninstallE2E : public ServedRunTest {
     RemoveTree(ShellFolder(CSIDL_APPDATA) + "\\Mozilla");
     RemoveTree(ShellFolder(CSIDL_PROGRAMS) + "\\PelloryE2E");
     ::DeleteFileA((ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\PelloryE2E.lnk").c_str());
-    HKEY shared = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_SET_VALUE, &shared) ==
-        ERROR_SUCCESS) {
+    frame::RegKey shared;
+    if (shared.Open(HKEY_LOCAL_MACHINE, kSharedDlls, KEY_SET_VALUE) == ERROR_SUCCESS)
       for (const char* name : {"PelloryE2ESys.dll", "PelloryE2EZero.dll"})
-        ::RegDeleteValueA(shared, SystemFile(name).c_str());
-      ::RegCloseKey(shared);
-    }
+        shared.DeleteValue(SystemFile(name));
+    RegDeleteTree(HKEY_CLASSES_ROOT, kPlayerPluginClass);
     for (const char* name : {"PelloryE2ESys.dll", "PelloryE2EZero.dll", "plrdscdc.ax"})
       ::DeleteFileA(SystemFile(name).c_str());
   }
@@ -411,15 +408,11 @@ TEST_F(UninstallE2E, FromBinRemovesWhatTheInstallPutDownAndNothingOfTheUsers) {
   ASSERT_TRUE(RegReadString(HKEY_LOCAL_MACHINE, kCodecsKey, "Formats", value));
 
   // What the user, other installers and the manager's own runs added.
-  HKEY shared = nullptr;
-  ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSharedDlls, 0, nullptr, 0, KEY_SET_VALUE,
-                              nullptr, &shared, nullptr), ERROR_SUCCESS);
-  for (const auto& count : {std::make_pair("PelloryE2ESys.dll", 3), std::make_pair("PelloryE2EZero.dll", 0)}) {
-    const DWORD number = static_cast<DWORD>(count.second);
-    ::RegSetValueExA(shared, SystemFile(count.first).c_str(), 0, REG_DWORD,
-                     reinterpret_cast<const BYTE*>(&number), sizeof(number));
-  }
-  ::RegCloseKey(shared);
+  frame::RegKey shared;
+  ASSERT_EQ(shared.Create(HKEY_LOCAL_MACHINE, kSharedDlls), ERROR_SUCCESS);
+  ASSERT_EQ(shared.SetDword(SystemFile("PelloryE2ESys.dll"), 3), ERROR_SUCCESS);
+  ASSERT_EQ(shared.SetDword(SystemFile("PelloryE2EZero.dll"), 0), ERROR_SUCCESS);
+  shared.Close();
   ASSERT_NO_FATAL_FAILURE(MakeFiles(dir, {"Bin\\Content.plr", "Bin\\Excluded.txt", "Bin\\Plugins\\",
                                           "Bin\\Plugins\\Reader.dll", "Admin\\", "Admin\\state.dat",
                                           "Admin\\Old\\", "Admin\\Old\\x.log", "Audio\\",
@@ -434,6 +427,14 @@ TEST_F(UninstallE2E, FromBinRemovesWhatTheInstallPutDownAndNothingOfTheUsers) {
   ASSERT_TRUE(WriteFileBytes(ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\PelloryE2E.lnk", "link"));
   ASSERT_TRUE(RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "PelloryProgramsDir", "C:\\"));
   ASSERT_TRUE(RegWriteString(HKEY_LOCAL_MACHINE, std::string(kPelloryKey) + "\\GIDMAP", "1", "x"));
+  ASSERT_TRUE(RegWriteString(HKEY_LOCAL_MACHINE, std::string(kPelloryKey) + "\\Player\\Deep", "v", "x"));
+  // The player plug-in, which goes after the settings and before the
+  // program's keys: its unregistration runs the snapshot program.
+  ScratchDir plugIn("plugin");
+  const std::string snapshot = plugIn.Path() + "PlayerPlugIn.exe";
+  ASSERT_TRUE(::CopyFileA(FixturePath("RegistrySnapshot.exe").c_str(), snapshot.c_str(), FALSE));
+  ASSERT_TRUE(RegWriteString(HKEY_CLASSES_ROOT, std::string(kPlayerPluginClass) + "\\InprocServer32",
+                             "", snapshot));
   ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, kPelloryKey, "Volume", "7"));
   ASSERT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
   HeldFile player;  // the manager's player holds its content file
@@ -509,6 +510,9 @@ TEST_F(UninstallE2E, FromBinRemovesWhatTheInstallPutDownAndNothingOfTheUsers) {
   EXPECT_NE(keysGone, std::string::npos) << log;
   EXPECT_LT(entryGone, keysGone) << log;
   EXPECT_EQ(Count(log, "Registry key 'SOFTWARE\\Pellory' has been deleted."), 2u) << log;
+  // Between the two, the settings were gone and the group maps still there.
+  EXPECT_EQ(FileContent(snapshot + ".keys"), "keys: GIDMAP\r\nvalues:\r\n");
+  EXPECT_FALSE(FileExists(snapshot)) << "the plug-in stayed";
 
   ASSERT_TRUE(player.Release());
   ASSERT_TRUE(RunRestartProcessing());
@@ -614,6 +618,31 @@ TEST_F(UninstallE2E, AudioNoKeepsAudioFilesAndALockedFilterAsksForARestart) {
   ASSERT_TRUE(mediaPlayer.Release());
   ASSERT_TRUE(RunRestartProcessing());
   EXPECT_FALSE(FileExists(filter)) << "the filter was not left to the restart";
+}
+
+// Yes to the audio files while "PelloryProgramsDir" names the user's profile:
+// a system folder is never searched, so the audio files below it stay; the
+// installation's own go.
+TEST_F(UninstallE2E, AudioFilesAreNeverSoughtInASystemFolder) {
+  ASSERT_NO_FATAL_FAILURE(LayOut(install_));
+  WriteCatalogue(LaidOutCatalogue());
+  const std::string profile = ShellFolder(CSIDL_PROFILE);
+  ASSERT_FALSE(profile.empty());
+  ASSERT_TRUE(RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "PelloryProgramsDir", profile));
+  const std::string audio = DocumentsDir() + "\\PelloryE2E Audio\\";
+  ASSERT_EQ(::SHCreateDirectoryExA(nullptr, audio.c_str(), nullptr), ERROR_SUCCESS);
+  ASSERT_NO_FATAL_FAILURE(MakeFiles(audio, {"book.plw", "Part 2\\", "Part 2\\book.plx"}));
+
+  ASSERT_NO_FATAL_FAILURE(StartElsewhere("/Uninstall"));
+  Answer(processId_, kConfirm, IDYES);
+  AnswerAudioQuestion(processId_, IDYES, kCaptionUninstall);
+  Answer(processId_, kDone, IDOK);
+  EXPECT_EQ(UninstallerExit(), 0);
+
+  EXPECT_EQ(TreeOf(audio), (Lines{"Part 2\\", "Part 2\\book.plx", "book.plw"}));
+  EXPECT_FALSE(DirExists(install_.Dir() + "Audio"));
+  const std::string log = UninstallLog();
+  EXPECT_NE(log.find("Refusing to search '" + profile), std::string::npos) << log;
 }
 
 // Setup mode and quiet, started directly: the questions still come (with the
