@@ -26,6 +26,12 @@ Seen WaitForOwnDialog(int textControl, DWORD timeoutMs, const std::string& capti
   if (seen.window) {
     seen.caption = ui::WindowText(seen.window);
     seen.text = ui::ControlText(seen.window, textControl);
+    // A box is found as soon as it shows; its text may follow a moment later
+    // (seen with the first box of a process).
+    for (int i = 0; i < 40 && seen.text.empty() && ::IsWindow(seen.window); ++i) {
+      ::Sleep(50);
+      seen.text = ui::ControlText(seen.window, textControl);
+    }
   }
   return seen;
 }

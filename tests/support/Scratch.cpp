@@ -1,5 +1,6 @@
 #include "tests/support/Scratch.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -88,6 +89,20 @@ void RemoveTree(const std::string& path) {
     ::FindClose(find);
   }
   ::RemoveDirectoryA(folder.c_str());
+}
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  const HANDLE find = ::FindFirstFileA((folder + "*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::string name = found.cFileName;
+    if (name != "." && name != "..") names.push_back(name);
+  } while (::FindNextFileA(find, &found));
+  ::FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 bool RegReadString(HKEY root, const std::string& key, const std::string& name,

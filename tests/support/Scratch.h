@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -28,6 +29,9 @@ bool ReadFileBytes(const std::string& path, std::string& bytes);
 bool FileExists(const std::string& path);
 bool DirExists(const std::string& path);
 void RemoveTree(const std::string& path);  // a folder and everything in it
+// The names in a folder (given with its backslash), sorted: a side copy left
+// behind shows here.
+std::vector<std::string> FolderNames(const std::string& folder);
 
 // Registry helpers on a root such as HKEY_LOCAL_MACHINE; "" / 0 when missing.
 bool RegReadString(HKEY root, const std::string& key, const std::string& name,
