@@ -26,6 +26,7 @@ namespace {
 using testing_support::ChildProcess;
 using testing_support::DirExists;
 using testing_support::FileContent;
+using testing_support::FolderNames;
 using testing_support::RegDeleteTree;
 using testing_support::RegWriteString;
 using testing_support::RemoveTree;
@@ -40,20 +41,6 @@ std::string AppData() {
   char path[MAX_PATH] = "";
   ::SHGetSpecialFolderPathA(nullptr, path, CSIDL_APPDATA, TRUE);
   return path;
-}
-
-// The names in a folder, sorted.
-Rows FolderNames(const std::string& folder) {
-  Rows names;
-  WIN32_FIND_DATAA entry = {};
-  frame::ScopedFind find(::FindFirstFileA((folder + "*").c_str(), &entry));
-  if (!find) return names;
-  do {
-    if (std::string(entry.cFileName) != "." && std::string(entry.cFileName) != "..")
-      names.push_back(entry.cFileName);
-  } while (::FindNextFileA(find.get(), &entry));
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // A Firefox of the given version with one profile, in the prefix's real

@@ -16,11 +16,6 @@ namespace {
 
 using namespace testing_support;
 
-std::string Content(const std::string& path) {
-  std::string bytes;
-  return ReadFileBytes(path, bytes) ? bytes : "<missing>";
-}
-
 // A reference cabinet (tests/data/cabinets), and where its first CFFILE
 // entry starts (no reserve areas).
 std::string ReadCabinet(const std::string& name) {
@@ -82,7 +77,7 @@ TEST_F(Extraction, MembersLandBesideTheCabinetAsNormalListedFiles) {
   EXPECT_EQ(time, 11 << 11 | 13 << 5 | 52 / 2);
   ASSERT_TRUE(WriteFileBytes(hello, "changed since"));
   ASSERT_EQ(ExtractCabinet(path, nullptr), 1);
-  EXPECT_EQ(Content(hello).size(), 77u);
+  EXPECT_EQ(FileContent(hello).size(), 77u);
 
 }
 
@@ -170,8 +165,8 @@ TEST_F(Extraction, CabinetSetsAreFollowedOnlyToTheirOwnNextCabinet) {
     EXPECT_EQ(ExtractCabinet(set.Path() + "set1.cab", nullptr), c.logged ? 0 : 1);
     ::DeleteFileA(second.c_str());
     EXPECT_TRUE(!c.logged || log.Contains(c.logged)) << log.Text();
-    EXPECT_EQ(Content(set.Path() + "first.txt"), "first");
-    EXPECT_EQ(Content(set.Path() + "second.txt"), c.logged ? "<missing>" : "second");
+    EXPECT_EQ(FileContent(set.Path() + "first.txt"), "first");
+    EXPECT_EQ(FileContent(set.Path() + "second.txt"), c.logged ? "<missing>" : "second");
     EXPECT_EQ(TheTempFileList().Contains(set.Path() + "second.txt"), !c.logged);
     TheTempFileList().DeleteAll();
   }

@@ -29,11 +29,6 @@ class NoRestart : public ::testing::Environment {
 ::testing::Environment* const kNoRestart [[maybe_unused]] =
     ::testing::AddGlobalTestEnvironment(new NoRestart);
 
-std::string Content(const std::string& path) {
-  std::string bytes;
-  return ReadFileBytes(path, bytes) ? bytes : "<missing>";
-}
-
 std::string ShortPath(const std::string& path) {
   char buffer[MAX_PATH] = "";
   const DWORD n = ::GetShortPathNameA(path.c_str(), buffer, MAX_PATH);
@@ -44,21 +39,6 @@ std::string WindowsFile(const char* name) {
   char folder[MAX_PATH] = "";
   ::GetWindowsDirectoryA(folder, MAX_PATH);
   return std::string(folder) + "\\" + name;
-}
-
-// The names in a folder, sorted: a side copy left behind shows here.
-Lines FolderNames(const std::string& dir) {
-  Lines names;
-  WIN32_FIND_DATAA found;
-  const HANDLE find = ::FindFirstFileA((dir + "*").c_str(), &found);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::string name = found.cFileName;
-    if (name != "." && name != "..") names.push_back(name);
-  } while (::FindNextFileA(find, &found));
-  ::FindClose(find);
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // While it lives, each copy of a new file writes half its bytes to the target
@@ -111,7 +91,7 @@ TEST(ReplaceInstalledFile, FreeFilesAreCopiedOverAndLockedOnesReplacedAtTheResta
                                 "Copying file '" + e + "' to file '" + d + "'...",
                                 "Succeeded. Deleting temporary file '" + e + "'."}));
   }
-  EXPECT_EQ(Content(d), "new");
+  EXPECT_EQ(FileContent(d), "new");
   EXPECT_EQ(::GetFileAttributesA(d.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
   EXPECT_FALSE(FileExists(e));
   // The extracted file is missing: nothing copied, the error appended.
@@ -125,7 +105,7 @@ TEST(ReplaceInstalledFile, FreeFilesAreCopiedOverAndLockedOnesReplacedAtTheResta
   ASSERT_TRUE(holders[0].Hold(e, HeldFile::Sharing::Read));
   state.errorText.clear();
   EXPECT_EQ(ReplaceInstalledFile(d, e, state), 0u);
-  EXPECT_EQ(Content(d), "newer");
+  EXPECT_EQ(FileContent(d), "newer");
   EXPECT_TRUE(FileExists(e));
   EXPECT_EQ(state.errorText, "Failed to delete file. Error 32.");
   EXPECT_EQ(state.rebootRequired, 0u);
@@ -143,15 +123,15 @@ TEST(ReplaceInstalledFile, FreeFilesAreCopiedOverAndLockedOnesReplacedAtTheResta
   EXPECT_EQ(DeleteFileDelayReboot(obsolete), 0u);
   EXPECT_EQ(state.rebootRequired, 1u);
   EXPECT_EQ(state.pendingInstalls, (std::map<std::string, std::string>{{obsolete, "b.cab"}}));
-  EXPECT_EQ(Content(dll + ".1") + "|" + Content(exe + ".1"), "new dll|new exe");
+  EXPECT_EQ(FileContent(dll + ".1") + "|" + FileContent(exe + ".1"), "new dll|new exe");
   for (auto& h : holders) ASSERT_TRUE(h.Release());
-  EXPECT_EQ(Content(dll) + "|" + Content(exe) + "|" + Content(obsolete), "old dll|old exe|x");
+  EXPECT_EQ(FileContent(dll) + "|" + FileContent(exe) + "|" + FileContent(obsolete), "old dll|old exe|x");
   // A later run before the restart finds Foo.dll free and copies directly: the
   // restart must not bring the earlier run's copy back over it.
   ASSERT_TRUE(WriteFileBytes(p + "dll.newer", "newer dll"));
   EXPECT_EQ(ReplaceInstalledFile(dll, p + "dll.newer", state), 0u);
   ASSERT_TRUE(RunRestartProcessing());
-  EXPECT_EQ(Content(dll) + "|" + Content(exe) + "|" + Content(obsolete),
+  EXPECT_EQ(FileContent(dll) + "|" + FileContent(exe) + "|" + FileContent(obsolete),
             "newer dll|new exe|<missing>");
   EXPECT_FALSE(FileExists(dll + ".1") || FileExists(exe + ".1"));
 }
@@ -178,11 +158,11 @@ TEST(ReplaceInstalledFile, ACopyThatFailsHalfWayDamagesNothing) {
     ASSERT_EQ(halfCopies.targets.size(), 1u);
     EXPECT_EQ(halfCopies.targets[0].rfind('\\'), p.size() - 1) << "copied beside the destination";
   }
-  EXPECT_EQ(Content(d), oldBytes);
+  EXPECT_EQ(FileContent(d), oldBytes);
   EXPECT_EQ(FolderNames(p), (Lines{"Player.dll", "Player.extracted"}));
   // Once the copy works, the file is replaced and nothing else stays.
   EXPECT_EQ(ReplaceInstalledFile(d, e, state), 0u);
-  EXPECT_EQ(Content(d), newBytes);
+  EXPECT_EQ(FileContent(d), newBytes);
   EXPECT_EQ(FolderNames(p), (Lines{"Player.dll"}));
 
   // Locked: the first run's copy waits beside the file; a second run's copy fails.
@@ -197,12 +177,12 @@ TEST(ReplaceInstalledFile, ACopyThatFailsHalfWayDamagesNothing) {
               static_cast<DWORD>(ERROR_DISK_FULL));
   }
   EXPECT_EQ(state.pendingInstalls.count(d), 1u);
-  EXPECT_EQ(Content(d + ".1"), "first run");
-  EXPECT_EQ(Content(p + "second.new"), newBytes);  // still there for a later try
+  EXPECT_EQ(FileContent(d + ".1"), "first run");
+  EXPECT_EQ(FileContent(p + "second.new"), newBytes);  // still there for a later try
   EXPECT_EQ(FolderNames(p), (Lines{"Player.dll", "Player.dll.1", "second.new"}));
   ASSERT_TRUE(holder.Release());
   ASSERT_TRUE(RunRestartProcessing());
-  EXPECT_EQ(Content(d), "first run");
+  EXPECT_EQ(FileContent(d), "first run");
   EXPECT_EQ(FolderNames(p), (Lines{"Player.dll", "second.new"}));
 }
 
@@ -236,7 +216,7 @@ DWORD RunUnderWindows98(const std::string& filter, const std::string& folder) {
 
 // The lines of [rename] in WININIT.INI, which must follow kOtherSection.
 Lines RenameLines() {
-  const std::string text = Content(WindowsFile("WININIT.INI"));
+  const std::string text = FileContent(WindowsFile("WININIT.INI"));
   const std::string head = kOtherSection + std::string("[rename]\r\n");
   if (text.compare(0, head.size(), head) != 0) return {"<unexpected start>", text};
   Lines lines;
@@ -264,20 +244,20 @@ TEST(OlderFamily, WininitLinesAreWrittenAndCarriedOutAtTheRestart) {
       << "the work under Windows 98 emulation failed";
   ASSERT_TRUE(locked.Release());
   ASSERT_TRUE(blocked.Release());
-  EXPECT_EQ(Content(f + "Locked Library.dll"), "old");
+  EXPECT_EQ(FileContent(f + "Locked Library.dll"), "old");
   EXPECT_TRUE(FileExists(f + "Doomed Notes.txt"));
 
   ASSERT_TRUE(RunRestartProcessing());
   // The second replacement of the locked file wins; both delete lines for it
   // ran before it.
-  EXPECT_EQ(Content(f + "Locked Library.dll"), "new 2");
+  EXPECT_EQ(FileContent(f + "Locked Library.dll"), "new 2");
   EXPECT_FALSE(FileExists(f + "Locked Library.dll.1"));
   EXPECT_FALSE(FileExists(f + "Doomed Notes.txt"));
-  EXPECT_EQ(Content(f + "Fresh Plugin.ocx"), "new 3");
-  EXPECT_EQ(Content(f + "Blocked.dll"), "kept");  // its failed copy left no delete line
+  EXPECT_EQ(FileContent(f + "Fresh Plugin.ocx"), "new 3");
+  EXPECT_EQ(FileContent(f + "Blocked.dll"), "kept");  // its failed copy left no delete line
   // The restart processing took the file and kept it as wininit.bak.
   EXPECT_FALSE(FileExists(WindowsFile("WININIT.INI")));
-  EXPECT_EQ(Content(WindowsFile("wininit.bak")).find(kOtherSection), 0u);
+  EXPECT_EQ(FileContent(WindowsFile("wininit.bak")).find(kOtherSection), 0u);
 }
 
 // A run whose replacement cannot be registered for the restart leaves the
@@ -297,8 +277,8 @@ TEST(OlderFamily, AFailedStepLeavesEverythingAsItWas) {
       << "the work under Windows 98 emulation failed";
   ASSERT_TRUE(locked.Release());
   ASSERT_TRUE(RunRestartProcessing());
-  EXPECT_EQ(Content(lib), "new 2");
-  EXPECT_EQ(Content(f + "Free.dll"), "new 4");
+  EXPECT_EQ(FileContent(lib), "new 2");
+  EXPECT_EQ(FileContent(f + "Free.dll"), "new 4");
   EXPECT_EQ(FolderNames(f), (Lines{"3.new", "Free.dll", "Locked Library.dll"}));
 }
 
@@ -309,16 +289,16 @@ TEST(OlderFamilyEnv, FailedSteps) {
   const std::string f = folder, lib = f + "Locked Library.dll", ini = WindowsFile("WININIT.INI");
   InstallState state;
   ASSERT_EQ(ReplaceInstalledFile(lib, f + "1.new", state), 0u);
-  const std::string before = Content(ini);
+  const std::string before = FileContent(ini);
   const Lines files = FolderNames(f);
   ASSERT_EQ(files, (Lines{"2.new", "3.new", "4.new", "Free.dll", "Locked Library.dll",
                           "Locked Library.dll.1"}));
   const auto expectUnchanged = [&](const char* how) {
     SCOPED_TRACE(how);
-    EXPECT_EQ(Content(ini), before);
+    EXPECT_EQ(FileContent(ini), before);
     EXPECT_EQ(FolderNames(f), files);
-    EXPECT_EQ(Content(lib + ".1"), "new 1");
-    EXPECT_EQ(Content(f + "2.new"), "new 2");
+    EXPECT_EQ(FileContent(lib + ".1"), "new 1");
+    EXPECT_EQ(FileContent(f + "2.new"), "new 2");
     EXPECT_EQ(state.pendingInstalls.count(lib), 1u);
   };
   state.pendingInstalls = {{lib, "a.cab"}};
@@ -349,12 +329,12 @@ TEST(OlderFamilyEnv, FailedSteps) {
     HalfCopies halfCopies;
     EXPECT_EQ(ReplaceInstalledFile(free, f + "4.new", state), static_cast<DWORD>(ERROR_DISK_FULL));
   }
-  EXPECT_EQ(Content(free), "old free");
+  EXPECT_EQ(FileContent(free), "old free");
   EXPECT_EQ(FolderNames(f), (Lines{"3.new", "4.new", "Free.dll", "Locked Library.dll",
                                    "Locked Library.dll.1"}));
   ASSERT_TRUE(::SetFileAttributesA(free.c_str(), FILE_ATTRIBUTE_READONLY));
   EXPECT_EQ(ReplaceInstalledFile(free, f + "4.new", state), 0u);
-  EXPECT_EQ(Content(free), "new 4");
+  EXPECT_EQ(FileContent(free), "new 4");
   EXPECT_EQ(::GetFileAttributesA(free.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
   EXPECT_EQ(FolderNames(f), (Lines{"3.new", "Free.dll", "Locked Library.dll",
                                    "Locked Library.dll.1"}));
@@ -376,7 +356,7 @@ TEST(OlderFamilyEnv, FailedSteps) {
     const std::string aside = moves[0].second;
     EXPECT_EQ(moves[0].first, moved);
     EXPECT_EQ(moves[2], std::make_pair(aside, moved));
-    EXPECT_EQ(Content(aside), "old moved");
+    EXPECT_EQ(FileContent(aside), "old moved");
     EXPECT_TRUE(log.Has("The old file '" + moved + "' could not be put back and is kept as '" +
                         aside + "'. Error 0x05."))
         << log.Text();
@@ -399,13 +379,13 @@ TEST(OlderFamilyEnv, FailedSteps) {
     ASSERT_EQ(moves.size(), 2u);
     ASSERT_TRUE(opener.valid());
     const std::string aside = moves[0].second;
-    EXPECT_EQ(Content(moved), "new 5");
+    EXPECT_EQ(FileContent(moved), "new 5");
     EXPECT_TRUE(log.Has("DeleteFile failed for the file '" + aside + "', the old '" + moved +
                         "'. Error 0x020. It is deleted when the program ends."))
         << log.Text();
     EXPECT_TRUE(TheTempFileList().Contains(aside));
     opener.reset();
-    EXPECT_EQ(Content(aside), "old moved");
+    EXPECT_EQ(FileContent(aside), "old moved");
     TheTempFileList().DeleteAll();  // as at the end of the program
     EXPECT_FALSE(FileExists(aside));
   }
@@ -435,7 +415,7 @@ TEST(OlderFamilyEnv, WininitLines) {
   // The pending copy cannot be made: no line at all, the new file stays.
   state.pendingInstalls[f + "Blocked.dll"] = "b.cab";
   EXPECT_NE(ReplaceInstalledFile(f + "Blocked.dll", f + "4.new", state), 0u);
-  EXPECT_EQ(Content(f + "4.new"), "new 4");
+  EXPECT_EQ(FileContent(f + "4.new"), "new 4");
   EXPECT_EQ(state.pendingInstalls.count(f + "Blocked.dll"), 1u);
   // The lines of [rename], after the other section, in short names.
   const std::string delLib = "NUL=" + ShortPath(lib);
