@@ -177,7 +177,7 @@ TEST_F(Credentials, TypedCredentialsAreSentAndTheFileArrives) {
       << log_.Text();
   answerer.Join();
   EXPECT_TRUE(answerer.Answered());
-  EXPECT_TRUE(ReadWholeFile(dir.Path() + "m.cab") == route.body);
+  EXPECT_TRUE(testing_support::FileContent(dir.Path() + "m.cab") == route.body);
 }
 
 }  // namespace

@@ -41,12 +41,8 @@ TEST_F(FileUrls, DownloadCopiesAndReplacesAReadOnlyTarget) {
   HeldSession session("", kServiceFile, 0);
   ASSERT_TRUE(session);
   EXPECT_EQ(session->DownloadToFile(nullptr, FileUrl(source), target, false), 0u) << log_.Text();
-  EXPECT_TRUE(ReadWholeFile(target) == bytes);
+  EXPECT_TRUE(testing_support::FileContent(target) == bytes);
   EXPECT_EQ(::GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
-
-  // Onto itself: nothing is copied and the file stays as it was.
-  EXPECT_EQ(session->DownloadToFile(nullptr, FileUrl(source), source, false), 0u) << log_.Text();
-  EXPECT_TRUE(ReadWholeFile(source) == bytes);
 
   // A missing source fails with the system's code and a log line.
   const std::string missing = dir_.Path() + "missing.cab";
@@ -76,10 +72,10 @@ TEST_F(FileUrls, DownloadOntoItselfUnderAnotherNameKeepsTheFile) {
   ASSERT_TRUE(session);
   EXPECT_EQ(session->DownloadToFile(nullptr, FileUrl(shortName), cabinet, false), 0u)
       << log_.Text();
-  EXPECT_TRUE(ReadWholeFile(cabinet) == bytes);
+  EXPECT_TRUE(testing_support::FileContent(cabinet) == bytes);
   EXPECT_EQ(session->DownloadToFile(nullptr, FileUrl(cabinet), shortName, false), 0u)
       << log_.Text();
-  EXPECT_TRUE(ReadWholeFile(cabinet) == bytes);
+  EXPECT_TRUE(testing_support::FileContent(cabinet) == bytes);
   EXPECT_FALSE(log_.Contains("CopyFile failed")) << log_.Text();
 }
 
@@ -105,7 +101,7 @@ TEST_F(FileUrls, RelativeNamesAreFilesBesideTheCatalogue) {
 
   const std::string copy = dir_.Path() + "copy.cab";
   EXPECT_EQ(session->DownloadToFile(nullptr, "x.cab", copy, false), 0u) << log_.Text();
-  EXPECT_TRUE(ReadWholeFile(copy) == bytes);
+  EXPECT_TRUE(testing_support::FileContent(copy) == bytes);
 
   EXPECT_EQ(session->OpenFile(nullptr, "absent.cab"), nullptr);
   EXPECT_TRUE(log_.Contains("Failed to open file '" + dir_.Path() + "absent.cab' for reading. "

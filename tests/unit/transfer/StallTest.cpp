@@ -132,7 +132,7 @@ TEST_F(Stalling, ALineThatStillDeliversIsNeverCutOff) {
   DWORD elapsed = 0;
   ASSERT_EQ(Download("/trickle.cab", &elapsed), 0u) << log_.Text();
   EXPECT_GT(elapsed, 3 * kLimitMs);
-  EXPECT_TRUE(ReadWholeFile(dir_.Path() + "x.cab") == trickle.body);
+  EXPECT_TRUE(testing_support::FileContent(dir_.Path() + "x.cab") == trickle.body);
 
   std::string bytes;
   ASSERT_EQ(ReadAll("/trickle.cab", bytes, &elapsed), 0u) << log_.Text();

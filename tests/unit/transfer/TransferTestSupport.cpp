@@ -33,12 +33,6 @@ std::string TestBytes(size_t size, unsigned seed) {
   return bytes;
 }
 
-std::string ReadWholeFile(const std::string& path) {
-  std::string bytes;
-  if (!testing_support::ReadFileBytes(path, bytes)) return "<missing>";
-  return bytes;
-}
-
 DialogAnswerer::DialogAnswerer(int button, std::string user, std::string password) {
   thread_ = std::thread([this, button, user, password] {
     ui::WindowQuery query;

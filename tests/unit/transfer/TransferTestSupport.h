@@ -47,7 +47,6 @@ class HeldSession {
 
 // Deterministic bytes of every value, for comparing downloads.
 std::string TestBytes(size_t size, unsigned seed);
-std::string ReadWholeFile(const std::string& path);
 
 // Waits on its own thread for a dialog of this process (the system's
 // credential dialog), optionally types into its two edit boxes, and presses
