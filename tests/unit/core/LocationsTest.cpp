@@ -72,17 +72,6 @@ TEST_F(Locations, NoUsableFolderIsLoggedAndEmpty) {
   }
 }
 
-TEST_F(Locations, UserFoldersAndLogsFolder) {
-  const std::string data = GetUserDataDir();
-  ASSERT_FALSE(data.empty());
-  EXPECT_EQ(data.substr(data.size() - 9), "\\Pellory\\");
-  EXPECT_TRUE(DirExists(data));
-  EXPECT_EQ(GetLogsDir(), data + "Logs\\");
-  const std::string module = GetModuleDir();
-  ASSERT_FALSE(module.empty());
-  EXPECT_EQ(module.back(), '\\');
-}
-
 TEST_F(Locations, TempFileNamesAreNewFilesWithThePrefix) {
   const std::string a = MakeTempFileName();
   const std::string b = MakeTempFileName();

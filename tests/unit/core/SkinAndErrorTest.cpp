@@ -33,13 +33,6 @@ TEST(SkinColours, ColumnFollowsThePrimaryLanguage) {
   InitSkinColours(0x0409);
 }
 
-TEST(LanguageTag, PrimaryAndSublanguage) {
-  EXPECT_EQ(GetLanguageTag(0x0407, false), "LANGID 7");
-  EXPECT_EQ(GetLanguageTag(0x0407, true), "LANGID 7 SUBLANGID 1");
-  EXPECT_EQ(GetLanguageTag(0x0809, true), "LANGID 9 SUBLANGID 2");
-  EXPECT_EQ(GetLanguageTag(0x0C07, true), "LANGID 7 SUBLANGID 3");
-}
-
 TEST(CError, DescriptionAddsTheSystemTextOrTheTransferText) {
   SetLastResponseText("");
   EXPECT_EQ(CError(0, "Plain text.").Description(), "Plain text.");

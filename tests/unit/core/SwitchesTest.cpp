@@ -64,13 +64,4 @@ TEST(Switches, DecimalStopsAtTheFirstNonDigit) {
   EXPECT_EQ(ParseDecimal("-99999999999"), -2147483647 - 1);
 }
 
-TEST(Switches, ProcessArgumentsFeedTheGlobalTests) {
-  SetProcessArguments({"/q", "/URL:file://c:/cat"});
-  EXPECT_TRUE(HasSwitch("Q"));
-  EXPECT_FALSE(HasSwitch("Setup"));
-  EXPECT_EQ(GetSwitchValue("URL"), "file://c:/cat");
-  SetProcessArguments({});
-  EXPECT_FALSE(HasSwitch("q"));
-}
-
 }  // namespace
