@@ -14,6 +14,12 @@
 //     one line: seconds, the run's result, and the process's peak working set
 //     and peak private bytes before and after the run. Afterwards the manager
 //     that the run started is asked to close.
+//   engine_bench wininet BASE_URL MANIFEST DIR READ
+//     A diagnostic: fetches every cabinet MANIFEST names once with WinINet
+//     alone, on one thread, over one connection handle, into DIR, with reads
+//     of READ bytes (0: of what InternetQueryDataAvailable reports, as the
+//     engine reads). Prints the seconds in all, in the requests (open, send,
+//     status) and in the bodies, and the number of reads.
 //   engine_bench slow CABINET MEMBER APP_DIR
 //     Installs MEMBER of CABINET, served in 2000-byte pieces 20 ms apart by
 //     a server of this process, and prints how many progress messages the
@@ -21,11 +27,13 @@
 #include <windows.h>
 #include <objbase.h>
 #include <psapi.h>
+#include <wininet.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -250,6 +258,85 @@ int Install(const std::string& baseUrl, const std::string& manifest, const std::
   return result == kRunDone && managerClosed ? 0 : 1;
 }
 
+// What WinINet itself costs under Wine, without the transfer layer: one
+// session, one connection handle, the requests one after the other.
+int Wininet(const std::string& baseUrl, const std::string& manifest, const std::string& dir,
+            DWORD readSize) {
+  std::vector<Component> components;
+  if (!ReadManifest(manifest, baseUrl, components)) return 1;
+  std::vector<std::string> urls;
+  std::set<std::string> seen;
+  for (const Component& component : components)
+    for (const ComponentFile& file : component.files)
+      if (seen.insert(file.sFile).second) urls.push_back(file.sFile);
+  URL_COMPONENTSA parts = {};
+  char host[256] = "";
+  parts.dwStructSize = sizeof(parts);
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = sizeof(host);
+  if (!::InternetCrackUrlA(baseUrl.c_str(), 0, 0, &parts)) return 1;
+  HINTERNET session = ::InternetOpenA("engine_bench", INTERNET_OPEN_TYPE_DIRECT, nullptr,
+                                      nullptr, 0);
+  HINTERNET connection = session ? ::InternetConnectA(session, host, parts.nPort, nullptr,
+                                                      nullptr, INTERNET_SERVICE_HTTP, 0, 0)
+                                 : nullptr;
+  if (!connection) return 1;
+  LARGE_INTEGER frequency, start, mark;
+  ::QueryPerformanceFrequency(&frequency);
+  ::QueryPerformanceCounter(&start);
+  double requests = 0, bodies = 0;
+  unsigned long reads = 0;
+  std::vector<char> buffer(1024 * 1024);
+  int result = 0;
+  for (const std::string& url : urls) {
+    const std::string path = url.substr(baseUrl.size());
+    const std::string local = dir + "\\" + path.substr(1);
+    ::QueryPerformanceCounter(&mark);
+    HINTERNET request = ::HttpOpenRequestA(connection, "GET", path.c_str(), nullptr, nullptr,
+                                           nullptr, INTERNET_FLAG_RELOAD |
+                                           INTERNET_FLAG_NO_CACHE_WRITE |
+                                           INTERNET_FLAG_KEEP_CONNECTION, 0);
+    DWORD status = 0, length = sizeof(status);
+    if (!request || !::HttpSendRequestA(request, nullptr, 0, nullptr, 0) ||
+        !::HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                          &length, nullptr) ||
+        status != HTTP_STATUS_OK) {
+      if (request) ::InternetCloseHandle(request);
+      result = 1;
+      break;
+    }
+    requests += Seconds(mark, frequency);
+    ::QueryPerformanceCounter(&mark);
+    frame::ScopedFile out(::CreateFileA(local.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    for (;;) {
+      DWORD size = readSize;
+      if (size == 0) {
+        DWORD available = 0;
+        if (!::InternetQueryDataAvailable(request, &available, 0, 0)) break;
+        size = std::max<DWORD>(1, std::min<DWORD>(available, static_cast<DWORD>(buffer.size())));
+      }
+      DWORD got = 0, written = 0;
+      if (!::InternetReadFile(request, buffer.data(), size, &got)) {
+        result = 1;
+        break;
+      }
+      ++reads;
+      if (got == 0) break;
+      ::WriteFile(out.get(), buffer.data(), got, &written, nullptr);
+    }
+    bodies += Seconds(mark, frequency);
+    ::InternetCloseHandle(request);
+    if (result) break;
+  }
+  const double total = Seconds(start, frequency);
+  ::InternetCloseHandle(connection);
+  ::InternetCloseHandle(session);
+  std::printf("wininet %.4f requests %.4f bodies %.4f reads %lu files %zu\n", total, requests,
+              bodies, reads, urls.size());
+  return result;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -257,9 +344,12 @@ int main(int argc, char** argv) {
   if (mode == "serve" && argc == 5) return Serve(argv[2], argv[3], argv[4]);
   if (mode == "install" && argc == 6) return Install(argv[2], argv[3], argv[4], argv[5]);
   if (mode == "slow" && argc == 5) return Slow(argv[2], argv[3], argv[4]);
+  if (mode == "wininet" && argc == 6)
+    return Wininet(argv[2], argv[3], argv[4], static_cast<DWORD>(std::atol(argv[5])));
   std::fprintf(stderr,
                "usage: engine_bench serve DIR PORT_FILE STOP_FILE\n"
                "       engine_bench install BASE_URL MANIFEST APP_DIR LOG\n"
-               "       engine_bench slow CABINET MEMBER APP_DIR\n");
+               "       engine_bench slow CABINET MEMBER APP_DIR\n"
+               "       engine_bench wininet BASE_URL MANIFEST DIR READ\n");
   return 2;
 }

@@ -99,18 +99,22 @@ engine() {
 }
 
 # Where the engine's time went, from the timed log:
-# "download unpack install restart installed", where installed is the time
-# from the start until the last file was in place (the restart of the
-# manager follows).
+# "download unpack install restart installed bodies between", where
+# installed is the time from the start until the last file was in place (the
+# restart of the manager follows), and the download splits into the bodies'
+# transfers (from each "Downloading" line to its "Done.") and what lies
+# between one download's end and the next one's start (the next request and
+# its answer among it).
 phases() {
   awk '
     { sub(/\r$/, "") }
-    / Downloading file / && !dl { dl = $1 }
-    $2 == "Done." && NF == 2 { done = $1 }
+    / Downloading file / { if (!dl) dl = $1; if (done) between += $1 - done; start = $1 }
+    $2 == "Done." && NF == 2 { done = $1; bodies += $1 - start }
     / Deleting all files marked for deleting$/ { del = $1 }
     / Succeeded\. Deleting temporary file / { cp = $1 }
     { last = $1 }
-    END { printf "%.3f %.3f %.3f %.3f %.3f\n", done - dl, del - done, cp - del, last - cp, cp }
+    END { printf "%.3f %.3f %.3f %.3f %.3f %.3f %.3f\n", done - dl, del - done, cp - del,
+          last - cp, cp, bodies, between }
   ' "$work/engine.log"
 }
 
@@ -181,7 +185,8 @@ for i in $(seq 1 "$runs"); do
   read -r rt ct xt yt rreq rcon <<< "$r"
   read -r _ _ _ _ _ ereq econ <<< "$last"
   echo "run $i: reference ${rt}s (curl ${ct}s cabtool ${xt}s copies ${yt}s; $rreq requests" \
-       "on $rcon connections)  engine ${e}s (download unpack install restart installed: $p;" \
+       "on $rcon connections)  engine ${e}s (download unpack install restart installed bodies" \
+       "between: $p;" \
        "$ereq requests on $econ connections)"
   ref_times+=("$rt") curl_times+=("$ct") cab_times+=("$xt") copy_times+=("$yt")
   eng_times+=("$e") phase_rows+=("$p")
@@ -200,9 +205,34 @@ echo "median engine until the last file is in place: ${mi}s  ratio: $(ratio "$mi
 echo "median engine with the manager's restart: ${me}s  ratio: $(ratio "$me" "$mr")"
 echo "median engine phases: download $(field 1 "${phase_rows[@]}")s" \
      "unpack $(field 2 "${phase_rows[@]}")s install $(field 3 "${phase_rows[@]}")s" \
-     "restart $(field 4 "${phase_rows[@]}")s"
+     "restart $(field 4 "${phase_rows[@]}")s; the download's bodies $(field 6 "${phase_rows[@]}")s," \
+     "between downloads $(field 7 "${phase_rows[@]}")s"
 read -r _ ws0 ws1 pv0 pv1 _ <<< "$last"
 echo "engine peak memory: working set ${ws0} -> ${ws1} KiB, private ${pv0} -> ${pv1} KiB"
+
+# A diagnostic: the same cabinets fetched by WinINet alone (one thread, one
+# connection handle, no transfer layer), with reads of what has arrived as
+# the engine makes them and with reads of 256 KiB; medians of 3 runs each.
+mkdir -p "$work/wininet"
+wininet() {  # READ
+  local out conn
+  web_server_mark
+  out=$(WINEPREFIX="$work/engine" "$wine" "$exe" wininet "$url" \
+        "$(winpath "$work/update/manifest.txt")" "$(winpath "$work/wininet")" "$1" \
+        2>/dev/null | tr -d '\r') || { echo "engine_bench: the WinINet run failed: $out" >&2; return 1; }
+  conn=$(web_server_connections .cab)
+  awk -v conn="$conn" '/^wininet/ { print $2, $4, $6, $8, conn }' <<< "$out"
+}
+for size in 0 262144; do
+  rows=()
+  for _ in 1 2 3; do rows+=("$(wininet "$size")"); done
+  read -r _ _ _ nreads nreq ncon <<< "${rows[0]}"
+  echo "WinINet alone, reads of $([ "$size" = 0 ] && echo "what has arrived" || echo "$size bytes"):" \
+       "$(field 1 "${rows[@]}")s (requests $(field 2 "${rows[@]}")s, bodies" \
+       "$(field 3 "${rows[@]}")s, $nreads reads; $nreq requests on $ncon connections)"
+done
+WINEPREFIX="$work/engine" "$wineserver" -k >/dev/null 2>&1 || true
+WINEPREFIX="$work/engine" "$wineserver" -w >/dev/null 2>&1 || true
 
 # A slow line: 300 KB in 2000-byte pieces 20 ms apart; how often the
 # progress window heard of it.
