@@ -169,6 +169,33 @@ std::string SharedCount(const std::string& path) {
   return key.QueryDword(path, number) == ERROR_SUCCESS ? std::to_string(number) : "<no DWORD>";
 }
 
+// How often a file's name stands in the deletions waiting for the next start
+// of Windows.
+size_t PendingDeletionsOf(const std::string& name) {
+  frame::RegKey key;
+  if (key.Open(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager") !=
+      ERROR_SUCCESS)
+    return 0;
+  DWORD size = 0;
+  if (::RegQueryValueExA(key.get(), "PendingFileRenameOperations", nullptr, nullptr, nullptr,
+                         &size) != ERROR_SUCCESS)
+    return 0;
+  std::string bytes(size, '\0');
+  if (::RegQueryValueExA(key.get(), "PendingFileRenameOperations", nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(&bytes[0]), &size) != ERROR_SUCCESS)
+    return 0;
+  return Count(bytes, name);
+}
+
+// True when the uninstaller's progress window exists and is off the screen,
+// or goes off it within a second (its thread may still be at its messages).
+bool ProgressHidden(DWORD processId) {
+  const std::vector<HWND> windows = ui::FindWindows({kProgressTitle, "#32770", processId, false});
+  if (windows.size() != 1) return false;
+  for (int tries = 0; tries < 50 && ::IsWindowVisible(windows[0]); ++tries) ::Sleep(20);
+  return !::IsWindowVisible(windows[0]);
+}
+
 // The uninstaller's message box now on screen (a #32770 window with the text
 // control 0xFFFF), or an empty one after the time.
 SeenBox WaitBox(DWORD processId, DWORD timeoutMs = 30000) {
@@ -207,9 +234,8 @@ bool AnswerAudioQuestion(DWORD processId, int button, const std::string& caption
   EXPECT_EQ(box.text, kAudioQuestion);
   EXPECT_EQ(box.caption, caption);
   if (!box.window) return false;
+  EXPECT_TRUE(ProgressHidden(processId)) << "the progress window is not there, hidden, during the question";
   const std::vector<HWND> windows = ui::FindWindows({kProgressTitle, "#32770", processId, false});
-  EXPECT_EQ(windows.size(), 1u) << "the progress window is not there during the question";
-  EXPECT_TRUE(windows.empty() || !::IsWindowVisible(windows[0])) << "not hidden for the question";
   ui::PressButton(box.window, button);
   if (windows.empty()) return false;
   const DWORD start = ::GetTickCount();
@@ -246,6 +272,7 @@ class UninstallE2E : public ServedRunTest {
   void RemoveUserTraces() {
     RemoveTree(kUserFolder);
     RemoveTree(DocumentsDir() + "\\PelloryE2E Audio");
+    RemoveTree(TempFolder() + "PM Install1.INF");
     RegDeleteTree(HKEY_LOCAL_MACHINE, kCodecsKey);
     RegDeleteTree(HKEY_CURRENT_USER, kPelloryKey);
     RegDeleteTree(HKEY_LOCAL_MACHINE, kMozillaKey);
@@ -448,6 +475,8 @@ TEST_F(UninstallE2E, FromBinRemovesWhatTheInstallPutDownAndNothingOfTheUsers) {
 
   ASSERT_NO_FATAL_FAILURE(StartFromBin());
   Answer(processId_, kConfirm, IDYES);
+  ASSERT_NE(WaitBox(processId_).window, nullptr);
+  EXPECT_TRUE(ProgressHidden(processId_)) << "the progress window stays up over the close prompt";
   Answer(processId_, kManagerRunning, IDOK);
   EXPECT_TRUE(AnswerAudioQuestion(processId_, IDYES, kCaptionUninstall))
       << "the progress window did not come back after the question";
@@ -557,6 +586,7 @@ TEST_F(UninstallE2E, CancelledWaitForTheDownloadHelperLeavesEveryFileInPlace) {
   Answer(processId_, kConfirm, IDYES);
   HWND request = WaitForDialogWith(processId_, kExitRequestText, 30000);
   ASSERT_NE(request, nullptr) << "no request to exit the download manager";
+  EXPECT_TRUE(ProgressHidden(processId_)) << "the progress window stays up over the request";
   EXPECT_TRUE(downloadManager.Ended()) << "the download manager window was not closed first";
   ui::PressButton(request, IDCANCEL);
   Answer(processId_, kCancelQuestion, IDYES, kCaptionUpdate);
@@ -632,6 +662,13 @@ TEST_F(UninstallE2E, AudioFilesAreNeverSoughtInASystemFolder) {
   const std::string audio = DocumentsDir() + "\\PelloryE2E Audio\\";
   ASSERT_EQ(::SHCreateDirectoryExA(nullptr, audio.c_str(), nullptr), ERROR_SUCCESS);
   ASSERT_NO_FATAL_FAILURE(MakeFiles(audio, {"book.plw", "Part 2\\", "Part 2\\book.plx"}));
+  ASSERT_NO_FATAL_FAILURE(MakeFiles(install_.Dir(), {"My Notes\\", "My Notes\\todo.txt"}));
+  // The shell extension, loaded by the shell: it waits for the restart
+  // without asking for one.
+  const std::string extension = install_.Bin() + "PelloryExt.dll";
+  ASSERT_TRUE(::CopyFileA(FixturePath("ComServer.dll").c_str(), extension.c_str(), FALSE));
+  HeldFile shell;
+  ASSERT_TRUE(shell.Hold(extension, HeldFile::Sharing::Read));
 
   ASSERT_NO_FATAL_FAILURE(StartElsewhere("/Uninstall"));
   Answer(processId_, kConfirm, IDYES);
@@ -641,8 +678,34 @@ TEST_F(UninstallE2E, AudioFilesAreNeverSoughtInASystemFolder) {
 
   EXPECT_EQ(TreeOf(audio), (Lines{"Part 2\\", "Part 2\\book.plx", "book.plw"}));
   EXPECT_FALSE(DirExists(install_.Dir() + "Audio"));
+  // The user's own file keeps its folder and the installation folder.
+  EXPECT_TRUE(FileExists(install_.Dir() + "My Notes\\todo.txt"));
+  EXPECT_TRUE(FileExists(extension));
+  EXPECT_EQ(PendingDeletionsOf("\\Bin\\PelloryExt.dll"), 1u);
   const std::string log = UninstallLog();
   EXPECT_NE(log.find("Refusing to search '" + profile), std::string::npos) << log;
+}
+
+// The catalogue cannot be copied to the temporary folder (a folder has its
+// name there): the error is shown, the run fails and nothing is removed.
+TEST_F(UninstallE2E, ACatalogueThatCannotBeCopiedFailsBeforeRemovingAnything) {
+  ASSERT_NO_FATAL_FAILURE(LayOut(install_));
+  WriteCatalogue(LaidOutCatalogue());
+  ASSERT_TRUE(::CreateDirectoryA((TempFolder() + "PM Install1.INF").c_str(), nullptr));
+  const Lines before = TreeOf(install_.Dir());
+
+  ASSERT_NO_FATAL_FAILURE(StartElsewhere("/Uninstall"));
+  Answer(processId_, kConfirm, IDYES);
+  SeenBox failed = WaitBox(processId_);
+  ASSERT_NE(failed.window, nullptr);
+  EXPECT_EQ(failed.caption, "PelloryManager Install");
+  EXPECT_EQ(failed.text.rfind("Uninstall failed.", 0), 0u) << failed.text;
+  ui::PressButton(failed.window, IDOK);
+  EXPECT_EQ(UninstallerExit(), kFailed);
+  EXPECT_EQ(TreeOf(install_.Dir()), before);
+  EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, kPelloryKey));
+  EXPECT_NE(UninstallLog().find("Cannot copy '" + install_.Bin() + "PM Install1.INF' to '"),
+            std::string::npos) << UninstallLog();
 }
 
 // Setup mode and quiet, started directly: the questions still come (with the
@@ -667,6 +730,7 @@ TEST_F(UninstallE2E, QuietSetupKeepsTheWindowHiddenAndRemovesTheWholeFolder) {
   EXPECT_FALSE(DirExists(install_.Dir()))
       << "left: " << ::testing::PrintToString(TreeOf(install_.Dir())) << "\n" << UninstallLog();
   EXPECT_EQ(TreeOf(current.Path()), (Lines{"song.plw", "talk.plx"}));
+  EXPECT_FALSE(DirExists(DocumentsDir() + "\\Pellory")) << "the uninstall made the user data folder";
   const std::string log = UninstallLog();
   const std::string data = install_.Dir() + "Data";
   const size_t deeper = log.find("Empty directory " + data + "\\Deep\\Deeper has been successfully removed");
