@@ -136,6 +136,16 @@ DWORD ConnectDialog::DownloadAndParse(TransferSession& session, const std::strin
     removeCabinet();
     return 0;
   }
+  // Cancel in the system's credential dialog is the user's cancel too: the
+  // run ends as after the connect dialog's own Cancel, without an error box.
+  if (!downloaded && GetLastTransferError() == ERROR_CANCELLED) {
+    LogWrite("The catalogue download was cancelled in the credential dialog.");
+    cancel_.Set();
+    removeCabinet();
+    // The connect dialog closes as after its own Cancel.
+    if (fetchWindow_) ::PostMessageA(fetchWindow_, WM_COMMAND, IDOK, 0);
+    return 0;
+  }
   if (!downloaded) {
     const DWORD error = FailureCode(GetLastTransferError());
     errorText_ = FormatText(LoadResString(IDS_CATALOG_DOWNLOAD_FAILED).c_str(), url.c_str(),
