@@ -14,12 +14,14 @@
 //     one line: seconds, the run's result, and the process's peak working set
 //     and peak private bytes before and after the run. Afterwards the manager
 //     that the run started is asked to close.
-//   engine_bench wininet BASE_URL MANIFEST DIR READ
+//   engine_bench wininet BASE_URL MANIFEST DIR READ [unpack]
 //     A diagnostic: fetches every cabinet MANIFEST names once with WinINet
 //     alone, on one thread, over one connection handle, into DIR, with reads
 //     of READ bytes (0: of what InternetQueryDataAvailable reports, as the
-//     engine reads). Prints the seconds in all, in the requests (open, send,
-//     status) and in the bodies, and the number of reads.
+//     engine reads). With "unpack" each cabinet is queued to the engine's
+//     unpacking thread as its download ends, as the engine does. Prints the
+//     seconds in all, in the requests (open, send, status) and in the
+//     bodies, and the number of reads.
 //   engine_bench slow CABINET MEMBER APP_DIR
 //     Installs MEMBER of CABINET, served in 2000-byte pieces 20 ms apart by
 //     a server of this process, and prints how many progress messages the
@@ -47,6 +49,7 @@
 #include "frame/Handle.h"
 #include "host/HostControl.h"
 #include "core/Resources.h"
+#include "install/CabinetUnpacker.h"
 #include "install/InstallRun.h"
 #include "resources/StringIds.h"
 #include "tests/support/HttpServer.h"
@@ -261,7 +264,7 @@ int Install(const std::string& baseUrl, const std::string& manifest, const std::
 // What WinINet itself costs under Wine, without the transfer layer: one
 // session, one connection handle, the requests one after the other.
 int Wininet(const std::string& baseUrl, const std::string& manifest, const std::string& dir,
-            DWORD readSize) {
+            DWORD readSize, bool unpack) {
   std::vector<Component> components;
   if (!ReadManifest(manifest, baseUrl, components)) return 1;
   std::vector<std::string> urls;
@@ -287,6 +290,7 @@ int Wininet(const std::string& baseUrl, const std::string& manifest, const std::
   double requests = 0, bodies = 0;
   unsigned long reads = 0;
   std::vector<char> buffer(1024 * 1024);
+  CabinetUnpacker unpacker;
   int result = 0;
   for (const std::string& url : urls) {
     const std::string path = url.substr(baseUrl.size());
@@ -328,7 +332,15 @@ int Wininet(const std::string& baseUrl, const std::string& manifest, const std::
     bodies += Seconds(mark, frequency);
     ::InternetCloseHandle(request);
     if (result) break;
+    out.reset();
+    if (unpack) {
+      const std::string folder = local + ".d\\";
+      ::CreateDirectoryA(folder.c_str(), nullptr);
+      unpacker.Queue(local, folder);
+    }
   }
+  for (const auto& outcome : unpacker.Finish())
+    if (!outcome.second.unpacked) result = 1;
   const double total = Seconds(start, frequency);
   ::InternetCloseHandle(connection);
   ::InternetCloseHandle(session);
@@ -344,12 +356,12 @@ int main(int argc, char** argv) {
   if (mode == "serve" && argc == 5) return Serve(argv[2], argv[3], argv[4]);
   if (mode == "install" && argc == 6) return Install(argv[2], argv[3], argv[4], argv[5]);
   if (mode == "slow" && argc == 5) return Slow(argv[2], argv[3], argv[4]);
-  if (mode == "wininet" && argc == 6)
-    return Wininet(argv[2], argv[3], argv[4], static_cast<DWORD>(std::atol(argv[5])));
+  if (mode == "wininet" && (argc == 6 || (argc == 7 && std::string(argv[6]) == "unpack")))
+    return Wininet(argv[2], argv[3], argv[4], static_cast<DWORD>(std::atol(argv[5])), argc == 7);
   std::fprintf(stderr,
                "usage: engine_bench serve DIR PORT_FILE STOP_FILE\n"
                "       engine_bench install BASE_URL MANIFEST APP_DIR LOG\n"
                "       engine_bench slow CABINET MEMBER APP_DIR\n"
-               "       engine_bench wininet BASE_URL MANIFEST DIR READ\n");
+               "       engine_bench wininet BASE_URL MANIFEST DIR READ [unpack]\n");
   return 2;
 }

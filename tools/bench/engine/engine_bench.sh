@@ -212,24 +212,31 @@ echo "engine peak memory: working set ${ws0} -> ${ws1} KiB, private ${pv0} -> ${
 
 # A diagnostic: the same cabinets fetched by WinINet alone (one thread, one
 # connection handle, no transfer layer), with reads of what has arrived as
-# the engine makes them and with reads of 256 KiB; medians of 3 runs each.
+# the engine makes them, the same with each cabinet queued to the engine's
+# unpacking thread as its download ends, and with reads of 256 KiB; medians
+# of 3 runs each.
 mkdir -p "$work/wininet"
-wininet() {  # READ
+wininet() {  # READ [unpack]
   local out conn
   web_server_mark
   out=$(WINEPREFIX="$work/engine" "$wine" "$exe" wininet "$url" \
-        "$(winpath "$work/update/manifest.txt")" "$(winpath "$work/wininet")" "$1" \
+        "$(winpath "$work/update/manifest.txt")" "$(winpath "$work/wininet")" "$@" \
         2>/dev/null | tr -d '\r') || { echo "engine_bench: the WinINet run failed: $out" >&2; return 1; }
   conn=$(web_server_connections .cab)
   awk -v conn="$conn" '/^wininet/ { print $2, $4, $6, $8, conn }' <<< "$out"
 }
-for size in 0 262144; do
+for variant in "0" "0 unpack" "262144"; do
   rows=()
-  for _ in 1 2 3; do rows+=("$(wininet "$size")"); done
+  # shellcheck disable=SC2086
+  for _ in 1 2 3; do rows+=("$(wininet $variant)"); done
   read -r _ _ _ nreads nreq ncon <<< "${rows[0]}"
-  echo "WinINet alone, reads of $([ "$size" = 0 ] && echo "what has arrived" || echo "$size bytes"):" \
-       "$(field 1 "${rows[@]}")s (requests $(field 2 "${rows[@]}")s, bodies" \
-       "$(field 3 "${rows[@]}")s, $nreads reads; $nreq requests on $ncon connections)"
+  case $variant in
+    0) what="reads of what has arrived" ;;
+    "0 unpack") what="reads of what has arrived, unpacking meanwhile" ;;
+    *) what="reads of $variant bytes" ;;
+  esac
+  echo "WinINet alone, $what: $(field 1 "${rows[@]}")s (requests $(field 2 "${rows[@]}")s," \
+       "bodies $(field 3 "${rows[@]}")s, $nreads reads; $nreq requests on $ncon connections)"
 done
 WINEPREFIX="$work/engine" "$wineserver" -k >/dev/null 2>&1 || true
 WINEPREFIX="$work/engine" "$wineserver" -w >/dev/null 2>&1 || true
