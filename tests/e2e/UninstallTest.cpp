@@ -296,9 +296,9 @@ class UninstallE2E : public ServedRunTest {
   // "Bin\Upgrade.exe /Uninstall" as the uninstall entry starts it: the first
   // process ends with 0 once its copy in the temporary folder runs; the copy
   // is the uninstaller watched from then on.
-  void StartFromBin() {
+  void StartFromBin(const std::string& currentDir = "") {
     ChildProcess first;
-    ASSERT_TRUE(first.Start(install_.InstalledUpgrade(), "/Uninstall"));
+    ASSERT_TRUE(first.Start(install_.InstalledUpgrade(), "/Uninstall", currentDir));
     ASSERT_EQ(AsInt(first.Wait()), 0);
     logPath_ = TempFolder() + "Update.log";
     const DWORD start = ::GetTickCount();
@@ -541,6 +541,7 @@ TEST_F(UninstallE2E, FromBinRemovesWhatTheInstallPutDownAndNothingOfTheUsers) {
   // Between emptying the product key and deleting it, only the group maps were there.
   EXPECT_EQ(FileContent(snapshot + ".keys"), "keys: GIDMAP\r\nvalues:\r\n");
   EXPECT_FALSE(FileExists(snapshot)) << "the plug-in stayed";
+  EXPECT_FALSE(FileExists(TempFolder() + "PM Install1.INF")) << "the catalogue copy stayed";
 
   ASSERT_TRUE(player.Release());
   ASSERT_TRUE(RunRestartProcessing());
@@ -647,6 +648,23 @@ TEST_F(UninstallE2E, AudioNoKeepsAudioFilesAndALockedFilterAsksForARestart) {
   ASSERT_TRUE(mediaPlayer.Release());
   ASSERT_TRUE(RunRestartProcessing());
   EXPECT_FALSE(FileExists(filter)) << "the filter was not left to the restart";
+}
+
+// Started by a shortcut whose working folder is "Bin\" (as the start menu's
+// uninstall entry has it): the copy in the temporary folder must not keep
+// that folder in use, so an installation with nothing of the user's still
+// goes completely.
+TEST_F(UninstallE2E, StartedInBinItStillRemovesTheWholeFolder) {
+  ASSERT_NO_FATAL_FAILURE(LayOut(install_));
+  WriteCatalogue(LaidOutCatalogue());
+
+  ASSERT_NO_FATAL_FAILURE(StartFromBin(install_.Bin()));
+  Answer(processId_, kConfirm, IDYES);
+  AnswerAudioQuestion(processId_, IDYES, kCaptionUninstall);
+  Answer(processId_, kDone, IDOK);
+  EXPECT_EQ(UninstallerExit(), 0);
+  EXPECT_FALSE(DirExists(install_.Dir()))
+      << "left: " << ::testing::PrintToString(TreeOf(install_.Dir())) << "\n" << UninstallLog();
 }
 
 // Yes to the audio files while "PelloryProgramsDir" names the user's profile:
