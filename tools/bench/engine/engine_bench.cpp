@@ -14,12 +14,14 @@
 //     one line: seconds, the run's result, and the process's peak working set
 //     and peak private bytes before and after the run. Afterwards the manager
 //     that the run started is asked to close.
-//   engine_bench wininet BASE_URL MANIFEST DIR READ [unpack]
+//   engine_bench wininet BASE_URL MANIFEST DIR READ [unpack|thread]
 //     A diagnostic: fetches every cabinet MANIFEST names once with WinINet
 //     alone, on one thread, over one connection handle, into DIR, with reads
 //     of READ bytes (0: of what InternetQueryDataAvailable reports, as the
 //     engine reads). With "unpack" each cabinet is queued to the engine's
-//     unpacking thread as its download ends, as the engine does. Prints the
+//     unpacking thread as its download ends, as the engine does; with
+//     "thread" each request is sent from a thread started for it and
+//     awaited, as the transfer layer sends. Prints the
 //     seconds in all, in the requests (open, send, status) and in the
 //     bodies, and the number of reads.
 //   engine_bench slow CABINET MEMBER APP_DIR
@@ -264,7 +266,9 @@ int Install(const std::string& baseUrl, const std::string& manifest, const std::
 // What WinINet itself costs under Wine, without the transfer layer: one
 // session, one connection handle, the requests one after the other.
 int Wininet(const std::string& baseUrl, const std::string& manifest, const std::string& dir,
-            DWORD readSize, bool unpack) {
+            DWORD readSize, const std::string& variant) {
+  const bool unpack = variant == "unpack";
+  const bool thread = variant == "thread";
   std::vector<Component> components;
   if (!ReadManifest(manifest, baseUrl, components)) return 1;
   std::vector<std::string> urls;
@@ -300,8 +304,15 @@ int Wininet(const std::string& baseUrl, const std::string& manifest, const std::
                                            nullptr, INTERNET_FLAG_RELOAD |
                                            INTERNET_FLAG_NO_CACHE_WRITE |
                                            INTERNET_FLAG_KEEP_CONNECTION, 0);
+    BOOL sent = FALSE;
+    if (request && thread) {
+      std::thread sender([&] { sent = ::HttpSendRequestA(request, nullptr, 0, nullptr, 0); });
+      sender.join();
+    } else if (request) {
+      sent = ::HttpSendRequestA(request, nullptr, 0, nullptr, 0);
+    }
     DWORD status = 0, length = sizeof(status);
-    if (!request || !::HttpSendRequestA(request, nullptr, 0, nullptr, 0) ||
+    if (!request || !sent ||
         !::HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
                           &length, nullptr) ||
         status != HTTP_STATUS_OK) {
@@ -356,12 +367,13 @@ int main(int argc, char** argv) {
   if (mode == "serve" && argc == 5) return Serve(argv[2], argv[3], argv[4]);
   if (mode == "install" && argc == 6) return Install(argv[2], argv[3], argv[4], argv[5]);
   if (mode == "slow" && argc == 5) return Slow(argv[2], argv[3], argv[4]);
-  if (mode == "wininet" && (argc == 6 || (argc == 7 && std::string(argv[6]) == "unpack")))
-    return Wininet(argv[2], argv[3], argv[4], static_cast<DWORD>(std::atol(argv[5])), argc == 7);
+  if (mode == "wininet" && (argc == 6 || argc == 7))
+    return Wininet(argv[2], argv[3], argv[4], static_cast<DWORD>(std::atol(argv[5])),
+                   argc == 7 ? argv[6] : "");
   std::fprintf(stderr,
                "usage: engine_bench serve DIR PORT_FILE STOP_FILE\n"
                "       engine_bench install BASE_URL MANIFEST APP_DIR LOG\n"
                "       engine_bench slow CABINET MEMBER APP_DIR\n"
-               "       engine_bench wininet BASE_URL MANIFEST DIR READ [unpack]\n");
+               "       engine_bench wininet BASE_URL MANIFEST DIR READ [unpack|thread]\n");
   return 2;
 }

@@ -213,8 +213,9 @@ echo "engine peak memory: working set ${ws0} -> ${ws1} KiB, private ${pv0} -> ${
 # A diagnostic: the same cabinets fetched by WinINet alone (one thread, one
 # connection handle, no transfer layer), with reads of what has arrived as
 # the engine makes them, the same with each cabinet queued to the engine's
-# unpacking thread as its download ends, and with reads of 256 KiB; medians
-# of 3 runs each.
+# unpacking thread as its download ends, the same with each request sent
+# from a thread of its own, and with reads of 256 KiB; medians of 3 runs
+# each.
 mkdir -p "$work/wininet"
 wininet() {  # READ [unpack]
   local out conn
@@ -225,7 +226,7 @@ wininet() {  # READ [unpack]
   conn=$(web_server_connections .cab)
   awk -v conn="$conn" '/^wininet/ { print $2, $4, $6, $8, conn }' <<< "$out"
 }
-for variant in "0" "0 unpack" "262144"; do
+for variant in "0" "0 unpack" "0 thread" "262144"; do
   rows=()
   # shellcheck disable=SC2086
   for _ in 1 2 3; do rows+=("$(wininet $variant)"); done
@@ -233,6 +234,7 @@ for variant in "0" "0 unpack" "262144"; do
   case $variant in
     0) what="reads of what has arrived" ;;
     "0 unpack") what="reads of what has arrived, unpacking meanwhile" ;;
+    "0 thread") what="reads of what has arrived, each request sent from a new thread" ;;
     *) what="reads of $variant bytes" ;;
   esac
   echo "WinINet alone, $what: $(field 1 "${rows[@]}")s (requests $(field 2 "${rows[@]}")s," \
