@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # A real HTTP/1.1 web server with keep-alive for the benchmarks: Debian's
 # nginx, one process of its own (no master, no daemon), on a free port of
 # 127.0.0.1, with a configuration, logs, pid file and temporary folders in a
@@ -9,16 +10,17 @@
 #   web_server_mark
 # The access log names each request's connection serial number, so a caller
 # sees whether a client kept its connection alive between requests.
-web_server_pid= web_server_url= web_server_dir= web_server_mark_line=0
+# shellcheck disable=SC2034  # web_server_url is read by the scripts that source this file
+web_server_pid='' web_server_url='' web_server_dir='' web_server_mark_line=0
 
 web_server_start() {  # DIR ROOT
-  local dir=$1 root=$2 port attempt temp
+  local dir=$1 root=$2 port temp
   command -v nginx >/dev/null ||
     { echo "web server: nginx is not installed (scripts/bootstrap installs nginx-light)" >&2; return 1; }
   web_server_dir=$dir
   mkdir -p "$dir"
   for temp in body proxy fastcgi uwsgi scgi; do mkdir -p "$dir/$temp"; done
-  for attempt in 1 2 3 4 5; do
+  for _ in 1 2 3 4 5; do
     # A port free a moment ago; when another program takes it first, nginx
     # fails to listen and the next attempt takes another.
     port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
@@ -51,8 +53,7 @@ EOF
     : > "$dir/access.log"
     nginx -e "$dir/error.log" -p "$dir" -c "$dir/nginx.conf" >/dev/null 2>&1 &
     web_server_pid=$!
-    local i
-    for i in $(seq 1 50); do
+    for _ in $(seq 1 50); do
       kill -0 "$web_server_pid" 2>/dev/null || break
       if curl -s -o /dev/null "http://127.0.0.1:$port/"; then
         web_server_url="http://127.0.0.1:$port"
@@ -72,8 +73,7 @@ EOF
 web_server_stop() {
   [ -n "$web_server_pid" ] || return 0
   kill -TERM "$web_server_pid" 2>/dev/null || true
-  local i
-  for i in $(seq 1 50); do kill -0 "$web_server_pid" 2>/dev/null || break; sleep 0.1; done
+  for _ in $(seq 1 50); do kill -0 "$web_server_pid" 2>/dev/null || break; sleep 0.1; done
   kill -KILL "$web_server_pid" 2>/dev/null || true
   wait "$web_server_pid" 2>/dev/null || true
   web_server_pid=

@@ -31,7 +31,7 @@ done
 template=$root/build/wine-template
 [ -f "$template/.upgrade-template-ok" ] || "$root/tests/support/make-wine-template"
 
-# shellcheck source=../web_server.sh
+# shellcheck source=SCRIPTDIR/../web_server.sh
 source "$root/tools/bench/web_server.sh"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/engine-bench.XXXXXX")
