@@ -5,7 +5,7 @@
 // installed files and versions, the registry records, the log's tail.
 //
 //   DemoRun [--serve DIR] [--interactive] [--uninstall] [--shots DIR] [--tag TAG]
-//           UPGRADE.EXE MANAGER.EXE [switches...]
+//           [--proxy PORT --proxy-login NAME:PASSWORD] UPGRADE.EXE MANAGER.EXE [switches...]
 //
 // --interactive plays the user through every dialog (on a Wine virtual
 // desktop, so that the skin's caption is on screen); with --shots each dialog
@@ -18,6 +18,11 @@
 // the way a user does: "Bin\Upgrade.exe /Uninstall", the played user
 // answering the questions of the copy that runs from the temporary folder,
 // with a fixture browser running; then it prints what is left.
+//
+// --proxy sets the proxy 127.0.0.1:PORT in the current user's Internet
+// Settings, as a user's machine has it, before the program starts; the
+// played user types NAME and PASSWORD into the system's credential dialog
+// whenever it comes up (the script that started the demo runs the proxy).
 #include <windows.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
@@ -47,6 +52,8 @@ const char kUpgradeKey[] = "Software\\Pellory\\Upgrade";
 const char kCatalogueFolder[] = "/PM50/Quoma/";
 const char kCatalogueCabinet[] = "PM_InstallQuoma.cab";
 const char kManagerClass[] = "PelloryWndClass";
+const char kInternetSettings[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 const char kDesktop[] = "demo";
 const char kOnDesktopVariable[] = "UPGRADE_DEMO_DESKTOP";
 constexpr UINT kManagerCloseCommand = 57665;
@@ -66,6 +73,9 @@ struct Options {
   bool uninstall = false;
   std::string shotsDir;  // Windows path; empty: no pictures
   std::string tag = "en";
+  std::string proxyPort;      // empty: no proxy
+  std::string proxyName;      // what the played user types into the
+  std::string proxyPassword;  // credential dialog
   std::string upgrade;
   std::string manager;
   std::string switches;
@@ -85,11 +95,20 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.shotsDir = argv[++i];
     } else if (i + 1 < argc && name == "--tag") {
       options.tag = argv[++i];
+    } else if (i + 1 < argc && name == "--proxy") {
+      options.proxyPort = argv[++i];
+    } else if (i + 1 < argc && name == "--proxy-login") {
+      const std::string login = argv[++i];
+      const size_t colon = login.find(':');
+      if (colon == std::string::npos) return false;
+      options.proxyName = login.substr(0, colon);
+      options.proxyPassword = login.substr(colon + 1);
     } else {
       return false;
     }
   }
   if (argc - i < 2) return false;
+  if (!options.proxyPort.empty() && options.proxyName.empty()) return false;
   options.upgrade = argv[i++];
   options.manager = argv[i++];
   for (; i < argc; ++i) options.switches += (options.switches.empty() ? "" : " ") + std::string(argv[i]);
@@ -139,11 +158,18 @@ HWND FindDialogWith(DWORD processId, int controlId) {
   return nullptr;
 }
 
+bool HasEditBox(HWND window) {
+  for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
+    if (ui::ClassName(child) == "Edit") return true;
+  return false;
+}
+
 // A message box: a dialog with the text control 0xFFFF. The program's own
-// dialogs may have unnamed statics of that number too, so they are left out.
+// dialogs and the system's credential dialog may have unnamed statics of
+// that number too, so they are left out.
 HWND FindBox(DWORD processId) {
   for (HWND window : ui::FindWindows({"", "#32770", processId})) {
-    if (!::GetDlgItem(window, kBoxText)) continue;
+    if (!::GetDlgItem(window, kBoxText) || HasEditBox(window)) continue;
     bool own = false;
     for (int id : {kConnectGroup, kSelectionList, kProgressBar, kCompletionHeadline})
       own = own || ::GetDlgItem(window, id) != nullptr;
@@ -198,6 +224,73 @@ class Photographer {
   const Options& options_;
 };
 
+// The system's credential dialog, as WinINet shows it for a proxy that asks
+// for a name and password: a dialog of the program's process with a
+// password box and a plain box for the name before it.
+struct CredentialDialog {
+  HWND window = nullptr;
+  HWND name = nullptr;
+  HWND password = nullptr;
+};
+
+CredentialDialog FindCredentialDialog(DWORD processId) {
+  for (HWND window : ui::FindWindows({"", "#32770", processId})) {
+    CredentialDialog dialog;
+    for (HWND child = ::GetWindow(window, GW_CHILD); child;
+         child = ::GetWindow(child, GW_HWNDNEXT)) {
+      if (ui::ClassName(child) != "Edit") continue;
+      if (::GetWindowLongA(child, GWL_STYLE) & ES_PASSWORD)
+        dialog.password = child;
+      else if (!dialog.password)
+        dialog.name = child;
+    }
+    if (dialog.name && dialog.password) {
+      dialog.window = window;
+      return dialog;
+    }
+  }
+  return CredentialDialog();
+}
+
+// The person at the machine when the proxy asks: types the name and the
+// password the demo was given and presses OK.
+class ProxyUser {
+ public:
+  explicit ProxyUser(const Options& options) : options_(options) {}
+
+  // Answers the credential dialog if it is up; false when it is not.
+  bool Answer(DWORD processId, Photographer& camera) {
+    if (options_.proxyPort.empty()) return false;
+    const CredentialDialog dialog = FindCredentialDialog(processId);
+    if (!dialog.window) return false;
+    ++met_;
+    ::Sleep(300);  // it fills its boxes after it is shown
+    std::string texts;
+    for (const std::string& text : ui::StaticTexts(dialog.window))
+      texts += (texts.empty() ? "" : " | ") + text;
+    std::printf("Credential dialog \"%s\":\n  %s\n", ui::WindowText(dialog.window).c_str(),
+                texts.c_str());
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutA(dialog.name, WM_SETTEXT, 0,
+                          reinterpret_cast<LPARAM>(options_.proxyName.c_str()), SMTO_BLOCK, 5000,
+                          &ignored);
+    ::SendMessageTimeoutA(dialog.password, WM_SETTEXT, 0,
+                          reinterpret_cast<LPARAM>(options_.proxyPassword.c_str()), SMTO_BLOCK,
+                          5000, &ignored);
+    std::printf("  typed the name \"%s\" and the password\n", options_.proxyName.c_str());
+    if (met_ == 1) camera.Take(dialog.window, "proxy-credentials");
+    std::printf("  -> OK\n");
+    ui::PressButton(dialog.window, IDOK);
+    ui::WaitForWindowGone(dialog.window, 10000);
+    return true;
+  }
+  int Met() const { return met_; }
+
+ private:
+  const Options& options_;
+  int met_ = 0;
+};
+
 // The next message box: shown, photographed, answered.
 template <class Process>
 bool AnswerBox(Process& child, Photographer& camera, const std::string& shot, int button) {
@@ -232,7 +325,7 @@ void TickRow(HWND list, int row) {
 
 // The interactive update, step by step as a user goes through it. Returns
 // false when a step did not come (the run is then ended by the caller).
-bool PlayUser(ChildProcess& child, Photographer& camera) {
+bool PlayUser(ChildProcess& child, Photographer& camera, ProxyUser& proxyUser) {
   std::printf("Question 101:\n");
   if (!AnswerBox(child, camera, "question", IDYES)) return false;
 
@@ -246,10 +339,12 @@ bool PlayUser(ChildProcess& child, Photographer& camera) {
               ui::ControlText(connect, 206).c_str());
   camera.Take(connect, "connect");
 
-  // A catalogue that cannot be fetched or read is told in boxes instead.
+  // A proxy may ask for a name and password at the catalogue fetch; a
+  // catalogue that cannot be fetched or read is told in boxes instead.
   HWND selection = nullptr;
   for (const DWORD start = ::GetTickCount();
        !selection && child.Running() && ::GetTickCount() - start < kStepLimitMs; ::Sleep(50)) {
+    if (proxyUser.Answer(child.Id(), camera)) continue;
     selection = FindDialogWith(child.Id(), kSelectionList);
     if (!selection && FindBox(child.Id())) {
       std::printf("Message box:\n");
@@ -279,6 +374,7 @@ bool PlayUser(ChildProcess& child, Photographer& camera) {
   int messages = 0;
   const DWORD start = ::GetTickCount();
   while (child.Running() && ::GetTickCount() - start < kRunLimitMs) {
+    if (proxyUser.Answer(child.Id(), camera)) continue;
     HWND progress = progressSeen ? nullptr : FindDialogWith(child.Id(), kProgressBar);
     if (progress) {
       progressSeen = true;
@@ -320,12 +416,16 @@ bool PlayUser(ChildProcess& child, Photographer& camera) {
 
 // Runs without the played user still get a box now and then (the quiet
 // check's question, an error of a run without /q): each is printed and
-// answered No, or OK when it has no No, so that the run goes on.
-DWORD WaitAnsweringBoxes(ChildProcess& child, DWORD timeoutMs) {
+// answered No, or OK when it has no No, so that the run goes on. A proxy's
+// credential dialog, even in quiet runs, is answered as the person at the
+// machine does.
+DWORD WaitAnsweringBoxes(ChildProcess& child, DWORD timeoutMs, Photographer& camera,
+                         ProxyUser& proxyUser) {
   const DWORD start = ::GetTickCount();
   while (::GetTickCount() - start < timeoutMs) {
     const DWORD code = child.Wait(100);
     if (code != STILL_ACTIVE) return code;
+    if (proxyUser.Answer(child.Id(), camera)) continue;
     HWND box = FindBox(child.Id());
     if (!box) continue;
     const int button = ::GetDlgItem(box, IDNO) ? IDNO : ::GetDlgItem(box, IDOK) ? IDOK : IDCANCEL;
@@ -806,7 +906,8 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, options)) {
     std::fprintf(stderr,
                  "usage: DemoRun [--serve DIR] [--interactive] [--uninstall] [--shots DIR] [--tag TAG] "
-                 "UPGRADE.EXE MANAGER.EXE [switches...]\n");
+                 "[--proxy PORT --proxy-login NAME:PASSWORD] UPGRADE.EXE MANAGER.EXE "
+                 "[switches...]\n");
     return 2;
   }
   if ((options.interactive || options.uninstall) && UnderWine() &&
@@ -847,19 +948,33 @@ int main(int argc, char** argv) {
     switches += (switches.empty() ? "" : " ") + std::string("/URL:") + url;
   }
 
+  if (!options.proxyPort.empty()) {
+    // The proxy as the user's machine has it; the prefix is the demo's own.
+    frame::RegKey settings;
+    const std::string server = "127.0.0.1:" + options.proxyPort;
+    if (settings.Create(HKEY_CURRENT_USER, kInternetSettings) != ERROR_SUCCESS ||
+        settings.SetDword("ProxyEnable", 1) != ERROR_SUCCESS ||
+        settings.SetString("ProxyServer", server) != ERROR_SUCCESS) {
+      std::fprintf(stderr, "demo: cannot set the proxy in the Internet Settings\n");
+      return 2;
+    }
+    std::printf("Proxy: HKCU\\%s: ProxyEnable = 1, ProxyServer = %s\n", kInternetSettings,
+                server.c_str());
+  }
+
   std::printf("Running: \"%sUpgrade.exe\" %s\n\n", bin.c_str(), switches.c_str());
   ChildProcess upgrade;
   if (!upgrade.Start(bin + "Upgrade.exe", switches)) {
     std::fprintf(stderr, "demo: cannot start Upgrade.exe\n");
     return 2;
   }
+  Photographer camera(options);
+  ProxyUser proxyUser(options);
   bool played = true;
-  if (options.interactive) {
-    Photographer camera(options);
-    played = PlayUser(upgrade, camera);
-  }
-  const DWORD code = options.interactive ? upgrade.Wait(played ? kRunLimitMs : 5000)
-                                         : WaitAnsweringBoxes(upgrade, kRunLimitMs);
+  if (options.interactive) played = PlayUser(upgrade, camera, proxyUser);
+  const DWORD code = options.interactive
+                         ? upgrade.Wait(played ? kRunLimitMs : 5000)
+                         : WaitAnsweringBoxes(upgrade, kRunLimitMs, camera, proxyUser);
   const bool ended = code != STILL_ACTIVE;
   if (!ended) upgrade.Kill();
   server.Stop();
@@ -869,6 +984,12 @@ int main(int argc, char** argv) {
   else
     std::printf("\nUpgrade.exe did not end in time and was stopped\n");
   std::printf("Manager.exe running afterwards: %s\n\n", ManagerWindow() ? "yes" : "no");
+  // Behind a proxy that asks, the dialog must have come, once: what was
+  // typed at the catalogue fetch serves the whole run.
+  const bool proxyMet = options.proxyPort.empty() || proxyUser.Met() == 1;
+  if (!options.proxyPort.empty())
+    std::printf("Credential dialogs answered: %d%s\n\n", proxyUser.Met(),
+                proxyMet ? "" : " (one was expected)");
   if (!options.serveDir.empty())
     std::printf("Catalogue requests: %zu, requests in all: %zu\n\n",
                 server.RequestCount(std::string(kCatalogueFolder) + kCatalogueCabinet),
@@ -894,5 +1015,5 @@ int main(int argc, char** argv) {
   // Leave nothing running in the prefix.
   if (HWND window = ManagerWindow()) ::PostMessageA(window, WM_COMMAND, kManagerCloseCommand, 0);
   WaitNoProcessNamed("Manager.exe", 10000);
-  return ended && played && uninstalled ? 0 : 1;
+  return ended && played && uninstalled && proxyMet ? 0 : 1;
 }
