@@ -202,8 +202,9 @@ SeenBox WaitBox(DWORD processId, DWORD timeoutMs = 30000) {
   SeenBox box;
   const DWORD start = ::GetTickCount();
   do {
+    // A box still being made, or being taken down, has no text.
     for (HWND window : ui::FindWindows({"", "#32770", processId}))
-      if (::GetDlgItem(window, 0xFFFF)) {
+      if (::GetDlgItem(window, 0xFFFF) && !ui::MessageBoxText(window).empty()) {
         box.window = window;
         box.caption = ui::WindowText(window);
         box.text = ui::MessageBoxText(window);
@@ -760,6 +761,30 @@ TEST_F(UninstallE2E, QuietSetupKeepsTheWindowHiddenAndRemovesTheWholeFolder) {
             std::string::npos) << log;
   EXPECT_LT(deeper, deep) << log;
   EXPECT_LT(deep, top) << log;
+}
+
+// Run with LC_ALL=de_DE.UTF-8 (CMakeLists.txt): the questions, the progress
+// window and its lines in German (texts in code page 1252).
+class UninstallLanguageEnv : public UninstallE2E {};
+
+TEST_F(UninstallLanguageEnv, GermanQuestionsAndProgressWindow) {
+  ASSERT_NO_FATAL_FAILURE(LayOut(install_));
+  WriteCatalogue(LaidOutCatalogue());
+  const char kCaption[] = "PelloryManager-Deinstallation";
+
+  ASSERT_NO_FATAL_FAILURE(StartElsewhere("/Uninstall"));
+  Answer(processId_, "M\xF6" "chten Sie PelloryManager wirklich deinstallieren?", IDYES, kCaption);
+  SeenBox audio = WaitBox(processId_);
+  EXPECT_EQ(audio.text, "M\xF6" "chten Sie alle Ihre Pellory-Audiodateien entfernen?");
+  EXPECT_EQ(audio.caption, kCaption);
+  const std::vector<HWND> windows =
+      ui::FindWindows({"PelloryManager wird deinstalliert", "#32770", processId_, false});
+  ASSERT_EQ(windows.size(), 1u) << "no progress window with the German title";
+  EXPECT_EQ(ui::ControlText(windows[0], 210), "Datei wird gel\xF6scht:");
+  if (audio.window) ui::PressButton(audio.window, IDNO);
+  ui::WaitForWindowGone(audio.window);
+  Answer(processId_, "PelloryManager wurde erfolgreich deinstalliert.", IDOK, kCaption);
+  EXPECT_EQ(UninstallerExit(), 0);
 }
 
 }  // namespace
