@@ -121,13 +121,18 @@ bool InternetFile::Read(void* buffer, DWORD size, DWORD* count) {
     if (!QueryAvailable(&available)) return false;
     ready_ = available;
   }
-  if (size > ready_) size = ready_ > 0 ? ready_ : 1;
+  if (size > 0 && size >= ready_) {
+    // One byte of what has arrived stays unread unless it is the body's
+    // last: while it is there, the next question is answered at once.
+    size = ready_ > 1 && !RestHasArrived() ? ready_ - 1 : ready_ > 0 ? ready_ : 1;
+  }
   BOOL ok = FALSE;
   DWORD got = 0;
   DWORD error = 0;
-  if (ready_ > 0) {
+  if (ready_ > 0 || AtEnd()) {
     // What has arrived is read here: the read waits for nothing, and handing
     // it to the call thread costs more than the read itself under Wine.
+    if (!Direct("InternetReadFile", __LINE__)) return false;
     ok = WinInet().InternetReadFile(request_->get(), buffer, size, &got);
     error = ok ? 0 : ::GetLastError();
   } else {
@@ -213,16 +218,46 @@ DWORD InternetFile::Available() {
     SetLastTransferError(ERROR_INVALID_HANDLE);
     return 0;
   }
-  // What an earlier answer announced and no read has taken yet is there.
-  if (ready_ > 0) return ready_;
+  // Asked even while an earlier answer is not all read: then the answer
+  // comes at once, and it may have grown.
   DWORD available = 0;
   if (!QueryAvailable(&available)) return 0;
   ready_ = available;
   return available;
 }
 
+bool InternetFile::AtEnd() const {
+  return contentLength_ >= 0 && position_ >= static_cast<unsigned long long>(contentLength_);
+}
+
+bool InternetFile::RestHasArrived() const {
+  return contentLength_ >= 0 &&
+         position_ + ready_ >= static_cast<unsigned long long>(contentLength_);
+}
+
+bool InternetFile::Direct(const char* what, int line) {
+  if (!cancel_ || !cancel_->IsSet()) return true;
+  failure_ = ERROR_CANCELLED;
+  LogFormat("%s cancelled. File %s, Line %d.", what, kTransferSource, line);
+  ready_ = 0;
+  SetLastTransferError(failure_);
+  return false;
+}
+
 bool InternetFile::QueryAvailable(DWORD* available) {
   *available = 0;
+  if (ready_ > 0 || AtEnd()) {
+    // Bytes that arrived and are not read yet, or the end of the announced
+    // body: WinINet answers at once, so the question is asked here.
+    if (!Direct("InternetQueryDataAvailable", __LINE__)) return false;
+    DWORD count = 0;
+    if (!WinInet().InternetQueryDataAvailable(request_->get(), &count, 0, context_)) {
+      Failed(::GetLastError(), 0, "InternetQueryDataAvailable", __LINE__);
+      return false;
+    }
+    *available = count;
+    return true;
+  }
   // Waits until something has arrived: for no longer than the silence limit
   // (WinInet's receive time-out, and this wait's own bound after it).
   std::shared_ptr<Job> job = job_;

@@ -2,12 +2,18 @@
 // was 200, read in chunks. Read-only (mode 1). The file holds the request
 // handle (which holds its connection); a call left behind holds it too.
 //
-// The wait for data (and a read when nothing is known to have arrived) runs
-// on the request's call thread, so that the user's Cancel ends it at once.
-// A read never asks WinInet for more than has already arrived (a read of n
-// bytes returns only once n have come, which on a slow line could take
-// hours), so every wait is bounded by the network's silence limit. A read that was cancelled or timed out leaves the file
-// failed: every later read fails the same way.
+// A WinInet call that may wait (the wait for data, and a read when nothing is
+// known to have arrived) runs on the request's call thread, so that the
+// user's Cancel or the silence limit ends it at once. A call that cannot
+// wait is made on the caller's thread: a read of no more than has arrived,
+// the question of how much has arrived while some of it is still unread, and
+// both at the end of the announced body. A read keeps one byte of what has
+// arrived unread (unless it is the body's last), so that on a busy line
+// every question is of that kind. A read never asks WinInet for more than
+// has already arrived (a read of n bytes returns only once n have come,
+// which on a slow line could take hours), so every wait is bounded by the
+// network's silence limit. A read that was cancelled or timed out leaves
+// the file failed: every later read fails the same way.
 #pragma once
 
 #include <memory>
@@ -31,7 +37,8 @@ class InternetFile : public TransferFile {
 
   bool Seek(LONG distance, DWORD method) override;
   // Up to `size` bytes of what has arrived; waits (bounded) only while
-  // nothing has.
+  // nothing has. Short of the body's end it may give one byte less than
+  // has arrived.
   bool Read(void* buffer, DWORD size, DWORD* count) override;
   bool Write(const void* buffer, DWORD size, DWORD* count) override;
   void CloseIfOpen() override;
@@ -58,8 +65,16 @@ class InternetFile : public TransferFile {
   bool Call(std::function<void()> call, DWORD limitMs, const char* what, int line);
   // After a failed call: its error, a time-out made plain; the file fails.
   DWORD Failed(DWORD error, DWORD elapsedMs, const char* what, int line);
-  // Asks WinInet what has arrived; false on failure.
+  // Asks WinInet what has arrived, here when the answer cannot wait, else
+  // on the call thread; false on failure.
   bool QueryAvailable(DWORD* available);
+  // Before a call made here: false (the file failed as cancelled) after the
+  // user's Cancel, which such a call would not otherwise see.
+  bool Direct(const char* what, int line);
+  // The announced body has all been read.
+  bool AtEnd() const;
+  // What has arrived and is not read yet is all the announced body has left.
+  bool RestHasArrived() const;
 
   SharedInternetPtr request_;
   DWORD ready_ = 0;  // bytes known to have arrived and not read yet

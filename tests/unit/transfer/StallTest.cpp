@@ -238,5 +238,48 @@ TEST_F(Stalling, CancelEndsABlockedTransferAtOnce) {
   EXPECT_EQ(server_.RequestCount("/stall.cab"), 0u);
 }
 
+// Reads of what has arrived and the questions asked while some of it is
+// unread are made on the reader's thread; once a long burst is all read, the
+// wait for more is the call thread's again, which Cancel and the silence
+// limit end.
+TEST_F(Stalling, ALongBurstThenSilenceStillEndsByCancelOrTheLimit) {
+  constexpr size_t kBurst = 300 * 1024;  // many times what WinINet reports at once
+  HttpRoute route;
+  route.body = TestBytes(2 * kBurst, 9);
+  route.stallAfter = kBurst;
+  route.stallMs = kStallMs;
+  server_.SetRoute("/burst.cab", route);
+  const std::string burst = route.body.substr(0, kBurst);
+
+  constexpr DWORD kCancelAfterMs = 1500;
+  for (int way = 0; way < 2; ++way) {
+    SCOPED_TRACE(way == 0 ? "as the worker reads" : "as the catalogue fetch downloads");
+    CancelFlag cancel;
+    std::thread user([&] {
+      ::Sleep(kCancelAfterMs);
+      cancel.Set();
+    });
+    std::string bytes;
+    DWORD elapsed = 0;
+    const DWORD result = way == 0 ? ReadAll("/burst.cab", bytes, &elapsed, &cancel)
+                                  : Download("/burst.cab", &elapsed, &cancel);
+    user.join();
+    EXPECT_EQ(result, static_cast<DWORD>(ERROR_CANCELLED)) << log_.Text();
+    EXPECT_LT(elapsed, kCancelAfterMs + 1500);
+    if (way == 0) {
+      EXPECT_TRUE(bytes == burst) << bytes.size() << " bytes";
+    }
+  }
+
+  constexpr DWORD kLimitMs = 1500;
+  SetTransferTimeoutForTests(kLimitMs);
+  std::string bytes;
+  DWORD elapsed = 0;
+  EXPECT_EQ(ReadAll("/burst.cab", bytes, &elapsed), static_cast<DWORD>(ERROR_INTERNET_TIMEOUT));
+  EXPECT_GE(elapsed + 100, kLimitMs);
+  EXPECT_LT(elapsed, kLimitMs + 3000);
+  EXPECT_TRUE(bytes == burst) << bytes.size() << " bytes";
+}
+
 }  // namespace
 }  // namespace transfer_test
