@@ -294,6 +294,23 @@ class UninstallE2E : public ServedRunTest {
     ASSERT_TRUE(WriteFileBytes(install_.Bin() + "PM Install1.INF", Inf(lines)));
   }
 
+  // A laid-out installation with audio files, program data and a plug-in; its
+  // catalogue copy lists the manager, a file deep in Data\ and itself.
+  void LayOut() {
+    ASSERT_NO_FATAL_FAILURE(MakeFiles(
+        install_.Dir(),
+        {"Bin\\Content.plr", "Bin\\Plugins\\", "Bin\\Plugins\\Reader.dll", "Admin\\",
+         "Admin\\state.dat", "Audio\\", "Audio\\book.plw", "Audio\\Part 2\\",
+         "Audio\\Part 2\\book.plx", "Data\\", "Data\\Deep\\", "Data\\Deep\\Deeper\\",
+         "Data\\Deep\\Deeper\\Chapter.txt", "Data\\manager.log"}));
+    WriteCatalogue({"[Components]", "Player=1,0,0,0", "[Player]", "SourceDisksFiles=Player Files",
+                    "[Player Files]", "1=Manager.exe", "2=Chapter.txt",
+                    "[Manager.exe]", "File=p.cab", "FileVersion=1,0,0,0", "DestDir=Bin",
+                    "[Chapter.txt]", "File=p.cab", "FileVersion=1,0,0,0",
+                    "DestDir=Data\\Deep\\Deeper", "[Uninstall]", "File1=PM Install1.INF",
+                    "[PM Install1.INF]", "DestDir=Bin"});
+  }
+
   // "Bin\Upgrade.exe /Uninstall" as the uninstall entry starts it: the first
   // process ends with 0 once its copy in the temporary folder runs; the copy
   // is the uninstaller watched from then on.
@@ -550,30 +567,9 @@ TEST_F(UninstallE2E, FromBinRemovesWhatTheInstallPutDownAndNothingOfTheUsers) {
   EXPECT_FALSE(FileExists(TempFolder() + "Upgrade.exe")) << "the copy did not go at the restart";
 }
 
-// A laid-out installation with audio files, program data and a plug-in; the
-// catalogue copy lists the manager and itself.
-void LayOut(const Installation& install) {
-  MakeFiles(install.Dir(),
-            {"Bin\\Content.plr", "Bin\\Plugins\\", "Bin\\Plugins\\Reader.dll", "Admin\\",
-             "Admin\\state.dat", "Audio\\", "Audio\\book.plw", "Audio\\Part 2\\",
-             "Audio\\Part 2\\book.plx", "Data\\", "Data\\Deep\\", "Data\\Deep\\Deeper\\",
-             "Data\\Deep\\Deeper\\Chapter.txt", "Data\\manager.log"});
-}
-
-Lines LaidOutCatalogue() {
-  return {"[Components]", "Player=1,0,0,0",
-          "[Player]", "SourceDisksFiles=Player Files",
-          "[Player Files]", "1=Manager.exe", "2=Chapter.txt",
-          "[Manager.exe]", "File=p.cab", "FileVersion=1,0,0,0", "DestDir=Bin",
-          "[Chapter.txt]", "File=p.cab", "FileVersion=1,0,0,0", "DestDir=Data\\Deep\\Deeper",
-          "[Uninstall]", "File1=PM Install1.INF",
-          "[PM Install1.INF]", "DestDir=Bin"};
-}
-
 // Cancelling the wait for the download helper: -1, and nothing removed.
 TEST_F(UninstallE2E, CancelledWaitForTheDownloadHelperLeavesEveryFileInPlace) {
-  ASSERT_NO_FATAL_FAILURE(LayOut(install_));
-  WriteCatalogue(LaidOutCatalogue());
+  ASSERT_NO_FATAL_FAILURE(LayOut());
   ScratchDir helpers("helper");
   const std::string helper = helpers.Path() + "PelloryDownloadHelper.exe";
   ASSERT_TRUE(::CopyFileA(FixturePath("Hook.exe").c_str(), helper.c_str(), FALSE));
@@ -604,8 +600,7 @@ TEST_F(UninstallE2E, CancelledWaitForTheDownloadHelperLeavesEveryFileInPlace) {
 // cookies are emptied, and the media filter a player holds makes the run end
 // with the restart question.
 TEST_F(UninstallE2E, AudioNoKeepsAudioFilesAndALockedFilterAsksForARestart) {
-  ASSERT_NO_FATAL_FAILURE(LayOut(install_));
-  WriteCatalogue(LaidOutCatalogue());
+  ASSERT_NO_FATAL_FAILURE(LayOut());
   ASSERT_TRUE(RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "Cookie Url",
                              "http://cookies.pellory.test"));
   const std::string cookies = InstallFirefoxWithCookies();
@@ -656,8 +651,7 @@ TEST_F(UninstallE2E, AudioNoKeepsAudioFilesAndALockedFilterAsksForARestart) {
 // that folder in use, so an installation with nothing of the user's still
 // goes completely.
 TEST_F(UninstallE2E, StartedInBinItStillRemovesTheWholeFolder) {
-  ASSERT_NO_FATAL_FAILURE(LayOut(install_));
-  WriteCatalogue(LaidOutCatalogue());
+  ASSERT_NO_FATAL_FAILURE(LayOut());
 
   ASSERT_NO_FATAL_FAILURE(StartFromBin(install_.Bin()));
   Answer(processId_, kConfirm, IDYES);
@@ -672,8 +666,7 @@ TEST_F(UninstallE2E, StartedInBinItStillRemovesTheWholeFolder) {
 // a system folder is never searched, so the audio files below it stay; the
 // installation's own go.
 TEST_F(UninstallE2E, AudioFilesAreNeverSoughtInASystemFolder) {
-  ASSERT_NO_FATAL_FAILURE(LayOut(install_));
-  WriteCatalogue(LaidOutCatalogue());
+  ASSERT_NO_FATAL_FAILURE(LayOut());
   const std::string profile = ShellFolder(CSIDL_PROFILE);
   ASSERT_FALSE(profile.empty());
   ASSERT_TRUE(RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "PelloryProgramsDir", profile));
@@ -707,8 +700,7 @@ TEST_F(UninstallE2E, AudioFilesAreNeverSoughtInASystemFolder) {
 // The catalogue cannot be copied to the temporary folder (a folder has its
 // name there): the error is shown, the run fails and nothing is removed.
 TEST_F(UninstallE2E, ACatalogueThatCannotBeCopiedFailsBeforeRemovingAnything) {
-  ASSERT_NO_FATAL_FAILURE(LayOut(install_));
-  WriteCatalogue(LaidOutCatalogue());
+  ASSERT_NO_FATAL_FAILURE(LayOut());
   ASSERT_TRUE(::CreateDirectoryA((TempFolder() + "PM Install1.INF").c_str(), nullptr));
   const Lines before = TreeOf(install_.Dir());
 
@@ -732,8 +724,7 @@ TEST_F(UninstallE2E, ACatalogueThatCannotBeCopiedFailsBeforeRemovingAnything) {
 // installation with nothing of the user's goes completely, its empty
 // folders deepest first.
 TEST_F(UninstallE2E, QuietSetupKeepsTheWindowHiddenAndRemovesTheWholeFolder) {
-  ASSERT_NO_FATAL_FAILURE(LayOut(install_));
-  WriteCatalogue(LaidOutCatalogue());
+  ASSERT_NO_FATAL_FAILURE(LayOut());
   ASSERT_TRUE(RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "PelloryProgramsDir", ""));
   ScratchDir current("cwd");
   ASSERT_NO_FATAL_FAILURE(MakeFiles(current.Path(), {"song.plw", "talk.plx"}));
@@ -768,8 +759,7 @@ TEST_F(UninstallE2E, QuietSetupKeepsTheWindowHiddenAndRemovesTheWholeFolder) {
 class UninstallLanguageEnv : public UninstallE2E {};
 
 TEST_F(UninstallLanguageEnv, GermanQuestionsAndProgressWindow) {
-  ASSERT_NO_FATAL_FAILURE(LayOut(install_));
-  WriteCatalogue(LaidOutCatalogue());
+  ASSERT_NO_FATAL_FAILURE(LayOut());
   const char kCaption[] = "PelloryManager-Deinstallation";
 
   ASSERT_NO_FATAL_FAILURE(StartElsewhere("/Uninstall"));
