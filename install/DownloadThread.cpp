@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -117,6 +118,18 @@ void RecordComponentVersion(const Component& component) {
   if (rc != ERROR_SUCCESS)
     LogFormat("Failed to set registry entry %s under the key 'HKLM\\%s. Error 0x0%x",
               component.sName.c_str(), kComponentsKey, static_cast<unsigned>(rc));
+}
+
+// Whether a destination after `install` takes its file from the same
+// unpacked member (same cabinet, same name): that member must stay.
+bool NeededAgain(const std::map<std::string, std::string>& pending,
+                 std::map<std::string, std::string>::const_iterator install) {
+  const std::string name = LastPathElement(install->first);
+  for (auto later = std::next(install); later != pending.end(); ++later)
+    if (later->second == install->second &&
+        ::lstrcmpiA(LastPathElement(later->first).c_str(), name.c_str()) == 0)
+      return true;
+  return false;
 }
 
 // The members unpacked into a cabinet's folder, and the folder itself.
@@ -468,13 +481,13 @@ DWORD CDownloadThread::UnpackDownloads() {
 
 DWORD CDownloadThread::InstallFiles(CompletionDialog& completion) {
   const std::map<std::string, std::string> pending = state.pendingInstalls;
-  for (const auto& install : pending) {
-    const std::string& destination = install.first;
-    const std::string& cabinet = install.second;
+  for (auto install = pending.begin(); install != pending.end(); ++install) {
+    const std::string& destination = install->first;
+    const std::string& cabinet = install->second;
     const std::string folder = CabinetFolder(cabinet);
     const std::string extracted = folder + LastPathElement(destination);
-    // Missing when an earlier destination of the same name took it: the
-    // cabinet is unpacked again.
+    // Missing only when something removed it meanwhile: the cabinet is
+    // unpacked again.
     if (::GetFileAttributesA(extracted.c_str()) == INVALID_FILE_ATTRIBUTES) {
       completion.ShowStep(LoadResString(IDS_STATUS_DECOMPRESSING), extracted, "");
       ::CreateDirectoryA(folder.c_str(), nullptr);
@@ -490,7 +503,13 @@ DWORD CDownloadThread::InstallFiles(CompletionDialog& completion) {
     // The replacement raises the flag exactly when it defers the file.
     const uint32_t rebootBefore = state.rebootRequired;
     state.rebootRequired = 0;
-    const DWORD error = ReplaceInstalledFile(destination, extracted, state);
+    // The last destination of a member may have it moved into place; the
+    // others get copies. Nothing else reads the folder by now: packages ran
+    // from it and ended during the downloads, hooks run from their places.
+    const DWORD error =
+        ReplaceInstalledFile(destination, extracted, state,
+                             NeededAgain(pending, install) ? ExtractedFileUse::kNeededAgain
+                                                           : ExtractedFileUse::kDone);
     if (state.rebootRequired && error == 0) state.waitingForRestart.push_back(destination);
     state.rebootRequired |= rebootBefore;
     if (error != 0) return error;

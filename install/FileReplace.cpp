@@ -1,5 +1,7 @@
 #include "install/FileReplace.h"
 
+#include <aclapi.h>
+
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "core/Resources.h"
 #include "core/TextFormat.h"
 #include "core/SystemLibraries.h"
+#include "frame/Binding.h"
 #include "frame/Handle.h"
 #include "frame/RegKey.h"
 #include "install/TempFileList.h"
@@ -29,6 +32,7 @@ constexpr LONGLONG kLargestWininit = 16 * 1024 * 1024;
 ExitWindowsCall g_exitWindowsForTests;
 FileCopyCall g_fileCopyForTests;
 FileMoveCall g_fileMoveForTests;
+FileMoveCall g_sideMoveForTests;
 
 // Copies a new file to a fresh name beside its destination.
 BOOL CopyFileCall(const std::string& from, const std::string& to) {
@@ -42,10 +46,42 @@ BOOL MoveFileCall(const std::string& from, const std::string& to) {
                             : ::MoveFileA(from.c_str(), to.c_str());
 }
 
+// Moves an extracted file beside its destination: a rename only, never a
+// copy in disguise (the copy has its own road).
+BOOL SideMoveCall(const std::string& from, const std::string& to) {
+  return g_sideMoveForTests ? g_sideMoveForTests(from, to)
+                            : ::MoveFileExA(from.c_str(), to.c_str(), 0);
+}
+
 // A failed call never reports success, even when it left no error code.
 DWORD LastErrorCode() {
   const DWORD error = ::GetLastError();
   return error ? error : ERROR_GEN_FAILURE;
+}
+
+// Bound at run time, as the program's other security calls.
+using SetNamedSecurityInfoFn = DWORD(WINAPI*)(LPSTR, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID,
+                                              PSID, PACL, PACL);
+
+// A renamed file keeps the permissions it had where it was made (the temporary
+// folder: its user, the administrators and the system only), where a copy
+// takes its folder's. The moved file gets its new folder's inherited
+// permissions instead, as a copy would. The NT family only; 0 or the error.
+DWORD InheritFolderPermissions(const std::string& path) {
+  if (!IsNT()) return 0;
+  static frame::LibraryBinding binding;
+  static SetNamedSecurityInfoFn setNamedSecurityInfo = nullptr;
+  const frame::FunctionSlot slots[] = {
+      {"SetNamedSecurityInfoA", frame::Slot(setNamedSecurityInfo)}};
+  if (!binding.Bind("Advapi32.dll", slots, 1)) return ERROR_PROC_NOT_FOUND;
+  // No entries of its own, and open to the folder's inheritable ones.
+  ACL empty = {};
+  empty.AclRevision = ACL_REVISION;
+  empty.AclSize = sizeof(ACL);
+  std::string name = path;
+  return setNamedSecurityInfo(&name[0], SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, &empty, nullptr);
 }
 
 template <class... Args>
@@ -128,16 +164,36 @@ constexpr unsigned kSideNameAttempts = 64;
 
 // A complete copy of a file in its destination's folder, under a name of its
 // own: on the same volume, so one rename puts it in place, and with the
-// folder's own permissions. Removed again unless it was put in place.
+// folder's own permissions. Unless it was put in place, it is removed again,
+// or, when it was moved there, moved back.
 class SideCopy {
  public:
   SideCopy() = default;
   SideCopy(const SideCopy&) = delete;
   SideCopy& operator=(const SideCopy&) = delete;
-  ~SideCopy() {
-    if (path_.empty()) return;
-    ::SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileA(path_.c_str());
+  ~SideCopy() { Discard(); }
+
+  // Renames `source` beside `destination` (same volume); 0 or the system
+  // error code, and then `source` is where it was.
+  DWORD Move(const std::string& source, const std::string& destination) {
+    const std::string folder = SplitFolder(destination).first;
+    for (unsigned attempt = 0; attempt < kSideNameAttempts; ++attempt) {
+      const std::string name = SideName(folder, attempt);
+      if (::GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
+      if (!SideMoveCall(source, name)) {
+        const DWORD error = LastErrorCode();
+        if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;  // not ours
+        return error;
+      }
+      path_ = name;
+      movedFrom_ = source;
+      if (const DWORD error = InheritFolderPermissions(name)) {
+        Discard();
+        return error;
+      }
+      return 0;
+    }
+    return ERROR_FILE_EXISTS;
   }
 
   // Copies `source` beside `destination`; 0 or the copy's system error code.
@@ -205,7 +261,24 @@ class SideCopy {
   }
 
  private:
+  void Discard() {
+    if (path_.empty()) return;
+    if (!movedFrom_.empty()) {
+      // The run may want the extracted file again, a later try or a copy.
+      if (::MoveFileExA(path_.c_str(), movedFrom_.c_str(), 0)) {
+        path_.clear();
+        return;
+      }
+      LogFormat("MoveFileEx failed to move the file '%s' back to '%s'. Error 0x0%x.",
+                path_.c_str(), movedFrom_.c_str(), static_cast<unsigned>(LastErrorCode()));
+    }
+    ::SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileA(path_.c_str());
+    path_.clear();
+  }
+
   std::string path_;
+  std::string movedFrom_;  // where a moved file came from
 };
 
 // Puts a copy of `source` in the place of `target`: the old file stays whole
@@ -214,6 +287,21 @@ DWORD ReplaceByCopy(const std::string& source, const std::string& target) {
   SideCopy copy;
   if (const DWORD error = copy.Make(source, target)) return error;
   return copy.PutInPlace(target);
+}
+
+// The same for a `source` nothing needs afterwards: renamed beside `target`
+// where the volume allows it, which spares writing every byte again, else
+// copied. `moved` says which; on a failure `source` is where it was.
+DWORD ReplaceByMove(const std::string& source, const std::string& target, bool& moved) {
+  SideCopy side;
+  const DWORD moveError = side.Move(source, target);
+  moved = moveError == 0;
+  if (!moved) {
+    LogFormat("MoveFileEx could not move the file '%s' beside '%s'. Error 0x0%x. It is copied.",
+              source.c_str(), target.c_str(), static_cast<unsigned>(moveError));
+    if (const DWORD error = side.Make(source, target)) return error;
+  }
+  return side.PutInPlace(target);
 }
 
 // The key of a line ("key=value"), without the blanks around it.
@@ -345,8 +433,9 @@ class WininitFile {
 // "NUL" line for the destination when `deleteFirst`. Whatever can fail is
 // tried before anything changes: a failure leaves no line, no new waiting
 // copy (an earlier run's one keeps its bytes) and the new file where it is.
+// Once all is done the new file goes, unless `keepNewFile`.
 DWORD DeferReplacement(const std::string& newFile, const std::string& destination,
-                       bool deleteFirst) {
+                       bool deleteFirst, bool keepNewFile) {
   const bool nt = IsNT();
   std::string key, deleteLine;
   WininitFile ini;
@@ -416,7 +505,7 @@ DWORD DeferReplacement(const std::string& newFile, const std::string& destinatio
     if (!hadPending) ::DeleteFileA(pending.c_str());
     return error;
   }
-  ::DeleteFileA(newFile.c_str());
+  if (!keepNewFile) ::DeleteFileA(newFile.c_str());
   return 0;
 }
 
@@ -487,7 +576,7 @@ DWORD DeleteFileDelayReboot(const std::string& path) {
 }
 
 DWORD ReplaceFileDelayReboot(const std::string& newFile, const std::string& destination) {
-  return DeferReplacement(newFile, destination, false);
+  return DeferReplacement(newFile, destination, false, false);
 }
 
 LONG AddRunOnceEntry(const std::string& name, const std::string& commandLine) {
@@ -519,6 +608,12 @@ FileMoveCall SetFileMoveCallForTests(FileMoveCall call) {
   return previous;
 }
 
+FileMoveCall SetSideMoveCallForTests(FileMoveCall call) {
+  FileMoveCall previous = std::move(g_sideMoveForTests);
+  g_sideMoveForTests = std::move(call);
+  return previous;
+}
+
 BOOL RebootComputer() {
   if (IsNT() && !EnableShutdownPrivilege()) return FALSE;
   LogWrite("Rebooting Computer");
@@ -533,7 +628,7 @@ BOOL RebootComputer() {
 }
 
 DWORD ReplaceInstalledFile(const std::string& destination, const std::string& extracted,
-                           InstallState& state) {
+                           InstallState& state, ExtractedFileUse use) {
   const char* d = destination.c_str();
   const char* e = extracted.c_str();
 
@@ -560,16 +655,22 @@ DWORD ReplaceInstalledFile(const std::string& destination, const std::string& ex
     ::SetFileAttributesA(e, FILE_ATTRIBUTE_NORMAL);
     // Beside the destination first: a copy that fails part-way (a full disk)
     // never leaves the installed file half-written.
-    if (const DWORD error = ReplaceByCopy(extracted, destination)) {
+    const bool keep = use == ExtractedFileUse::kNeededAgain;
+    bool moved = false;
+    if (const DWORD error = keep ? ReplaceByCopy(extracted, destination)
+                                 : ReplaceByMove(extracted, destination, moved)) {
       const std::string text = FormatString(IDS_COPY_FAILED, e, d, static_cast<int>(error));
       LogWrite(text);
       state.errorText += text;
       return error;
     }
-    LogWrite(FormatString(IDS_COPY_SUCCEEDED, e));
+    if (keep)
+      LogFormat("Succeeded. The file '%s' is kept for another destination.", e);
+    else
+      LogWrite(FormatString(IDS_COPY_SUCCEEDED, e));
     ::SetFileAttributesA(d, FILE_ATTRIBUTE_NORMAL);
     RefreshEarlierPendingCopy(destination);
-    if (!::DeleteFileA(e)) {
+    if (!keep && !moved && !::DeleteFileA(e)) {
       // The temporary file is removed with the others when the program ends.
       const std::string text =
           FormatString(IDS_DELETE_TEMP_FAILED, static_cast<int>(LastErrorCode()));
@@ -583,7 +684,8 @@ DWORD ReplaceInstalledFile(const std::string& destination, const std::string& ex
   state.rebootRequired = 1;
   // The start-up processing of the older family deletes the old file before
   // it renames the new one into place; both lines go in together or not at all.
-  if (const DWORD error = DeferReplacement(extracted, destination, IsFileLocked(destination)))
+  if (const DWORD error = DeferReplacement(extracted, destination, IsFileLocked(destination),
+                                           use == ExtractedFileUse::kNeededAgain))
     return error;
   state.pendingInstalls.erase(destination);
   return 0;

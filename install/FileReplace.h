@@ -40,9 +40,22 @@ FileCopyCall SetFileCopyCallForTests(FileCopyCall call);
 using FileMoveCall = std::function<BOOL(const std::string& from, const std::string& to)>;
 FileMoveCall SetFileMoveCallForTests(FileMoveCall call);
 
+// Tests replace the move of an extracted file to a fresh name beside its
+// destination (MoveFileExA, a rename on the same volume only), to make it
+// fail as across volumes; an empty function puts the real one back. Returns
+// the previous one.
+FileMoveCall SetSideMoveCallForTests(FileMoveCall call);
+
+// What the run still wants of an extracted file once it is in place.
+enum class ExtractedFileUse {
+  kDone,        // nothing: moved into place where a rename can, else copied; gone afterwards
+  kNeededAgain  // another destination takes it too: copied, and kept
+};
+
 // Puts the extracted file in place of the destination (both full paths), or
 // defers that to the restart when the destination is locked. 0 or an error
 // code; may raise state.rebootRequired, extend state.errorText and take the
-// destination out of state.pendingInstalls.
+// destination out of state.pendingInstalls. On a failure the extracted file
+// is where it was and the destination as it was.
 DWORD ReplaceInstalledFile(const std::string& destination, const std::string& extracted,
-                           InstallState& state);
+                           InstallState& state, ExtractedFileUse use = ExtractedFileUse::kDone);

@@ -141,7 +141,9 @@ TEST_F(EngineRun, EachFileComesFromItsOwnCabinetAndEachCabinetIsFetchedOnce) {
   server_.Serve("/one.cab", Cabinet({{"Readme.txt", "one"}, {"Shared.dat", "shared"}}));
   server_.Serve("/two.cab", Cabinet({{"Readme.txt", "two"}}));
   const std::vector<Component> run = {
-      Named("Alpha", {File("A\\Readme.txt", "one.cab"), File("Shared.dat", "one.cab")}),
+      // One member to two folders: each gets it.
+      Named("Alpha", {File("A\\Readme.txt", "one.cab"), File("Shared.dat", "one.cab"),
+                      File("C\\Readme.txt", "one.cab")}),
       // The same entry again in a second component: handled once.
       Named("Beta", {File("B\\Readme.txt", "two.cab"), File("Shared.dat", "one.cab")}),
       Named("Gamma", {})};
@@ -151,6 +153,7 @@ TEST_F(EngineRun, EachFileComesFromItsOwnCabinetAndEachCabinetIsFetchedOnce) {
   EXPECT_EQ(Run(withLine), kRunDone);
   EXPECT_EQ(FileContent(app_.Path() + "A\\Readme.txt"), "one");
   EXPECT_EQ(FileContent(app_.Path() + "B\\Readme.txt"), "two");
+  EXPECT_EQ(FileContent(app_.Path() + "C\\Readme.txt"), "one");
   EXPECT_EQ(FileContent(app_.Path() + "Shared.dat"), "shared");
   EXPECT_EQ(server_.RequestCount("/one.cab"), 1u);
   EXPECT_EQ(server_.RequestCount("/two.cab"), 1u);

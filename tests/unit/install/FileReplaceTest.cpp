@@ -41,11 +41,16 @@ std::string WindowsFile(const char* name) {
   return std::string(folder) + "\\" + name;
 }
 
-// While it lives, each copy of a new file writes half its bytes to the target
-// and then fails as a full disk does.
+// While it lives, each move of an extracted file beside its destination
+// fails as across volumes, and each copy of a new file writes half its bytes
+// to the target and then fails as a full disk does.
 class HalfCopies {
  public:
   HalfCopies() {
+    previousMove_ = SetSideMoveCallForTests([this](const std::string&, const std::string& to) {
+      moveTargets.push_back(to);
+      return ::SetLastError(ERROR_NOT_SAME_DEVICE), FALSE;
+    });
     previous_ = SetFileCopyCallForTests([this](const std::string& from, const std::string& to) {
       targets.push_back(to);
       std::string bytes;
@@ -54,14 +59,30 @@ class HalfCopies {
       return ::SetLastError(ERROR_DISK_FULL), FALSE;
     });
   }
-  ~HalfCopies() { SetFileCopyCallForTests(previous_); }
+  ~HalfCopies() {
+    SetFileCopyCallForTests(previous_);
+    SetSideMoveCallForTests(previousMove_);
+  }
   HalfCopies(const HalfCopies&) = delete;
   HalfCopies& operator=(const HalfCopies&) = delete;
   Lines targets;
+  Lines moveTargets;
 
  private:
   FileCopyCall previous_;
+  FileMoveCall previousMove_;
 };
+
+// The file system's identity of a file: kept by a rename, new for a copy.
+std::string FileIdentity(const std::string& path) {
+  frame::ScopedFile file(::CreateFileA(path.c_str(), 0,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!file || !::GetFileInformationByHandle(file.get(), &info)) return "<none for " + path + ">";
+  return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) +
+         ":" + std::to_string(info.nFileIndexLow);
+}
 
 bool WriteFiles(const std::string& dir, const std::vector<std::pair<std::string, std::string>>& files) {
   for (const auto& f : files)
@@ -153,8 +174,12 @@ TEST(ReplaceInstalledFile, ACopyThatFailsHalfWayDamagesNothing) {
     EXPECT_EQ(ReplaceInstalledFile(d, e, state), static_cast<DWORD>(ERROR_DISK_FULL));
     const std::string failed =
         "CopyFile failed to copy file '" + e + "' to the file '" + d + "'. Error 112.";
-    EXPECT_EQ(log.lines, (Lines{"Copying file '" + e + "' to file '" + d + "'...", failed}));
+    EXPECT_EQ(log.lines, (Lines{"Copying file '" + e + "' to file '" + d + "'...",
+                                "MoveFileEx could not move the file '" + e + "' beside '" + d +
+                                    "'. Error 0x011. It is copied.",
+                                failed}));
     EXPECT_EQ(state.errorText, failed);
+    ASSERT_EQ(halfCopies.moveTargets.size(), 1u);
     ASSERT_EQ(halfCopies.targets.size(), 1u);
     EXPECT_EQ(halfCopies.targets[0].rfind('\\'), p.size() - 1) << "copied beside the destination";
   }
@@ -184,6 +209,74 @@ TEST(ReplaceInstalledFile, ACopyThatFailsHalfWayDamagesNothing) {
   ASSERT_TRUE(RunRestartProcessing());
   EXPECT_EQ(FileContent(d), "first run");
   EXPECT_EQ(FolderNames(p), (Lines{"Player.dll", "second.new"}));
+}
+
+// An extracted file that nothing needs afterwards is renamed into place, not
+// copied: the installed file is the very file that was extracted, and neither
+// it nor a side file is left. One that another destination needs is copied
+// and stays. Where the rename cannot be done (another volume), it is copied
+// as before; where the final rename fails, the installed file is untouched
+// and the extracted file back where it was.
+TEST(ReplaceInstalledFile, AnExtractedFileNobodyNeedsIsMovedIntoPlace) {
+  ASSERT_TRUE(IsNT());
+  ScratchDir dir;
+  const std::string staging = dir.Path() + "PGF1.tmp.d\\", app = dir.Path() + "App\\";
+  const std::string plugins = app + "Plugins\\", e = staging + "Player.dll";
+  const std::string d = app + "Player.dll", second = plugins + "Player.dll";
+  for (const std::string& folder : {staging, app, plugins})
+    ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
+  ASSERT_TRUE(WriteFiles(staging, {{"Player.dll", "new player"}, {"Codec.dll", "new codec"},
+                                   {"Skin.dll", "new skin"}}));
+  ASSERT_TRUE(WriteFiles(app, {{"Player.dll", "old player"}, {"Codec.dll", "old codec"},
+                               {"Skin.dll", "old skin"}}));
+  const std::string extractedId = FileIdentity(e);
+  InstallState state;
+  EXPECT_EQ(ReplaceInstalledFile(second, e, state, ExtractedFileUse::kNeededAgain), 0u);
+  EXPECT_EQ(FileContent(second), "new player");
+  EXPECT_EQ(FileContent(e), "new player");
+  EXPECT_NE(FileIdentity(second), extractedId);
+  {
+    CapturedLog log;
+    EXPECT_EQ(ReplaceInstalledFile(d, e, state), 0u);
+    EXPECT_EQ(log.lines, (Lines{"Copying file '" + e + "' to file '" + d + "'...",
+                                "Succeeded. Deleting temporary file '" + e + "'."}));
+  }
+  EXPECT_EQ(FileContent(d), "new player");
+  EXPECT_EQ(FileIdentity(d), extractedId) << "copied, not moved";
+  EXPECT_EQ(state.errorText, "");
+  EXPECT_EQ(FolderNames(app), (Lines{"Codec.dll", "Player.dll", "Plugins", "Skin.dll"}));
+  EXPECT_EQ(FolderNames(plugins), (Lines{"Player.dll"}));
+
+  // The rename beside the destination fails: copied, and deleted after.
+  FileMoveCall previous = SetSideMoveCallForTests([](const std::string&, const std::string&) {
+    return ::SetLastError(ERROR_NOT_SAME_DEVICE), FALSE;
+  });
+  const std::string codec = app + "Codec.dll", codecId = FileIdentity(staging + "Codec.dll");
+  EXPECT_EQ(ReplaceInstalledFile(codec, staging + "Codec.dll", state), 0u);
+  EXPECT_EQ(FileContent(codec), "new codec");
+  EXPECT_NE(FileIdentity(codec), codecId);
+
+  // Moved beside it, but then the installed file is opened by someone
+  // without sharing and the replacing rename fails.
+  const std::string skin = app + "Skin.dll";
+  frame::ScopedFile opener;
+  SetSideMoveCallForTests([&](const std::string& from, const std::string& to) {
+    if (!::MoveFileExA(from.c_str(), to.c_str(), 0)) return FALSE;
+    opener.reset(::CreateFileA(skin.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    return TRUE;
+  });
+  EXPECT_NE(ReplaceInstalledFile(skin, staging + "Skin.dll", state), 0u);
+  SetSideMoveCallForTests(previous);
+  ASSERT_TRUE(opener.valid());
+  opener.reset();
+  EXPECT_EQ(FileContent(skin), "old skin");
+  EXPECT_EQ(FileContent(staging + "Skin.dll"), "new skin");
+  EXPECT_EQ(FolderNames(app), (Lines{"Codec.dll", "Player.dll", "Plugins", "Skin.dll"}));
+  EXPECT_EQ(FolderNames(staging), (Lines{"Skin.dll"}));
+  // Tried again, it goes in.
+  EXPECT_EQ(ReplaceInstalledFile(skin, staging + "Skin.dll", state), 0u);
+  EXPECT_EQ(FileContent(skin), "new skin");
+  EXPECT_EQ(FolderNames(staging), Lines{});
 }
 
 // The older family: WININIT.INI. The emulated Windows version is read when a
