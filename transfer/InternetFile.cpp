@@ -121,11 +121,7 @@ bool InternetFile::Read(void* buffer, DWORD size, DWORD* count) {
     if (!QueryAvailable(&available)) return false;
     ready_ = available;
   }
-  if (size > 0 && size >= ready_) {
-    // One byte of what has arrived stays unread unless it is the body's
-    // last: while it is there, the next question is answered at once.
-    size = ready_ > 1 && !RestHasArrived() ? ready_ - 1 : ready_ > 0 ? ready_ : 1;
-  }
+  if (size > ready_) size = ready_ > 0 ? ready_ : 1;
   BOOL ok = FALSE;
   DWORD got = 0;
   DWORD error = 0;
@@ -218,8 +214,8 @@ DWORD InternetFile::Available() {
     SetLastTransferError(ERROR_INVALID_HANDLE);
     return 0;
   }
-  // Asked even while an earlier answer is not all read: then the answer
-  // comes at once, and it may have grown.
+  // What an earlier answer announced and no read has taken yet is there.
+  if (ready_ > 0) return ready_;
   DWORD available = 0;
   if (!QueryAvailable(&available)) return 0;
   ready_ = available;
@@ -228,11 +224,6 @@ DWORD InternetFile::Available() {
 
 bool InternetFile::AtEnd() const {
   return contentLength_ >= 0 && position_ >= static_cast<unsigned long long>(contentLength_);
-}
-
-bool InternetFile::RestHasArrived() const {
-  return contentLength_ >= 0 &&
-         position_ + ready_ >= static_cast<unsigned long long>(contentLength_);
 }
 
 bool InternetFile::Direct(const char* what, int line) {
@@ -248,7 +239,10 @@ bool InternetFile::QueryAvailable(DWORD* available) {
   *available = 0;
   if (ready_ > 0 || AtEnd()) {
     // Bytes that arrived and are not read yet, or the end of the announced
-    // body: WinINet answers at once, so the question is asked here.
+    // body: WinINet answers at once, so the question is asked here. (Under
+    // Wine the answer is then what its buffer holds, never more: the next
+    // 8 KiB come only with a question asked of an empty buffer, which waits
+    // for them.)
     if (!Direct("InternetQueryDataAvailable", __LINE__)) return false;
     DWORD count = 0;
     if (!WinInet().InternetQueryDataAvailable(request_->get(), &count, 0, context_)) {

@@ -7,10 +7,8 @@
 // user's Cancel or the silence limit ends it at once. A call that cannot
 // wait is made on the caller's thread: a read of no more than has arrived,
 // the question of how much has arrived while some of it is still unread, and
-// both at the end of the announced body. A read keeps one byte of what has
-// arrived unread (unless it is the body's last), so that on a busy line
-// every question is of that kind. A read never asks WinInet for more than
-// has already arrived (a read of n bytes returns only once n have come,
+// both at the end of the announced body. A read never asks WinInet for more
+// than has already arrived (a read of n bytes returns only once n have come,
 // which on a slow line could take hours), so every wait is bounded by the
 // network's silence limit. A read that was cancelled or timed out leaves
 // the file failed: every later read fails the same way.
@@ -37,8 +35,7 @@ class InternetFile : public TransferFile {
 
   bool Seek(LONG distance, DWORD method) override;
   // Up to `size` bytes of what has arrived; waits (bounded) only while
-  // nothing has. Short of the body's end it may give one byte less than
-  // has arrived.
+  // nothing has.
   bool Read(void* buffer, DWORD size, DWORD* count) override;
   bool Write(const void* buffer, DWORD size, DWORD* count) override;
   void CloseIfOpen() override;
@@ -73,8 +70,6 @@ class InternetFile : public TransferFile {
   bool Direct(const char* what, int line);
   // The announced body has all been read.
   bool AtEnd() const;
-  // What has arrived and is not read yet is all the announced body has left.
-  bool RestHasArrived() const;
 
   SharedInternetPtr request_;
   DWORD ready_ = 0;  // bytes known to have arrived and not read yet
