@@ -147,6 +147,13 @@ void EmptyProductKey() {
   }
 }
 
+// "C:\A\B\" of "C:\A\B\Logs\"; empty when there is none.
+std::string ParentFolder(const std::string& folder) {
+  if (folder.size() < 2) return std::string();
+  const std::string::size_type slash = folder.find_last_of('\\', folder.size() - 2);
+  return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+}
+
 // Removes a folder when it exists and is empty; false when it was there,
 // empty, and could not be removed.
 bool RemoveIfEmpty(const std::string& folder) {
@@ -198,6 +205,10 @@ int UninstallFlow(const std::string& installDir) {
   const std::string tempCatalogue = GetTempDir() + kCatalogueName;
   PrependBinToPath();
   LogFormat("Uninstalling PelloryManager from '%s'.", appDir.c_str());
+  // Started from a shortcut or by the relaunch, the working folder may be the
+  // "Bin" folder itself, which the process holds open: it could never go.
+  const std::string tempDir = GetTempDir();
+  if (!tempDir.empty()) ::SetCurrentDirectoryA(tempDir.c_str());
   bool rebootNeeded = false;
 
   // 3. The progress window.
@@ -206,7 +217,12 @@ int UninstallFlow(const std::string& installDir) {
   if (!SetupAndQuiet()) window->Show(true);
 
   // 4. Whatever runs from the installation. Nothing is removed before this.
-  CloseRunningManager(window->Window());
+  // The window is hidden and shown through its own queue, in the order asked.
+  if (::FindWindowA(kManagerWindowClass, nullptr)) {
+    window->Show(false);
+    CloseRunningManager(nullptr);
+    ShowAgain(*window);
+  }
   CloseDownloadManager();
   if (!WaitForProgram(*window, "Manager.exe", "PelloryManager") ||
       !WaitForProgram(*window, "PDHelper.exe", kDownloadManagerTitle) ||
@@ -306,6 +322,12 @@ int UninstallFlow(const std::string& installDir) {
     if (DirectoryExists(logsDir)) RemoveEmptyDirectories(logsDir, &*window);
   }
   if (!IsSystemFolderOrAbove(appDir)) RemoveEmptyDirectories(appDir, &*window);
+  // The folder that held the logs (the user's "Documents\Pellory"), once
+  // nothing is left in it.
+  const std::string logsParent = ParentFolder(logsDir);
+  if (!logsParent.empty() && ::lstrcmpiA(logsParent.c_str(), appDir.c_str()) != 0 &&
+      !IsSystemFolderOrAbove(logsParent))
+    RemoveIfEmpty(logsParent);
 
   // 21. The window goes; then the plug-ins and the catalogue copy.
   window.Close();
