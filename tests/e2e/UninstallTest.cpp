@@ -17,6 +17,7 @@
 #include "tests/fixtures/holder/HeldFile.h"
 #include "tests/support/CatalogueCabinet.h"
 #include "tests/support/PlayedUser.h"
+#include "tests/support/UnixLinks.h"
 
 namespace e2e {
 namespace {
@@ -106,59 +107,6 @@ Lines TreeOf(const std::string& folder, const std::string& below = "") {
   } while (::FindNextFileA(find.get(), &found));
   std::sort(entries.begin(), entries.end());
   return entries;
-}
-
-// A folder link the way the unit tests make one: Wine shows a Unix symbolic
-// link to a folder as a folder with a reparse point, as Windows shows a
-// junction. The Unix `ln` is started like any program and watched for (Wine
-// cannot wait for a Unix process through its handle).
-std::string UnixPath(const std::string& path) {
-  using UnixName = char*(CDECL*)(LPCWSTR);
-  const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-  if (!unixName) return "";
-  wchar_t wide[MAX_PATH];
-  ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
-  char* name = unixName(wide);
-  const std::string result = name ? name : "";
-  ::HeapFree(::GetProcessHeap(), 0, name);
-  return result;
-}
-
-// Runs a Unix tool on the link at `link` (its folder must exist) and waits
-// until `done` says the link is as wanted, at most ten seconds.
-template <class Done>
-bool RunOnLink(const std::string& tool, const std::string& link, const Done& done) {
-  const size_t slash = link.find_last_of('\\');
-  const std::string folder = UnixPath(link.substr(0, slash));
-  if (folder.empty()) return false;
-  std::string command = tool + "\"" + folder + "/" + link.substr(slash + 1) + "\"";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process{};
-  if (!::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-    return false;
-  frame::ScopedHandle processHandle(process.hProcess), threadHandle(process.hThread);
-  for (int tries = 0; tries < 200; ++tries, ::Sleep(50))
-    if (done(::GetFileAttributesA(link.c_str()))) return true;
-  return false;
-}
-
-bool MakeFolderLink(const std::string& link, const std::string& target) {
-  const std::string unixTarget = UnixPath(target);
-  return !unixTarget.empty() &&
-         RunOnLink("Z:\\bin\\ln -s \"" + unixTarget + "\" ", link, [](DWORD attributes) {
-           return attributes != INVALID_FILE_ATTRIBUTES &&
-                  (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-         });
-}
-
-// Wine cannot remove such a link from the Windows side: the Unix side does.
-void RemoveFolderLink(const std::string& link) {
-  if (::GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES) return;
-  RunOnLink("Z:\\bin\\rm -f ", link,
-            [](DWORD attributes) { return attributes == INVALID_FILE_ATTRIBUTES; });
 }
 
 // A SharedDlls count, or what it is instead.

@@ -11,6 +11,7 @@
 #include "tests/support/CapturedLog.h"
 #include "tests/unit/uninstall/RecordedProgress.h"
 #include "tests/support/Scratch.h"
+#include "tests/support/UnixLinks.h"
 
 namespace {
 
@@ -33,48 +34,6 @@ void MakeTree(const std::string& root, const std::vector<std::string>& entries) 
 
 std::string Cannot(const std::string& folder, DWORD error) {
   return "Cannot delete directory " + folder + ". Error " + std::to_string(error) + ".";
-}
-
-// The Unix path behind a Windows path of this prefix; "" outside Wine.
-std::string UnixPath(const std::string& path) {
-  using UnixName = char*(CDECL*)(LPCWSTR);
-  const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-  if (!unixName) return "";
-  wchar_t wide[MAX_PATH];
-  ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
-  char* name = unixName(wide);
-  const std::string result = name ? name : "";
-  ::HeapFree(::GetProcessHeap(), 0, name);
-  return result;
-}
-
-// Makes a Unix symbolic link with the Unix `ln`, which Wine starts like any
-// program, and waits until `watched` appears (at most ten seconds: Wine does
-// not let a Windows program wait for a Unix process through its handle).
-bool MakeUnixLink(const std::string& unixLink, const std::string& unixTarget,
-                  const std::string& watched) {
-  if (unixLink.empty() || unixTarget.empty()) return false;
-  std::string command = "Z:\\bin\\ln -s \"" + unixTarget + "\" \"" + unixLink + "\"";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process{};
-  if (!::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-    return false;
-  frame::ScopedHandle processHandle(process.hProcess), threadHandle(process.hThread);
-  for (int tries = 0; tries < 200; ++tries) {
-    if (::GetFileAttributesA(watched.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-    ::Sleep(50);
-  }
-  return false;
-}
-
-// Wine shows a Unix symbolic link to a folder as a folder with a reparse
-// point, the way Windows shows a junction.
-bool MakeFolderLink(const std::string& link, const std::string& target) {
-  return MakeUnixLink(UnixPath(link), UnixPath(target), link) &&
-         (::GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 TEST(DirectoryRemoval, RefusesRootsAndRelativePaths) {
@@ -154,8 +113,10 @@ TEST(DirectoryRemoval, DriveRootStaysWhole) {
   const std::string::size_type drives = c.rfind("/c:");
   ASSERT_NE(drives, std::string::npos) << c;
   const std::string root = std::string(1, letter) + ":\\";
-  ASSERT_TRUE(MakeUnixLink(c.substr(0, drives + 1) + static_cast<char>(letter - 'A' + 'a') + ":",
-                           UnixPath(scratch.Path()), root + "file.txt"));
+  const std::string drive = c.substr(0, drives + 1) + static_cast<char>(letter - 'A' + 'a') + ":";
+  ASSERT_TRUE(RunUnixCommand(
+      "Z:\\bin\\ln -s \"" + UnixPath(scratch.Path()) + "\" \"" + drive + "\"",
+      [&] { return ::GetFileAttributesA((root + "file.txt").c_str()) != INVALID_FILE_ATTRIBUTES; }));
 
   CapturedLog log;
   for (const std::string& path : {root, root + ".", root + "\\", "\\\\?\\" + root,
