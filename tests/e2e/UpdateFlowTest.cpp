@@ -35,19 +35,6 @@ CatalogueComponent Named(const std::string& name, int id, std::vector<CatalogueF
   return component;
 }
 
-// Ticks a row of the selection dialog's list by a click on its box.
-bool TickRow(HWND list, int row) {
-  RECT rect = {};
-  DWORD_PTR ignored = 0;
-  if (!::SendMessageTimeoutA(list, LB_GETITEMRECT, static_cast<WPARAM>(row),
-                             reinterpret_cast<LPARAM>(&rect), SMTO_BLOCK, 5000, &ignored))
-    return false;
-  const LPARAM box = MAKELPARAM(rect.left + 8, rect.top + 8);
-  ::SendMessageTimeoutA(list, WM_LBUTTONDOWN, MK_LBUTTON, box, SMTO_BLOCK, 5000, &ignored);
-  ::SendMessageTimeoutA(list, WM_LBUTTONUP, 0, box, SMTO_BLOCK, 5000, &ignored);
-  return true;
-}
-
 // The folders the catalogue cabinets are unpacked into ("PGF*.tmp.d" in the
 // temporary folder), with their backslash.
 std::vector<std::string> UnpackFolders() {
@@ -155,7 +142,7 @@ TEST_F(UpdateFlowE2E, QuietCheckSpeaksOnlyWhenSomethingIsNew) {
   Answer(yes, IDYES);
   HWND selection = WaitForDialogWith(yes.Id(), 201);
   ASSERT_NE(selection, nullptr) << "Yes did not show the selection dialog";
-  ASSERT_TRUE(TickRow(::GetDlgItem(selection, 201), 1));
+  ASSERT_TRUE(ui::TickRow(::GetDlgItem(selection, 201), 1));
   ASSERT_TRUE(::IsWindowEnabled(::GetDlgItem(selection, IDOK))) << "the row was not ticked";
   ui::PressButton(selection, IDCANCEL);
   EXPECT_EQ(AsInt(yes.Wait()), 0);
@@ -378,7 +365,7 @@ TEST_F(UpdateFlowE2E, InteractiveUpdateFromQuestionToCompletion) {
   EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(selection, IDOK)));
 
   // Tick "Extra" by its box, as a click there does.
-  ASSERT_TRUE(TickRow(list, 1));
+  ASSERT_TRUE(ui::TickRow(list, 1));
   EXPECT_EQ(ui::ControlText(selection, kSizeText), "1KB");
   ASSERT_TRUE(::IsWindowEnabled(::GetDlgItem(selection, IDOK)));
   ui::PressButton(selection, IDOK);
@@ -417,7 +404,7 @@ TEST_F(UpdateFlowE2E, AnInteractiveUpdateEndsWithTheRunsResult) {
   const auto chooseRow = [&](ChildProcess& child, int row) {
     HWND selection = WaitForDialogWith(child.Id(), 201);
     ASSERT_NE(selection, nullptr) << "no selection dialog";
-    ASSERT_TRUE(TickRow(::GetDlgItem(selection, 201), row));
+    ASSERT_TRUE(ui::TickRow(::GetDlgItem(selection, 201), row));
     ui::PressButton(selection, IDOK);
   };
 

@@ -133,19 +133,6 @@ bool IsMessageBox(HWND window) {
   return true;
 }
 
-// Ticks a row of the selection dialog's list by a click on its box.
-bool TickRow(HWND list, int row) {
-  RECT rect = {};
-  DWORD_PTR ignored = 0;
-  if (!::SendMessageTimeoutA(list, LB_GETITEMRECT, static_cast<WPARAM>(row),
-                             reinterpret_cast<LPARAM>(&rect), SMTO_BLOCK, 5000, &ignored))
-    return false;
-  const LPARAM box = MAKELPARAM(rect.left + 8, rect.top + 8);
-  ::SendMessageTimeoutA(list, WM_LBUTTONDOWN, MK_LBUTTON, box, SMTO_BLOCK, 5000, &ignored);
-  ::SendMessageTimeoutA(list, WM_LBUTTONUP, 0, box, SMTO_BLOCK, 5000, &ignored);
-  return true;
-}
-
 // A picture for people to look at (the folder is made at configure time),
 // once the dialog has had time to paint.
 void SavePicture(HWND window, const std::string& name) {
@@ -244,7 +231,7 @@ Played Play(ChildProcess& child, TypingFor typing, DWORD limitMs = 120000,
       if (!played.selectionShown && ::GetDlgItem(window, kSelectionList)) {
         played.selectionShown = true;
         HWND list = ::GetDlgItem(window, kSelectionList);
-        TickRow(list, 0);
+        ui::TickRow(list, 0);
         ::Sleep(200);
         ui::PressButton(window, IDOK);
         acted = true;

@@ -103,6 +103,18 @@ bool PressButton(HWND dialog, int buttonId) {
 
 void CloseWindow(HWND window) { ::PostMessageA(window, WM_CLOSE, 0, 0); }
 
+bool TickRow(HWND list, int row) {
+  RECT rect = {};
+  DWORD_PTR ignored = 0;
+  if (!::SendMessageTimeoutA(list, LB_GETITEMRECT, static_cast<WPARAM>(row),
+                             reinterpret_cast<LPARAM>(&rect), SMTO_BLOCK, 5000, &ignored))
+    return false;
+  const LPARAM box = MAKELPARAM(rect.left + 8, rect.top + 8);
+  ::SendMessageTimeoutA(list, WM_LBUTTONDOWN, MK_LBUTTON, box, SMTO_BLOCK, 5000, &ignored);
+  ::SendMessageTimeoutA(list, WM_LBUTTONUP, 0, box, SMTO_BLOCK, 5000, &ignored);
+  return true;
+}
+
 bool CopyPixels(HDC source, int x, int y, int width, int height, Bitmap& bitmap) {
   if (!source || width <= 0 || height <= 0) return false;
   HDC memory = ::CreateCompatibleDC(source);

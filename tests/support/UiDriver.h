@@ -39,6 +39,9 @@ std::string ControlText(HWND dialog, int controlId);
 bool PressButton(HWND dialog, int buttonId);
 // Closes with the caption's close button (WM_CLOSE).
 void CloseWindow(HWND window);
+// Ticks a row of a list with check boxes by a click on the row's box (the
+// selection dialog's list); false when the row's place cannot be had.
+bool TickRow(HWND list, int row);
 
 struct Bitmap {
   int width = 0;

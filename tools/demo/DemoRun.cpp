@@ -311,18 +311,6 @@ bool AnswerBox(Process& child, Photographer& camera, const std::string& shot, in
   return true;
 }
 
-// Ticks a row of the selection list by its box, as a click there does.
-void TickRow(HWND list, int row) {
-  RECT rect{};
-  DWORD_PTR ignored = 0;
-  if (!::SendMessageTimeoutA(list, LB_GETITEMRECT, row, reinterpret_cast<LPARAM>(&rect),
-                             SMTO_BLOCK, 5000, &ignored))
-    return;
-  const LPARAM at = MAKELPARAM(rect.left + 8, rect.top + 8);
-  ::SendMessageTimeoutA(list, WM_LBUTTONDOWN, MK_LBUTTON, at, SMTO_BLOCK, 5000, &ignored);
-  ::SendMessageTimeoutA(list, WM_LBUTTONUP, 0, at, SMTO_BLOCK, 5000, &ignored);
-}
-
 // The interactive update, step by step as a user goes through it. Returns
 // false when a step did not come (the run is then ended by the caller).
 bool PlayUser(ChildProcess& child, Photographer& camera, ProxyUser& proxyUser) {
@@ -361,7 +349,7 @@ bool PlayUser(ChildProcess& child, Photographer& camera, ProxyUser& proxyUser) {
   std::printf("  %d rows; size before: %s\n", rows,
               ui::ControlText(selection, 208).c_str());
   // Rows start unticked: the user takes everything.
-  for (int row = 0; row < rows; ++row) TickRow(list, row);
+  for (int row = 0; row < rows; ++row) ui::TickRow(list, row);
   std::printf("  ticked every row; size now: %s\n", ui::ControlText(selection, 208).c_str());
   camera.Take(selection, "selection");
   std::printf("  -> OK\n");
