@@ -87,40 +87,34 @@ struct SharedCounts {
   frame::RegKey key;
 };
 
+// What the end-to-end uninstall cannot tell apart: a file of two components
+// and of the list deleted once (a second try would only log a failure), a
+// count of 1 going to 0 with its file kept, a count that is no DWORD, a gap
+// in the file list, and files in use from both passes.
 TEST_F(RemovalPass, ComponentAndListedFilesAreHandledOnceAndOnlyWhereSafe) {
   const std::string sys1 = SystemFile("RemovalOne.dll");
-  const std::string sys0 = SystemFile("RemovalZero.dll");
   const std::string sysText = SystemFile("RemovalText.dll");
-  SharedCounts counts({sys1, sys0, sysText});
+  SharedCounts counts({sys1, sysText});
   ASSERT_TRUE(counts.key.IsOpen());
   ASSERT_EQ(counts.key.SetDword(sys1, 1), ERROR_SUCCESS);
-  ASSERT_EQ(counts.key.SetDword(sys0, 0), ERROR_SUCCESS);
   ASSERT_EQ(counts.key.SetString(sysText, "1"), ERROR_SUCCESS);
-  for (const std::string& path : {sys1, sys0, sysText}) ASSERT_TRUE(WriteFileBytes(path, "sys"));
-  for (const char* name : {"Shared.dll", "Own.dll", "Excluded.txt", "Listed.txt",
-                           "Locked.dat", "Locked.dll", "Never.txt"})
+  for (const std::string& path : {sys1, sysText}) ASSERT_TRUE(WriteFileBytes(path, "sys"));
+  for (const char* name : {"Shared.dll", "Locked.dat", "Locked.dll", "Never.txt"})
     ASSERT_TRUE(WriteFileBytes(Bin(name), name));
-  ASSERT_TRUE(::CreateDirectoryA(Bin("Data").c_str(), nullptr));
-  ASSERT_TRUE(WriteFileBytes(Bin("Data\\keep.txt"), "user's"));
   ASSERT_TRUE(::CreateDirectoryA(Bin("Empty").c_str(), nullptr));
 
   Load({"[Components]", "Player=1,0,0,0", "Codecs=1,0,0,0",
         "[Player]", "SourceDisksFiles=Player Files",
-        "[Player Files]", "1=Shared.dll", "2=RemovalOne.dll", "3=RemovalZero.dll",
-        "4=RemovalText.dll",
+        "[Player Files]", "1=Shared.dll", "2=RemovalOne.dll", "3=RemovalText.dll",
         "[Codecs]", "SourceDisksFiles=Codecs Files",
-        "[Codecs Files]", "1=Shared.dll", "2=Own.dll", "3=Locked.dll",
+        "[Codecs Files]", "1=Shared.dll", "2=Locked.dll",
         "[Shared.dll]", "File=p.cab", "FileVersion=1,0,0,0", "DestDir=Bin",
-        "[Own.dll]", "File=c.cab", "FileVersion=1,0,0,0", "DestDir=Bin",
         "[Locked.dll]", "File=c.cab", "FileVersion=1,0,0,0", "DestDir=Bin",
-        "[RemovalOne.dll]", "File=p.cab", "FileVersion=1,0,0,0", "DestDir=LDID_SYS",
-        "[RemovalZero.dll]", "File=p.cab", "FileVersion=1,0,0,0", "DestDir=ldid_sys",
+        "[RemovalOne.dll]", "File=p.cab", "FileVersion=1,0,0,0", "DestDir=ldid_sys",
         "[RemovalText.dll]", "File=p.cab", "FileVersion=1,0,0,0", "DestDir=LDID_SYS",
-        "[Uninstall]", "File1=Shared.dll", "File2=Excluded.txt", "File3=Data", "File4=Empty",
-        "File5=Listed.txt", "File6=Locked.dat", "File7=Locked.dll", "File9=Never.txt",
-        "[Excluded.txt]", "DestDir=Bin", "Platform=15",
-        "[Data]", "DestDir=Bin", "[Empty]", "DestDir=Bin", "[Listed.txt]", "DestDir=Bin",
-        "[Locked.dat]", "DestDir=Bin", "[Never.txt]", "DestDir=Bin"});
+        "[Uninstall]", "File1=Shared.dll", "File2=Empty", "File3=Locked.dat", "File4=Locked.dll",
+        "File6=Never.txt",
+        "[Empty]", "DestDir=Bin", "[Locked.dat]", "DestDir=Bin", "[Never.txt]", "DestDir=Bin"});
   ASSERT_EQ(catalogue_.size(), 2u);
 
   HeldFile holder, componentHolder;
@@ -142,23 +136,17 @@ TEST_F(RemovalPass, ComponentAndListedFilesAreHandledOnceAndOnlyWhereSafe) {
                                  "' marked for deleting."), 1u) << log.Text();
   EXPECT_FALSE(log.Contains("DeleteFile failed")) << log.Text();
   EXPECT_FALSE(FileExists(Bin("Shared.dll")));
-  EXPECT_FALSE(FileExists(Bin("Own.dll")));
-  EXPECT_FALSE(FileExists(Bin("Listed.txt")));
 
   // Shared system files stay; only a DWORD count above 0 goes down.
-  for (const std::string& path : {sys1, sys0, sysText}) EXPECT_TRUE(FileExists(path)) << path;
+  for (const std::string& path : {sys1, sysText}) EXPECT_TRUE(FileExists(path)) << path;
   EXPECT_EQ(counts.Dword(sys1), "0");
-  EXPECT_EQ(counts.Dword(sys0), "0");
   std::string text;
   EXPECT_TRUE(RegReadString(HKEY_LOCAL_MACHINE, kSharedDlls, sysText, text));
   EXPECT_EQ(text, "1");
   EXPECT_EQ(Count(processed.Paths(), sys1), 1u);
 
-  // Excluded by its platform, behind a gap, or a folder still holding a file: kept.
-  EXPECT_TRUE(FileExists(Bin("Excluded.txt")));
+  // Behind a gap: kept. A listed empty folder goes.
   EXPECT_TRUE(FileExists(Bin("Never.txt")));
-  EXPECT_TRUE(FileExists(Bin("Data\\keep.txt")));
-  EXPECT_TRUE(log.Has("Deleteting recursively directory '" + Bin("Data") + "'")) << log.Text();
   EXPECT_FALSE(DirExists(Bin("Empty")));
 
   // Files in use wait for the next start of Windows; the one the component
@@ -195,14 +183,14 @@ TEST_F(RemovalPass, ProgressWindowShowsWhatIsRemoved) {
   }
 }
 
-TEST_F(RemovalPass, HooksRunInOrderUpToTheFirstGap) {
-  for (const char* name : {"First.exe", "Third.exe"})
-    ASSERT_TRUE(::CopyFileA(kHookProgram.c_str(), Bin(name).c_str(), FALSE)) << name;
+// The end-to-end uninstall runs a hook and stops at the gap; what a hook's
+// exit code asks for is seen only here.
+TEST_F(RemovalPass, AHookAsksForTheRestartByItsExitCode) {
+  ASSERT_TRUE(::CopyFileA(kHookProgram.c_str(), Bin("First.exe").c_str(), FALSE));
   for (const char* exitCode : {"0", "36"}) {
     SCOPED_TRACE(exitCode);
-    Load({"[Uninstall Hooks]", "Hook1=First.exe", "Hook3=Third.exe",
-          "[First.exe]", "DestDir=Bin", std::string("CmdLine=/uninstall /exit:") + exitCode,
-          "[Third.exe]", "DestDir=Bin", "CmdLine=/exit:36"});
+    Load({"[Uninstall Hooks]", "Hook1=First.exe", "[First.exe]", "DestDir=Bin",
+          std::string("CmdLine=/uninstall /exit:") + exitCode});
     bool rebootNeeded = false;
     RunUninstallHooks(ini_, nullptr, rebootNeeded);
     EXPECT_EQ(rebootNeeded, std::string(exitCode) == "36");
@@ -210,9 +198,11 @@ TEST_F(RemovalPass, HooksRunInOrderUpToTheFirstGap) {
   const std::string runs = FileContent(Bin("First.exe.runs"));
   EXPECT_EQ(runs, "\"" + Bin("First.exe") + "\" /uninstall /exit:0\r\n\"" + Bin("First.exe") +
                       "\" /uninstall /exit:36\r\n");
-  EXPECT_FALSE(FileExists(Bin("Third.exe.runs")));
 }
 
+// The end-to-end uninstall removes a shortcut folder, a shortcut and a
+// registry value; here the entries it never meets: refused spellings, shell
+// folders without a place, and a registry line naming a whole key.
 TEST_F(RemovalPass, ShortcutsAndRegistryEntriesGoOnlyBelowTheirPlace) {
   char programs[MAX_PATH] = "";
   ASSERT_EQ(::SHGetFolderPathA(nullptr, CSIDL_PROGRAMS, nullptr, 0, programs), S_OK);
@@ -220,22 +210,17 @@ TEST_F(RemovalPass, ShortcutsAndRegistryEntriesGoOnlyBelowTheirPlace) {
   ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
   ASSERT_TRUE(WriteFileBytes(folder + "\\Manager.lnk", "link"));
   ASSERT_TRUE(WriteFileBytes(folder + "\\Help.lnk", "link"));
-  ASSERT_TRUE(WriteFileBytes(std::string(programs) + "\\Pellory.lnk", "link"));
-  ASSERT_TRUE(RegWriteString(HKEY_LOCAL_MACHINE, kTestKey, "Gone", "x"));
   ASSERT_TRUE(RegWriteString(HKEY_LOCAL_MACHINE, kTestKey, "Kept", "x"));
   ASSERT_TRUE(RegWriteString(HKEY_LOCAL_MACHINE, std::string(kTestKey) + "\\Sub", "v", "x"));
 
-  Load({"[Uninstall]", "Shortcut1=CSIDL_PROGRAMS,Pellory.lnk",
-        "Shortcut2=CSIDL_PROGRAMS,Pellory Removal", "Shortcut3=CSIDL_PROGRAMS,",
-        "Shortcut4=CSIDL_NOSUCH,Pellory Removal", "Shortcut5=CSIDL_PROGRAMS,..\\Programs",
-        "Shortcut6=CSIDL_DRIVES,Pellory Removal", "Shortcut7=CSIDL_ALTSTARTUP,Pellory Removal",
-        "Registry1=HKLM," + std::string(kTestKey) + ",Gone",
-        "Registry2=HKLM," + std::string(kTestKey) + ",Sub"});
+  Load({"[Uninstall]", "Shortcut1=CSIDL_PROGRAMS,Pellory Removal", "Shortcut2=CSIDL_PROGRAMS,",
+        "Shortcut3=CSIDL_NOSUCH,Pellory Removal", "Shortcut4=CSIDL_PROGRAMS,..\\Programs",
+        "Shortcut5=CSIDL_DRIVES,Pellory Removal", "Shortcut6=CSIDL_ALTSTARTUP,Pellory Removal",
+        "Registry1=HKLM," + std::string(kTestKey) + ",Sub"});
   CapturedLog log;
   RemoveListedShortcuts(ini_, nullptr);
   RemoveListedRegistryEntries(ini_);
 
-  EXPECT_FALSE(FileExists(std::string(programs) + "\\Pellory.lnk"));
   EXPECT_FALSE(DirExists(folder));
   // An empty, unknown or climbing entry never reaches the shell folder itself.
   EXPECT_TRUE(DirExists(programs));
@@ -252,7 +237,6 @@ TEST_F(RemovalPass, ShortcutsAndRegistryEntriesGoOnlyBelowTheirPlace) {
   }
 
   std::string value;
-  EXPECT_FALSE(RegReadString(HKEY_LOCAL_MACHINE, kTestKey, "Gone", value));
   EXPECT_TRUE(RegReadString(HKEY_LOCAL_MACHINE, kTestKey, "Kept", value));
   EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, std::string(kTestKey) + "\\Sub"));
   RegDeleteTree(HKEY_LOCAL_MACHINE, kTestKey);
