@@ -192,69 +192,27 @@ TEST(DirectoryRemoval, ProgressWindowShowsEachEntry) {
   EXPECT_FALSE(LoadResString(IDS_STATUS_DELETING_FILE).empty());
 }
 
-TEST(DirectoryRemoval, EmptyFoldersGoDeepestFirstUntilAFile) {
-  ScratchDir scratch("empty");
-  const std::string bare = scratch.Path() + "Bare";
-  const std::string held = scratch.Path() + "Held";
-  MakeTree(scratch.Path(), {"Bare\\", "Bare\\a\\", "Bare\\a\\b\\", "Bare\\a\\b\\c\\", "Held\\",
-                            "Held\\a\\", "Held\\a\\b\\", "Held\\a\\b\\user.txt"});
+// The end-to-end uninstall sees empty folders go deepest first, a folder that
+// holds a user's file stay, and a link into the user's files left alone; what
+// it never meets is a folder marked read-only and hidden, or an empty folder
+// behind a link.
+TEST(DirectoryRemoval, EmptyFoldersGoWhateverTheirMarksButNotBehindALink) {
+  ScratchDir user("user");
+  ScratchDir install("install");
+  const std::string bare = install.Path() + "Bare";
+  MakeTree(user.Path(), {"Bare\\", "Bare\\inner\\"});
+  MakeTree(install.Path(), {"Bare\\", "Bare\\a\\", "Bare\\a\\b\\", "Tidy\\", "Tidy\\x\\"});
   ASSERT_TRUE(::SetFileAttributesA((bare + "\\a").c_str(),
                                    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
-
-  EXPECT_FALSE(IsDirectoryEmpty(bare));
-  EXPECT_FALSE(IsDirectoryEmpty(bare + "\\"));
-  EXPECT_TRUE(IsDirectoryEmpty(bare + "\\a\\b\\c"));
-  EXPECT_TRUE(IsDirectoryEmpty(bare + "\\a\\b\\c\\"));
-  EXPECT_TRUE(DirectoryExists(held + "\\a\\b\\user.txt"));
-  EXPECT_TRUE(DirectoryExists(held + "\\"));
-  EXPECT_FALSE(DirectoryExists(held + "\\none\\"));
-  EXPECT_FALSE(DirectoryExists(""));
+  if (!MakeFolderLink(install.Path() + "Tidy\\x\\Bare", user.Path() + "Bare"))
+    FAIL() << "could not make a folder link through the Unix side";
 
   CapturedLog log;
   EXPECT_TRUE(RemoveEmptyDirectories(bare + "\\", nullptr));
   EXPECT_FALSE(DirectoryExists(bare));
-  const std::vector<std::string> removed = {bare + "\\a\\b\\c", bare + "\\a\\b", bare + "\\a",
-                                            bare + "\\"};
-  ASSERT_EQ(log.lines.size(), removed.size()) << log.Text();
-  for (size_t i = 0; i < removed.size(); ++i)
-    EXPECT_EQ(log.lines[i], "Empty directory " + removed[i] + " has been successfully removed");
-
-  log.lines.clear();
-  EXPECT_FALSE(RemoveEmptyDirectories(held, nullptr));
-  EXPECT_TRUE(FileExists(held + "\\a\\b\\user.txt"));
-  EXPECT_TRUE(log.lines.empty()) << log.Text();
-
-  // A missing folder cannot be searched, so it counts as empty.
-  EXPECT_TRUE(IsDirectoryEmpty(scratch.Path() + "Missing"));
-  EXPECT_FALSE(RemoveDirectoryEntry(""));
-}
-
-TEST(DirectoryRemoval, LinksAreRemovedNotFollowed) {
-  ScratchDir user("user");
-  ScratchDir install("install");
-  MakeTree(user.Path(), {"Music\\", "Music\\song.plw", "Music\\deep\\", "Music\\deep\\note.txt",
-                         "Bare\\", "Bare\\inner\\"});
-  MakeTree(install.Path(), {"Admin\\", "Admin\\a.log", "Admin\\sub\\", "Tidy\\", "Tidy\\x\\"});
-  if (!MakeFolderLink(install.Path() + "Admin\\sub\\Music", user.Path() + "Music") ||
-      !MakeFolderLink(install.Path() + "Tidy\\x\\Bare", user.Path() + "Bare"))
-    FAIL() << "could not make a folder link through the Unix side";
-  ASSERT_EQ(::GetFileAttributesA((install.Path() + "Admin\\sub\\Music").c_str()) &
-                (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
-            static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
-
-  CapturedLog log;
-  RemoveDirectoryTree(install.Path() + "Admin", nullptr);
-  EXPECT_FALSE(FileExists(install.Path() + "Admin\\a.log"));
-  // Windows removes a junction with RemoveDirectoryA; Wine 8 cannot remove a
-  // Unix link from the Windows side (error 145), so there the link stays and
-  // is named in the log. Either way nothing behind it is touched.
-  const std::string link = install.Path() + "Admin\\sub\\Music";
-  EXPECT_TRUE(!DirectoryExists(link) || log.Contains("Cannot remove link " + link + ". Error "))
+  EXPECT_TRUE(log.Has("Empty directory " + bare + "\\a has been successfully removed"))
       << log.Text();
-  EXPECT_EQ(FileContent(user.Path() + "Music\\song.plw"), "data Music\\song.plw");
-  EXPECT_EQ(FileContent(user.Path() + "Music\\deep\\note.txt"), "data Music\\deep\\note.txt");
 
-  // An empty folder behind a link is not the uninstaller's to remove.
   EXPECT_FALSE(RemoveEmptyDirectories(install.Path() + "Tidy", nullptr));
   EXPECT_TRUE(DirExists(user.Path() + "Bare\\inner"));
 }
