@@ -119,11 +119,8 @@ TEST(HostClose, ManagerAndDownloadManagerCloseOnTheirCommands) {
   EXPECT_FALSE(closed) << "nothing ran, so nothing was closed";
 
   // A manager that closes on its command is the engine test's, with the
-  // restart that follows.
-  RunningFixture downloads;
-  ASSERT_TRUE(downloads.Start("DownloadManager.exe", dir.Path(), "DownloadManager.exe"));
-  EXPECT_EQ(CloseDownloadManager(), 1);
-  EXPECT_TRUE(downloads.Ended());
+  // restart that follows; a download manager that does is the end-to-end
+  // uninstall's.
 
   // Ones that ignore the command: the download manager is given up on, the
   // manager's wait ends at its bound with the user told.
