@@ -10,7 +10,10 @@
 // and it is closed when the call returns, never while the call may still use
 // it); its thread ends once it returns, and keeps WinInet loaded until then.
 // A call left behind before its thread took it up is not made at all. The
-// process end takes along a call still blocked.
+// process end takes along a call still blocked. A call and its end are told
+// by a word each side waits on where the system has such waits (Windows 8
+// on, and Wine, where an event costs a round trip to its server per set and
+// wait), by events elsewhere and for the long waits.
 #pragma once
 
 #include <windows.h>
