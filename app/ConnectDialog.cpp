@@ -1,6 +1,9 @@
 #include "app/ConnectDialog.h"
 
+#include <algorithm>
+#include <cstring>
 #include <utility>
+#include <vector>
 
 #include "core/TextFormat.h"
 #include "catalog/ComponentCatalog.h"
@@ -76,9 +79,10 @@ bool IsSourceOfUrl(const std::string& url, const std::string& cabinet) {
 DWORD FailureCode(DWORD code) { return code ? code : ERROR_GEN_FAILURE; }
 
 // A new folder of the fetch's own for the cabinet's members, on the
-// temporary file list before them so that it goes after them. "" with the
+// temporary file list before them so that it goes after them; `reserved` is
+// the temporary file the folder is named after, listed as well. "" with the
 // reason logged and in `error`.
-std::string UnpackFolder(DWORD& error) {
+std::string UnpackFolder(DWORD& error, std::string& reserved) {
   const std::string base = MakeTempFileName();
   const std::string folder = base.empty() ? std::string() : base + ".d\\";
   if (base.empty() || !::CreateDirectoryA(folder.c_str(), nullptr)) {
@@ -90,6 +94,7 @@ std::string UnpackFolder(DWORD& error) {
   }
   TheTempFileList().Add(base);
   TheTempFileList().Add(folder);
+  reserved = base;
   return folder;
 }
 
@@ -161,13 +166,20 @@ DWORD ConnectDialog::DownloadAndParse(TransferSession& session, const std::strin
   // itself, the copy kept for the uninstaller) would overwrite it and then
   // go with the temporary files. The kept copy is replaced only by a
   // catalogue that parsed and has components.
+  // Only the catalogue is unpacked here: a check that offers nothing never
+  // shows the pictures (UnpackPictures). The header and the catalogue member
+  // are read, so a cabinet that does not unpack still ends the run here.
   DWORD error = 0;
-  const std::string folder = UnpackFolder(error);
+  std::string reserved;
+  const std::string folder = UnpackFolder(error, reserved);
   if (folder.empty()) {
     removeCabinet();
     return error;
   }
-  if (!ExtractCabinetTo(cabinet, folder, nullptr)) {
+  const auto isCatalogue = [](const std::string& name) {
+    return _stricmp(name.c_str(), kCatalogueName) == 0;
+  };
+  if (!ExtractCabinetTo(cabinet, folder, nullptr, isCatalogue)) {
     const std::string message = CheckCabinet(cabinet);
     if (!IsQuiet())
       AppMessageBox(message.empty() ? LoadResString(IDS_CATASTROPHIC_FAILURE) : message,
@@ -175,7 +187,19 @@ DWORD ConnectDialog::DownloadAndParse(TransferSession& session, const std::strin
     return 0;  // the empty catalogue path ends the run
   }
 
-  removeCabinet();
+  // The cabinet waits for the pictures as a temporary file, gone with the
+  // others when the run ends; the program's own cabinet stays where it is.
+  unpackFolder_ = folder;
+  if (ownCabinet) {
+    pictureCabinet_ = cabinet;
+  } else if (::MoveFileExA(cabinet.c_str(), reserved.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+    pictureCabinet_ = reserved;
+  } else {
+    LogFormat("Failed to move '%s' to '%s'; the component pictures will be missing. Error 0x0%x.",
+              cabinet.c_str(), reserved.c_str(), static_cast<unsigned>(::GetLastError()));
+    removeCabinet();
+  }
   PostStep(2);
   const std::string extracted = folder + kCatalogueName;
   cataloguePath_ = extracted;
@@ -227,6 +251,27 @@ ConnectDialog::~ConnectDialog() {
 }
 
 bool ConnectDialog::IsCancelled() const { return cancel_.IsSet(); }
+
+void ConnectDialog::UnpackPictures() {
+  if (picturesUnpacked_ || imageMap_.empty()) return;
+  picturesUnpacked_ = true;
+  if (pictureCabinet_.empty()) {
+    LogWrite("The component pictures are missing: the catalogue cabinet was not kept.");
+    return;
+  }
+  // The map's files are the folder plus a member's name.
+  std::vector<std::string> names;
+  for (const auto& image : imageMap_) names.push_back(image.second.substr(unpackFolder_.size()));
+  const auto isPicture = [&names](const std::string& name) {
+    return std::any_of(names.begin(), names.end(), [&name](const std::string& picture) {
+      return _stricmp(picture.c_str(), name.c_str()) == 0;
+    });
+  };
+  if (!ExtractCabinetTo(pictureCabinet_, unpackFolder_, nullptr, isPicture))
+    LogFormat("Failed to unpack the component pictures from '%s'; the list shows the default "
+              "pictures.",
+              pictureCabinet_.c_str());
+}
 
 void ConnectDialog::Run(HWND owner) {
   if (DoModal(FindDialogTemplate(IDD_CONNECT), owner) == -1 && !thread_)

@@ -38,8 +38,13 @@ class ConnectDialog : public SkinnedDialog {
   // The extracted catalogue; empty when the fetch did not get that far.
   const std::string& CataloguePath() const { return cataloguePath_; }
   // Component name -> its picture file in the folder the cabinet was
-  // unpacked into.
+  // unpacked into. The fetch unpacks only the catalogue: the files are there
+  // once UnpackPictures has run.
   const std::map<std::string, std::string>& ImageMap() const { return imageMap_; }
+  // Unpacks the pictures of the image map from the fetched cabinet, once;
+  // called when they are about to be shown. A cabinet that fails now leaves
+  // the pictures missing, with the reason in the log.
+  void UnpackPictures();
   const std::string& ErrorText() const { return errorText_; }
 
  protected:
@@ -60,6 +65,10 @@ class ConnectDialog : public SkinnedDialog {
   std::string appDir_;
   std::string cataloguePath_;
   std::map<std::string, std::string> imageMap_;
+  // The fetched cabinet, kept for the pictures, and the folder of its members.
+  std::string pictureCabinet_;
+  std::string unpackFolder_;
+  bool picturesUnpacked_ = false;
   std::string errorText_;
   frame::ScopedHandle thread_;
   // The window as the fetch thread sees it: set before the thread starts.
@@ -78,7 +87,7 @@ class ConnectDialog : public SkinnedDialog {
 };
 
 // Downloads the catalogue cabinet ("URL" switch, else the built-in URL) into
-// the program's folder, unpacks it into a temporary folder, parses
+// the program's folder, unpacks its catalogue into a temporary folder, parses
 // "PM Install1.INF" into the dialog's catalogue and, when it has components,
 // keeps a copy in the installation's "Bin\". 0 when nothing failed (an
 // unpackable cabinet leaves the catalogue path empty and still gives 0; so

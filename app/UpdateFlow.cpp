@@ -41,8 +41,9 @@ void RemoveDamagedFilesFirst() {
   status->Close(kStatusWindowWaitMs);
 }
 
-int ChooseAndInstall(ComponentCatalog& catalog, const ConnectDialog& connect) {
-  ComponentSelectionDialog selection(catalog, connect.ImageMap());
+int ChooseAndInstall(ComponentCatalog& catalog, ConnectDialog& connect) {
+  ComponentSelectionDialog selection(catalog, connect.ImageMap(),
+                                     [&connect] { connect.UnpackPictures(); });
   const std::string component = GetSwitchValue("Component");
   if (!component.empty()) return InstallOneComponent(catalog, component);
 

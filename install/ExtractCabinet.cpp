@@ -23,9 +23,10 @@
 namespace {
 
 
-// The two values one extraction shares with its callbacks.
+// The values one extraction shares with its callbacks.
 std::string g_destination;
 HWND g_statusWindow = nullptr;
+const MemberFilter* g_wanted = nullptr;  // null: every member
 
 // What the first cabinet-information notice of one copy call said about the
 // cabinet the call was given: where the set goes on.
@@ -109,6 +110,7 @@ FNFDINOTIFY(Notify) {
                   name.c_str());
         return -1;
       }
+      if (g_wanted && *g_wanted && !(*g_wanted)(name)) return 0;  // skipped
       const std::string target = g_destination + name;
       ShowTarget(target);
       const int hf = _open(target.c_str(), _O_BINARY | _O_CREAT | _O_TRUNC | _O_WRONLY,
@@ -161,9 +163,10 @@ void AbandonMember() {
 
 // Clears the shared values on every way out of ExtractCabinet.
 struct ExtractionScope {
-  ExtractionScope(std::string destination, HWND window) {
+  ExtractionScope(std::string destination, HWND window, const MemberFilter* wanted) {
     g_destination = std::move(destination);
     g_statusWindow = window;
+    g_wanted = wanted;
   }
   ~ExtractionScope() {
     AbandonMember();
@@ -171,6 +174,7 @@ struct ExtractionScope {
     g_wrongCabinet = false;
     g_destination.clear();
     g_statusWindow = nullptr;
+    g_wanted = nullptr;
   }
 };
 
@@ -184,10 +188,15 @@ int ExtractCabinet(const std::string& cabinetPath, HWND statusWindow) {
 
 int ExtractCabinetTo(const std::string& cabinetPath, const std::string& folder,
                      HWND statusWindow) {
+  return ExtractCabinetTo(cabinetPath, folder, statusWindow, MemberFilter());
+}
+
+int ExtractCabinetTo(const std::string& cabinetPath, const std::string& folder,
+                     HWND statusWindow, const MemberFilter& wanted) {
   // The callbacks share the values above: one extraction at a time.
   static std::mutex extraction;
   std::lock_guard<std::mutex> hold(extraction);
-  ExtractionScope scope(folder, statusWindow);
+  ExtractionScope scope(folder, statusWindow, &wanted);
 
   ERF erf = {};
   HFDI fdi = FDICreate(HeapAllocate, HeapRelease, FileOpen, FileRead, FileWrite, FileClose,

@@ -50,8 +50,9 @@ void ImageListTraits::Close(HIMAGELIST images) {
 }
 
 ComponentSelectionDialog::ComponentSelectionDialog(ComponentCatalog& catalog,
-                                                   std::map<std::string, std::string> images)
-    : catalog_(catalog), images_(std::move(images)) {}
+                                                   std::map<std::string, std::string> images,
+                                                   std::function<void()> unpackPictures)
+    : catalog_(catalog), images_(std::move(images)), unpackPictures_(std::move(unpackPictures)) {}
 
 ComponentSelectionDialog::~ComponentSelectionDialog() {
   // The list lets go of its window before the image list it draws from goes.
@@ -117,6 +118,7 @@ INT_PTR ComponentSelectionDialog::OnInitDialog() {
   HWND list = ::GetDlgItem(window, IDC_SELECTION_LIST);
   list_.Attach(list, rowImages_.get());
 
+  if (unpackPictures_) unpackPictures_();
   FillList();
   OnComponentChecked();  // "0KB", OK disabled
 

@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -29,7 +30,10 @@ using RowImageList = frame::UniqueHandle<ImageListTraits>;
 class ComponentSelectionDialog : public SkinnedDialog {
  public:
   // images: component name to the path of its picture file (a bitmap).
-  ComponentSelectionDialog(ComponentCatalog& catalog, std::map<std::string, std::string> images);
+  // `unpackPictures` (may be empty) puts those files in place; it is called
+  // once the dialog is about to read them.
+  ComponentSelectionDialog(ComponentCatalog& catalog, std::map<std::string, std::string> images,
+                           std::function<void()> unpackPictures = {});
   ~ComponentSelectionDialog() override;
 
   // IDOK (after the installation it started, if any) or IDCANCEL; -1 when
@@ -56,6 +60,7 @@ class ComponentSelectionDialog : public SkinnedDialog {
 
   ComponentCatalog& catalog_;
   std::map<std::string, std::string> images_;
+  std::function<void()> unpackPictures_;
   RowImageList rowImages_;
   frame::ScopedIcon bigIcon_;
   frame::ScopedIcon smallIcon_;

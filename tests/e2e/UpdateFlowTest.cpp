@@ -126,9 +126,15 @@ TEST_F(UpdateFlowE2E, QuietCheckSpeaksOnlyWhenSomethingIsNew) {
   CatalogueComponent current = Named("Current", 0);
   current.image = "Manager.exe";
   const std::string manager = FileContent(install_.Bin() + "Manager.exe");
-  ServeCatalogue({current, fresh});
+  ServeCatalogue({current, fresh}, {{"Manager.exe", "a picture"}});
   ChildProcess child;
   ASSERT_TRUE(Start(child, "/q"));
+  // The question comes before any picture is unpacked: a check that shows
+  // no selection unpacks only its catalogue.
+  ASSERT_NE(ui::WaitForWindow({"", "#32770", child.Id()}), nullptr);
+  ASSERT_FALSE(UnpackFolders().empty());
+  for (const std::string& folder : UnpackFolders())
+    EXPECT_FALSE(FileExists(folder + "Manager.exe")) << "a picture was unpacked in " << folder;
   SeenBox box = Answer(child, IDNO);
   EXPECT_EQ(box.caption, kCaptionUpdate);
   EXPECT_EQ(box.text, "There are new PelloryManager components. Would you like to see them now?");
@@ -137,8 +143,13 @@ TEST_F(UpdateFlowE2E, QuietCheckSpeaksOnlyWhenSomethingIsNew) {
   // Yes shows the selection; its Cancel installs nothing, not even a ticked
   // row whose cabinet is there.
   ServeFile("fresh.cab", "Fresh.txt", "fresh");
+  // The pictures come from the fetched cabinet, kept beside the folder: one
+  // damaged meanwhile leaves the selection without them, and the log says so.
   ChildProcess yes;
   ASSERT_TRUE(Start(yes, "/q"));
+  ASSERT_NE(ui::WaitForWindow({"", "#32770", yes.Id()}), nullptr);
+  for (const std::string& folder : UnpackFolders())
+    ASSERT_TRUE(WriteFileBytes(folder.substr(0, folder.size() - 3), "no longer a cabinet"));
   Answer(yes, IDYES);
   HWND selection = WaitForDialogWith(yes.Id(), 201);
   ASSERT_NE(selection, nullptr) << "Yes did not show the selection dialog";
@@ -146,6 +157,8 @@ TEST_F(UpdateFlowE2E, QuietCheckSpeaksOnlyWhenSomethingIsNew) {
   ASSERT_TRUE(::IsWindowEnabled(::GetDlgItem(selection, IDOK))) << "the row was not ticked";
   ui::PressButton(selection, IDCANCEL);
   EXPECT_EQ(AsInt(yes.Wait()), 0);
+  EXPECT_NE(Log().find("Failed to unpack the component pictures from '"), std::string::npos)
+      << Log();
   EXPECT_FALSE(FileExists(install_.Dir() + "Fresh.txt"));
   EXPECT_EQ(Recorded("Fresh"), "<none>");
   EXPECT_EQ(FileContent(victim), "keep me");
