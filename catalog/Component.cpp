@@ -4,20 +4,15 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
+#include "core/TextFormat.h"
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+namespace {
 
 // Reads `digits` hexadecimal digits at text[pos]; false on anything else.
 bool ReadHex(const std::string& text, size_t pos, int digits, uint32_t& out) {
   out = 0;
   for (int i = 0; i < digits; ++i) {
-    const int d = HexDigit(text[pos + i]);
+    const int d = HexDigitValue(text[pos + i]);
     if (d < 0) return false;
     out = (out << 4) | static_cast<uint32_t>(d);
   }

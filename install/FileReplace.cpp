@@ -591,27 +591,19 @@ LONG AddRunOnceEntry(const std::string& name, const std::string& commandLine) {
 }
 
 ExitWindowsCall SetExitWindowsCallForTests(ExitWindowsCall call) {
-  ExitWindowsCall previous = std::move(g_exitWindowsForTests);
-  g_exitWindowsForTests = std::move(call);
-  return previous;
+  return std::exchange(g_exitWindowsForTests, std::move(call));
 }
 
 FileCopyCall SetFileCopyCallForTests(FileCopyCall call) {
-  FileCopyCall previous = std::move(g_fileCopyForTests);
-  g_fileCopyForTests = std::move(call);
-  return previous;
+  return std::exchange(g_fileCopyForTests, std::move(call));
 }
 
 FileMoveCall SetFileMoveCallForTests(FileMoveCall call) {
-  FileMoveCall previous = std::move(g_fileMoveForTests);
-  g_fileMoveForTests = std::move(call);
-  return previous;
+  return std::exchange(g_fileMoveForTests, std::move(call));
 }
 
 FileMoveCall SetSideMoveCallForTests(FileMoveCall call) {
-  FileMoveCall previous = std::move(g_sideMoveForTests);
-  g_sideMoveForTests = std::move(call);
-  return previous;
+  return std::exchange(g_sideMoveForTests, std::move(call));
 }
 
 BOOL RebootComputer() {

@@ -5,7 +5,6 @@
 // log. The biggest case uninstalls what a served Setup run installed.
 #include <gtest/gtest.h>
 #include <shlobj.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <string>
@@ -269,15 +268,8 @@ class UninstallE2E : public ServedRunTest {
     logPath_ = TempFolder() + "Update.log";
     const DWORD start = ::GetTickCount();
     while (!uninstaller_ && ::GetTickCount() - start < 20000) {
-      frame::ScopedFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-      PROCESSENTRY32 entry = {};
-      entry.dwSize = sizeof(entry);
-      for (BOOL more = snapshot && ::Process32First(snapshot.get(), &entry); more && !uninstaller_;
-           more = ::Process32Next(snapshot.get(), &entry)) {
-        if (::lstrcmpiA(entry.szExeFile, "Upgrade.exe") != 0 || entry.th32ProcessID == first.Id())
-          continue;
-        Watch(entry.th32ProcessID);
-      }
+      for (DWORD id : ProcessIdsNamed("Upgrade.exe", first.Id()))
+        if (!uninstaller_) Watch(id);
       if (!uninstaller_) ::Sleep(50);
     }
     ASSERT_TRUE(uninstaller_) << "no copy of the uninstaller runs";

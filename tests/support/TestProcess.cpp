@@ -47,18 +47,21 @@ void ChildProcess::Kill() {
   ::WaitForSingleObject(info_.hProcess, 5000);
 }
 
-int CountProcessesNamed(const std::string& fileName) {
-  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+std::vector<DWORD> ProcessIdsNamed(const std::string& fileName, DWORD except) {
+  std::vector<DWORD> ids;
+  frame::ScopedFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return ids;
   PROCESSENTRY32 entry = {};
   entry.dwSize = sizeof(entry);
-  int count = 0;
-  for (BOOL more = ::Process32First(snapshot, &entry); more;
-       more = ::Process32Next(snapshot, &entry)) {
-    if (::lstrcmpiA(entry.szExeFile, fileName.c_str()) == 0) ++count;
-  }
-  ::CloseHandle(snapshot);
-  return count;
+  for (BOOL more = ::Process32First(snapshot.get(), &entry); more;
+       more = ::Process32Next(snapshot.get(), &entry))
+    if (::lstrcmpiA(entry.szExeFile, fileName.c_str()) == 0 && entry.th32ProcessID != except)
+      ids.push_back(entry.th32ProcessID);
+  return ids;
+}
+
+int CountProcessesNamed(const std::string& fileName) {
+  return static_cast<int>(ProcessIdsNamed(fileName).size());
 }
 
 bool WaitNoProcessNamed(const std::string& fileName, DWORD timeoutMs) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -45,6 +46,8 @@ int RunSelfOnVirtualDesktop(const char* name, const char* size, const char* mark
 inline int AsInt(DWORD code) { return static_cast<int>(code); }
 
 // Processes now running whose executable has this file name (case-insensitive).
+// The ids of the running processes of that file name (any case), but `except`.
+std::vector<DWORD> ProcessIdsNamed(const std::string& fileName, DWORD except = 0);
 int CountProcessesNamed(const std::string& fileName);
 // Waits until no process of that name runs; false on time-out.
 bool WaitNoProcessNamed(const std::string& fileName, DWORD timeoutMs = 20000);

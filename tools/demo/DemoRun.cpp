@@ -25,7 +25,6 @@
 // whenever it comes up (the script that started the demo runs the proxy).
 #include <windows.h>
 #include <shlobj.h>
-#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -596,20 +595,6 @@ class Watched {
   DWORD id_ = 0;
 };
 
-// The ids of the running processes of that file name, other than `except`.
-std::vector<DWORD> ProcessIds(const char* fileName, DWORD except = 0) {
-  std::vector<DWORD> ids;
-  frame::ScopedFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return ids;
-  PROCESSENTRY32 entry = {};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = ::Process32First(snapshot.get(), &entry); more;
-       more = ::Process32Next(snapshot.get(), &entry))
-    if (::lstrcmpiA(entry.szExeFile, fileName) == 0 && entry.th32ProcessID != except)
-      ids.push_back(entry.th32ProcessID);
-  return ids;
-}
-
 // The progress window 207 of the process, when it is in view.
 HWND FindUninstallProgress(DWORD processId) {
   HWND window = FindDialogWith(processId, kUninstallStatus);
@@ -679,7 +664,7 @@ class RunningBrowser {
     ::SetEvent(stop_.get());
     if (process_.Wait(10000) == STILL_ACTIVE) process_.Kill();
     // The copies the uninstaller started end on the same event.
-    for (DWORD id : ProcessIds("SAFARI.EXE")) {
+    for (DWORD id : ProcessIdsNamed("SAFARI.EXE")) {
       frame::ScopedHandle copy(::OpenProcess(SYNCHRONIZE, FALSE, id));
       if (copy) ::WaitForSingleObject(copy.get(), 10000);
     }
@@ -833,7 +818,7 @@ bool RunUninstall(const Options& options, const std::string& installDir) {
   Watched copy;
   for (const DWORD begin = ::GetTickCount(); !copy.Id() && ::GetTickCount() - begin < 10000;
        ::Sleep(50)) {
-    const std::vector<DWORD> ids = ProcessIds("Upgrade.exe", launcher.Id());
+    const std::vector<DWORD> ids = ProcessIdsNamed("Upgrade.exe", launcher.Id());
     if (!ids.empty() && !copy.Open(ids.front())) break;
   }
   if (!copy.Id()) {

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <sqlite3.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -132,15 +131,8 @@ void EndProcess(DWORD id) {
 // started included (the prefix is the test's own).
 std::vector<DWORD> FixtureBrowserIds() {
   std::vector<DWORD> ids;
-  frame::ScopedFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return ids;
-  PROCESSENTRY32 entry = {};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = ::Process32First(snapshot.get(), &entry); more;
-       more = ::Process32Next(snapshot.get(), &entry)) {
-    for (const char* name : kFixtureNames)
-      if (::lstrcmpiA(entry.szExeFile, name) == 0) ids.push_back(entry.th32ProcessID);
-  }
+  for (const char* name : kFixtureNames)
+    for (DWORD id : testing_support::ProcessIdsNamed(name)) ids.push_back(id);
   return ids;
 }
 
