@@ -318,16 +318,23 @@ TEST_F(BrowserLanguageEnv, InternetExplorerLinkedGetsThePageWhenItIsTheDefault) 
   ASSERT_TRUE(testing_support::RegWriteString(
       HKEY_LOCAL_MACHINE, kWebHandlerKey, "", "\"" + BrowserFixture("SAFARI.EXE") + "\" \"%1\""));
 
+  // The ".html" file type's open command decides; the test's prefix has none.
+  EXPECT_FALSE(IsInternetExplorerDefault());
+  const std::string command = "PelloryTestHtmlFile\\shell\\open\\command";
+  ASSERT_TRUE(
+      testing_support::RegWriteString(HKEY_CLASSES_ROOT, ".html", "", "PelloryTestHtmlFile"));
+  EXPECT_FALSE(IsInternetExplorerDefault());  // no command yet
+  ASSERT_TRUE(testing_support::RegWriteString(
+      HKEY_CLASSES_ROOT, command, "",
+      "\"C:\\Program Files\\Mozilla Firefox\\firefox.exe\" \"%1\""));
   RunBrowserStep(GetCookieUrl());  // Internet Explorer is not the default: nothing opens
   // A start would record itself within moments; none comes.
   EXPECT_FALSE(WaitForRecordLines("SAFARI.EXE", 1, 3000));
   EXPECT_EQ(testing_support::CountProcessesNamed("SAFARI.EXE"), 0);
 
-  ASSERT_TRUE(
-      testing_support::RegWriteString(HKEY_CLASSES_ROOT, ".html", "", "PelloryTestHtmlFile"));
   ASSERT_TRUE(testing_support::RegWriteString(
-      HKEY_CLASSES_ROOT, "PelloryTestHtmlFile\\shell\\open\\command", "",
-      "\"C:\\Program Files\\Internet Explorer\\IEXPLORE.EXE\" -nohome"));
+      HKEY_CLASSES_ROOT, command, "",
+      "\"C:\\Program Files\\Internet Explorer\\iexplore.exe\" -nohome"));
   RunBrowserStep(GetCookieUrl());
   ASSERT_TRUE(WaitForRecordLines("SAFARI.EXE", 1));
   const std::vector<std::string> record = Record("SAFARI.EXE");
@@ -385,30 +392,6 @@ TEST_F(BrowserStepTest, AnEmptyCookieUrlValueLeavesTheLanguagesSite) {
 
   ASSERT_TRUE(testing_support::RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "Cookie Url", ""));
   EXPECT_EQ(GetCookieUrl(), byLanguage);
-}
-
-// The ".html" file type's open command decides; the test's prefix has none.
-TEST(InternetExplorerDefault, ReadFromTheHtmlFileType) {
-  const char kType[] = "PelloryTestHtmlFile";
-  const std::string command = std::string(kType) + "\\shell\\open\\command";
-  struct Cleanup {
-    ~Cleanup() {
-      testing_support::RegDeleteTree(HKEY_CLASSES_ROOT, ".html");
-      testing_support::RegDeleteTree(HKEY_CLASSES_ROOT, "PelloryTestHtmlFile");
-    }
-  } cleanup;
-  EXPECT_FALSE(IsInternetExplorerDefault());
-
-  ASSERT_TRUE(testing_support::RegWriteString(HKEY_CLASSES_ROOT, ".html", "", kType));
-  EXPECT_FALSE(IsInternetExplorerDefault());  // no command yet
-  ASSERT_TRUE(testing_support::RegWriteString(
-      HKEY_CLASSES_ROOT, command, "",
-      "\"C:\\Program Files\\Internet Explorer\\iexplore.exe\" -nohome"));
-  EXPECT_TRUE(IsInternetExplorerDefault());
-  ASSERT_TRUE(testing_support::RegWriteString(
-      HKEY_CLASSES_ROOT, command, "",
-      "\"C:\\Program Files\\Mozilla Firefox\\firefox.exe\" \"%1\""));
-  EXPECT_FALSE(IsInternetExplorerDefault());
 }
 
 // A path that holds a double quote could carry arguments of its own: it is

@@ -9,8 +9,8 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <iostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "browser/CookieFormats.h"
@@ -277,12 +277,9 @@ TEST(FirefoxVersion, ThreeAndLaterFromTheRegistry) {
   }
 }
 
-TEST(FirefoxProfileFolder, TheFirstProfileOrNothing) {
-  {
-    FirefoxProfile firefox("1.9.0.1");
-    EXPECT_EQ(FindFirefoxProfileFolder(), firefox.Folder());
-  }
-  // No profile: nothing is written and nothing is made.
+// No profile: nothing is written and nothing is made. (A profile is found by
+// every case that writes a store.)
+TEST(FirefoxProfileFolder, NoProfileMeansNothing) {
   EXPECT_EQ(FindFirefoxProfileFolder(), "");
   RegWriteString(HKEY_LOCAL_MACHINE, kMozillaKey, "CurrentVersion", "1.8.1.14");
   EXPECT_FALSE(SetFirefoxCookie(kSite, "PM", ""));
@@ -344,39 +341,28 @@ TEST(FirefoxTextFile, EveryOtherLineIsKeptByteForByte) {
   EXPECT_EQ(FolderNames(firefox.Folder()), Rows{"cookies.txt"});
 }
 
-// A file that cannot be read (another program holds it without sharing) is
-// left as it was.
+// A file another program holds, without sharing (it cannot be read) or
+// shared for reading only (it cannot be replaced): false, its bytes as they
+// were, and no side file left.
 TEST(FirefoxTextFile, AHeldFileIsLeftAsItWas) {
   FirefoxProfile firefox("1.8.1.14");
   const std::string path = firefox.Folder() + "cookies.txt";
-  const std::string bytes = "# HTTP Cookie File\nwww.pellory.test\tFALSE\t/\tFALSE\t1999999999\tPM\tx\n";
+  const std::string bytes =
+      "# HTTP Cookie File\nwww.pellory.test\tFALSE\t/\tFALSE\t1999999999\tPM\tx\n";
   ASSERT_TRUE(WriteFileBytes(path, bytes));
-  {
-    frame::ScopedFile held(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                         OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(held.valid());
-    EXPECT_FALSE(SetFirefoxCookie(kSite, "PM", ""));
-  }
-  EXPECT_EQ(FileContent(path), bytes);
-  EXPECT_EQ(FolderNames(firefox.Folder()), Rows{"cookies.txt"});
-}
-
-// A file another program reads and will not let be replaced (shared for
-// reading only): false, its bytes as they were, and no side file left.
-TEST(FirefoxTextFile, AFileHeldForReadingIsNotReplaced) {
-  FirefoxProfile firefox("1.8.1.14");
-  const std::string path = firefox.Folder() + "cookies.txt";
-  const std::string bytes = "# HTTP Cookie File\nwww.pellory.test\tFALSE\t/\tFALSE\t1999999999\tPM\tx\n";
-  ASSERT_TRUE(WriteFileBytes(path, bytes));
-  {
-    frame::ScopedFile held(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                         OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(held.valid());
-    EXPECT_FALSE(SetFirefoxCookie(kSite, "PM", ""));
+  const std::pair<DWORD, DWORD> holds[] = {{GENERIC_READ | GENERIC_WRITE, 0},
+                                           {GENERIC_READ, FILE_SHARE_READ}};
+  for (const auto& hold : holds) {
+    SCOPED_TRACE(hold.second ? "shared for reading" : "not shared");
+    {
+      frame::ScopedFile held(::CreateFileA(path.c_str(), hold.first, hold.second, nullptr,
+                                           OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(held.valid());
+      EXPECT_FALSE(SetFirefoxCookie(kSite, "PM", ""));
+    }
     EXPECT_EQ(FileContent(path), bytes);
+    EXPECT_EQ(FolderNames(firefox.Folder()), Rows{"cookies.txt"});
   }
-  EXPECT_EQ(FileContent(path), bytes);
-  EXPECT_EQ(FolderNames(firefox.Folder()), Rows{"cookies.txt"});
 }
 
 // Records of Internet Explorer's cookie files: escapes decoded, then "+".
@@ -488,6 +474,4 @@ TEST(CookiesTxtText, LineEndsAreKept) {
   EXPECT_EQ(SetCookiesTxtCookie("# x\r\n\r\nwww.pellory.test\tFALSE\t/\tFALSE\t5\tPM\tv\r\nz\r\n",
                                 kSite, "PM", "", 9),
             "# x\r\n\r\nwww.pellory.test\tFALSE\t/\tFALSE\t5\tPM\t\r\nz\r\n");
-  EXPECT_EQ(SetCookiesTxtCookie("", kSite, "PM", "", 9),
-            "www.pellory.test\tFALSE\t/\tFALSE\t9\tPM\t\n");
 }

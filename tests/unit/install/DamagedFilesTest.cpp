@@ -4,36 +4,28 @@
 
 #include <algorithm>
 #include <functional>
-#include <thread>
 
 #include "core/Locations.h"
 #include "core/MessageBox.h"
 #include "core/Resources.h"
 #include "tests/fixtures/holder/HeldFile.h"
+#include "tests/support/PlayedUser.h"
 #include "tests/support/Scratch.h"
-#include "tests/support/UiDriver.h"
 
 namespace {
 
 using namespace testing_support;
 using Lines = std::vector<std::string>;
 
-// Runs `action` while a second thread presses one button in each message box
+// Runs `action` while the played user presses one button in each message box
 // this process shows; returns what each box said.
 Lines AnswerBoxes(const std::vector<int>& buttons, const std::function<void()>& action) {
-  Lines texts;
-  std::thread answerer([&] {
-    const ui::WindowQuery query{LoadResString(MessageCaptionId()), "#32770", ::GetCurrentProcessId()};
-    for (int button : buttons) {
-      HWND box = ui::WaitForWindow(query, 20000);
-      if (!box) return;
-      texts.push_back(ui::MessageBoxText(box));
-      ui::PressButton(box, button);
-      ui::WaitForWindowGone(box, 20000);
-    }
-  });
+  std::vector<std::pair<int, User::Step>> steps;
+  for (int button : buttons) steps.push_back({0xFFFF, Press(button)});
+  User user(steps, LoadResString(MessageCaptionId()));
   action();
-  answerer.join();
+  Lines texts;
+  for (const Seen& seen : user.Finish()) texts.push_back(seen.text);
   return texts;
 }
 

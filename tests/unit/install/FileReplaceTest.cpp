@@ -97,11 +97,10 @@ TEST(ReplaceInstalledFile, FreeFilesAreCopiedOverAndLockedOnesReplacedAtTheResta
   ASSERT_TRUE(IsNT());
   ScratchDir dir;
   const std::string p = dir.Path(), d = p + "Target.dll", e = p + "Target.extracted";
-  // Foo.dll and Foo.exe share a base name: each gets its own pending copy.
-  const std::string dll = p + "Foo.dll", exe = p + "Foo.exe", obsolete = p + "Obsolete.ocx";
+  // Two locked files of one base name are the registration test's.
+  const std::string dll = p + "Foo.dll", obsolete = p + "Obsolete.ocx";
   ASSERT_TRUE(WriteFiles(p, {{"Target.dll", "old"}, {"Target.extracted", "new"}, {"Foo.dll", "old dll"},
-                             {"Foo.exe", "old exe"}, {"Obsolete.ocx", "x"}, {"dll.new", "new dll"},
-                             {"exe.new", "new exe"}}));
+                             {"Obsolete.ocx", "x"}, {"dll.new", "new dll"}}));
   for (const auto& f : {d, e, dll}) ASSERT_TRUE(::SetFileAttributesA(f.c_str(), FILE_ATTRIBUTE_READONLY));
   InstallState state;
   {
@@ -122,7 +121,7 @@ TEST(ReplaceInstalledFile, FreeFilesAreCopiedOverAndLockedOnesReplacedAtTheResta
             "earlier. CopyFile failed to copy file '" + e + "' to the file '" + d + "'. Error 2.");
   // The extracted file is open elsewhere, for reading only: copied, but not deleted.
   ASSERT_TRUE(WriteFileBytes(e, "newer"));
-  HeldFile holders[4];
+  HeldFile holders[3];
   ASSERT_TRUE(holders[0].Hold(e, HeldFile::Sharing::Read));
   state.errorText.clear();
   EXPECT_EQ(ReplaceInstalledFile(d, e, state), 0u);
@@ -133,28 +132,25 @@ TEST(ReplaceInstalledFile, FreeFilesAreCopiedOverAndLockedOnesReplacedAtTheResta
 
   ASSERT_TRUE(holders[1].Hold(dll));  // read-only and locked
   ASSERT_TRUE(holders[2].Hold(obsolete));
-  ASSERT_TRUE(holders[3].Hold(exe));
-  state.pendingInstalls = {{dll, "a.cab"}, {exe, "a.cab"}, {obsolete, "b.cab"}};
+  state.pendingInstalls = {{dll, "a.cab"}, {obsolete, "b.cab"}};
   {
     CapturedLog log;
     EXPECT_EQ(ReplaceInstalledFile(dll, p + "dll.new", state), 0u);
     EXPECT_EQ(log.lines.back(), "File '" + dll + "' is locked. The file update is delayed until reboot.");
   }
-  EXPECT_EQ(ReplaceInstalledFile(exe, p + "exe.new", state), 0u);
   EXPECT_EQ(DeleteFileDelayReboot(obsolete), 0u);
   EXPECT_EQ(state.rebootRequired, 1u);
   EXPECT_EQ(state.pendingInstalls, (std::map<std::string, std::string>{{obsolete, "b.cab"}}));
-  EXPECT_EQ(FileContent(dll + ".1") + "|" + FileContent(exe + ".1"), "new dll|new exe");
+  EXPECT_EQ(FileContent(dll + ".1"), "new dll");
   for (auto& h : holders) ASSERT_TRUE(h.Release());
-  EXPECT_EQ(FileContent(dll) + "|" + FileContent(exe) + "|" + FileContent(obsolete), "old dll|old exe|x");
+  EXPECT_EQ(FileContent(dll) + "|" + FileContent(obsolete), "old dll|x");
   // A later run before the restart finds Foo.dll free and copies directly: the
   // restart must not bring the earlier run's copy back over it.
   ASSERT_TRUE(WriteFileBytes(p + "dll.newer", "newer dll"));
   EXPECT_EQ(ReplaceInstalledFile(dll, p + "dll.newer", state), 0u);
   ASSERT_TRUE(RunRestartProcessing());
-  EXPECT_EQ(FileContent(dll) + "|" + FileContent(exe) + "|" + FileContent(obsolete),
-            "newer dll|new exe|<missing>");
-  EXPECT_FALSE(FileExists(dll + ".1") || FileExists(exe + ".1"));
+  EXPECT_EQ(FileContent(dll) + "|" + FileContent(obsolete), "newer dll|<missing>");
+  EXPECT_FALSE(FileExists(dll + ".1"));
 }
 
 // A copy that fails half-way, as on a full disk: the installed file keeps its
@@ -288,8 +284,11 @@ const char kFolderVariable[] = "REPLACE_TEST_WIN98_FOLDER";
 const char kOtherSection[] = "[Settings]\r\nPattern=*.tmp\r\nMask=***.bak\r\n";
 
 // Runs the tests `filter` of this program in a child process under Windows 98
-// emulation, with `folder` in its environment; the child's exit code.
+// emulation, with `folder` in its environment and a WININIT.INI holding only
+// kOtherSection; the child's exit code.
 DWORD RunUnderWindows98(const std::string& filter, const std::string& folder) {
+  ::DeleteFileA(WindowsFile("wininit.bak").c_str());
+  if (!WriteFileBytes(WindowsFile("WININIT.INI"), kOtherSection)) return 1;
   std::string old;
   const bool had = RegReadString(HKEY_CURRENT_USER, "Software\\Wine", "Version", old);
   if (!RegWriteString(HKEY_CURRENT_USER, "Software\\Wine", "Version", "win98")) return 1;
@@ -328,8 +327,6 @@ TEST(OlderFamily, WininitLinesAreWrittenAndCarriedOutAtTheRestart) {
                              {"Doomed Notes.txt", "doomed"}, {"3.new", "new 3"},
                              {"Blocked.dll", "kept"}, {"4.new", "new 4"}}));
   ASSERT_TRUE(::CreateDirectoryA((f + "Blocked.dll.1").c_str(), nullptr));
-  ::DeleteFileA(WindowsFile("wininit.bak").c_str());
-  ASSERT_TRUE(WriteFileBytes(WindowsFile("WININIT.INI"), kOtherSection));
   HeldFile locked, blocked;
   ASSERT_TRUE(locked.Hold(f + "Locked Library.dll"));
   ASSERT_TRUE(blocked.Hold(f + "Blocked.dll"));
@@ -362,8 +359,6 @@ TEST(OlderFamily, AFailedStepLeavesEverythingAsItWas) {
   ASSERT_TRUE(::CreateDirectoryA(f.c_str(), nullptr));
   ASSERT_TRUE(WriteFiles(f, {{"Locked Library.dll", "old"}, {"1.new", "new 1"}, {"2.new", "new 2"},
                              {"3.new", "new 3"}, {"Free.dll", "old free"}, {"4.new", "new 4"}}));
-  ::DeleteFileA(WindowsFile("wininit.bak").c_str());
-  ASSERT_TRUE(WriteFileBytes(WindowsFile("WININIT.INI"), kOtherSection));
   HeldFile locked;
   ASSERT_TRUE(locked.Hold(lib));
   ASSERT_EQ(RunUnderWindows98("OlderFamilyEnv.FailedSteps", f), 0u)
