@@ -83,15 +83,4 @@ TEST(AdminCheck, OnlyTheAdministratorsGroupCounts) {
   ::CloseHandle(token);
 }
 
-TEST(SystemLibraries, BindingsFindEveryFunctionOnce) {
-  EXPECT_TRUE(BindComCtl());
-  EXPECT_NE(ComCtl().ImageList_AddMasked, nullptr);
-  EXPECT_TRUE(BindShell());
-  EXPECT_NE(ShellFunctions().SHGetMalloc, nullptr);
-  EXPECT_TRUE(BindShlwapi());
-  EXPECT_NE(PathSetDlgItemPath(), nullptr);
-  EXPECT_TRUE(BindWinInet());
-  EXPECT_NE(WinInet().InternetErrorDlg, nullptr);
-}
-
 }  // namespace

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "frame/Handle.h"
+#include "tests/support/Scratch.h"
 #include "tests/support/TestProcess.h"
 #include "tests/support/UiDriver.h"
 #include "ui/skin/Caption.h"
@@ -32,15 +33,7 @@ constexpr int kDesktopHeight = 600;
 constexpr char kOnDesktopVariable[] = "UPGRADE_SKIN_DESKTOP";
 
 std::string ArtefactPath(const std::string& name) {
-  std::string dir = std::string("Z:") + ARTEFACTS_DIR_UNIX;
-  for (char& c : dir) {
-    if (c == '/') c = '\\';
-  }
-  // Each level in turn: the build folder exists, artefacts/ may not yet.
-  for (size_t at = dir.find('\\', 3); at != std::string::npos; at = dir.find('\\', at + 1))
-    ::CreateDirectoryA(dir.substr(0, at).c_str(), nullptr);
-  ::CreateDirectoryA(dir.c_str(), nullptr);
-  return dir + "\\" + name;
+  return testing_support::WinePath(ARTEFACTS_DIR_UNIX) + "\\" + name;
 }
 
 COLORREF ToColorRef(uint32_t pixel) {  // 0x00RRGGBB -> 0x00BBGGRR

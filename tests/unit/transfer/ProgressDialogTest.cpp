@@ -269,8 +269,6 @@ TEST_F(ProgressDialogTest, CancelAsksAndOnlyYesCancels) {
 TEST_F(ProgressDialogTest, SetupShowsThePictureAndTheBarIsPaintedInTwoColours) {
   SetProcessArguments({"/Setup"});
   const std::string folder = testing_support::WinePath(ARTEFACTS_DIR_UNIX);
-  ::CreateDirectoryA(folder.substr(0, folder.find_last_of('\\')).c_str(), nullptr);
-  ::CreateDirectoryA(folder.c_str(), nullptr);
 
   const LANGID german = MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN);
   const LANGID french = MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH);

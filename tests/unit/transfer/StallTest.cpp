@@ -45,6 +45,20 @@ std::vector<Stall> Stalls() {
   return stalls;
 }
 
+// The user's Cancel, pressed on a thread of its own some time after the start.
+class CancelAfter {
+ public:
+  explicit CancelAfter(DWORD ms) : user_([this, ms] {
+    ::Sleep(ms);
+    flag.Set();
+  }) {}
+  ~CancelAfter() { user_.join(); }
+  CancelFlag flag;
+
+ private:
+  std::thread user_;
+};
+
 class Stalling : public HttpTransferTest {
  protected:
   void TearDown() override {
@@ -202,31 +216,20 @@ TEST_F(Stalling, CancelEndsABlockedTransferAtOnce) {
   for (const Stall& stall : Stalls()) {
     SCOPED_TRACE(stall.where);
     server_.SetRoute("/stall.cab", stall.route);
+    DWORD elapsed = 0;
     {
-      CancelFlag cancel;
-      std::thread user([&] {
-        ::Sleep(kCancelAfterMs);
-        cancel.Set();
-      });
-      DWORD elapsed = 0;
-      EXPECT_EQ(Download("/stall.cab", &elapsed, &cancel), static_cast<DWORD>(ERROR_CANCELLED));
-      user.join();
-      EXPECT_LT(elapsed, kCancelAfterMs + 1500);
-      EXPECT_FALSE(FileExists(dir_.Path() + "x.cab"));
+      CancelAfter user(kCancelAfterMs);
+      EXPECT_EQ(Download("/stall.cab", &elapsed, &user.flag), static_cast<DWORD>(ERROR_CANCELLED));
     }
+    EXPECT_LT(elapsed, kCancelAfterMs + 1500);
+    EXPECT_FALSE(FileExists(dir_.Path() + "x.cab"));
+    std::string bytes;
     {
-      CancelFlag cancel;
-      std::thread user([&] {
-        ::Sleep(kCancelAfterMs);
-        cancel.Set();
-      });
-      std::string bytes;
-      DWORD elapsed = 0;
-      EXPECT_EQ(ReadAll("/stall.cab", bytes, &elapsed, &cancel),
+      CancelAfter user(kCancelAfterMs);
+      EXPECT_EQ(ReadAll("/stall.cab", bytes, &elapsed, &user.flag),
                 static_cast<DWORD>(ERROR_CANCELLED));
-      user.join();
-      EXPECT_LT(elapsed, kCancelAfterMs + 1500);
     }
+    EXPECT_LT(elapsed, kCancelAfterMs + 1500);
   }
 
   // A cancel that came first sends nothing at all.
@@ -254,16 +257,14 @@ TEST_F(Stalling, ALongBurstThenSilenceStillEndsByCancelOrTheLimit) {
   constexpr DWORD kCancelAfterMs = 1500;
   for (int way = 0; way < 2; ++way) {
     SCOPED_TRACE(way == 0 ? "as the worker reads" : "as the catalogue fetch downloads");
-    CancelFlag cancel;
-    std::thread user([&] {
-      ::Sleep(kCancelAfterMs);
-      cancel.Set();
-    });
     std::string bytes;
     DWORD elapsed = 0;
-    const DWORD result = way == 0 ? ReadAll("/burst.cab", bytes, &elapsed, &cancel)
-                                  : Download("/burst.cab", &elapsed, &cancel);
-    user.join();
+    DWORD result = 0;
+    {
+      CancelAfter user(kCancelAfterMs);
+      result = way == 0 ? ReadAll("/burst.cab", bytes, &elapsed, &user.flag)
+                        : Download("/burst.cab", &elapsed, &user.flag);
+    }
     EXPECT_EQ(result, static_cast<DWORD>(ERROR_CANCELLED)) << log_.Text();
     EXPECT_LT(elapsed, kCancelAfterMs + 1500);
     if (way == 0) {

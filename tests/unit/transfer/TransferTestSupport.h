@@ -1,14 +1,11 @@
 // Shared pieces of the transfer tests: a log capture, an HTTP server with a
-// catalogue URL on it, sessions that are released however a test ends, and
-// a helper that answers the credential dialog from another thread.
+// catalogue URL on it, and sessions that are released however a test ends.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/Log.h"
@@ -47,24 +44,6 @@ class HeldSession {
 
 // Deterministic bytes of every value, for comparing downloads.
 std::string TestBytes(size_t size, unsigned seed);
-
-// Waits on its own thread for a dialog of this process (the system's
-// credential dialog), optionally types into its two edit boxes, and presses
-// a button. The destructor joins.
-class DialogAnswerer {
- public:
-  explicit DialogAnswerer(int button, std::string user = std::string(),
-                          std::string password = std::string());
-  ~DialogAnswerer();
-  void Join();
-  bool Answered() const { return answered_; }
-  std::string Caption() const { return caption_; }
-
- private:
-  std::thread thread_;
-  std::atomic<bool> answered_{false};
-  std::string caption_;
-};
 
 // Binds WinInet and captures the log; the HTTP server runs on a free port.
 class HttpTransferTest : public ::testing::Test {
