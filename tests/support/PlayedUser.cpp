@@ -24,13 +24,13 @@ Seen WaitForOwnDialog(int textControl, DWORD timeoutMs, const std::string& capti
   Seen seen;
   seen.window = ui::WaitForWindow(query, timeoutMs);
   if (seen.window) {
-    seen.caption = ui::WindowText(seen.window);
-    seen.text = ui::ControlText(seen.window, textControl);
-    // A box is found as soon as it shows; its text may follow a moment later
-    // (seen with the first box of a process).
-    for (int i = 0; i < 40 && seen.text.empty() && ::IsWindow(seen.window); ++i) {
-      ::Sleep(50);
+    // A box is found as soon as it shows; its caption and text may follow a
+    // moment later (seen with the first box of a process, on a busy machine).
+    for (int i = 0; i <= 40 && ::IsWindow(seen.window); ++i) {
+      if (i > 0) ::Sleep(50);
+      seen.caption = ui::WindowText(seen.window);
       seen.text = ui::ControlText(seen.window, textControl);
+      if (!seen.caption.empty() && !seen.text.empty()) break;
     }
   }
   return seen;
