@@ -60,8 +60,9 @@ static SeenBox Describe(HWND window) {
   SeenBox box;
   box.window = window;
   if (window) {
-    box.caption = ui::WindowText(window);
-    box.text = ui::MessageBoxText(window);
+    ui::DialogTexts texts = ui::ReadDialogTexts(window);
+    box.caption = texts.caption;
+    box.text = texts.text;
   }
   return box;
 }

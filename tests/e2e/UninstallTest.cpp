@@ -152,9 +152,10 @@ SeenBox WaitBox(DWORD processId, DWORD timeoutMs = 30000) {
     // A box still being made, or being taken down, has no text.
     for (HWND window : ui::FindWindows({"", "#32770", processId}))
       if (::GetDlgItem(window, 0xFFFF) && !ui::MessageBoxText(window).empty()) {
+        ui::DialogTexts texts = ui::ReadDialogTexts(window);
         box.window = window;
-        box.caption = ui::WindowText(window);
-        box.text = ui::MessageBoxText(window);
+        box.caption = texts.caption;
+        box.text = texts.text;
         return box;
       }
     ::Sleep(50);

@@ -216,9 +216,10 @@ Played Play(ChildProcess& child, TypingFor typing, DWORD limitMs = 120000,
     for (HWND window : ui::FindWindows({"", "#32770", child.Id()})) {
       if (IsMessageBox(window)) {
         SeenBox box;
+        ui::DialogTexts texts = ui::ReadDialogTexts(window);
         box.window = window;
-        box.caption = ui::WindowText(window);
-        box.text = ui::MessageBoxText(window);
+        box.caption = texts.caption;
+        box.text = texts.text;
         played.boxes.push_back(box);
         // Question 101 comes first (in the user's language): Yes.
         const bool question = played.boxes.size() == 1 && played.dialogs.empty() &&

@@ -24,14 +24,9 @@ Seen WaitForOwnDialog(int textControl, DWORD timeoutMs, const std::string& capti
   Seen seen;
   seen.window = ui::WaitForWindow(query, timeoutMs);
   if (seen.window) {
-    // A box is found as soon as it shows; its caption and text may follow a
-    // moment later (seen with the first box of a process, on a busy machine).
-    for (int i = 0; i <= 40 && ::IsWindow(seen.window); ++i) {
-      if (i > 0) ::Sleep(50);
-      seen.caption = ui::WindowText(seen.window);
-      seen.text = ui::ControlText(seen.window, textControl);
-      if (!seen.caption.empty() && !seen.text.empty()) break;
-    }
+    ui::DialogTexts texts = ui::ReadDialogTexts(seen.window, textControl);
+    seen.caption = texts.caption;
+    seen.text = texts.text;
   }
   return seen;
 }

@@ -94,6 +94,17 @@ std::string ControlText(HWND dialog, int controlId) {
   return control ? WindowText(control) : std::string();
 }
 
+DialogTexts ReadDialogTexts(HWND dialog, int textControl) {
+  DialogTexts texts;
+  for (int i = 0; i <= 40 && ::IsWindow(dialog); ++i) {
+    if (i > 0) ::Sleep(50);
+    texts.caption = WindowText(dialog);
+    texts.text = ControlText(dialog, textControl);
+    if (!texts.caption.empty() && !texts.text.empty()) break;
+  }
+  return texts;
+}
+
 bool PressButton(HWND dialog, int buttonId) {
   HWND button = ::GetDlgItem(dialog, buttonId);
   if (!button) return false;

@@ -34,6 +34,17 @@ std::string MessageBoxText(HWND box);
 // The text of a dialog control.
 std::string ControlText(HWND dialog, int controlId);
 
+// A dialog's caption and the text of one of its controls (0xFFFF: a message
+// box's text). A box is found as soon as it shows, and its caption and text
+// may follow a moment later (seen with the first box of a process, and on a
+// busy machine): both are read again, for up to two seconds, until both are
+// there or the dialog is gone.
+struct DialogTexts {
+  std::string caption;
+  std::string text;
+};
+DialogTexts ReadDialogTexts(HWND dialog, int textControl = 0xFFFF);
+
 // Clicks a button by id as a user would (BM_CLICK, posted so that a modal
 // loop in the other process handles it). False when there is no such button.
 bool PressButton(HWND dialog, int buttonId);
