@@ -1,6 +1,7 @@
 // Applying registry lines to the real registry (Windows build only).
 #include "catalog/RegistryEntry.h"
 
+#include "core/Log.h"
 #include "frame/RegKey.h"
 
 namespace {
@@ -39,6 +40,12 @@ LONG RegistryEntry::ApplyAdd() const {
 LONG RegistryEntry::ApplyDelete() const {
   const HKEY rootKey = RegistryRootKey(root);
   if (!rootKey) return ERROR_SUCCESS;
+  // Without a subkey the name would be a whole branch of the root: a line
+  // such as "HKCU,,Software" must not take every program's settings.
+  if (subkey.find_first_not_of(" \\") == std::string::npos) {
+    LogFormat("The registry line to delete '%s' without a key is refused.", name.c_str());
+    return ERROR_SUCCESS;
+  }
   frame::RegKey key;
   if (key.Open(rootKey, subkey, kAccess) != ERROR_SUCCESS) return ERROR_SUCCESS;
   // An empty name would make the key itself the tree to delete: a line such

@@ -33,6 +33,22 @@ bool IsContainedRelativePath(const std::string& text) {
   return true;
 }
 
+bool NamesEntryBelow(const std::string& text) {
+  if (!IsContainedRelativePath(text)) return false;
+  // Windows drops trailing dots and blanks from each name: a name left
+  // empty by that is no step down.
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = start;
+    while (end < text.size() && !IsSeparator(text[end])) ++end;
+    size_t last = end;
+    while (last > start && (text[last - 1] == '.' || text[last - 1] == ' ')) --last;
+    if (last > start) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
 std::string ComposeTargetPath(const std::string& name, const std::string& destDir,
                               const TargetFolders& folders) {
   const bool isSys = IniNameEquals(destDir, "LDID_SYS");

@@ -17,6 +17,9 @@ struct TargetFolders {
 
 // True for a text that stays below whatever folder it is joined to.
 bool IsContainedRelativePath(const std::string& text);
+// True for a contained text that names an entry below the folder, not the
+// folder itself ("", ".", ".\" and " " name the folder).
+bool NamesEntryBelow(const std::string& text);
 
 // The destination from the folders given; "" (logged) for an unsafe name or
 // DestDir, or when the installation folder is needed but unknown.

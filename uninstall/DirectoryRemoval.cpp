@@ -133,11 +133,37 @@ DWORD RemoveDirectoryTree(const std::string& folder, RemovalProgress* progress,
                           const char* firstExtension, const char* secondExtension,
                           const char* thirdExtension) {
   if (!AllowRemoval(folder)) return ERROR_ACCESS_DENIED;
+  // The folder itself may be a link (a user who moved a folder elsewhere
+  // and left a junction in its place): what it points at is never swept. A
+  // whole-tree removal takes the link alone; a filtered sweep, which only
+  // takes files of its kinds, leaves it.
+  const std::string self = WithoutBackslash(folder);
+  const DWORD selfAttributes = ::GetFileAttributesA(self.c_str());
+  if (selfAttributes != INVALID_FILE_ATTRIBUTES &&
+      (selfAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    if (firstExtension) {
+      LogFormat("Directory %s is a link; it and its target are left alone", self.c_str());
+      return ERROR_ACCESS_DENIED;
+    }
+    if (!::RemoveDirectoryA(self.c_str())) {
+      const DWORD error = LastErrorCode();
+      LogFormat("Cannot remove link %s. Error %d.", self.c_str(), static_cast<int>(error));
+      return error;
+    }
+    LogFormat("Link %s has been removed; its target is left alone", self.c_str());
+    return 0;
+  }
   const std::string base = WithBackslash(folder);
   ForEachEntry(base, [&](const WIN32_FIND_DATAA& entry) {
     const std::string path = base + entry.cFileName;
     std::string status;
     if (IsLink(entry)) {
+      // A filtered sweep takes links only as files of its kinds: a folder
+      // link, or a link of another kind, is the user's and stays.
+      const bool folderLink = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      if (folderLink ? firstExtension != nullptr
+                     : !FileGoes(entry.cFileName, firstExtension, secondExtension, thirdExtension))
+        return true;
       // A junction or link leads out of the tree: the link goes, never
       // what it points at. Attributes are left alone, since setting them
       // would reach the target.

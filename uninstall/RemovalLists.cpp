@@ -89,8 +89,21 @@ void ReleaseFile(const std::string& path, MarkedForDeletingList& marked, bool& r
 
 }  // namespace
 
+namespace {
+
+std::string CaseFolded(std::string path) {
+  if (!path.empty()) ::CharLowerBuffA(&path[0], static_cast<DWORD>(path.size()));
+  return path;
+}
+
+}  // namespace
+
+bool RemovalPathList::Contains(const std::string& path) const {
+  return index_.count(CaseFolded(path)) != 0;
+}
+
 bool RemovalPathList::Append(const std::string& path) {
-  if (!index_.insert(path).second) return false;
+  if (!index_.insert(CaseFolded(path)).second) return false;
   paths_.push_back(path);
   return true;
 }
@@ -194,16 +207,20 @@ void RemoveListedShortcuts(const IniFile& catalogue, RemovalProgress* progress) 
     const std::string name = value.substr(0, comma);
     const std::string below = comma == std::string::npos ? "" : value.substr(comma + 1);
     const int csidl = ShellFolderId(name);
-    // An unknown name would read as the desktop, and an empty or climbing
-    // path would reach the shell folder itself or beyond it.
-    if ((csidl == 0 && ::lstrcmpiA(name.c_str(), "CSIDL_DESKTOP") != 0) || below.empty() ||
-        !IsContainedRelativePath(below)) {
+    // An unknown name would read as the desktop, and an empty, "." or
+    // climbing path would reach the shell folder itself or beyond it.
+    if ((csidl == 0 && ::lstrcmpiA(name.c_str(), "CSIDL_DESKTOP") != 0) ||
+        !NamesEntryBelow(below)) {
       LogFormat("The shortcut entry '%s' is refused.", value.c_str());
       continue;
     }
     std::string folder;
     if (!SpecialFolderPath(csidl, folder)) continue;
     const std::string path = folder + "\\" + below;
+    if (IsSystemFolderOrAbove(path)) {
+      LogFormat("The shortcut entry '%s' is refused.", value.c_str());
+      continue;
+    }
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
       ::DeleteFileA(path.c_str());

@@ -17,11 +17,12 @@
 
 #include "uninstall/RemovalProgress.h"
 
-// Full paths in the order they were added; a path is found only when it
-// matches byte for byte (case matters).
+// Full paths in the order they were added. Paths are found without regard to
+// case, as the file system and the SharedDlls value names find them: one file
+// listed in two spellings is handled, and its count lowered, once.
 class RemovalPathList {
  public:
-  bool Contains(const std::string& path) const { return index_.count(path) != 0; }
+  bool Contains(const std::string& path) const;
   // False when the path was there already.
   bool Append(const std::string& path);
   const std::vector<std::string>& Paths() const { return paths_; }

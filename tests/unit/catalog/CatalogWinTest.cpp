@@ -71,8 +71,8 @@ TEST_F(RegistryApply, AddLines) {
 }
 
 // A name that is a subkey takes the subkey's tree first, the value on the
-// next run; an empty name never deletes the key itself; a missing key or
-// root gives 0.
+// next run; an empty name never deletes the key itself, nor an empty key a
+// branch of the root; a missing key or root gives 0.
 TEST_F(RegistryApply, DeleteLines) {
   const std::string k = Key("D");
   std::string value;
@@ -95,6 +95,13 @@ TEST_F(RegistryApply, DeleteLines) {
   EXPECT_TRUE(RegKeyExists(HKEY_CURRENT_USER, k + "\\Child") && !has(""));
   EXPECT_EQ(RegistryEntry::ParseDelete("HKCU," + Key("None") + ",V").ApplyDelete(), ERROR_SUCCESS);
   EXPECT_EQ(RegistryEntry::ParseDelete("nowhere," + k + ",V").ApplyDelete(), ERROR_SUCCESS);
+
+  const std::string branch = "PelloryRegistryApplyBranch";
+  ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, branch + "\\Inner", "x", "1"));
+  EXPECT_EQ(RegistryEntry::ParseDelete("HKCU,," + branch).ApplyDelete(), ERROR_SUCCESS);
+  EXPECT_EQ(RegistryEntry::ParseDelete("HKCU,\\," + branch).ApplyDelete(), ERROR_SUCCESS);
+  EXPECT_TRUE(RegKeyExists(HKEY_CURRENT_USER, branch + "\\Inner"));
+  RegDeleteTree(HKEY_CURRENT_USER, branch);
 }
 
 // Run for a British user (CTest sets LC_ALL): the reader picks the user's

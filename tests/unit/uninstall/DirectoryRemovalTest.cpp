@@ -215,4 +215,32 @@ TEST(DirectoryRemoval, EmptyFoldersGoButNotBehindALink) {
   EXPECT_TRUE(DirExists(user.Path() + "Bare\\inner"));
 }
 
+// A folder the user moved elsewhere, a junction left in its place: neither a
+// whole-tree removal of the junction nor a filtered sweep of it or of a
+// folder that holds one reaches the user's files. (Wine shows no reparse
+// point on a link to a file, so the sweep's handling of file links cannot be
+// shown here.)
+TEST(DirectoryRemoval, LinksAreNeverSweptThrough) {
+  ScratchDir user("user");
+  ScratchDir install("install");
+  MakeTree(user.Path(), {"Moved\\", "Moved\\book.plw", "Moved\\notes.txt"});
+  MakeTree(install.Path(), {"Audio\\", "Audio\\old.plw"});
+  const std::string admin = install.Path() + "Admin";
+  const std::string audio = install.Path() + "Audio";
+  if (!MakeFolderLink(admin, user.Path() + "Moved") ||
+      !MakeFolderLink(audio + "\\Shelf", user.Path() + "Moved"))
+    FAIL() << "could not make the links through the Unix side";
+
+  CapturedLog log;
+  RemoveDirectoryTree(admin, nullptr);
+  RemoveDirectoryTree(admin + "\\", nullptr, ".plw", ".plx");
+  RemoveDirectoryTree(audio, nullptr, ".plw", ".plx");
+  EXPECT_EQ(FileContent(user.Path() + "Moved\\book.plw"), "data Moved\\book.plw");
+  EXPECT_EQ(FileContent(user.Path() + "Moved\\notes.txt"), "data Moved\\notes.txt");
+  EXPECT_FALSE(FileExists(audio + "\\old.plw"));
+  EXPECT_TRUE(log.Has("Directory " + admin + " is a link; it and its target are left alone"))
+      << log.Text();
+  for (const std::string& link : {admin, audio + "\\Shelf"}) RemoveFolderLink(link);
+}
+
 }  // namespace

@@ -96,7 +96,7 @@ TEST_F(RemovalPass, ComponentAndListedFilesAreHandledOnceAndOnlyWhereSafe) {
   const std::string sysText = SystemFile("RemovalText.dll");
   SharedCounts counts({sys1, sysText});
   ASSERT_TRUE(counts.key.IsOpen());
-  ASSERT_EQ(counts.key.SetDword(sys1, 1), ERROR_SUCCESS);
+  ASSERT_EQ(counts.key.SetDword(sys1, 2), ERROR_SUCCESS);
   ASSERT_EQ(counts.key.SetString(sysText, "1"), ERROR_SUCCESS);
   for (const std::string& path : {sys1, sysText}) ASSERT_TRUE(WriteFileBytes(path, "sys"));
   for (const char* name : {"Shared.dll", "Locked.dat", "Locked.dll", "Never.txt"})
@@ -107,7 +107,7 @@ TEST_F(RemovalPass, ComponentAndListedFilesAreHandledOnceAndOnlyWhereSafe) {
         "[Player]", "SourceDisksFiles=Player Files",
         "[Player Files]", "1=Shared.dll", "2=RemovalOne.dll", "3=RemovalText.dll",
         "[Codecs]", "SourceDisksFiles=Codecs Files",
-        "[Codecs Files]", "1=Shared.dll", "2=Locked.dll",
+        "[Codecs Files]", "1=Shared.dll", "2=Locked.dll", "3=REMOVALONE.DLL",
         "[Shared.dll]", "File=p.cab", "FileVersion=1,0,0,0", "DestDir=Bin",
         "[Locked.dll]", "File=c.cab", "FileVersion=1,0,0,0", "DestDir=Bin",
         "[RemovalOne.dll]", "File=p.cab", "FileVersion=1,0,0,0", "DestDir=ldid_sys",
@@ -137,9 +137,10 @@ TEST_F(RemovalPass, ComponentAndListedFilesAreHandledOnceAndOnlyWhereSafe) {
   EXPECT_FALSE(log.Contains("DeleteFile failed")) << log.Text();
   EXPECT_FALSE(FileExists(Bin("Shared.dll")));
 
-  // Shared system files stay; only a DWORD count above 0 goes down.
+  // Shared system files stay; only a DWORD count above 0 goes down, once
+  // however often and in whatever case the file is listed.
   for (const std::string& path : {sys1, sysText}) EXPECT_TRUE(FileExists(path)) << path;
-  EXPECT_EQ(counts.Dword(sys1), "0");
+  EXPECT_EQ(counts.Dword(sys1), "1");
   std::string text;
   EXPECT_TRUE(RegReadString(HKEY_LOCAL_MACHINE, kSharedDlls, sysText, text));
   EXPECT_EQ(text, "1");
@@ -216,6 +217,7 @@ TEST_F(RemovalPass, ShortcutsAndRegistryEntriesGoOnlyBelowTheirPlace) {
   Load({"[Uninstall]", "Shortcut1=CSIDL_PROGRAMS,Pellory Removal", "Shortcut2=CSIDL_PROGRAMS,",
         "Shortcut3=CSIDL_NOSUCH,Pellory Removal", "Shortcut4=CSIDL_PROGRAMS,..\\Programs",
         "Shortcut5=CSIDL_DRIVES,Pellory Removal", "Shortcut6=CSIDL_ALTSTARTUP,Pellory Removal",
+        "Shortcut7=CSIDL_PROGRAMS,.", "Shortcut8=CSIDL_PROGRAMS,.\\ .",
         "Registry1=HKLM," + std::string(kTestKey) + ",Sub"});
   CapturedLog log;
   RemoveListedShortcuts(ini_, nullptr);
@@ -227,6 +229,8 @@ TEST_F(RemovalPass, ShortcutsAndRegistryEntriesGoOnlyBelowTheirPlace) {
   EXPECT_TRUE(log.Has("The shortcut entry 'CSIDL_PROGRAMS,' is refused.")) << log.Text();
   EXPECT_TRUE(log.Has("The shortcut entry 'CSIDL_NOSUCH,Pellory Removal' is refused."));
   EXPECT_TRUE(log.Has("The shortcut entry 'CSIDL_PROGRAMS,..\\Programs' is refused."));
+  EXPECT_TRUE(log.Has("The shortcut entry 'CSIDL_PROGRAMS,.' is refused."));
+  EXPECT_TRUE(log.Has("The shortcut entry 'CSIDL_PROGRAMS,.\\ .' is refused."));
   // A shell folder without a place on disk (or missing here) is skipped, not
   // taken as the root of the current drive.
   EXPECT_FALSE(log.Contains("Cannot delete directory")) << log.Text();
