@@ -16,6 +16,8 @@ namespace {
 ProcessStartFailure g_startFailure;
 
 constexpr DWORD kExitPollMs = 500;
+constexpr DWORD kHiddenProgramLimitMs = 2 * 60 * 1000;
+DWORD g_hiddenProgramLimitMs = 0;  // 0: kHiddenProgramLimitMs
 
 // A failed call whose last error reads 0 must still report a failure.
 DWORD LastErrorOrFailure() {
@@ -63,6 +65,8 @@ void SetProcessStartFailureForTests(ProcessStartFailure failure) {
   g_startFailure = std::move(failure);
 }
 
+void SetHiddenProgramLimitForTests(DWORD limitMs) { g_hiddenProgramLimitMs = limitMs; }
+
 DWORD RunProcessAndWait(const std::string& commandLine, bool hidden, DWORD* exitCode) {
   if (g_startFailure) {
     if (const DWORD error = g_startFailure(commandLine)) return error;
@@ -84,7 +88,17 @@ DWORD RunProcessAndWait(const std::string& commandLine, bool hidden, DWORD* exit
   frame::ScopedHandle thread(info.hThread);
   // Waiting on the handle rather than on the exit code alone: a program that
   // ends with 259 (STILL_ACTIVE) must not be taken for one still running.
+  const DWORD limit = g_hiddenProgramLimitMs ? g_hiddenProgramLimitMs : kHiddenProgramLimitMs;
+  const DWORD start = ::GetTickCount();
   while (::WaitForSingleObject(process.get(), kExitPollMs) == WAIT_TIMEOUT) {
+    if (!hidden || ::GetTickCount() - start < limit) continue;
+    // Nobody can answer a hidden program that waits for something; it is
+    // ended, so that its file is free for whatever comes next.
+    LogFormat("'%s' did not end within %u seconds and was ended.", commandLine.c_str(),
+              static_cast<unsigned>(limit / 1000));
+    ::TerminateProcess(process.get(), WAIT_TIMEOUT);
+    ::WaitForSingleObject(process.get(), 5000);
+    return WAIT_TIMEOUT;
   }
   DWORD code = 0;
   ::GetExitCodeProcess(process.get(), &code);

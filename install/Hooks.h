@@ -20,7 +20,14 @@ constexpr DWORD kHookExitRebootRequired = 36;
 // caller's environment and folder; hidden when asked) and waits for its end,
 // looking every 500 ms. 0 or the start's system error code (never 0 for a
 // failed start); the exit code goes to *exitCode when given.
+// A visible program is waited for as long as it runs: the user sees it and
+// may answer it (an installer package can take its time). A hidden one (a
+// server's self-registration) has nobody to answer it: after two minutes it
+// is ended, logged, and WAIT_TIMEOUT returned.
 DWORD RunProcessAndWait(const std::string& commandLine, bool hidden, DWORD* exitCode);
+
+// Test seam: the bound on a hidden program's run; 0 puts the real one back.
+void SetHiddenProgramLimitForTests(DWORD limitMs);
 
 // Test seam: called before each start with its command line; a non-zero
 // result makes the start fail with that code (as the system's would, 740 for

@@ -117,6 +117,23 @@ TEST_F(Registration, ServersRegisterAndUnregisterAndFailuresAreLogged) {
                        "'. The file cannot be registered"}));
 }
 
+// A hidden server that never ends (stuck on a question nobody can see) is
+// ended after the bound and logged, and its file is free again.
+TEST_F(Registration, AHiddenServerThatNeverEndsIsEndedAfterTheBound) {
+  const std::string hanging = dir_.Path() + "HangingServer.exe";
+  ASSERT_TRUE(::CopyFileA(exe_.c_str(), hanging.c_str(), FALSE));
+  SetHiddenProgramLimitForTests(2000);
+  CapturedLog log;
+  const DWORD start = ::GetTickCount();
+  UnregisterModule(hanging);
+  const DWORD took = ::GetTickCount() - start;
+  SetHiddenProgramLimitForTests(0);
+  EXPECT_LT(took, 15000u);
+  EXPECT_TRUE(log.Has("'" + hanging + " /UnregServer' did not end within 2 seconds and was ended."))
+      << log.Text();
+  EXPECT_TRUE(::DeleteFileA(hanging.c_str())) << ::GetLastError();
+}
+
 // Wine never refuses a start with 740 (a program that requires elevation
 // starts with the caller's token), so the start seam makes that error; the
 // shell's start is the real one and is not waited for.
