@@ -73,6 +73,20 @@ void ShowEntry(RemovalProgress* progress, const std::string& status, const std::
   progress->SetDetail(path);
 }
 
+// Removes a junction or link itself, never what it points at; 0 or the
+// error, logged either way. Attributes are left alone, since setting them
+// would reach the target.
+DWORD RemoveLink(const std::string& path, bool isFolder) {
+  const BOOL removed = isFolder ? ::RemoveDirectoryA(path.c_str()) : ::DeleteFileA(path.c_str());
+  if (!removed) {
+    const DWORD error = LastErrorCode();
+    LogFormat("Cannot remove link %s. Error %d.", path.c_str(), static_cast<int>(error));
+    return error;
+  }
+  LogFormat("Link %s has been removed; its target is left alone", path.c_str());
+  return 0;
+}
+
 // Logs and answers false when the folder must not be removed.
 bool AllowRemoval(const std::string& folder) {
   if (IsRemovableFolderPath(folder)) return true;
@@ -145,13 +159,7 @@ DWORD RemoveDirectoryTree(const std::string& folder, RemovalProgress* progress,
       LogFormat("Directory %s is a link; it and its target are left alone", self.c_str());
       return ERROR_ACCESS_DENIED;
     }
-    if (!::RemoveDirectoryA(self.c_str())) {
-      const DWORD error = LastErrorCode();
-      LogFormat("Cannot remove link %s. Error %d.", self.c_str(), static_cast<int>(error));
-      return error;
-    }
-    LogFormat("Link %s has been removed; its target is left alone", self.c_str());
-    return 0;
+    return RemoveLink(self, true);
   }
   const std::string base = WithBackslash(folder);
   ForEachEntry(base, [&](const WIN32_FIND_DATAA& entry) {
@@ -165,19 +173,9 @@ DWORD RemoveDirectoryTree(const std::string& folder, RemovalProgress* progress,
                      : !FileGoes(entry.cFileName, firstExtension, secondExtension, thirdExtension))
         return true;
       // A junction or link leads out of the tree: the link goes, never
-      // what it points at. Attributes are left alone, since setting them
-      // would reach the target.
-      status = LoadResString((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                                 ? IDS_STATUS_REMOVING_FOLDER
-                                 : IDS_STATUS_DELETING_FILE);
-      const BOOL removed = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                               ? ::RemoveDirectoryA(path.c_str())
-                               : ::DeleteFileA(path.c_str());
-      if (removed)
-        LogFormat("Link %s has been removed; its target is left alone", path.c_str());
-      else
-        LogFormat("Cannot remove link %s. Error %d.", path.c_str(),
-                  static_cast<int>(LastErrorCode()));
+      // what it points at.
+      status = LoadResString(folderLink ? IDS_STATUS_REMOVING_FOLDER : IDS_STATUS_DELETING_FILE);
+      RemoveLink(path, folderLink);
     } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       status = LoadResString(IDS_STATUS_REMOVING_FOLDER);
       RemoveDirectoryTree(path, progress, firstExtension, secondExtension,

@@ -87,10 +87,6 @@ void ReleaseFile(const std::string& path, MarkedForDeletingList& marked, bool& r
   rebootNeeded = true;
 }
 
-}  // namespace
-
-namespace {
-
 std::string CaseFolded(std::string path) {
   if (!path.empty()) ::CharLowerBuffA(&path[0], static_cast<DWORD>(path.size()));
   return path;
