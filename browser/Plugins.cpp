@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "core/Locations.h"
+#include "core/Log.h"
 #include "frame/RegKey.h"
 #include "install/FileReplace.h"
 #include "install/Registration.h"
@@ -58,12 +60,32 @@ std::string ExpandedText(const std::string& text) {
   return expanded;
 }
 
+std::string SystemFolder(UINT(WINAPI* query)(LPSTR, UINT)) {
+  char folder[MAX_PATH] = "";
+  const UINT length = query(folder, MAX_PATH);
+  return length && length < MAX_PATH ? std::string(folder, length) : std::string();
+}
+
+// The player plug-in's module is the installation's own: one in the Windows
+// or system folder belongs to the system or to another program, whatever a
+// registration says.
+bool IsInSystemFolders(const std::string& path) {
+  for (const std::string& folder :
+       {SystemFolder(&::GetWindowsDirectoryA), SystemFolder(&::GetSystemDirectoryA)})
+    if (!folder.empty() && IsPathInsideFolder(path, folder)) return true;
+  return false;
+}
+
+// The module of the machine-wide registration only: the per-user classes,
+// which HKEY_CLASSES_ROOT shows first, are any program of the user's to write,
+// and what they name would be loaded into this elevated process.
 std::string MediaPlayerPluginPath() {
   char keyPath[MAX_PATH] = "";
-  std::snprintf(keyPath, sizeof(keyPath), "CLSID\\%s\\InprocServer32", kMediaPlayerPluginClsid);
+  std::snprintf(keyPath, sizeof(keyPath), "Software\\Classes\\CLSID\\%s\\InprocServer32",
+                kMediaPlayerPluginClsid);
   frame::RegKey key;
   std::string module;
-  if (key.Open(HKEY_CLASSES_ROOT, keyPath, KEY_READ) != ERROR_SUCCESS ||
+  if (key.Open(HKEY_LOCAL_MACHINE, keyPath, KEY_READ) != ERROR_SUCCESS ||
       key.QueryString("", module) != ERROR_SUCCESS)
     return std::string();
   // Registrations often name the module as "%SystemRoot%\...".
@@ -99,7 +121,12 @@ void RemoveBrowserPlugins() {
 }  // namespace
 
 bool RemovePlugins(bool& rebootNeeded) {
-  RemoveModule(MediaPlayerPluginPath(), rebootNeeded);
+  const std::string player = MediaPlayerPluginPath();
+  if (!player.empty() && IsInSystemFolders(player))
+    LogFormat("The media player plug-in's module '%s' lies in a system folder; it is left "
+              "alone.", player.c_str());
+  else
+    RemoveModule(player, rebootNeeded);
   RemoveModule(MediaFilterPath(), rebootNeeded);
   RemoveBrowserPlugins();
   return true;

@@ -28,8 +28,16 @@ size_t RootLength(const std::string& path) {
 // A folder read from the registry is used only as a full path below a drive
 // or share root: an empty, relative or root value would make the program
 // treat the current folder or a whole drive as the installation.
+// The value is taken in its full form, with "." and ".." resolved and "/"
+// read as "\": "C:\.\" and "C:\x\..\" are the drive's root, as the system
+// sees them.
 std::string InstallationFolderOrEmpty(const char* valueName, const std::string& value) {
-  const std::string folder = WithBackslash(value);
+  char full[MAX_PATH] = "";
+  const DWORD length =
+      value.empty() ? 0 : ::GetFullPathNameA(value.c_str(), MAX_PATH, full, nullptr);
+  const bool absolute = RootLength(WithBackslash(value)) != 0;
+  const std::string folder =
+      absolute && length && length < MAX_PATH ? WithBackslash(full) : std::string();
   if (IsFolderBelowRoot(folder)) return folder;
   LogFormat("The registry entry '%s' does not name a folder below a drive: '%s'", valueName,
             value.c_str());
@@ -82,6 +90,24 @@ const ShellFolderName kShellFolders[] = {
 std::string WithBackslash(std::string folder) {
   if (folder.empty() || folder.back() != '\\') folder += '\\';
   return folder;
+}
+
+std::string FullLongFolderPath(const std::string& folder) {
+  char full[MAX_PATH] = "";
+  const DWORD length = ::GetFullPathNameA(folder.c_str(), MAX_PATH, full, nullptr);
+  if (!length || length >= MAX_PATH) return std::string();
+  char longForm[MAX_PATH] = "";
+  const DWORD longLength = ::GetLongPathNameA(full, longForm, MAX_PATH);
+  return WithBackslash(longLength && longLength < MAX_PATH ? longForm : full);
+}
+
+bool IsPathInsideFolder(const std::string& path, const std::string& folder) {
+  const std::string inner = FullLongFolderPath(path);
+  const std::string outer = FullLongFolderPath(folder);
+  if (inner.empty() || outer.empty() || inner.size() < outer.size()) return false;
+  return ::CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, inner.c_str(),
+                          static_cast<int>(outer.size()), outer.c_str(),
+                          static_cast<int>(outer.size())) == CSTR_EQUAL;
 }
 
 bool IsFolderBelowRoot(const std::string& folder) {

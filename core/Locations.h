@@ -39,6 +39,14 @@ bool PrependBinToPath();
 // Appends a backslash when the text does not end with one.
 std::string WithBackslash(std::string folder);
 
+// The full, long form of a folder, with its backslash, for comparing folders
+// however they were spelled (".", "..", short names); "" when it cannot be had.
+std::string FullLongFolderPath(const std::string& folder);
+
+// True when `path` lies inside `folder` (or is it), both taken in their full,
+// long forms.
+bool IsPathInsideFolder(const std::string& path, const std::string& folder);
+
 // True for a full folder path below a drive or share root, ending with a
 // backslash: "C:\Pellory\" or "\\server\share\Pellory\"; false for a root
 // ("C:\", "\\server\share\"), a relative path or an empty text.

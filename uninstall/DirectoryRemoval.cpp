@@ -3,6 +3,7 @@
 #include <cctype>
 #include <vector>
 
+#include "core/Locations.h"
 #include "core/Log.h"
 #include "core/Resources.h"
 #include "core/SystemLibraries.h"
@@ -15,11 +16,6 @@ namespace {
 DWORD LastErrorCode() {
   const DWORD error = ::GetLastError();
   return error ? error : ERROR_GEN_FAILURE;
-}
-
-std::string WithBackslash(const std::string& folder) {
-  if (!folder.empty() && folder.back() == '\\') return folder;
-  return folder + "\\";
 }
 
 std::string WithoutBackslash(const std::string& path) {
@@ -143,51 +139,41 @@ bool IsRemovableFolderPath(const std::string& folder) {
   return parts.size() > rootParts;
 }
 
-DWORD RemoveDirectoryTree(const std::string& folder, RemovalProgress* progress,
-                          const char* firstExtension, const char* secondExtension,
-                          const char* thirdExtension) {
-  if (!AllowRemoval(folder)) return ERROR_ACCESS_DENIED;
-  // The folder itself may be a link (a user who moved a folder elsewhere
-  // and left a junction in its place): what it points at is never swept. A
-  // whole-tree removal takes the link alone; a filtered sweep, which only
-  // takes files of its kinds, leaves it.
-  const std::string self = WithoutBackslash(folder);
-  const DWORD selfAttributes = ::GetFileAttributesA(self.c_str());
-  if (selfAttributes != INVALID_FILE_ATTRIBUTES &&
-      (selfAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    if (firstExtension) {
-      LogFormat("Directory %s is a link; it and its target are left alone", self.c_str());
-      return ERROR_ACCESS_DENIED;
-    }
-    return RemoveLink(self, true);
-  }
-  const std::string base = WithBackslash(folder);
-  ForEachEntry(base, [&](const WIN32_FIND_DATAA& entry) {
-    const std::string path = base + entry.cFileName;
-    std::string status;
-    if (IsLink(entry)) {
-      // A filtered sweep takes links only as files of its kinds: a folder
-      // link, or a link of another kind, is the user's and stays.
-      const bool folderLink = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-      if (folderLink ? firstExtension != nullptr
-                     : !FileGoes(entry.cFileName, firstExtension, secondExtension, thirdExtension))
-        return true;
-      // A junction or link leads out of the tree: the link goes, never
-      // what it points at.
-      status = LoadResString(folderLink ? IDS_STATUS_REMOVING_FOLDER : IDS_STATUS_DELETING_FILE);
-      RemoveLink(path, folderLink);
-    } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      status = LoadResString(IDS_STATUS_REMOVING_FOLDER);
-      RemoveDirectoryTree(path, progress, firstExtension, secondExtension,
-                          thirdExtension);
-    } else if (FileGoes(entry.cFileName, firstExtension, secondExtension, thirdExtension)) {
-      status = LoadResString(IDS_STATUS_DELETING_FILE);
-      ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-      ::DeleteFileA(path.c_str());
-    }
-    ShowEntry(progress, status, path);
-    return true;
-  });
+namespace {
+
+enum class FolderKind { kFolder, kLink, kOther };
+
+// Opens a folder without following a link and holds it, sharing neither
+// rename nor delete, so that its path keeps naming this folder while it is
+// worked on: a link swapped in after the folder was listed is seen as a link
+// and never entered. kOther for anything that is no folder or cannot be
+// opened (a missing folder among them).
+FolderKind HoldFolder(const std::string& folder, frame::ScopedFile& hold) {
+  const std::string path = WithoutBackslash(folder);
+  RemovalEntryHook()(path);
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return FolderKind::kOther;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return FolderKind::kLink;
+  hold.reset(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!hold || !::GetFileInformationByHandle(hold.get(), &info)) return FolderKind::kOther;
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return FolderKind::kLink;
+  return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? FolderKind::kFolder
+                                                            : FolderKind::kOther;
+}
+
+struct SweepFilter {
+  const char* first;
+  const char* second;
+  const char* third;
+  bool Filtered() const { return first != nullptr; }
+  bool Takes(const std::string& name) const { return FileGoes(name, first, second, third); }
+};
+
+// Removes the folder at the end of a sweep; 0 or the error, logged either way.
+DWORD RemoveSweptFolder(const std::string& folder) {
   if (!RemoveDirectoryEntry(folder)) {
     const DWORD error = LastErrorCode();
     LogFormat("Cannot delete directory %s. Error %d.", folder.c_str(), static_cast<int>(error));
@@ -197,14 +183,97 @@ DWORD RemoveDirectoryTree(const std::string& folder, RemovalProgress* progress,
   return 0;
 }
 
+// Works through a held folder's entries; true when it deleted anything below.
+// A filtered sweep removes a folder below only when the sweep itself emptied
+// it: a folder that was empty before, or still holds anything, is the user's.
+bool SweepEntries(const std::string& folder, RemovalProgress* progress, const SweepFilter& filter) {
+  const std::string base = WithBackslash(folder);
+  bool deleted = false;
+  ForEachEntry(base, [&](const WIN32_FIND_DATAA& entry) {
+    const std::string path = base + entry.cFileName;
+    std::string status;
+    const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    frame::ScopedFile hold;
+    const FolderKind kind = isFolder ? HoldFolder(path, hold) : FolderKind::kOther;
+    if (IsLink(entry) || kind == FolderKind::kLink) {
+      // A filtered sweep takes links only as files of its kinds: a folder
+      // link, or a link of another kind, is the user's and stays.
+      if (isFolder ? filter.Filtered() : !filter.Takes(entry.cFileName)) return true;
+      // A junction or link leads out of the tree: the link goes, never
+      // what it points at.
+      status = LoadResString(isFolder ? IDS_STATUS_REMOVING_FOLDER : IDS_STATUS_DELETING_FILE);
+      if (RemoveLink(path, isFolder) == 0) deleted = true;
+    } else if (isFolder) {
+      if (kind != FolderKind::kFolder) return true;  // gone, or no longer a folder
+      status = LoadResString(IDS_STATUS_REMOVING_FOLDER);
+      const bool deletedBelow = SweepEntries(path, progress, filter);
+      hold.reset();
+      if (!filter.Filtered()) {
+        if (RemoveSweptFolder(path) == 0) deleted = true;
+      } else if (deletedBelow) {
+        deleted = true;
+        if (IsDirectoryEmpty(path)) RemoveSweptFolder(path);
+      }
+    } else if (filter.Takes(entry.cFileName)) {
+      status = LoadResString(IDS_STATUS_DELETING_FILE);
+      ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (::DeleteFileA(path.c_str())) deleted = true;
+    }
+    ShowEntry(progress, status, path);
+    return true;
+  });
+  return deleted;
+}
+
+}  // namespace
+
+RemovalEntryHookFn& RemovalEntryHook() {
+  static RemovalEntryHookFn hook = [](const std::string&) {};
+  return hook;
+}
+
+DWORD RemoveDirectoryTree(const std::string& folder, RemovalProgress* progress,
+                          const char* firstExtension, const char* secondExtension,
+                          const char* thirdExtension) {
+  if (!AllowRemoval(folder)) return ERROR_ACCESS_DENIED;
+  const SweepFilter filter = {firstExtension, secondExtension, thirdExtension};
+  // The folder itself may be a link (a user who moved a folder elsewhere
+  // and left a junction in its place): what it points at is never swept. A
+  // whole-tree removal takes the link alone; a filtered sweep, which only
+  // takes files of its kinds, leaves it.
+  const std::string self = WithoutBackslash(folder);
+  frame::ScopedFile hold;
+  const FolderKind kind = HoldFolder(self, hold);
+  if (kind == FolderKind::kLink) {
+    if (filter.Filtered()) {
+      LogFormat("Directory %s is a link; it and its target are left alone", self.c_str());
+      return ERROR_ACCESS_DENIED;
+    }
+    return RemoveLink(self, true);
+  }
+  if (kind == FolderKind::kFolder) SweepEntries(folder, progress, filter);
+  hold.reset();
+  // A filtered sweep never takes the folder it was given: it may be the
+  // user's own (the audio folder may be "Music"), and it stays with its
+  // empty subfolders.
+  if (filter.Filtered()) return kind == FolderKind::kFolder ? ERROR_DIR_NOT_EMPTY : ERROR_PATH_NOT_FOUND;
+  return RemoveSweptFolder(folder);
+}
+
 bool RemoveEmptyDirectories(const std::string& folder, RemovalProgress* progress) {
   if (!AllowRemoval(folder)) return false;
+  // A link counts as content: what it points at is not ours to empty, and
+  // the folder given may itself be one.
+  frame::ScopedFile hold;
+  const FolderKind kind = HoldFolder(folder, hold);
+  if (kind == FolderKind::kLink) return false;
   const std::string base = WithBackslash(folder);
-  const bool onlyFolders = ForEachEntry(base, [&](const WIN32_FIND_DATAA& entry) {
-    // A link counts as content: what it points at is not ours to empty.
+  const bool onlyFolders = kind != FolderKind::kFolder ||
+                           ForEachEntry(base, [&](const WIN32_FIND_DATAA& entry) {
     if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsLink(entry)) return false;
     return RemoveEmptyDirectories(base + entry.cFileName, progress);
   });
+  hold.reset();
   if (!onlyFolders) return false;
   if (IsDirectoryEmpty(folder)) {
     if (RemoveDirectoryEntry(folder)) {
@@ -255,25 +324,9 @@ bool SpecialFolderPath(int csidl, std::string& path) {
   return converted && !path.empty();
 }
 
-namespace {
-
-// The full, long form of a path, with a trailing backslash, for comparing
-// folders however they were spelled; empty when it cannot be had.
-std::string ComparableFolder(const std::string& folder) {
-  char full[MAX_PATH] = "";
-  const DWORD length = ::GetFullPathNameA(folder.c_str(), MAX_PATH, full, nullptr);
-  if (!length || length >= MAX_PATH) return std::string();
-  char longForm[MAX_PATH] = "";
-  const DWORD longLength = ::GetLongPathNameA(full, longForm, MAX_PATH);
-  std::string result = longLength && longLength < MAX_PATH ? longForm : full;
-  return WithBackslash(result);
-}
-
-}  // namespace
-
 bool IsSystemFolderOrAbove(const std::string& folder) {
   if (!IsRemovableFolderPath(folder)) return true;
-  const std::string candidate = ComparableFolder(folder);
+  const std::string candidate = FullLongFolderPath(folder);
   if (candidate.empty()) return true;
   std::vector<std::string> system;
   char buffer[MAX_PATH] = "";
@@ -285,7 +338,7 @@ bool IsSystemFolderOrAbove(const std::string& folder) {
     if (SpecialFolderPath(csidl, path)) system.push_back(path);
   }
   for (const std::string& entry : system) {
-    const std::string protectedFolder = ComparableFolder(entry);
+    const std::string protectedFolder = FullLongFolderPath(entry);
     // The candidate is the protected folder itself or lies above it.
     if (!protectedFolder.empty() && protectedFolder.size() >= candidate.size() &&
         ::CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, protectedFolder.c_str(),

@@ -16,18 +16,21 @@
 // backslashes, trailing dots, "..").
 bool IsRemovableFolderPath(const std::string& folder);
 
-// Removes the tree below `folder` and then the folder itself. Without a first
-// extension every file goes; an empty first extension keeps every file;
-// otherwise only files whose extension (".log", case ignored) is one of the
-// given ones go. Returns 0 when the folder itself was removed at the end,
-// else that removal's system error code. A junction or link inside the tree
-// is removed itself; what it points at is never entered.
+// Without a first extension: removes the tree below `folder` and then the
+// folder itself; 0 when the folder was removed at the end, else that
+// removal's system error code. With one, a sweep: an empty first extension
+// keeps every file, otherwise only files whose extension (".log", case
+// ignored) is one of the given ones go, and only the folders below `folder`
+// that the sweep itself emptied are removed, never `folder` (the result is
+// then never 0). A junction or link is removed itself; what it points at is
+// never entered, even when it was swapped in while the removal ran.
 DWORD RemoveDirectoryTree(const std::string& folder, RemovalProgress* progress,
                           const char* firstExtension = nullptr,
                           const char* secondExtension = nullptr,
                           const char* thirdExtension = nullptr);
 // Removes every empty folder below `folder`, deepest first, then the folder
-// itself when it is empty; false as soon as a file was met.
+// itself when it is empty; false as soon as a file or a link was met (the
+// folder itself being a link included).
 bool RemoveEmptyDirectories(const std::string& folder, RemovalProgress* progress);
 // Removes one (empty) folder, clearing its read-only, hidden and system bits.
 bool RemoveDirectoryEntry(const std::string& folder);
@@ -43,3 +46,8 @@ bool SpecialFolderPath(int csidl, std::string& path);
 // IsRemovableFolderPath refuses, the Windows or system folder, Program Files,
 // the profile root, or any folder that holds one of them.
 bool IsSystemFolderOrAbove(const std::string& folder);
+
+// Called with each folder's path just before it is checked and held; tests
+// swap a link in there.
+using RemovalEntryHookFn = void (*)(const std::string& path);
+RemovalEntryHookFn& RemovalEntryHook();

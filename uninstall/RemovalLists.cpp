@@ -132,23 +132,50 @@ void ReleaseSharedDllCount(HKEY sharedDlls, const std::string& path) {
                    sizeof(count));
 }
 
-void RemoveComponentFiles(const ComponentCatalog& catalogue, RemovalProgress* progress,
-                          ProcessedList& processed, MarkedForDeletingList& marked,
-                          bool& rebootNeeded) {
+namespace {
+
+// Where a component's file is for removal; "" (logged) for one that must stay
+// where it is.
+std::string RemovablePath(const ComponentFile& file, const std::string& appDir) {
+  if (file.sDestDir.empty() && !IsNullClassId(file.clsid)) {
+    const std::string server = InstalledServerPath(file.clsid);
+    if (!server.empty()) {
+      if (IsPathInsideFolder(server, appDir)) return server;
+      LogFormat("The registered server '%s' of '%s' lies outside the installation; it is "
+                "left alone.", server.c_str(), file.sName.c_str());
+      return std::string();
+    }
+  }
+  return TargetPath(file, appDir);
+}
+
+}  // namespace
+
+void RemoveComponentFiles(const ComponentCatalog& catalogue, const std::string& appDir,
+                          RemovalProgress* progress, ProcessedList& processed,
+                          MarkedForDeletingList& marked, bool& rebootNeeded) {
   for (const Component& component : catalogue) {
     for (const ComponentFile& file : component.files) {
-      const std::string path = TargetPath(file);
-      if (path.empty() || processed.Contains(path) ||
-          ::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
-        continue;
+      const std::string path = RemovablePath(file, appDir);
+      if (path.empty() || processed.Contains(path)) continue;
+      const DWORD attributes = ::GetFileAttributesA(path.c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES) continue;
       ShowDetail(progress, path);
       if (IsSharedSystemDir(file.sDestDir)) {
         // Other programs may use it: only its use count goes down.
         frame::RegKey key;
         if (key.Open(HKEY_LOCAL_MACHINE, kSharedDllsKey, KEY_READ | KEY_WRITE) == ERROR_SUCCESS)
           ReleaseSharedDllCount(key.get(), path);
+      } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        // Not a file the installation put down: the folder passes take
+        // folders, and only empty ones.
+        LogFormat("'%s' of the component list is a folder; it is left alone.", path.c_str());
       } else {
         if (file.bOLESelfRegistered) UnregisterModule(path);
+        // A read-only file is not one in use: only a file that is open stays
+        // for the restart.
+        if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
+          ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         ReleaseFile(path, marked, rebootNeeded, false);
       }
       processed.Append(path);

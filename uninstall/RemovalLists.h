@@ -43,9 +43,13 @@ void RunUninstallHooks(const IniFile& catalogue, RemovalProgress* progress, bool
 
 // Every file of every component: a shared system file (LDID_SYS, LDID_WIN)
 // stays and its SharedDlls count goes down by one, never below 0; others are
-// unregistered when self-registered, then deferred to the next start when
-// locked (rebootNeeded) or marked for deleting.
-void RemoveComponentFiles(const ComponentCatalog& catalogue, RemovalProgress* progress,
+// unregistered when self-registered, their read-only, hidden and system marks
+// cleared, then deferred to the next start when in use (rebootNeeded) or
+// marked for deleting. A file found through its class's registered server is
+// taken only inside `appDir`: any program of the user can register a class.
+// A folder of that name is left alone.
+void RemoveComponentFiles(const ComponentCatalog& catalogue, const std::string& appDir,
+                          RemovalProgress* progress,
                           ProcessedList& processed, MarkedForDeletingList& marked,
                           bool& rebootNeeded);
 

@@ -7,8 +7,6 @@
 #include "browser/BrowserStep.h"
 #include "browser/Plugins.h"
 #include "browser/Sites.h"
-#include "catalog/ComponentCatalog.h"
-#include "catalog/IniFile.h"
 #include "core/Error.h"
 #include "core/Locations.h"
 #include "core/Log.h"
@@ -23,6 +21,8 @@
 #include "resources/StringIds.h"
 #include "uninstall/DirectoryRemoval.h"
 #include "uninstall/RemovalLists.h"
+#include "uninstall/UninstallCatalogue.h"
+#include "uninstall/UninstallCopy.h"
 #include "uninstall/UninstallProgressWindow.h"
 
 namespace {
@@ -202,13 +202,14 @@ int UninstallFlow(const std::string& installDir) {
   const std::string cookieUrl = GetCookieUrl();
   const std::string appDir = WithBackslash(installDir);
   const std::string binDir = appDir + "Bin\\";
-  const std::string tempCatalogue = GetTempDir() + kCatalogueName;
   PrependBinToPath();
   LogFormat("Uninstalling PelloryManager from '%s'.", appDir.c_str());
   // Started from a shortcut or by the relaunch, the working folder may be the
-  // "Bin" folder itself, which the process holds open: it could never go.
-  const std::string tempDir = GetTempDir();
-  if (!tempDir.empty()) ::SetCurrentDirectoryA(tempDir.c_str());
+  // "Bin" folder itself, which the process holds open: it could never go. The
+  // system folder is one no ordinary program can put anything into.
+  char systemDir[MAX_PATH] = "";
+  const UINT systemLength = ::GetSystemDirectoryA(systemDir, MAX_PATH);
+  if (systemLength && systemLength < MAX_PATH) ::SetCurrentDirectoryA(systemDir);
   bool rebootNeeded = false;
 
   // 3. The progress window.
@@ -231,23 +232,16 @@ int UninstallFlow(const std::string& installDir) {
     return -1;
   }
 
-  // 5. A private copy of the catalogue: the installed one goes with Bin\.
-  const std::string installedCatalogue = binDir + kCatalogueName;
-  ::SetFileAttributesA(installedCatalogue.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (!::CopyFileA(installedCatalogue.c_str(), tempCatalogue.c_str(), FALSE)) {
-    const DWORD error = ::GetLastError();
-    LogFormat("Cannot copy '%s' to '%s'. Error %lu.", installedCatalogue.c_str(),
-              tempCatalogue.c_str(), error);
+  // 5. The catalogue, read once and checked before anything is removed; every
+  // later pass works from what is held in memory (the file goes with Bin\).
+  UninstallCatalogue catalogue;
+  if (const DWORD error = ReadUninstallCatalogue(binDir + kCatalogueName, catalogue))
     throw CError(error, "Uninstall failed.");
-  }
-  ::SetFileAttributesA(tempCatalogue.c_str(), FILE_ATTRIBUTE_NORMAL);
-  IniFile catalogue;
-  catalogue.Load(tempCatalogue);
 
   // 6. The uninstall hooks.
   window->SetStatus(IDS_STATUS_EXECUTING);
   window->SetDetail("");
-  RunUninstallHooks(catalogue, &*window, rebootNeeded);
+  RunUninstallHooks(catalogue.sections, &*window, rebootNeeded);
 
   // 7. The audio files are the user's: asked, No by default.
   window->SetStatus(IDS_STATUS_DELETING_FILE);
@@ -259,12 +253,18 @@ int UninstallFlow(const std::string& installDir) {
   ShowAgain(*window);
   LogFormat("Audio files: %s.", removeAudio ? "removed" : "kept");
 
-  // 8. Program data the catalogue does not list.
-  RemoveDirectoryTree(appDir + "Admin", &*window);
-  RemoveDirectoryTree(binDir + "Plugins", &*window, ".dll");
-  const std::string installedProgram = binDir + "Upgrade.exe";
-  ::SetFileAttributesA(installedProgram.c_str(), FILE_ATTRIBUTE_NORMAL);
-  ::DeleteFileA(installedProgram.c_str());
+  // 8. Program data the catalogue does not list, unless the installation
+  // folder is one no removal may reach into.
+  if (IsSystemFolderOrAbove(appDir)) {
+    LogFormat("Refusing to remove program data below '%s': it is a system folder or a drive "
+              "root.", appDir.c_str());
+  } else {
+    RemoveDirectoryTree(appDir + "Admin", &*window);
+    RemoveDirectoryTree(binDir + "Plugins", &*window, ".dll");
+    const std::string installedProgram = binDir + "Upgrade.exe";
+    ::SetFileAttributesA(installedProgram.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileA(installedProgram.c_str());
+  }
   SweepTree(appDir, *window, ".log");
 
   // 9. The audio files, when the user said so.
@@ -275,35 +275,29 @@ int UninstallFlow(const std::string& installDir) {
     RemoveContentFile(binDir + "Content.plr", *window, rebootNeeded);
   }
 
-  // 10. The catalogue copy; without it nothing more can be removed.
-  ComponentCatalog components;
-  if (const int error = LoadComponents(components, tempCatalogue.c_str())) {
-    LogFormat("Cannot read the uninstall catalogue '%s'.", tempCatalogue.c_str());
-    return error;
-  }
-
-  // 11-13. The installed files: each handled once, plain deletions last.
+  // 10-13. The installed files: each handled once, plain deletions last.
   ProcessedList processed;
   MarkedForDeletingList marked;
-  RemoveComponentFiles(components, &*window, processed, marked, rebootNeeded);
-  RemoveListedFiles(catalogue, &*window, processed, marked, rebootNeeded);
+  RemoveComponentFiles(catalogue.components, appDir, &*window, processed, marked, rebootNeeded);
+  RemoveListedFiles(catalogue.sections, &*window, processed, marked, rebootNeeded);
   RemoveShellExtension(binDir + "PelloryExt.dll");
   DeleteMarkedFiles(marked);
 
   // 14-15. Shortcuts and registry entries.
   window->SetStatus(IDS_STATUS_REMOVING_SHORTCUTS);
   window->SetDetail("");
-  RemoveListedShortcuts(catalogue, &*window);
+  RemoveListedShortcuts(catalogue.sections, &*window);
   window->SetStatus(IDS_STATUS_REMOVING_REGISTRY);
   window->SetDetail("");
-  RemoveListedRegistryEntries(catalogue);
+  RemoveListedRegistryEntries(catalogue.sections);
 
   // 16. The product key's settings; the group maps stay until step 22.
   EmptyProductKey();
 
-  // 17. This program, which runs from the temporary folder.
+  // 17. This program, when it is the copy the relaunch made; a copy the user
+  // keeps elsewhere is the user's.
   const std::string ownPath = OwnModulePath();
-  if (!ownPath.empty()) DeleteFileDelayReboot(ownPath);
+  if (!ownPath.empty() && IsUninstallCopy(ownPath)) DeleteFileDelayReboot(ownPath);
 
   // 18. Bin\, then the installation folder, when empty.
   RemoveIfEmpty(binDir);
@@ -329,10 +323,9 @@ int UninstallFlow(const std::string& installDir) {
       !IsSystemFolderOrAbove(logsParent))
     RemoveIfEmpty(logsParent);
 
-  // 21. The window goes; then the plug-ins and the catalogue copy.
+  // 21. The window goes; then the plug-ins.
   window.Close();
   RemovePlugins(rebootNeeded);
-  ::DeleteFileA(tempCatalogue.c_str());
 
   // 22. The product's keys, group maps included.
   DeleteKeyTree(HKEY_LOCAL_MACHINE, "SOFTWARE", "Pellory");

@@ -11,7 +11,7 @@
 // `installDir` is the installation folder with its backslash; its
 // "Bin\PM Install1.INF" is known to exist. 0 when the removal ran to its end
 // (whatever the user answered at the end); -1 when shell functions are
-// missing or the user gave up closing a program (nothing removed then); the
-// catalogue reader's error when the copy of the catalogue cannot be read.
-// Throws CError ("Uninstall failed.") when the catalogue cannot be copied.
+// missing or the user gave up closing a program (nothing removed then).
+// Throws CError ("Uninstall failed.") when the catalogue cannot be read or is
+// not whole, before anything is removed.
 int UninstallFlow(const std::string& installDir);

@@ -5,9 +5,7 @@
 
 #include <vector>
 
-#include "core/Resources.h"
 #include "frame/Handle.h"
-#include "resources/StringIds.h"
 #include "tests/support/CapturedLog.h"
 #include "tests/unit/uninstall/RecordedProgress.h"
 #include "tests/support/Scratch.h"
@@ -146,20 +144,31 @@ TEST(DirectoryRemoval, ExtensionFiltersKeepOtherFiles) {
                             "Plugins\\p\\x.plx", "Plugins\\p\\x.plx.bak", "Kept\\",
                             "Kept\\a.log"});
   CapturedLog log;
-  const DWORD logsError = RemoveDirectoryTree(logs, nullptr, ".log");
-  EXPECT_NE(logsError, 0u);
+  EXPECT_NE(RemoveDirectoryTree(logs, nullptr, ".log"), 0u);
   EXPECT_FALSE(FileExists(logs + "\\a.log"));
   EXPECT_FALSE(FileExists(logs + "\\sub\\b.LOG"));
   EXPECT_EQ(FileContent(logs + "\\sub\\c.txt"), "data Logs\\sub\\c.txt");
   EXPECT_EQ(FileContent(logs + "\\README"), "data Logs\\README");
-  EXPECT_TRUE(log.Has(Cannot(logs + "\\sub", logsError))) << log.Text();
-  EXPECT_TRUE(log.Has(Cannot(logs, logsError))) << log.Text();
+  // A folder that still holds a file is not even tried.
+  EXPECT_FALSE(log.Contains("Cannot delete directory")) << log.Text();
 
   EXPECT_NE(RemoveDirectoryTree(plugins, nullptr, ".plw", ".plx"), 0u);
   EXPECT_FALSE(FileExists(plugins + "\\y.plw"));
   EXPECT_FALSE(FileExists(plugins + "\\p\\x.plx"));
   EXPECT_TRUE(FileExists(plugins + "\\p\\x.plx.bak"));
   EXPECT_TRUE(FileExists(plugins + "\\README"));
+
+  // The folder a sweep is given may be the user's own (the audio folder set
+  // to "Music"): it stays, and so do the empty folders it held before; only
+  // a folder the sweep emptied goes.
+  const std::string music = scratch.Path() + "Music";
+  MakeTree(scratch.Path(), {"Music\\", "Music\\a.plw", "Music\\Empty\\", "Music\\Book\\",
+                            "Music\\Book\\b.plx", "Music\\Book\\Part\\", "Music\\Book\\Part\\c.plw"});
+  EXPECT_NE(RemoveDirectoryTree(music, nullptr, ".plw", ".plx"), 0u);
+  EXPECT_TRUE(DirExists(music + "\\Empty"));
+  EXPECT_FALSE(DirExists(music + "\\Book"));
+  EXPECT_TRUE(DirExists(music));
+  EXPECT_TRUE(log.Has("Directory " + music + "\\Book\\Part has been successfully removed"));
 
   // An empty first extension keeps every file.
   EXPECT_NE(RemoveDirectoryTree(kept + "\\", nullptr, ""), 0u);
@@ -184,12 +193,11 @@ TEST(DirectoryRemoval, ProgressWindowShowsEachEntry) {
   MakeTree(scratch.Path(), {"One\\", "One\\gone.log", "Two\\", "Two\\kept.txt"});
   RecordedProgress progress;
   RemoveDirectoryTree(scratch.Path() + "One", &progress, ".log");
-  EXPECT_EQ(progress.status, LoadResString(IDS_STATUS_DELETING_FILE));
+  EXPECT_EQ(progress.status, "Deleting file:");
   EXPECT_EQ(progress.detail, scratch.Path() + "One\\gone.log");
   RemoveDirectoryTree(scratch.Path() + "Two", &progress, ".log");
   EXPECT_EQ(progress.status, "");
   EXPECT_EQ(progress.detail, scratch.Path() + "Two\\kept.txt");
-  EXPECT_FALSE(LoadResString(IDS_STATUS_DELETING_FILE).empty());
 }
 
 // The end-to-end uninstall sees empty folders go deepest first, a folder that
@@ -231,16 +239,51 @@ TEST(DirectoryRemoval, LinksAreNeverSweptThrough) {
       !MakeFolderLink(audio + "\\Shelf", user.Path() + "Moved"))
     FAIL() << "could not make the links through the Unix side";
 
+  // The filtered sweeps first: a whole-tree removal may take the link itself.
   CapturedLog log;
-  RemoveDirectoryTree(admin, nullptr);
   RemoveDirectoryTree(admin + "\\", nullptr, ".plw", ".plx");
   RemoveDirectoryTree(audio, nullptr, ".plw", ".plx");
+  RemoveDirectoryTree(admin, nullptr);
   EXPECT_EQ(FileContent(user.Path() + "Moved\\book.plw"), "data Moved\\book.plw");
   EXPECT_EQ(FileContent(user.Path() + "Moved\\notes.txt"), "data Moved\\notes.txt");
   EXPECT_FALSE(FileExists(audio + "\\old.plw"));
   EXPECT_TRUE(log.Has("Directory " + admin + " is a link; it and its target are left alone"))
       << log.Text();
   for (const std::string& link : {admin, audio + "\\Shelf"}) RemoveFolderLink(link);
+}
+
+// A program of the user that swaps a folder for a link after the removal
+// listed it, and before it goes in: the link is seen for what it is, and the
+// files behind it stay, for the whole-tree removal and for the removal of
+// empty folders alike.
+TEST(DirectoryRemoval, ALinkSwappedInWhileItRunsIsNeverFollowed) {
+  ScratchDir user("user");
+  ScratchDir install("install");
+  MakeTree(user.Path(), {"Mine\\", "Mine\\letter.txt", "Mine\\Empty\\"});
+  MakeTree(install.Path(), {"Admin\\", "Admin\\Swapped\\", "Admin\\Swapped\\old.dat",
+                            "Tidy\\", "Tidy\\Swapped\\"});
+  static std::string target;
+  static std::string moved;
+  static int swaps = 0;
+  target = user.Path() + "Mine";
+  moved = install.Path() + "Moved";
+  RemovalEntryHook() = [](const std::string& path) {
+    if (path.size() < 8 || path.compare(path.size() - 8, 8, "\\Swapped") != 0) return;
+    ::MoveFileA(path.c_str(), (moved + std::to_string(::GetTickCount())).c_str());
+    if (MakeFolderLink(path, target)) ++swaps;
+  };
+  struct Unhook {
+    ~Unhook() { RemovalEntryHook() = [](const std::string&) {}; }
+  } unhook;
+
+  CapturedLog log;
+  RemoveDirectoryTree(install.Path() + "Admin", nullptr);
+  RemoveEmptyDirectories(install.Path() + "Tidy", nullptr);
+  EXPECT_EQ(swaps, 2) << "the links were not swapped in";
+  EXPECT_EQ(FileContent(user.Path() + "Mine\\letter.txt"), "data Mine\\letter.txt");
+  EXPECT_TRUE(DirExists(user.Path() + "Mine\\Empty"));
+  for (const char* link : {"Admin\\Swapped", "Tidy\\Swapped"})
+    RemoveFolderLink(install.Path() + link);
 }
 
 }  // namespace

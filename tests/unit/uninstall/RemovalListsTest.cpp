@@ -124,7 +124,7 @@ TEST_F(RemovalPass, ComponentAndListedFilesAreHandledOnceAndOnlyWhereSafe) {
   ProcessedList processed;
   MarkedForDeletingList marked;
   bool rebootNeeded = false;
-  RemoveComponentFiles(catalogue_, nullptr, processed, marked, rebootNeeded);
+  RemoveComponentFiles(catalogue_, GetAppDir(), nullptr, processed, marked, rebootNeeded);
   EXPECT_TRUE(rebootNeeded);  // Locked.dll
   RemoveListedFiles(ini_, nullptr, processed, marked, rebootNeeded);
   DeleteMarkedFiles(marked);
