@@ -10,6 +10,7 @@
 #include "core/Error.h"
 #include "core/MessageBox.h"
 #include "core/Switches.h"
+#include "core/SystemLibraries.h"
 #include "core/UpdateLog.h"
 
 namespace {
@@ -24,6 +25,8 @@ std::vector<std::string> RuntimeArguments() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  // Before anything is loaded by name.
+  RestrictDllSearch();
   int result = kExitFailed;
   try {
     SetProcessArguments(RuntimeArguments());

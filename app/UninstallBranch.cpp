@@ -5,11 +5,13 @@
 #include <string>
 
 #include "app/Program.h"
+#include "core/Error.h"
 #include "core/Locations.h"
 #include "core/Log.h"
 #include "core/MessageBox.h"
 #include "core/UpdateLog.h"
 #include "frame/Handle.h"
+#include "uninstall/UninstallCopy.h"
 #include "uninstall/UninstallFlow.h"
 
 frame::ScopedHandle& InstanceMutex();
@@ -34,11 +36,25 @@ bool FileExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Copies the program to the temporary folder and starts the copy with only
-// "/Uninstall". True when the copy runs and this process should end.
-bool RelaunchFromTemp(const std::string& ownPath, const std::string& tempDir) {
-  const std::string copy = tempDir + FileNameOf(ownPath);
-  if (!::CopyFileA(ownPath.c_str(), copy.c_str(), FALSE)) return false;
+// Copies the program into a new folder of its own below the temporary folder
+// and starts the copy with only "/Uninstall". 0 when the copy runs and this
+// process should end, else the error; the log is open again then.
+DWORD RelaunchFromTemp(const std::string& ownPath) {
+  std::string folder;
+  DWORD error = MakeUninstallCopyFolder(folder);
+  if (error) {
+    LogFormat("Cannot make a folder for the uninstaller's copy in '%s'. Error %lu.",
+              GetTempDir().c_str(), static_cast<unsigned long>(error));
+    return error;
+  }
+  const std::string copy = folder + FileNameOf(ownPath);
+  if (!::CopyFileA(ownPath.c_str(), copy.c_str(), TRUE)) {
+    error = ::GetLastError();
+    LogFormat("Cannot copy the uninstaller to '%s'. Error %lu.", copy.c_str(),
+              static_cast<unsigned long>(error));
+    ::RemoveDirectoryA(folder.c_str());
+    return error ? error : ERROR_CANNOT_MAKE;
+  }
   char commandLine[2 * MAX_PATH + 32];
   wsprintfA(commandLine, "\"%s\" %s", copy.c_str(), "/Uninstall");
   LogWrite("Launching Uninstall from temp directory:");
@@ -51,14 +67,21 @@ bool RelaunchFromTemp(const std::string& ownPath, const std::string& tempDir) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
+  // It works in its own folder, which no ordinary program can write.
   if (!::CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
-                        nullptr, nullptr, &startup, &process)) {
+                        nullptr, folder.c_str(), &startup, &process)) {
+    error = ::GetLastError();
     CreateInstanceMutex();
-    return false;
+    TheUpdateLog().Open(true);
+    LogFormat("Cannot start the uninstaller's copy '%s'. Error %lu.", copy.c_str(),
+              static_cast<unsigned long>(error));
+    ::DeleteFileA(copy.c_str());
+    ::RemoveDirectoryA(folder.c_str());
+    return error ? error : ERROR_CANNOT_MAKE;
   }
   frame::ScopedHandle processHandle(process.hProcess);
   frame::ScopedHandle threadHandle(process.hThread);
-  return true;
+  return 0;
 }
 
 }  // namespace
@@ -66,11 +89,14 @@ bool RelaunchFromTemp(const std::string& ownPath, const std::string& tempDir) {
 int RunUninstallBranch() {
   const std::string appDir = GetAppDir();
   const std::string ownPath = OwnPath();
-  const std::string installed = appDir + "Bin\\" + FileNameOf(ownPath);
-  const std::string tempDir = GetTempDir();
-  if (!appDir.empty() && ::lstrcmpiA(ownPath.c_str(), installed.c_str()) == 0 &&
-      !tempDir.empty()) {
-    if (RelaunchFromTemp(ownPath, tempDir)) return kExitOk;
+  // The installed program however it was reached: a short name, another
+  // case, a path through a link all name the same file.
+  if (!appDir.empty() && IsSameFile(ownPath, appDir + "Bin\\" + FileNameOf(ownPath))) {
+    // Run in place, the removal could not take Bin\ and would still say it
+    // succeeded: a copy that cannot be made or started ends the run here,
+    // with nothing removed.
+    if (const DWORD error = RelaunchFromTemp(ownPath)) throw CError(error, "Uninstall failed.");
+    return kExitOk;
   }
 
   if (AppMessageBox(IDS_CONFIRM_UNINSTALL, MB_YESNO | MB_ICONQUESTION) != IDYES) return kExitOk;

@@ -1,7 +1,6 @@
 #include "browser/BrowserStep.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <string>
 #include <utility>
@@ -11,6 +10,7 @@
 #include "browser/Sites.h"
 #include "core/Platform.h"
 #include "host/Processes.h"
+#include "tasks/ScheduledLaunch.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ const char* const kLinkCookies[] = {"PM", "PDM"};
 const char kDownloadCookie[] = "download_audio";
 
 void OpenPageIfRunning(const BrowserTable& table, BrowserRow row) {
-  if (table[row].bFound)
+  if (table[row].bFound && IsInMachineProgramFolders(table[row].sPath))
     OpenCompletionPage(table[row].sPath, "", "", BrowserPageName(row), kOperation);
 }
 
@@ -53,7 +53,13 @@ void HandleInternetExplorer(const std::string& cookieUrl) {
   if (!linked || !IsInternetExplorerDefault()) return;
   const std::string address = BuildCompletionAddress(
       GetCompletionUrlTemplate(), "0", "0", BrowserPageName(kRowInternetExplorer), kOperation);
-  ::ShellExecuteA(nullptr, "open", address.c_str(), nullptr, nullptr, SW_SHOW);
+  // The system's own opener of addresses, started with the user's rights:
+  // the page opens as the user's own click on it would.
+  char system[MAX_PATH] = "";
+  const UINT length = ::GetSystemDirectoryA(system, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return;
+  StartWithUserRights(std::string(system) + "\\rundll32.exe",
+                      "url.dll,FileProtocolHandler " + address, system);
 }
 
 }  // namespace

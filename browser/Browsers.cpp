@@ -5,9 +5,13 @@
 #include <cctype>
 #include <vector>
 
+#include <shlobj.h>
+
 #include "browser/Sites.h"
+#include "core/Locations.h"
 #include "frame/Handle.h"
 #include "frame/RegKey.h"
+#include "tasks/ScheduledLaunch.h"
 
 namespace {
 
@@ -126,21 +130,35 @@ bool OpenCompletionPage(const std::string& browserPath, const std::string& pm,
   // would end its argument early and let the rest become arguments of its own.
   if (browserPath.find('"') != std::string::npos || address.find('"') != std::string::npos)
     return false;
-  const std::string commandLine = "\"" + browserPath + "\" \"" + address + "\"";
-  std::vector<char> buffer(commandLine.begin(), commandLine.end());
-  buffer.push_back('\0');
   // The browser may outlive the uninstaller: it runs in its own folder and
   // gets none of the uninstaller's handles, so that it pins neither the
-  // uninstaller's folder nor its files against deletion.
+  // uninstaller's folder nor its files against deletion; and it runs with
+  // the user's own rights, not the uninstaller's.
   std::string folder = browserPath.substr(0, browserPath.find_last_of("\\/") + 1);
   if (folder.size() > 3) folder.pop_back();  // "C:\" keeps its backslash
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  if (!::CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
-                        nullptr, folder.empty() ? nullptr : folder.c_str(), &startup, &info))
-    return false;
-  frame::ScopedHandle process(info.hProcess);
-  frame::ScopedHandle thread(info.hThread);
-  return true;
+  return StartWithUserRights(browserPath, "\"" + address + "\"", folder);
+}
+
+bool IsInMachineProgramFolders(const std::string& path) {
+  std::vector<std::string> folders;
+  char buffer[MAX_PATH] = "";
+  const UINT length = ::GetWindowsDirectoryA(buffer, MAX_PATH);
+  if (length && length < MAX_PATH) folders.push_back(buffer);
+  for (int csidl : {CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86}) {
+    buffer[0] = '\0';
+    if (SUCCEEDED(::SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer)) &&
+        buffer[0])
+      folders.push_back(buffer);
+  }
+  // The 64-bit system's own Program Files, which a 32-bit program is shown
+  // under another name.
+  frame::RegKey key;
+  std::string native;
+  if (key.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+               KEY_READ | KEY_WOW64_64KEY) == ERROR_SUCCESS &&
+      key.QueryString("ProgramFilesDir", native) == ERROR_SUCCESS && !native.empty())
+    folders.push_back(native);
+  for (const std::string& folder : folders)
+    if (IsFolderBelowRoot(WithBackslash(folder)) && IsPathInsideFolder(path, folder)) return true;
+  return false;
 }

@@ -36,8 +36,14 @@ bool IsInternetExplorerDefault();
 std::string BuildCompletionAddress(const std::string& urlTemplate, const std::string& pm,
                                    const std::string& pdm, const std::string& browserName,
                                    const std::string& operation);
-// Starts the browser on the completion address; does not wait. Refuses a
-// path or an address holding a double quote, which could not be quoted.
+// Starts the browser on the completion address with the user's own rights
+// (StartWithUserRights); does not wait. Refuses a path or an address holding a
+// double quote, which could not be quoted.
 bool OpenCompletionPage(const std::string& browserPath, const std::string& pm,
                         const std::string& pdm, const std::string& browserName,
                         const std::string& operation);
+
+// True for a path inside the Windows folder or a Program Files folder, which
+// only administrators can write: a browser found running elsewhere may be any
+// program of the user's that took a browser's name.
+bool IsInMachineProgramFolders(const std::string& path);

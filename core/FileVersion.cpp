@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/PeVersion.h"
+#include "core/SystemLibraries.h"
 #include "frame/Handle.h"
 
 namespace {
@@ -49,13 +50,15 @@ bool ReadFileVersionPartsThroughSystem(const std::string& path, FileVersionParts
   // Aligned for the block's 32-bit fields; the function fills what fits,
   // so one call does without the size query.
   alignas(8) BYTE data[kFixedPartBuffer] = {};
-  if (!::GetFileVersionInfoA(path.c_str(), 0, sizeof(data), data)) return false;
+  if (!BindVersion()) return false;
+  const VersionApi& api = VersionFunctions();
+  if (!api.GetFileVersionInfoA(path.c_str(), 0, sizeof(data), data)) return false;
   // The block's own length, and that of its value, must lie within what was read.
   const WORD blockLength = *reinterpret_cast<const WORD*>(data);
   if (blockLength < sizeof(VS_FIXEDFILEINFO)) return false;
   VS_FIXEDFILEINFO* info = nullptr;
   UINT length = 0;
-  if (!::VerQueryValueA(data, "\\", reinterpret_cast<void**>(&info), &length) || !info ||
+  if (!api.VerQueryValueA(data, "\\", reinterpret_cast<void**>(&info), &length) || !info ||
       length < sizeof(VS_FIXEDFILEINFO))
     return false;
   // The fixed part must lie within the block as its length gives it, and so

@@ -1,5 +1,7 @@
 #include "core/SystemLibraries.h"
 
+#include <string>
+
 #include "frame/Binding.h"
 
 namespace {
@@ -10,12 +12,15 @@ using frame::Slot;
 ComCtlApi g_comctl;
 ShellApi g_shell;
 AdvapiApi g_advapi;
+VersionApi g_version;
 PathSetDlgItemPathFn g_pathSetDlgItemPath = nullptr;
 
 frame::LibraryBinding g_comctlBinding;
 frame::LibraryBinding g_shellBinding;
 frame::LibraryBinding g_advapiBinding;
 frame::LibraryBinding g_shlwapiBinding;
+frame::LibraryBinding g_versionBinding;
+bool g_searchRestricted = false;
 
 template <size_t N>
 bool BindAll(frame::LibraryBinding& binding, const char* library, const FunctionSlot (&slots)[N]) {
@@ -69,7 +74,40 @@ bool BindShlwapi() {
   return BindAll(g_shlwapiBinding, "shlwapi.dll", slots);
 }
 
+bool BindVersion() {
+  const FunctionSlot slots[] = {
+      {"GetFileVersionInfoA", Slot(g_version.GetFileVersionInfoA)},
+      {"VerQueryValueA", Slot(g_version.VerQueryValueA)},
+  };
+  return BindAll(g_versionBinding, "version.dll", slots);
+}
+
+void RestrictDllSearch() {
+  HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+  if (!kernel) return;
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  using SetDllDirectoryFn = BOOL(WINAPI*)(LPCSTR);
+  const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+      reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    g_searchRestricted = true;
+    return;
+  }
+  const auto setDirectory = reinterpret_cast<SetDllDirectoryFn>(
+      reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDllDirectoryA")));
+  if (setDirectory) setDirectory("");
+}
+
+HMODULE LoadModuleByPath(const std::string& path) {
+  // The module's own folder for what it needs, then the system folder.
+  const DWORD flags = g_searchRestricted
+                          ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32
+                          : LOAD_WITH_ALTERED_SEARCH_PATH;
+  return ::LoadLibraryExA(path.c_str(), nullptr, flags);
+}
+
 const ComCtlApi& ComCtl() { return g_comctl; }
 const ShellApi& ShellFunctions() { return g_shell; }
 const AdvapiApi& Advapi() { return g_advapi; }
+const VersionApi& VersionFunctions() { return g_version; }
 PathSetDlgItemPathFn PathSetDlgItemPath() { return g_pathSetDlgItemPath; }

@@ -6,6 +6,8 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <string>
+
 struct ComCtlApi {
   BOOL(WINAPI* InitCommonControlsEx)(const INITCOMMONCONTROLSEX*) = nullptr;
   HIMAGELIST(WINAPI* ImageList_LoadImageA)(HINSTANCE, LPCSTR, int, int, COLORREF, UINT, UINT) = nullptr;
@@ -33,6 +35,11 @@ struct AdvapiApi {
                                       PDWORD) = nullptr;
 };
 
+struct VersionApi {
+  BOOL(WINAPI* GetFileVersionInfoA)(LPCSTR, DWORD, DWORD, LPVOID) = nullptr;
+  BOOL(WINAPI* VerQueryValueA)(LPCVOID, LPCSTR, LPVOID*, PUINT) = nullptr;
+};
+
 using PathSetDlgItemPathFn = void(WINAPI*)(HWND, int, LPCSTR);
 
 // Each binds once and returns whether every function was found.
@@ -40,8 +47,23 @@ bool BindComCtl();     // "ComCtl32.dll", then initialises the tab and animation
 bool BindShell();      // "Shell32.dll"
 bool BindAdvapi();     // "Advapi32.dll"
 bool BindShlwapi();    // "shlwapi.dll": PathSetDlgItemPathA, optional everywhere
+bool BindVersion();    // "version.dll"
 
 const ComCtlApi& ComCtl();
 const ShellApi& ShellFunctions();
 const AdvapiApi& Advapi();
+const VersionApi& VersionFunctions();
 PathSetDlgItemPathFn PathSetDlgItemPath();  // null when shlwapi lacks it
+
+// Restricts where the process loads libraries by name to the system folder,
+// first thing: the program may run from a folder others can write (the
+// uninstaller's copy, a download), and a library planted beside it must never
+// be taken. Every library it binds later is loaded by its full path in the
+// system folder, and it imports at load time only libraries the system always
+// takes from there. Where the system lacks the call, the current folder at
+// least leaves the search.
+void RestrictDllSearch();
+
+// Loads a module by its full path (a server being registered), what it needs
+// from its own folder and the system folder.
+HMODULE LoadModuleByPath(const std::string& path);

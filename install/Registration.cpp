@@ -4,6 +4,7 @@
 
 #include "core/Log.h"
 #include "core/Resources.h"
+#include "core/SystemLibraries.h"
 #include "frame/Handle.h"
 #include "install/FileReplace.h"
 #include "install/Hooks.h"
@@ -43,7 +44,7 @@ const InprocTexts kUnregisterTexts = {
 
 // Loads the module, calls its export and frees it again; each outcome logged.
 void CallInprocServer(const std::string& path, const InprocTexts& texts) {
-  frame::ScopedModule module(::LoadLibraryA(path.c_str()));
+  frame::ScopedModule module(LoadModuleByPath(path));
   if (!module) {
     LogFormat("File '%s' is not a DLL or failed to be loaded.", path.c_str());
     return;

@@ -4,8 +4,10 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <vector>
 
 #include "core/Log.h"
+#include "core/Platform.h"
 #include "tasks/ComObjects.h"
 
 namespace tasks {
@@ -178,4 +180,22 @@ bool LaunchThroughScheduler(const std::string& programPath, const char* argument
   char taskName[32];
   wsprintfA(taskName, "Launch %d", number);
   return RunAsScheduledTask(taskName, programPath, arguments ? arguments : "");
+}
+
+bool StartWithUserRights(const std::string& programPath, const std::string& arguments,
+                         const std::string& folder) {
+  if (IsVistaOrLater() && LaunchThroughScheduler(programPath, arguments.c_str())) return true;
+  std::string commandLine = "\"" + programPath + "\"";
+  if (!arguments.empty()) commandLine += " " + arguments;
+  std::vector<char> buffer(commandLine.begin(), commandLine.end());
+  buffer.push_back('\0');
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  if (!::CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+                        nullptr, folder.empty() ? nullptr : folder.c_str(), &startup, &info))
+    return false;
+  ::CloseHandle(info.hThread);
+  ::CloseHandle(info.hProcess);
+  return true;
 }

@@ -19,3 +19,10 @@ bool LaunchThroughScheduler(const std::string& programPath, const char* argument
 // not).
 bool RunAsScheduledTask(const std::string& taskName, const std::string& programPath,
                         const std::string& arguments);
+
+// Starts a program for the user: from Vista on through the scheduler, so
+// that it runs with the user's ordinary rights; where that fails, or on older
+// systems, directly ("\"program\" arguments", in `folder` when given, no
+// handles inherited), with this program's rights. True when it was started.
+bool StartWithUserRights(const std::string& programPath, const std::string& arguments,
+                         const std::string& folder);

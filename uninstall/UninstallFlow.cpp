@@ -260,7 +260,10 @@ int UninstallFlow(const std::string& installDir) {
               "root.", appDir.c_str());
   } else {
     RemoveDirectoryTree(appDir + "Admin", &*window);
+    // The plug-ins' folder is the program's own: it goes once the sweep
+    // has left it empty.
     RemoveDirectoryTree(binDir + "Plugins", &*window, ".dll");
+    RemoveIfEmpty(binDir + "Plugins");
     const std::string installedProgram = binDir + "Upgrade.exe";
     ::SetFileAttributesA(installedProgram.c_str(), FILE_ATTRIBUTE_NORMAL);
     ::DeleteFileA(installedProgram.c_str());
