@@ -159,14 +159,23 @@ TEST_F(UninstallTrustE2E, ReachedByAnotherPathItMovesOutOrRemovesNothing) {
 }
 
 // Libraries planted beside the program under the names of system libraries
-// it uses (with Windows' search order, which Wine keeps for "n,b"): none is
-// ever loaded, at the start or when the libraries are bound later.
+// it binds at run time, with Windows' search order for them (Wine's own
+// libraries are otherwise preferred): none is ever loaded. (Wine's user32
+// itself imports version.dll, so a planted one of that name would be loaded
+// by Wine before the program runs; the build checks instead that the program
+// imports nothing but libraries the system always takes from its own folder.)
 TEST_F(UninstallTrustE2E, ALibraryPlantedBesideTheProgramIsNeverLoaded) {
   ASSERT_NO_FATAL_FAILURE(LayOut());
-  const char* const names[] = {"version.dll", "comctl32.dll", "wininet.dll", "psapi.dll"};
-  for (const char* name : names)
+  const char* const names[] = {"comctl32", "wininet", "psapi"};
+  const std::string overrides = "Software\\Wine\\AppDefaults\\Upgrade.exe\\DllOverrides";
+  for (const char* name : names) {
     ASSERT_TRUE(::CopyFileA(FixturePath("Planted.dll").c_str(),
-                            (elsewhere_.Path() + name).c_str(), FALSE));
+                            (elsewhere_.Path() + name + ".dll").c_str(), FALSE));
+    ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, overrides, name, "native,builtin"));
+  }
+  struct Restore {
+    ~Restore() { RegDeleteTree(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\Upgrade.exe"); }
+  } restore;
   ScopedEnvironment traces("PLANTED_LIBRARY_TRACES", WithoutBackslash(records_.Path()));
   // The planted library tells when it is loaded.
   const std::string probe = records_.Path() + "probe.dll";
@@ -177,13 +186,11 @@ TEST_F(UninstallTrustE2E, ALibraryPlantedBesideTheProgramIsNeverLoaded) {
   }
   ASSERT_TRUE(FileExists(probe + ".loaded"));
 
-  ScopedEnvironment overrides("WINEDLLOVERRIDES",
-                              "mscoree,mshtml=;version,comctl32,wininet,psapi=n,b");
   ASSERT_NO_FATAL_FAILURE(StartElsewhere("/Uninstall"));
   Answer(processId_, kConfirm, IDNO);
   EXPECT_EQ(UninstallerExit(), 0);
   for (const char* name : names)
-    EXPECT_FALSE(FileExists(records_.Path() + name + ".loaded")) << name << " was loaded";
+    EXPECT_FALSE(FileExists(records_.Path() + name + ".dll.loaded")) << name << " was loaded";
 }
 
 // An installation folder written as "C:\x\..\" is the drive's root, which no
