@@ -39,7 +39,16 @@ const char kFirefoxMainKey[] = "SOFTWARE\\Mozilla\\Mozilla Firefox\\3.0.1 (en-US
 const char kMozillaOrgKey[] = "SOFTWARE\\mozilla.org";
 const char kWebHandlerKey[] = "SOFTWARE\\Classes\\http\\shell\\open\\command";
 
-std::string BrowserFixture(const std::string& name) { return FixturePath("browsers\\" + name); }
+// A fixture browser installed for the machine, where only administrators can
+// write: a browser found running anywhere else is never started again.
+std::string BrowserFixture(const std::string& name) {
+  const std::string folder = "C:\\Program Files\\PelloryTest Browsers\\";
+  ::CreateDirectoryA(folder.c_str(), nullptr);
+  const std::string path = folder + name;
+  if (!testing_support::FileExists(path))
+    ::CopyFileA(FixturePath("browsers\\" + name).c_str(), path.c_str(), TRUE);
+  return path;
+}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
