@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "frame/Handle.h"
 #include "tests/e2e/Installation.h"
 
 namespace e2e {
@@ -211,10 +212,17 @@ TEST_F(StartupE2E, UninstallFromBinRelaunchesFromTheTemporaryFolder) {
   install.WriteCatalogueCopy();
   char temp[MAX_PATH] = "";
   ::GetTempPathA(MAX_PATH, temp);
-  const std::string copy = std::string(temp) + "Upgrade.exe";
 
   // Other switches are not passed on: the copy asks although /q was given.
   EXPECT_EQ(testing_support::AsInt(RunUpgrade(install.InstalledUpgrade(), "/Uninstall /q")), 0);
+  // The copy runs from a new folder of its own in the temporary folder.
+  WIN32_FIND_DATAA found = {};
+  frame::ScopedFind find(
+      ::FindFirstFileA((std::string(temp) + "Pellory Uninstall *").c_str(), &found));
+  ASSERT_TRUE(find) << "no folder for the copy";
+  const std::string folder = std::string(temp) + found.cFileName + "\\";
+  EXPECT_FALSE(::FindNextFileA(find.get(), &found)) << "more than one folder for one copy";
+  const std::string copy = folder + "Upgrade.exe";
   EXPECT_TRUE(FileExists(copy));
   SeenBox box = WaitForMessageBoxCaption(kCaptionUninstall);
   ASSERT_NE(box.window, nullptr) << "the relaunched copy did not ask";
@@ -229,8 +237,8 @@ TEST_F(StartupE2E, UninstallFromBinRelaunchesFromTheTemporaryFolder) {
                      "\" /Uninstall\r\n"),
             std::string::npos);
   EXPECT_FALSE(FileExists(UserLogPath()));
-  // The copy logged next to itself, in the temporary folder.
-  ExpectOneRun(ReadLog(std::string(temp) + "Update.log"));
+  // The copy logged next to itself, in its folder.
+  ExpectOneRun(ReadLog(folder + "Update.log"));
 }
 
 TEST_F(StartupE2E, UninstallElsewhereAsksAndNeedsTheCatalogueCopy) {

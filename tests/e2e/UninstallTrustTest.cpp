@@ -195,12 +195,15 @@ TEST_F(UninstallTrustE2E, ALibraryPlantedBesideTheProgramIsNeverLoaded) {
 
 // An installation folder written as "C:\x\..\" is the drive's root, which no
 // installation is: the uninstaller finds no installation, says so, and
-// leaves the root's folders alone.
-TEST_F(UninstallTrustE2E, AnInstallationFolderThatIsADriveRootIsNoInstallation) {
+// leaves the root's folders alone. One that names the Program Files folder
+// itself is uninstalled, but the program data it does not list ("Admin",
+// the plug-ins, the program) is never taken from there.
+TEST_F(UninstallTrustE2E, AnInstallationFolderThatIsARootOrASystemFolderIsNeverEmptied) {
+  ASSERT_NO_FATAL_FAILURE(LayOut());
+  std::string catalogue;
+  ASSERT_TRUE(ReadFileBytes(install_.Bin() + "PM Install1.INF", catalogue));
   ASSERT_NO_FATAL_FAILURE(MakeFiles("C:\\", {"Admin\\", "Admin\\keep.txt", "Bin\\"}));
-  ASSERT_TRUE(::CopyFileA((install_.Bin() + "PM Install1.INF").c_str(),
-                          "C:\\Bin\\PM Install1.INF", FALSE) ||
-              WriteFileBytes("C:\\Bin\\PM Install1.INF", Inf({"[Components]", "Player=1,0,0,0"})));
+  ASSERT_TRUE(WriteFileBytes("C:\\Bin\\PM Install1.INF", catalogue));
   ASSERT_TRUE(RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "PelloryAppDir",
                              "C:\\PelloryE2EGone\\..\\"));
 
@@ -210,6 +213,26 @@ TEST_F(UninstallTrustE2E, AnInstallationFolderThatIsADriveRootIsNoInstallation) 
   EXPECT_EQ(UninstallerExit(), kFailed);
   EXPECT_TRUE(FileExists("C:\\Admin\\keep.txt"));
   EXPECT_TRUE(FileExists("C:\\Bin\\PM Install1.INF"));
+
+  const std::string programFiles = ShellFolder(CSIDL_PROGRAM_FILES) + "\\";
+  ASSERT_NO_FATAL_FAILURE(MakeFiles(programFiles, {"Admin\\", "Admin\\keep.txt", "Bin\\",
+                                                   "Bin\\Plugins\\", "Bin\\Plugins\\their.dll"}));
+  ASSERT_TRUE(WriteFileBytes(programFiles + "Bin\\PM Install1.INF", catalogue));
+  ASSERT_TRUE(RegWriteString(HKEY_LOCAL_MACHINE, kPelloryKey, "PelloryAppDir", programFiles));
+  ASSERT_NO_FATAL_FAILURE(StartElsewhere("/Uninstall"));
+  Answer(processId_, kConfirm, IDYES);
+  AnswerAudioQuestion(processId_, IDNO, kCaptionUninstall);
+  Answer(processId_, kDone, IDOK);
+  EXPECT_EQ(UninstallerExit(), 0);
+  const bool adminKept = FileExists(programFiles + "Admin\\keep.txt");
+  const bool pluginKept = FileExists(programFiles + "Bin\\Plugins\\their.dll");
+  RemoveTree(programFiles + "Admin");
+  RemoveTree(programFiles + "Bin");
+  EXPECT_TRUE(adminKept);
+  EXPECT_TRUE(pluginKept);
+  EXPECT_NE(UninstallLog().find("Refusing to remove program data below '" + programFiles +
+                                "': it is a system folder or a drive root."),
+            std::string::npos) << UninstallLog();
 }
 
 }  // namespace

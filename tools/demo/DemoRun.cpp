@@ -559,12 +559,6 @@ std::string ShellFolder(int csidl) {
   return std::string(path) + "\\";
 }
 
-std::string TempFolder() {
-  char path[MAX_PATH] = "";
-  const DWORD length = ::GetTempPathA(MAX_PATH, path);
-  return length && length < MAX_PATH ? std::string(path, length) : std::string();
-}
-
 // A process the demo did not start itself: the uninstaller's copy in the
 // temporary folder. Seen through a handle of its own.
 class Watched {
@@ -678,7 +672,14 @@ class RunningBrowser {
     // Inherited by the uninstaller and so by the browsers it starts.
     ::SetEnvironmentVariableA("FAKE_BROWSER_RECORDS", records_.Path().c_str());
     ::SetEnvironmentVariableA("FAKE_BROWSER_STOP", kBrowserStopEvent);
-    if (!process_.Start(FixturePath("browsers\\SAFARI.EXE"), "")) return false;
+    // Installed for the machine, as browsers are: the uninstaller never
+    // starts one that runs from a folder the user can write.
+    const std::string folder = "C:\\Program Files\\Safari\\";
+    ::CreateDirectoryA(folder.c_str(), nullptr);
+    if (!::CopyFileA(FixturePath("browsers\\SAFARI.EXE").c_str(), (folder + "SAFARI.EXE").c_str(),
+                     FALSE) ||
+        !process_.Start(folder + "SAFARI.EXE", ""))
+      return false;
     const DWORD start = ::GetTickCount();
     while (!FileExists(Record()) && ::GetTickCount() - start < 10000) ::Sleep(50);
     return FileExists(Record());
@@ -807,7 +808,8 @@ bool RunUninstall(const Options& options, const std::string& installDir) {
     std::fprintf(stderr, "demo: cannot start Upgrade.exe\n");
     return false;
   }
-  // It copies itself to the temporary folder, starts the copy and ends.
+  // It copies itself into a folder of its own in the temporary folder,
+  // starts the copy and ends.
   const DWORD launcherCode = launcher.Wait(kStepLimitMs);
   if (launcherCode == STILL_ACTIVE) {
     std::printf("Bin\\Upgrade.exe /Uninstall did not end in time and was stopped\n");
@@ -826,7 +828,8 @@ bool RunUninstall(const Options& options, const std::string& installDir) {
     PrintLogTail(bin + "Update.log", 30);
     return false;
   }
-  std::printf("The copy runs: %s /Uninstall\n", copy.ImagePath().c_str());
+  const std::string tempCopy = copy.ImagePath();
+  std::printf("The copy runs: %s /Uninstall\n", tempCopy.c_str());
 
   Photographer camera(options);
   const bool played = PlayUninstallUser(copy, camera, installDir);
@@ -856,7 +859,6 @@ bool RunUninstall(const Options& options, const std::string& installDir) {
   std::printf("\nShortcuts:\n");
   for (const std::string& shortcut : lived.shortcuts)
     std::printf("  %-62s %s\n", shortcut.c_str(), FileExists(shortcut) ? "still there" : "removed");
-  const std::string tempCopy = TempFolder() + "Upgrade.exe";
   std::printf("The copy %s: %s\n\n", tempCopy.c_str(),
               FileExists(tempCopy) ? "still there (deleted at the next start of Windows)"
                                    : "gone");
@@ -869,7 +871,7 @@ bool RunUninstall(const Options& options, const std::string& installDir) {
   ReadFileBytes(browser.Record(), given);
   std::printf("\nThe browser's starts (SAFARI.EXE.cmdline; the first is the demo's):\n%s",
               given.c_str());
-  PrintLogTail(TempFolder() + "Update.log", 60);
+  PrintLogTail(tempCopy.substr(0, tempCopy.find_last_of('\\') + 1) + "Update.log", 60);
   return ended && played && launcherCode == 0 && code == 0;
 }
 }  // namespace
