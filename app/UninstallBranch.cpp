@@ -11,6 +11,7 @@
 #include "core/MessageBox.h"
 #include "core/UpdateLog.h"
 #include "frame/Handle.h"
+#include "install/FileReplace.h"
 #include "uninstall/UninstallCopy.h"
 #include "uninstall/UninstallFlow.h"
 
@@ -47,11 +48,37 @@ DWORD RelaunchFromTemp(const std::string& ownPath) {
               GetTempDir().c_str(), static_cast<unsigned long>(error));
     return error;
   }
+  // The temporary folder is the user's, who may rename what is in it: the
+  // folder is held, sharing no rename or delete, from here until the copy
+  // runs, and so is the copy once written (shared for reading only), so that
+  // what starts is what was copied.
+  frame::ScopedFile heldFolder(::CreateFileA(
+      folder.c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!heldFolder) {
+    error = ::GetLastError();
+    LogFormat("Cannot hold the folder '%s'. Error %lu.", folder.c_str(),
+              static_cast<unsigned long>(error));
+    ::RemoveDirectoryA(folder.c_str());
+    return error ? error : ERROR_CANNOT_MAKE;
+  }
   const std::string copy = folder + FileNameOf(ownPath);
   if (!::CopyFileA(ownPath.c_str(), copy.c_str(), TRUE)) {
     error = ::GetLastError();
     LogFormat("Cannot copy the uninstaller to '%s'. Error %lu.", copy.c_str(),
               static_cast<unsigned long>(error));
+    heldFolder.reset();
+    ::RemoveDirectoryA(folder.c_str());
+    return error ? error : ERROR_CANNOT_MAKE;
+  }
+  frame::ScopedFile heldCopy(::CreateFileA(copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!heldCopy) {
+    error = ::GetLastError();
+    LogFormat("Cannot hold the uninstaller's copy '%s'. Error %lu.", copy.c_str(),
+              static_cast<unsigned long>(error));
+    heldFolder.reset();
+    ::DeleteFileA(copy.c_str());
     ::RemoveDirectoryA(folder.c_str());
     return error ? error : ERROR_CANNOT_MAKE;
   }
@@ -75,6 +102,8 @@ DWORD RelaunchFromTemp(const std::string& ownPath) {
     TheUpdateLog().Open(true);
     LogFormat("Cannot start the uninstaller's copy '%s'. Error %lu.", copy.c_str(),
               static_cast<unsigned long>(error));
+    heldCopy.reset();
+    heldFolder.reset();
     ::DeleteFileA(copy.c_str());
     ::RemoveDirectoryA(folder.c_str());
     return error ? error : ERROR_CANNOT_MAKE;
@@ -98,6 +127,9 @@ int RunUninstallBranch() {
     if (const DWORD error = RelaunchFromTemp(ownPath)) throw CError(error, "Uninstall failed.");
     return kExitOk;
   }
+  // The copy the relaunch made goes at the next start of Windows, however this
+  // run ends (a "No", a cancel, a failure): nobody else can remove it.
+  if (IsUninstallCopy(ownPath)) DeleteFileDelayReboot(ownPath);
 
   if (AppMessageBox(IDS_CONFIRM_UNINSTALL, MB_YESNO | MB_ICONQUESTION) != IDYES) return kExitOk;
 

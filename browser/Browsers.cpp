@@ -140,10 +140,10 @@ bool OpenCompletionPage(const std::string& browserPath, const std::string& pm,
 }
 
 bool IsInMachineProgramFolders(const std::string& path) {
+  // Not the Windows folder: ordinary users may create files in some of its
+  // folders (its Temp, the printer drivers' colour folder).
   std::vector<std::string> folders;
   char buffer[MAX_PATH] = "";
-  const UINT length = ::GetWindowsDirectoryA(buffer, MAX_PATH);
-  if (length && length < MAX_PATH) folders.push_back(buffer);
   for (int csidl : {CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86}) {
     buffer[0] = '\0';
     if (SUCCEEDED(::SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer)) &&

@@ -43,7 +43,7 @@ bool OpenCompletionPage(const std::string& browserPath, const std::string& pm,
                         const std::string& pdm, const std::string& browserName,
                         const std::string& operation);
 
-// True for a path inside the Windows folder or a Program Files folder, which
-// only administrators can write: a browser found running elsewhere may be any
-// program of the user's that took a browser's name.
+// True for a path inside a Program Files folder, which only administrators
+// can write: a browser found running elsewhere may be any program of the
+// user's that took a browser's name.
 bool IsInMachineProgramFolders(const std::string& path);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/Log.h"
+#include "core/SystemLibraries.h"
 #include "frame/RegKey.h"
 
 const char kPelloryKey[] = "SOFTWARE\\Pellory";
@@ -219,6 +220,8 @@ bool PrependBinToPath() {
   const std::string appDir = InstallationFolderOrEmpty("PelloryAppDir", value);
   if (appDir.empty()) return false;
   const std::string prefix = appDir + "Bin\\;";
+  // The process itself no longer searches PATH for libraries.
+  AddLibraryFolder(appDir + "Bin");
   DWORD length = ::GetEnvironmentVariableA("PATH", nullptr, 0);
   std::vector<char> old(length + 1, '\0');
   if (length) ::GetEnvironmentVariableA("PATH", old.data(), length + 1);

@@ -21,6 +21,7 @@ frame::LibraryBinding g_advapiBinding;
 frame::LibraryBinding g_shlwapiBinding;
 frame::LibraryBinding g_versionBinding;
 bool g_searchRestricted = false;
+bool g_libraryFolders = false;
 
 template <size_t N>
 bool BindAll(frame::LibraryBinding& binding, const char* library, const FunctionSlot (&slots)[N]) {
@@ -98,11 +99,26 @@ void RestrictDllSearch() {
   if (setDirectory) setDirectory("");
 }
 
+void AddLibraryFolder(const std::string& folder) {
+  if (!g_searchRestricted || folder.empty()) return;
+  using AddDllDirectoryFn = void*(WINAPI*)(PCWSTR);
+  HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+  const auto add = kernel ? reinterpret_cast<AddDllDirectoryFn>(reinterpret_cast<void*>(
+                                ::GetProcAddress(kernel, "AddDllDirectory")))
+                          : nullptr;
+  wchar_t wide[MAX_PATH] = L"";
+  if (add && ::MultiByteToWideChar(CP_ACP, 0, folder.c_str(), -1, wide, MAX_PATH) && add(wide))
+    g_libraryFolders = true;
+}
+
 HMODULE LoadModuleByPath(const std::string& path) {
-  // The module's own folder for what it needs, then the system folder.
-  const DWORD flags = g_searchRestricted
-                          ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32
-                          : LOAD_WITH_ALTERED_SEARCH_PATH;
+  // The module's own folder for what it needs, the folders added above
+  // (the installation's Bin), then the system folder.
+  DWORD flags = LOAD_WITH_ALTERED_SEARCH_PATH;
+  if (g_searchRestricted) {
+    flags = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
+    if (g_libraryFolders) flags |= LOAD_LIBRARY_SEARCH_USER_DIRS;
+  }
   return ::LoadLibraryExA(path.c_str(), nullptr, flags);
 }
 

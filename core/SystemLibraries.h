@@ -64,6 +64,9 @@ PathSetDlgItemPathFn PathSetDlgItemPath();  // null when shlwapi lacks it
 // least leaves the search.
 void RestrictDllSearch();
 
+// Adds a folder only administrators can write (the installation's Bin) to
+// where LoadModuleByPath looks for what a module needs.
+void AddLibraryFolder(const std::string& folder);
 // Loads a module by its full path (a server being registered), what it needs
-// from its own folder and the system folder.
+// from its own folder, the added folders and the system folder.
 HMODULE LoadModuleByPath(const std::string& path);

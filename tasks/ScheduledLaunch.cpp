@@ -162,6 +162,11 @@ bool RunAsScheduledTask(const std::string& taskName, const std::string& programP
       ::Sleep(kStateReadPauseMs);
     }
   }
+  // A program that hands its work on and ends at once (a browser passing the
+  // address to its running window) may be over between two reads: a task
+  // with a time of its last run has run, and must not be started again.
+  DATE lastRun = 0;
+  if (!running && registered->get_LastRunTime(&lastRun) == S_OK && lastRun > 0) running = true;
   LogWrite(running ? "Task is running" : "Task didn't start");
   // The caller starts the program itself when the task did not run; an
   // instance that would come up late must not make it two.

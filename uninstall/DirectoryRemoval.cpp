@@ -154,7 +154,10 @@ FolderKind HoldFolder(const std::string& folder, frame::ScopedFile& hold) {
   const DWORD attributes = ::GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return FolderKind::kOther;
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return FolderKind::kLink;
-  hold.reset(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+  // Listing access, not attributes alone: an open for attributes only takes
+  // no part in the share checks, and so would not keep a rename out.
+  hold.reset(::CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE,
                            nullptr, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   BY_HANDLE_FILE_INFORMATION info = {};

@@ -143,8 +143,11 @@ std::string RemovablePath(const ComponentFile& file, const std::string& appDir) 
       if (IsPathInsideFolder(server, appDir)) return server;
       LogFormat("The registered server '%s' of '%s' lies outside the installation; it is "
                 "left alone.", server.c_str(), file.sName.c_str());
-      return std::string();
     }
+    // The file's own place in the installation, whatever is registered.
+    ComponentFile placed = file;
+    placed.clsid = ClassId{};
+    return TargetPath(placed, appDir);
   }
   return TargetPath(file, appDir);
 }

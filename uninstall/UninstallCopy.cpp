@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "core/Locations.h"
+#include "core/Platform.h"
 #include "frame/Handle.h"
 
 namespace {
@@ -32,8 +33,13 @@ DWORD MakeUninstallCopyFolder(std::string& folder) {
   if (temp.empty()) return ERROR_PATH_NOT_FOUND;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   // The older family has no rights on files; the folder is then a plain one.
+  // On the NT family a folder without them would be the user's to write.
   const bool secured = ::ConvertStringSecurityDescriptorToSecurityDescriptorA(
                            kCopyFolderRights, SDDL_REVISION_1, &descriptor, nullptr) != FALSE;
+  if (!secured && IsNT()) {
+    const DWORD error = ::GetLastError();
+    return error ? error : ERROR_INVALID_SECURITY_DESCR;
+  }
   SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
   DWORD error = ERROR_ALREADY_EXISTS;
   for (int attempt = 0; attempt < kNameTries && error == ERROR_ALREADY_EXISTS; ++attempt) {

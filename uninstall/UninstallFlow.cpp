@@ -22,7 +22,6 @@
 #include "uninstall/DirectoryRemoval.h"
 #include "uninstall/RemovalLists.h"
 #include "uninstall/UninstallCatalogue.h"
-#include "uninstall/UninstallCopy.h"
 #include "uninstall/UninstallProgressWindow.h"
 
 namespace {
@@ -35,12 +34,6 @@ const char kUninstallKeys[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uni
 constexpr DWORD kWindowCloseBound = 30000;
 
 bool SetupAndQuiet() { return IsSetupMode() && IsQuiet(); }
-
-std::string OwnModulePath() {
-  char path[MAX_PATH] = "";
-  const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return length && length < MAX_PATH ? std::string(path, length) : std::string();
-}
 
 bool FileExists(const std::string& path) {
   const DWORD attributes = ::GetFileAttributesA(path.c_str());
@@ -297,10 +290,9 @@ int UninstallFlow(const std::string& installDir) {
   // 16. The product key's settings; the group maps stay until step 22.
   EmptyProductKey();
 
-  // 17. This program, when it is the copy the relaunch made; a copy the user
-  // keeps elsewhere is the user's.
-  const std::string ownPath = OwnModulePath();
-  if (!ownPath.empty() && IsUninstallCopy(ownPath)) DeleteFileDelayReboot(ownPath);
+  // 17. This program, when it is the copy the relaunch made, is already
+  // waiting for the next start of Windows (it was scheduled as it started); a
+  // copy the user keeps elsewhere is the user's.
 
   // 18. Bin\, then the installation folder, when empty.
   RemoveIfEmpty(binDir);
@@ -315,7 +307,7 @@ int UninstallFlow(const std::string& installDir) {
   // 20. The logs, then what is left empty.
   if (!logsDir.empty() && !IsSystemFolderOrAbove(logsDir)) {
     RemoveDirectoryTree(logsDir, &*window, ".log");
-    // The sweep takes the folder itself once it is empty.
+    // The sweep leaves the folder it was given; it goes here once empty.
     if (DirectoryExists(logsDir)) RemoveEmptyDirectories(logsDir, &*window);
   }
   if (!IsSystemFolderOrAbove(appDir)) RemoveEmptyDirectories(appDir, &*window);

@@ -221,7 +221,6 @@ TEST_F(StartupE2E, UninstallFromBinRelaunchesFromTheTemporaryFolder) {
       ::FindFirstFileA((std::string(temp) + "Pellory Uninstall *").c_str(), &found));
   ASSERT_TRUE(find) << "no folder for the copy";
   const std::string folder = std::string(temp) + found.cFileName + "\\";
-  EXPECT_FALSE(::FindNextFileA(find.get(), &found)) << "more than one folder for one copy";
   const std::string copy = folder + "Upgrade.exe";
   EXPECT_TRUE(FileExists(copy));
   SeenBox box = WaitForMessageBoxCaption(kCaptionUninstall);
