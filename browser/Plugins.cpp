@@ -2,8 +2,11 @@
 
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "core/Locations.h"
 #include "core/Log.h"
@@ -52,18 +55,45 @@ void RemoveModule(const std::string& path, bool& rebootNeeded) {
   }
 }
 
-// The text with its environment variables put in; "" when that fails.
-std::string ExpandedText(const std::string& text) {
-  char expanded[MAX_PATH] = "";
-  const DWORD chars = ::ExpandEnvironmentStringsA(text.c_str(), expanded, MAX_PATH);
-  if (chars == 0 || chars > MAX_PATH) return std::string();
-  return expanded;
-}
-
 std::string SystemFolder(UINT(WINAPI* query)(LPSTR, UINT)) {
   char folder[MAX_PATH] = "";
   const UINT length = query(folder, MAX_PATH);
   return length && length < MAX_PATH ? std::string(folder, length) : std::string();
+}
+
+std::string ShellFolder(int csidl) {
+  char folder[MAX_PATH] = "";
+  return SUCCEEDED(::SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, folder))
+             ? std::string(folder)
+             : std::string();
+}
+
+// The text with the machine's folder variables put in ("%SystemRoot%\...",
+// "%ProgramFiles%\..."), from the system itself: the environment is the
+// user's to set, and could send the path anywhere. "" for any other variable.
+std::string ExpandedText(const std::string& text) {
+  const std::pair<const char*, std::string> known[] = {
+      {"SystemRoot", SystemFolder(&::GetWindowsDirectoryA)},
+      {"windir", SystemFolder(&::GetWindowsDirectoryA)},
+      {"ProgramFiles", ShellFolder(CSIDL_PROGRAM_FILES)},
+      {"CommonProgramFiles", ShellFolder(CSIDL_PROGRAM_FILES_COMMON)},
+  };
+  std::string result;
+  size_t from = 0;
+  for (size_t open = text.find('%'); open != std::string::npos; open = text.find('%', from)) {
+    const size_t close = text.find('%', open + 1);
+    if (close == std::string::npos) return std::string();
+    const std::string name = text.substr(open + 1, close - open - 1);
+    const std::string* value = nullptr;
+    for (const auto& entry : known)
+      if (::lstrcmpiA(entry.first, name.c_str()) == 0) value = &entry.second;
+    if (!value || value->empty()) return std::string();
+    result.append(text, from, open - from);
+    result += *value;
+    from = close + 1;
+  }
+  result.append(text, from, std::string::npos);
+  return result.size() < MAX_PATH ? result : std::string();
 }
 
 // The player plug-in's module is the installation's own: one in the Windows

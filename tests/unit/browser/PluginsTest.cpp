@@ -4,6 +4,7 @@
 #include "browser/Plugins.h"
 
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
 #include <string>
 #include <vector>
@@ -135,32 +136,47 @@ TEST_F(RemovePluginsTest, RemovesThePlugIns) {
   EXPECT_EQ(log.lines, Lines{});
 }
 
-// A registration that names its module through an environment variable
-// (REG_EXPAND_SZ, as "%SystemRoot%\\..." often is): the variable is put in
-// before the path is checked, and the plug-in goes.
-TEST_F(RemovePluginsTest, ExpandsTheModulePathOfItsRegistration) {
-  const std::string player = work_.Path() + "PelloryPlayerPlugIn.dll";
+// A registration that names its module through a folder variable
+// (REG_EXPAND_SZ, as "%ProgramFiles%\\..." often is): the machine's folder is
+// put in before the path is checked, and the plug-in goes. A variable the
+// user's environment could set is no path at all.
+TEST_F(RemovePluginsTest, ExpandsOnlyTheMachinesFolderVariables) {
+  char programFiles[MAX_PATH] = "";
+  ASSERT_TRUE(SUCCEEDED(::SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr,
+                                           SHGFP_TYPE_CURRENT, programFiles)));
+  const std::string folder = std::string(programFiles) + "\\PelloryTestPlugIn\\";
+  ::CreateDirectoryA(folder.c_str(), nullptr);
+  const std::string player = folder + "PelloryPlayerPlugIn.dll";
   ASSERT_TRUE(InstallServer(player, true));
-  ::SetEnvironmentVariableA("PELLORY_PLUGIN_FOLDER", work_.Path().c_str());
-  const std::string unexpanded = "%PELLORY_PLUGIN_FOLDER%PelloryPlayerPlugIn.dll";
-  frame::RegKey key;
-  ASSERT_EQ(key.Open(HKEY_CLASSES_ROOT, ServerKey(), KEY_SET_VALUE), ERROR_SUCCESS);
-  ASSERT_EQ(::RegSetValueExA(key.get(), "", 0, REG_EXPAND_SZ,
-                             reinterpret_cast<const BYTE*>(unexpanded.c_str()),
-                             static_cast<DWORD>(unexpanded.size() + 1)),
-            ERROR_SUCCESS);
-  key.Close();
+  ::SetEnvironmentVariableA("PELLORY_PLUGIN_FOLDER", folder.c_str());
+  const auto registerAs = [](const std::string& unexpanded) {
+    frame::RegKey key;
+    return key.Open(HKEY_CLASSES_ROOT, ServerKey(), KEY_SET_VALUE) == ERROR_SUCCESS &&
+           ::RegSetValueExA(key.get(), "", 0, REG_EXPAND_SZ,
+                            reinterpret_cast<const BYTE*>(unexpanded.c_str()),
+                            static_cast<DWORD>(unexpanded.size() + 1)) == ERROR_SUCCESS;
+  };
 
+  ASSERT_TRUE(registerAs("%PELLORY_PLUGIN_FOLDER%PelloryPlayerPlugIn.dll"));
   bool rebootNeeded = false;
+  {
+    CapturedLog log;
+    RemovePlugins(rebootNeeded);
+    EXPECT_EQ(log.lines, Lines{});
+  }
+  ::SetEnvironmentVariableA("PELLORY_PLUGIN_FOLDER", nullptr);
+  EXPECT_TRUE(FileExists(player)) << "a path from the user's environment was followed";
+
+  ASSERT_TRUE(registerAs("%ProgramFiles%\\PelloryTestPlugIn\\PelloryPlayerPlugIn.dll"));
   CapturedLog log;
   EXPECT_TRUE(RemovePlugins(rebootNeeded));
-  ::SetEnvironmentVariableA("PELLORY_PLUGIN_FOLDER", nullptr);
   EXPECT_EQ(log.lines, Lines{Unregistered(player)});
   EXPECT_FALSE(rebootNeeded);
   // The fixture keeps a class key whose text is not its own path; its
   // unregistration removed its trace.
   EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kTraceKey));
   EXPECT_FALSE(FileExists(player));
+  ::RemoveDirectoryA(folder.c_str());
 }
 
 // A class key whose module is gone or is no full path to a file, and a
