@@ -69,10 +69,8 @@ bool IsUninstallCopy(const std::string& programPath) {
   if (slash == std::string::npos) return false;
   const std::string folder = FullLongFolderPath(programPath.substr(0, slash + 1));
   const std::string temp = FullLongFolderPath(GetTempDir());
-  if (folder.empty() || temp.empty() || folder.size() <= temp.size()) return false;
-  if (::CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, folder.c_str(),
-                       static_cast<int>(temp.size()), temp.c_str(),
-                       static_cast<int>(temp.size())) != CSTR_EQUAL)
+  if (folder.empty() || temp.empty() || folder.size() <= temp.size() ||
+      !IsPathInsideFolder(folder, temp))
     return false;
   const std::string name = folder.substr(temp.size(), folder.size() - temp.size() - 1);
   return name.find('\\') == std::string::npos &&
