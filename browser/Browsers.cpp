@@ -9,6 +9,7 @@
 
 #include "browser/Sites.h"
 #include "core/Locations.h"
+#include "core/Platform.h"
 #include "frame/Handle.h"
 #include "frame/RegKey.h"
 #include "tasks/ScheduledLaunch.h"
@@ -87,10 +88,16 @@ const char* BrowserPageName(BrowserRow row) {
 }
 
 std::string FindFirefoxPath() {
-  frame::RegKey mozilla;
-  if (mozilla.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Mozilla", KEY_READ) != ERROR_SUCCESS)
-    return std::string();
-  return FindPathToExe(mozilla.get());
+  // A 64-bit Firefox registers in the system's own view, a 32-bit one, on
+  // 64-bit Windows, in the view this program is shown.
+  for (REGSAM view : {static_cast<REGSAM>(NativeRegistryView()), REGSAM(0)}) {
+    frame::RegKey mozilla;
+    if (mozilla.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Mozilla", KEY_READ | view) != ERROR_SUCCESS)
+      continue;
+    std::string path = FindPathToExe(mozilla.get());
+    if (!path.empty()) return path;
+  }
+  return std::string();
 }
 
 bool IsInternetExplorerDefault() {
@@ -155,7 +162,7 @@ bool IsInMachineProgramFolders(const std::string& path) {
   frame::RegKey key;
   std::string native;
   if (key.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
-               KEY_READ | KEY_WOW64_64KEY) == ERROR_SUCCESS &&
+               KEY_READ | NativeRegistryView()) == ERROR_SUCCESS &&
       key.QueryString("ProgramFilesDir", native) == ERROR_SUCCESS && !native.empty())
     folders.push_back(native);
   for (const std::string& folder : folders)

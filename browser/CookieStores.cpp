@@ -9,6 +9,7 @@
 
 #include "browser/CookieFormats.h"
 #include "browser/WinInetCookies.h"
+#include "core/Platform.h"
 #include "frame/Handle.h"
 #include "frame/RegKey.h"
 
@@ -271,8 +272,10 @@ std::string FindFirefoxProfileFolder() {
 }
 
 bool IsFirefox3OrLater() {
+  // Firefox's own view first (a 64-bit one's), then this program's.
   frame::RegKey key;
-  if (key.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\mozilla.org\\Mozilla", KEY_READ) != ERROR_SUCCESS)
+  if (frame::OpenInFirstView(key, HKEY_LOCAL_MACHINE, "SOFTWARE\\mozilla.org\\Mozilla", KEY_READ,
+                             {static_cast<REGSAM>(NativeRegistryView()), 0}) != ERROR_SUCCESS)
     return false;
   std::string version;
   if (key.QueryString("CurrentVersion", version, MAX_PATH) != ERROR_SUCCESS) return false;

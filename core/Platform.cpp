@@ -31,6 +31,22 @@ bool IsVistaOrLater() {
   return version.platformId == VER_PLATFORM_WIN32_NT && version.major >= 6;
 }
 
+bool IsWow64() {
+  using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+  static const bool wow64 = [] {
+    HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    // Systems before XP SP2 have no WoW64 and no such function.
+    auto fn = kernel ? reinterpret_cast<IsWow64ProcessFn>(
+                           reinterpret_cast<void*>(::GetProcAddress(kernel, "IsWow64Process")))
+                     : nullptr;
+    BOOL result = FALSE;
+    return fn && fn(::GetCurrentProcess(), &result) && result;
+  }();
+  return wow64;
+}
+
+uint32_t NativeRegistryView() { return IsWow64() ? KEY_WOW64_64KEY : 0; }
+
 uint16_t GetUILanguageId() {
   if (IsNT()) return ::GetUserDefaultLangID();
   using GetUILanguageFn = LANGID(WINAPI*)();

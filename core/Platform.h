@@ -16,6 +16,13 @@ bool GetOsVersion(OsVersion& version);
 bool IsNT();            // the NT platform family
 bool IsVistaOrLater();  // NT family, major version 6 or higher
 
+// True when this 32-bit program runs on 64-bit Windows, where the system
+// shows it a registry view, a system folder and a Program Files of its own.
+bool IsWow64();
+// The access bit that opens a key in the system's own (64-bit) view under
+// WoW64; 0 elsewhere, where the bit means nothing or is refused.
+uint32_t NativeRegistryView();
+
 // On the NT family the user's default language; on the older family the
 // user's default UI language when the kernel has it, else the default language.
 uint16_t GetUILanguageId();

@@ -31,6 +31,20 @@ const PsapiApi* Psapi() {
   return bound ? &api : nullptr;
 }
 
+using QueryImageNameFn = BOOL(WINAPI*)(HANDLE, DWORD, LPSTR, PDWORD);
+
+// Vista and later: the path of a process's executable, also of a 64-bit
+// process whose modules this 32-bit program cannot list.
+QueryImageNameFn QueryImageName() {
+  static const QueryImageNameFn fn = [] {
+    HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    return kernel ? reinterpret_cast<QueryImageNameFn>(reinterpret_cast<void*>(
+                        ::GetProcAddress(kernel, "QueryFullProcessImageNameA")))
+                  : nullptr;
+  }();
+  return fn;
+}
+
 constexpr DWORD kMaxProcesses = 4096;  // a 16384-byte identifier list
 constexpr DWORD kMaxModules = 1024;
 constexpr DWORD kPollMs = 500;
@@ -42,6 +56,8 @@ std::string FileNamePart(const std::string& path) {
 
 // Calls `visit` with the full path of every module of every process that can
 // be opened, until it returns false. Listing failures end the walk quietly.
+// Of a process whose modules cannot be listed (on 64-bit Windows, a 64-bit
+// process: a browser, say), its executable is visited.
 void ForEachProcessModule(const std::function<bool(const std::string&)>& visit) {
   if (!IsNT()) return;
   const PsapiApi* psapi = Psapi();
@@ -57,8 +73,14 @@ void ForEachProcessModule(const std::function<bool(const std::string&)>& visit) 
     if (!process) continue;
     DWORD needed = 0;
     if (!psapi->EnumProcessModules(process.get(), modules.data(),
-                                   kMaxModules * sizeof(HMODULE), &needed))
+                                   kMaxModules * sizeof(HMODULE), &needed)) {
+      char path[MAX_PATH] = "";
+      DWORD length = MAX_PATH;
+      if (QueryImageName() && QueryImageName()(process.get(), 0, path, &length) && length &&
+          length < MAX_PATH && !visit(std::string(path, length)))
+        return;
       continue;
+    }
     DWORD moduleCount = needed / sizeof(HMODULE);
     if (moduleCount > kMaxModules) moduleCount = kMaxModules;
     for (DWORD m = 0; m < moduleCount; ++m) {

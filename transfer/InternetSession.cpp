@@ -67,6 +67,11 @@ bool ProxyMayBeInUse(HINTERNET session) {
   DWORD length = sizeof(buffer);
   if (!WinInet().InternetQueryOptionA(session, INTERNET_OPTION_PROXY, &buffer, &length))
     return true;
+  // A proxy the session names answers it. Only a direct session needs the
+  // connection's flags, whose query makes WinInet look for an automatic
+  // configuration on the network first (DHCP, then DNS); Wine's 32-bit half
+  // faults in that probe under WoW64 here.
+  if (buffer.info.dwAccessType != INTERNET_OPEN_TYPE_DIRECT) return true;
   INTERNET_PER_CONN_OPTIONA option = {};
   option.dwOption = INTERNET_PER_CONN_FLAGS;
   INTERNET_PER_CONN_OPTION_LISTA list = {};

@@ -6,9 +6,33 @@ namespace e2e {
 
 using namespace testing_support;
 
-std::string BuiltUpgradeExe() { return WinePath(UPGRADE_EXE_UNIX); }
+std::string BuiltUpgradeExe() {
+  return WinePath(ShippedProgramUnderTest() ? SHIPPED_DIR_UNIX "/Upgrade.exe" : UPGRADE_EXE_UNIX);
+}
+
 std::string FixturePath(const std::string& name) {
+  // A library the program loads must have its bitness; the shipped build
+  // tree holds the 32-bit ones. Programs stay 64-bit.
+  if (ShippedProgramUnderTest()) {
+    const std::string shipped = WinePath(SHIPPED_DIR_UNIX "/fixtures") + "\\" + name;
+    if (FileExists(shipped)) return shipped;
+  }
   return WinePath(FIXTURES_DIR_UNIX) + "\\" + name;
+}
+
+std::string ProgramSystemFolder() {
+  char folder[MAX_PATH] = "";
+  if (ShippedProgramUnderTest())
+    ::GetSystemWow64DirectoryA(folder, MAX_PATH);
+  else
+    ::GetSystemDirectoryA(folder, MAX_PATH);
+  return std::string(folder) + "\\";
+}
+
+std::string SystemFolderName() {
+  char folder[MAX_PATH] = "";
+  ::GetSystemDirectoryA(folder, MAX_PATH);
+  return std::string(folder) + "\\";
 }
 
 std::string DocumentsDir() {
@@ -82,6 +106,7 @@ SeenBox WaitForMessageBoxCaption(const std::string& caption, DWORD timeoutMs) {
 }
 
 SeenBox Answer(ChildProcess& child, int button, DWORD timeoutMs) {
+  timeoutMs = Patience(timeoutMs);
   SeenBox box;
   const DWORD start = ::GetTickCount();
   while (!box.window && ::GetTickCount() - start < timeoutMs) {
@@ -97,6 +122,7 @@ SeenBox Answer(ChildProcess& child, int button, DWORD timeoutMs) {
 }
 
 HWND WaitForDialogWith(DWORD processId, int controlId, DWORD timeoutMs) {
+  timeoutMs = Patience(timeoutMs);
   const DWORD start = ::GetTickCount();
   do {
     for (HWND window : ui::FindWindows({"", "#32770", processId}))

@@ -20,6 +20,11 @@ constexpr char kUninstallKey[] =
 
 std::string BuiltUpgradeExe();  // the program under test, in the build tree
 std::string FixturePath(const std::string& name);
+// The program's system folder on the disk, with a backslash: for the shipped
+// 32-bit program under WoW64 the 32-bit one (SysWOW64), which the program
+// itself names by the system folder's own name (SystemFolderName).
+std::string ProgramSystemFolder();
+std::string SystemFolderName();
 std::string DocumentsDir();     // the user's documents folder, no backslash
 std::string UserLogPath();      // Documents\Pellory\Logs\Update.log
 

@@ -18,6 +18,8 @@ constexpr UINT kManagerCloseCommand = 57665;
 class ServedRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_TRUE(testing_support::FileExists(BuiltUpgradeExe()))
+        << BuiltUpgradeExe() << " is not built (scripts/build builds it)";
     ResetMachineState();
     install_.Register();
     install_.SetManagerVersion(5, 0, 0, 1);

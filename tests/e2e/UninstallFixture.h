@@ -26,10 +26,6 @@ namespace uninstall {
 using namespace testing_support;
 using Lines = std::vector<std::string>;
 
-
-using namespace testing_support;
-using Lines = std::vector<std::string>;
-
 constexpr char kCaptionUninstall[] = "PelloryManager Uninstall";
 constexpr char kCaptionWebInstall[] = "PelloryManager WebInstall";
 constexpr char kCaptionUpdate[] = "PelloryManager Components Update";
@@ -60,17 +56,12 @@ constexpr char kCopyFolderPrefix[] = "Pellory Uninstall ";
 // Browsers installed for the machine, where only administrators can write.
 constexpr char kMachineBrowsers[] = "C:\\Program Files\\PelloryE2E Browsers\\";
 
-inline std::string Inf(const Lines& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += line + "\r\n";
-  return text;
-}
+inline std::string Inf(const Lines& lines) { return InfText(lines); }
 
-inline std::string SystemFile(const std::string& name) {
-  char folder[MAX_PATH] = "";
-  ::GetSystemDirectoryA(folder, MAX_PATH);
-  return std::string(folder) + "\\" + name;
-}
+// A file of the program's system folder, where it lies on the disk.
+inline std::string SystemFile(const std::string& name) { return ProgramSystemFolder() + name; }
+// The same file as the program names it (its SharedDlls value's name).
+inline std::string SystemFileName(const std::string& name) { return SystemFolderName() + name; }
 
 inline std::string ShellFolder(int csidl) {
   char path[MAX_PATH] = "";
@@ -122,7 +113,8 @@ inline Lines TreeOf(const std::string& folder, const std::string& below = "") {
 // A SharedDlls count, or what it is instead.
 inline std::string SharedCount(const std::string& path) {
   frame::RegKey key;
-  if (key.Open(HKEY_LOCAL_MACHINE, kSharedDlls) != ERROR_SUCCESS) return "<no key>";
+  if (key.Open(HKEY_LOCAL_MACHINE, kSharedDlls, KEY_READ | ProgramRegistryView()) != ERROR_SUCCESS)
+    return "<no key>";
   DWORD number = 0;
   return key.QueryDword(path, number) == ERROR_SUCCESS ? std::to_string(number) : "<no DWORD>";
 }
@@ -157,6 +149,7 @@ inline bool ProgressHidden(DWORD processId) {
 // The uninstaller's message box now on screen (a #32770 window with the text
 // control 0xFFFF), or an empty one after the time.
 inline SeenBox WaitBox(DWORD processId, DWORD timeoutMs = 30000) {
+  timeoutMs = Patience(timeoutMs);
   SeenBox box;
   const DWORD start = ::GetTickCount();
   do {
@@ -199,7 +192,7 @@ inline bool AnswerAudioQuestion(DWORD processId, int button, const std::string& 
   ui::PressButton(box.window, button);
   if (windows.empty()) return false;
   const DWORD start = ::GetTickCount();
-  while (::IsWindow(windows[0]) && ::GetTickCount() - start < 60000) {
+  while (::IsWindow(windows[0]) && ::GetTickCount() - start < Patience(60000)) {
     if (::IsWindowVisible(windows[0])) return true;
     for (HWND window : ui::FindWindows({"", "#32770", processId}))
       if (window != box.window && ::GetDlgItem(window, 0xFFFF)) return false;
@@ -235,15 +228,21 @@ class UninstallE2E : public ServedRunTest {
     RemoveTree(TempFolder() + "PM Install1.INF");
     RegDeleteTree(HKEY_LOCAL_MACHINE, kCodecsKey);
     RegDeleteTree(HKEY_CURRENT_USER, kPelloryKey);
-    RegDeleteTree(HKEY_LOCAL_MACHINE, kMozillaKey);
-    RegDeleteTree(HKEY_LOCAL_MACHINE, kMozillaOrgKey);
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY})
+      for (const char* key : {kMozillaKey, kMozillaOrgKey}) {
+        frame::RegKey software;
+        if (software.Open(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_READ | KEY_WRITE | view) ==
+            ERROR_SUCCESS)
+          software.DeleteSubKeyTree(std::string(key).substr(sizeof("SOFTWARE")));
+      }
     RemoveTree(ShellFolder(CSIDL_APPDATA) + "\\Mozilla");
     RemoveTree(ShellFolder(CSIDL_PROGRAMS) + "\\PelloryE2E");
     ::DeleteFileA((ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\PelloryE2E.lnk").c_str());
     frame::RegKey shared;
-    if (shared.Open(HKEY_LOCAL_MACHINE, kSharedDlls, KEY_SET_VALUE) == ERROR_SUCCESS)
+    if (shared.Open(HKEY_LOCAL_MACHINE, kSharedDlls, KEY_SET_VALUE | ProgramRegistryView()) ==
+        ERROR_SUCCESS)
       for (const char* name : {"PelloryE2ESys.dll", "PelloryE2EZero.dll"})
-        shared.DeleteValue(SystemFile(name));
+        shared.DeleteValue(SystemFileName(name));
     RegDeleteTree(HKEY_CLASSES_ROOT, kPlayerPluginClass);
     RemoveTree(kMachineBrowsers);
     for (const std::string& copy : CopyFolders()) RemoveTree(TempFolder() + copy);
@@ -292,7 +291,7 @@ class UninstallE2E : public ServedRunTest {
     ASSERT_TRUE(first.Start(program, "/Uninstall", currentDir));
     ASSERT_EQ(AsInt(first.Wait()), 0);
     const DWORD start = ::GetTickCount();
-    while (!uninstaller_ && ::GetTickCount() - start < 20000) {
+    while (!uninstaller_ && ::GetTickCount() - start < Patience(20000)) {
       for (DWORD id : ProcessIdsNamed("Upgrade.exe", first.Id()))
         if (!uninstaller_) Watch(id);
       if (!uninstaller_) ::Sleep(50);
@@ -334,7 +333,8 @@ class UninstallE2E : public ServedRunTest {
   }
 
   int UninstallerExit(DWORD timeoutMs = 60000) {
-    if (!uninstaller_ || ::WaitForSingleObject(uninstaller_.get(), timeoutMs) != WAIT_OBJECT_0)
+    if (!uninstaller_ ||
+        ::WaitForSingleObject(uninstaller_.get(), Patience(timeoutMs)) != WAIT_OBJECT_0)
       return static_cast<int>(STILL_ACTIVE);
     DWORD code = STILL_ACTIVE;
     ::GetExitCodeProcess(uninstaller_.get(), &code);
@@ -356,12 +356,18 @@ class UninstallE2E : public ServedRunTest {
 
   // Firefox before version 3, installed and not running, with a profile
   // whose cookies.txt holds a cookie of the cookie site and one of another.
+  // It is a 64-bit Firefox: it registers in the system's own registry view,
+  // which a 32-bit uninstaller must look into.
   std::string InstallFirefoxWithCookies() {
-    RegWriteString(HKEY_LOCAL_MACHINE,
-                   std::string(kMozillaKey) + "\\Mozilla Firefox\\2.0.0.14 (en-US)\\Main",
-                   "PathToExe", FixturePath("browsers\\FIREFOX.EXE"));
-    RegWriteString(HKEY_LOCAL_MACHINE, std::string(kMozillaOrgKey) + "\\Mozilla", "CurrentVersion",
-                   "1.8.1.14");
+    const auto write = [](const std::string& path, const char* name, const std::string& value) {
+      frame::RegKey key;
+      ASSERT_EQ(key.Create(HKEY_LOCAL_MACHINE, path, KEY_READ | KEY_WRITE | KEY_WOW64_64KEY),
+                ERROR_SUCCESS);
+      ASSERT_EQ(key.SetString(name, value), ERROR_SUCCESS);
+    };
+    write(std::string(kMozillaKey) + "\\Mozilla Firefox\\2.0.0.14 (en-US)\\Main", "PathToExe",
+          FixturePath("browsers\\FIREFOX.EXE"));
+    write(std::string(kMozillaOrgKey) + "\\Mozilla", "CurrentVersion", "1.8.1.14");
     const std::string profile =
         ShellFolder(CSIDL_APPDATA) + "\\Mozilla\\Firefox\\Profiles\\e2e.default\\";
     ::SHCreateDirectoryExA(nullptr, profile.c_str(), nullptr);

@@ -184,6 +184,7 @@ template <typename TypingFor>
 Played Play(ChildProcess& child, TypingFor typing, DWORD limitMs = 120000,
             const std::string& picture = std::string()) {
   Played played;
+  limitMs = Patience(limitMs);
   const DWORD start = ::GetTickCount();
   while (::GetTickCount() - start < limitMs) {
     if (child.Wait(0) != STILL_ACTIVE) break;

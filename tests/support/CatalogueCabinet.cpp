@@ -25,6 +25,12 @@ std::string CatalogueText(const std::vector<CatalogueComponent>& components) {
   return text;
 }
 
+std::string InfText(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\r\n";
+  return text;
+}
+
 std::string CabinetBytes(const CabinetMembers& members) {
   const cabtest::Bytes bytes = cabtest::StoredCabinet(members);
   return std::string(bytes.begin(), bytes.end());

@@ -29,6 +29,8 @@ struct CatalogueComponent {
 
 // The catalogue text.
 std::string CatalogueText(const std::vector<CatalogueComponent>& components);
+// A catalogue written line by line, with the CR LF line ends the reader needs.
+std::string InfText(const std::vector<std::string>& lines);
 
 using CabinetMembers = std::vector<std::pair<std::string, std::string>>;
 // An uncompressed cabinet of the members, as bytes in a string.

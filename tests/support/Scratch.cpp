@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "frame/RegKey.h"
+#include "tests/support/TestProcess.h"
 
 namespace testing_support {
 
@@ -105,31 +106,35 @@ std::vector<std::string> FolderNames(const std::string& folder) {
   return names;
 }
 
+REGSAM ProgramRegistryView() { return ShippedProgramUnderTest() ? KEY_WOW64_32KEY : 0; }
+
 bool RegReadString(HKEY root, const std::string& key, const std::string& name,
                    std::string& value) {
   frame::RegKey k;
-  if (k.Open(root, key, KEY_READ) != ERROR_SUCCESS) return false;
+  if (k.Open(root, key, KEY_READ | ProgramRegistryView()) != ERROR_SUCCESS) return false;
   return k.QueryString(name, value, 4096) == ERROR_SUCCESS;
 }
 
 bool RegWriteString(HKEY root, const std::string& key, const std::string& name,
                     const std::string& value) {
   frame::RegKey k;
-  if (k.Create(root, key) != ERROR_SUCCESS) return false;
+  if (k.Create(root, key, KEY_READ | KEY_WRITE | ProgramRegistryView()) != ERROR_SUCCESS)
+    return false;
   return k.SetString(name, value) == ERROR_SUCCESS;
 }
 
 bool RegKeyExists(HKEY root, const std::string& key) {
   frame::RegKey k;
-  return k.Open(root, key, KEY_READ) == ERROR_SUCCESS;
+  return k.Open(root, key, KEY_READ | ProgramRegistryView()) == ERROR_SUCCESS;
 }
 
 void RegDeleteTree(HKEY root, const std::string& key) {
   const auto slash = key.find_last_of('\\');
   frame::RegKey parent;
   if (slash == std::string::npos) {
-    parent.Open(root, "", KEY_READ | KEY_WRITE);
-  } else if (parent.Open(root, key.substr(0, slash), KEY_READ | KEY_WRITE) != ERROR_SUCCESS) {
+    parent.Open(root, "", KEY_READ | KEY_WRITE | ProgramRegistryView());
+  } else if (parent.Open(root, key.substr(0, slash), KEY_READ | KEY_WRITE | ProgramRegistryView()) !=
+             ERROR_SUCCESS) {
     return;
   }
   parent.DeleteSubKeyTree(slash == std::string::npos ? key : key.substr(slash + 1));

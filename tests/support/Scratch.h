@@ -33,6 +33,11 @@ void RemoveTree(const std::string& path);  // a folder and everything in it
 // behind shows here.
 std::vector<std::string> FolderNames(const std::string& folder);
 
+// The registry view of the program under test, for KEY_WOW64_* access bits:
+// the shipped 32-bit program sees HKLM\Software through Wow6432Node, the twin
+// the 64-bit registry. The helpers below read and write where it does.
+REGSAM ProgramRegistryView();
+
 // Registry helpers on a root such as HKEY_LOCAL_MACHINE; "" / 0 when missing.
 bool RegReadString(HKEY root, const std::string& key, const std::string& name,
                    std::string& value);

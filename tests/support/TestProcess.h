@@ -33,6 +33,15 @@ class ChildProcess {
 // True inside Wine.
 bool UnderWine();
 
+// True when the tests run the shipped 32-bit program (UPGRADE_SHIPPED=1 in
+// the environment) instead of the 64-bit twin: under WoW64, where each start
+// of a 32-bit process here costs a minute and a half of emulation.
+bool ShippedProgramUnderTest();
+// The time to wait for something due from the program under test: `ms` as
+// it is for the twin, and for short probes ("is it there now?", under 5 s);
+// with the shipped program, `ms` and the time one start of it may take.
+DWORD Patience(DWORD ms);
+
 // Wine makes a desktop named in the start-up information a virtual one when
 // the prefix gives it a size (so that Wine draws window frames): runs this
 // program again, with its command line, on the desktop `name` of `size`

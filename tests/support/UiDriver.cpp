@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "tests/support/TestProcess.h"
+
 namespace ui {
 namespace {
 
@@ -44,6 +46,7 @@ std::vector<HWND> FindWindows(const WindowQuery& query) {
 }
 
 HWND WaitForWindow(const WindowQuery& query, DWORD timeoutMs) {
+  timeoutMs = testing_support::Patience(timeoutMs);
   const DWORD start = ::GetTickCount();
   for (;;) {
     std::vector<HWND> found = FindWindows(query);

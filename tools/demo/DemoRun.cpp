@@ -408,6 +408,7 @@ bool PlayUser(ChildProcess& child, Photographer& camera, ProxyUser& proxyUser) {
 // machine does.
 DWORD WaitAnsweringBoxes(ChildProcess& child, DWORD timeoutMs, Photographer& camera,
                          ProxyUser& proxyUser) {
+  timeoutMs = Patience(timeoutMs);
   const DWORD start = ::GetTickCount();
   while (::GetTickCount() - start < timeoutMs) {
     const DWORD code = child.Wait(100);
@@ -471,7 +472,8 @@ void ListFiles(const std::string& dir, const std::string& shown) {
 void PrintKey(HKEY root, const std::string& rootName, const std::string& path) {
   std::printf("%s\\%s:\n", rootName.c_str(), path.c_str());
   frame::RegKey key;
-  if (key.Open(root, path) != ERROR_SUCCESS) {
+  // Where the program wrote it: the 32-bit view for the shipped program.
+  if (key.Open(root, path, KEY_READ | ProgramRegistryView()) != ERROR_SUCCESS) {
     std::printf("  (no such key)\n");
     return;
   }
