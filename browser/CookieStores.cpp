@@ -273,9 +273,10 @@ std::string FindFirefoxProfileFolder() {
 
 bool IsFirefox3OrLater() {
   // Firefox's own view first (a 64-bit one's), then this program's.
+  const char kKey[] = "SOFTWARE\\mozilla.org\\Mozilla";
   frame::RegKey key;
-  if (frame::OpenInFirstView(key, HKEY_LOCAL_MACHINE, "SOFTWARE\\mozilla.org\\Mozilla", KEY_READ,
-                             {static_cast<REGSAM>(NativeRegistryView()), 0}) != ERROR_SUCCESS)
+  if (key.Open(HKEY_LOCAL_MACHINE, kKey, KEY_READ | NativeRegistryView()) != ERROR_SUCCESS &&
+      key.Open(HKEY_LOCAL_MACHINE, kKey, KEY_READ) != ERROR_SUCCESS)
     return false;
   std::string version;
   if (key.QueryString("CurrentVersion", version, MAX_PATH) != ERROR_SUCCESS) return false;

@@ -126,14 +126,4 @@ LONG RegKey::DeleteSubKeyTree(const std::string& subkey) {
   return ::RegDeleteKeyA(key_, subkey.c_str());
 }
 
-LONG OpenInFirstView(RegKey& key, HKEY parent, const std::string& path, REGSAM access,
-                     std::initializer_list<REGSAM> views) {
-  LONG rc = ERROR_FILE_NOT_FOUND;
-  for (REGSAM view : views) {
-    rc = key.Open(parent, path, access | view);
-    if (rc == ERROR_SUCCESS) break;
-  }
-  return rc;
-}
-
 }  // namespace frame

@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -45,12 +44,6 @@ class RegKey {
  private:
   HKEY key_ = nullptr;
 };
-
-// Opens the key in the first registry view that has it, given as access bits
-// (KEY_WOW64_64KEY, KEY_WOW64_32KEY, 0 for the program's own view); the error
-// of the last try when none has it.
-LONG OpenInFirstView(RegKey& key, HKEY parent, const std::string& path, REGSAM access,
-                     std::initializer_list<REGSAM> views);
 
 // True for HKEY_LOCAL_MACHINE and the other predefined roots.
 bool IsPredefinedKey(HKEY key);
