@@ -25,6 +25,11 @@ class CError {
   std::string text_;
 };
 
+// A code that is never 0: a failed step must not read as success.
+inline DWORD NonZero(DWORD code) { return code != 0 ? code : ERROR_GEN_FAILURE; }
+// The calling thread's last error, never 0 after a call that failed.
+inline DWORD LastErrorCode() { return NonZero(::GetLastError()); }
+
 // The server's extended error text of the transfer layer's latest failure.
 void SetLastResponseText(const std::string& text);
 std::string LastResponseText();

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "core/Locations.h"
+#include "core/Error.h"
 #include "core/Log.h"
 #include "core/MessageBox.h"
 #include "frame/Handle.h"
@@ -10,11 +11,6 @@
 #include "resources/StringIds.h"
 
 namespace {
-
-DWORD LastErrorCode() {
-  const DWORD error = ::GetLastError();
-  return error ? error : ERROR_GEN_FAILURE;
-}
 
 void RemoveDamagedFile(const std::string& path, uint32_t* rebootRequired) {
   LogFormat("Deleting damaged file '%s'.", path.c_str());

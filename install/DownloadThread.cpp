@@ -1,136 +1,25 @@
 #include "install/DownloadThread.h"
 
-#include <algorithm>
-#include <cstdio>
-#include <iterator>
 #include <utility>
 #include <vector>
 
-#include "catalog/ComponentStatus.h"
-#include "catalog/DownloadSize.h"
-#include "catalog/InstalledState.h"
-#include "catalog/TargetPath.h"
 #include "core/Error.h"
-#include "core/Locations.h"
 #include "core/Log.h"
 #include "core/MessageBox.h"
 #include "core/Resources.h"
-#include "core/TextFormat.h"
-#include "frame/RegKey.h"
-#include "host/CompletionDialog.h"
-#include "host/HostControl.h"
+#include "frame/Handle.h"
 #include "install/ExtractCabinet.h"
-#include "install/FileReplace.h"
-#include "install/Hooks.h"
-#include "install/InstallRun.h"
-#include "install/Registration.h"
-#include "install/TempFileList.h"
-#include "install/cab/MemberName.h"
+#include "install/WorkerCommon.h"
 #include "resources/StringIds.h"
-#include "transfer/ConnectionManager.h"
-#include "transfer/CrackUrl.h"
-#include "transfer/TransferError.h"
-#include "transfer/TransferSession.h"
-#include "transfer/UrlResolution.h"
 
 namespace {
 
-// A download's reads gather into steps (below), one progress message and one
-// cancel check per step; a step ends when less than this is left free in its
-// buffer. A read itself may be as small as one byte.
-constexpr DWORD kChunkSize = 2000;
 // How often the worker looks whether the progress window has gone.
 constexpr DWORD kWindowPollMs = 20;
 // Where faults of the worker are logged from.
 const char kSourceUnit[] = "DownloadThread";
 constexpr int kErrorLine = 298;
 constexpr int kUnhandledLine = 310;
-
-// A code that is never 0: a failed step must not read as success.
-DWORD NonZero(DWORD code) { return code != 0 ? code : ERROR_GEN_FAILURE; }
-
-DWORD LastErrorCode() { return NonZero(::GetLastError()); }
-
-bool Contains(const std::vector<std::string>& list, const std::string& item) {
-  return std::find(list.begin(), list.end(), item) != list.end();
-}
-
-bool SetupAndQuiet() { return IsSetupMode() && IsQuiet(); }
-
-std::string LastPathElement(const std::string& location) {
-  const size_t slash = location.find_last_of("\\/");
-  return slash == std::string::npos ? location : location.substr(slash + 1);
-}
-
-
-// A cabinet that would not unpack: the user is told (unless quiet) and the
-// text is what CheckCabinet found. The last error is read before anything
-// else can change it.
-std::string ReportBadCabinet(const std::string& cabinet, DWORD* error) {
-  if (error) *error = LastErrorCode();
-  const std::string message = CheckCabinet(cabinet);
-  if (!IsQuiet())
-    AppMessageBox(message.empty() ? LoadResString(IDS_CATASTROPHIC_FAILURE) : message,
-                  MB_OK | MB_ICONHAND, MessageCaptionId());
-  return message;
-}
-
-// The completion window's three lines, for the registration and hook steps.
-class CompletionWindowTexts : public CompletionTexts {
- public:
-  explicit CompletionWindowTexts(CompletionDialog& dialog) : dialog_(dialog) {}
-  void ShowStep(const std::string& headline, const std::string& firstPath,
-                const std::string& secondPath) override {
-    dialog_.ShowStep(headline, firstPath, secondPath);
-  }
-
- private:
-  CompletionDialog& dialog_;
-};
-
-// The component's work list: the files this run installs, then its hooks
-// that are due (all of them in Setup mode), as plain file entries.
-std::vector<ComponentFile> WorkList(const Component& component) {
-  std::vector<ComponentFile> work;
-  for (const ComponentFile& file : component.files)
-    if (NeedsUpdate(file)) work.push_back(file);
-  for (const ComponentHook& hook : component.hooks)
-    if (IsSetupMode() || HookNeedsRun(hook)) work.push_back(hook);
-  return work;
-}
-
-int DistinctDownloads(const std::vector<ComponentFile>& work) {
-  std::vector<std::string> seen;
-  for (const ComponentFile& file : work)
-    if (!Contains(seen, file.sFile)) seen.push_back(file.sFile);
-  return static_cast<int>(seen.size());
-}
-
-void RecordComponentVersion(const Component& component) {
-  frame::RegKey key;
-  LONG rc = key.Create(HKEY_LOCAL_MACHINE, kComponentsKey, KEY_READ | KEY_WRITE);
-  if (rc != ERROR_SUCCESS) {
-    LogFormat("Failed to create the registry key 'HKLM\\%s. Error 0x0%x", kComponentsKey,
-              static_cast<unsigned>(rc));
-    return;
-  }
-  rc = key.SetString(component.sName, component.version.RegistryText());
-  if (rc != ERROR_SUCCESS)
-    LogFormat("Failed to set registry entry %s under the key 'HKLM\\%s. Error 0x0%x",
-              component.sName.c_str(), kComponentsKey, static_cast<unsigned>(rc));
-}
-
-// Whether a destination after `install` takes its file from the same
-// unpacked member (same cabinet, same name): that member must stay.
-bool NeededAgain(const std::map<std::string, std::string>& pending,
-                 std::map<std::string, std::string>::const_iterator install) {
-  const std::string name = LastPathElement(install->first);
-  for (auto later = std::next(install); later != pending.end(); ++later)
-    if (later->second == install->second &&
-        ::lstrcmpiA(LastPathElement(later->first).c_str(), name.c_str()) == 0)
-      return true;
-  return false;
-}
 
 // The members unpacked into a cabinet's folder, and the folder itself.
 void DeleteUnpackedFolder(const std::string& folder) {
@@ -147,26 +36,19 @@ void DeleteUnpackedFolder(const std::string& folder) {
   ::RemoveDirectoryA(folder.c_str());
 }
 
-// Closes the completion window on every way out of the installation phase,
-// an exception included, unless the completion sequence took it over.
-class CompletionWindowScope {
- public:
-  explicit CompletionWindowScope(std::shared_ptr<CompletionDialog> dialog)
-      : dialog_(std::move(dialog)) {}
-  ~CompletionWindowScope() {
-    if (dialog_) dialog_->Close();
-  }
-  CompletionWindowScope(const CompletionWindowScope&) = delete;
-  CompletionWindowScope& operator=(const CompletionWindowScope&) = delete;
-  CompletionDialog& operator*() const { return *dialog_; }
-  CompletionDialog* operator->() const { return dialog_.get(); }
-  void Release() { dialog_.reset(); }
-
- private:
-  std::shared_ptr<CompletionDialog> dialog_;
-};
-
 }  // namespace
+
+// A cabinet that would not unpack: the user is told (unless quiet) and the
+// text is what CheckCabinet found. The last error is read before anything
+// else can change it.
+std::string worker::ReportBadCabinet(const std::string& cabinet, DWORD* error) {
+  if (error) *error = LastErrorCode();
+  const std::string message = CheckCabinet(cabinet);
+  if (!IsQuiet())
+    AppMessageBox(message.empty() ? LoadResString(IDS_CATASTROPHIC_FAILURE) : message,
+                  MB_OK | MB_ICONHAND, MessageCaptionId());
+  return message;
+}
 
 std::string CabinetFolder(const std::string& cabinet) { return cabinet + ".d\\"; }
 
@@ -200,354 +82,6 @@ bool CDownloadThread::Cancelled() {
   return true;
 }
 
-DWORD CDownloadThread::DownloadFile(TransferSession& session, const ComponentFile& file,
-                                    const std::string& destination, uint32_t& bytesDone,
-                                    uint32_t total) {
-  // The progress dialog's Cancel ends the transfer's waits at once.
-  std::unique_ptr<TransferFile> remote =
-      session.OpenFile(progressWindow_, file.sFile, &progress.CancelSignal());
-  if (!remote) {
-    if (Cancelled()) {
-      LogWrite("Operation cancelled.");
-      return 0;
-    }
-    return NonZero(GetLastTransferError());
-  }
-
-  const std::string temporary = MakeTempFileName();
-  if (temporary.empty()) return LastErrorCode();
-  TheTempFileList().Add(temporary);
-  frame::ScopedFile local(::CreateFileA(temporary.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                        nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!local) {
-    const DWORD error = LastErrorCode();
-    remote->CloseIfOpen();
-    return error;
-  }
-  LogFormat("Downloading file '%s' to temporary file '%s'...", file.sFile.c_str(),
-            temporary.c_str());
-
-  // Only a read of 0 bytes ends the transfer; the transfer layer fails a read
-  // when the server sent less than it announced, or after the network was
-  // silent for its limit. The cost of a download is per progress message
-  // more than per read, so each step gathers what has already arrived, read
-  // after read, until the buffer is nearly full or kStepMs have passed: a
-  // fast line gets large writes and few progress messages, a slow one still
-  // sees its progress after every step. A read never asks for more than has
-  // arrived (a read returns only once it has all it asked for, which on a
-  // line turned slow could take hours): each wait is bounded by the
-  // network's silence limit. Cancel does not wait for a read: the transfer
-  // layer ends it.
-  constexpr DWORD kBufferSize = 256 * 1024;
-  constexpr DWORD kStepMs = 50;
-  std::vector<char> buffer(kBufferSize);
-  bool ended = false;
-  while (!ended) {
-    const DWORD stepStart = ::GetTickCount();
-    DWORD got = 0;
-    do {
-      // What has arrived (Available waits, bounded, until something has);
-      // at least one byte, which at the end returns the end at once.
-      const DWORD size = std::min(std::max(remote->Available(), DWORD{1}), kBufferSize - got);
-      DWORD piece = 0;
-      if (!remote->Read(buffer.data() + got, size, &piece)) {
-        if (Cancelled()) break;  // the transfer ended its read for the Cancel
-        const DWORD error = NonZero(GetLastTransferError());
-        remote->CloseIfOpen();
-        return error;
-      }
-      got += piece;
-      ended = piece == 0;
-    } while (!ended && kBufferSize - got >= kChunkSize && ::GetTickCount() - stepStart < kStepMs);
-    if (got == 0 || state.cancelled) break;
-    DWORD written = 0;
-    if (!::WriteFile(local.get(), buffer.data(), got, &written, nullptr) || written != got) {
-      const DWORD error = LastErrorCode();
-      remote->CloseIfOpen();
-      return error;
-    }
-    if (Cancelled()) break;
-    bytesDone += got;
-    if (HasProgressWindow()) ProgressDialog::SendBytes(progressWindow_, bytesDone, total);
-  }
-  remote->Close();
-  if (state.cancelled) {
-    LogWrite("Operation cancelled.");
-    // Half a download is of no use to anyone; it goes at once.
-    local.reset();
-    ::DeleteFileA(temporary.c_str());
-    return 0;
-  }
-  LogWrite("Done.");
-  downloadedCabinets[file.sFile] = temporary;
-  local.reset();
-
-  if (file.sPackage.empty()) {
-    state.pendingInstalls[destination] = temporary;
-    // Unpacked while the next cabinets download.
-    if (const DWORD error = PrepareFolder(temporary)) return error;
-    unpacker_.Queue(temporary, CabinetFolder(temporary));
-    return 0;
-  }
-  // The cabinet carries a package: unpacked beside the download, then run.
-  const std::string folder = CabinetFolder(temporary);
-  if (!cab::IsSafeMemberName(file.sPackage)) {
-    LogFormat("Refusing to run package '%s': the name leaves the cabinet's folder.",
-              file.sPackage.c_str());
-    return 0;
-  }
-  if (const DWORD error = PrepareFolder(temporary)) return error;
-  if (ExtractCabinetTo(temporary, folder, nullptr)) {
-    unpacked_.push_back(temporary);
-    return LaunchPackage(folder + file.sPackage, file.sCmdLine);
-  }
-  ReportBadCabinet(temporary, nullptr);
-  return 0;  // the run goes on without the package
-}
-
-DWORD CDownloadThread::DownloadComponent(const Component& component,
-                                         std::vector<std::string>& handled,
-                                         std::vector<std::string>& markedForDeleting,
-                                         std::vector<Connection>& connections,
-                                         uint32_t& bytesDone, uint32_t total,
-                                         bool& restartHost) {
-  for (const ComponentFile& doomed : component.deleteFiles) {
-    const std::string path = TargetPath(doomed);
-    if (path.empty() || Contains(markedForDeleting, path)) continue;
-    markedForDeleting.push_back(path);
-    LogFormat("Adding component '%s' file '%s' to the list of files to delete...",
-              component.sName.c_str(), path.c_str());
-  }
-  // A cancel between components: nothing more of this run is recorded.
-  if (Cancelled()) return 0;
-  LogFormat("Installing component '%s'...", component.sName.c_str());
-
-  const std::vector<ComponentFile> work = WorkList(component);
-  const int downloads = DistinctDownloads(work);
-  if (!work.empty() && component.bRequiresPMClosed) restartHost = true;
-
-  int number = 0;
-  for (const ComponentFile& file : work) {
-    if (Cancelled()) return 0;
-    if (Contains(handled, file.sName)) {
-      // Handled for an earlier component: this one shares its outcome.
-      if (!file.sPackage.empty() && !PackageRan(file)) FailForPackage(component, file);
-      continue;
-    }
-    // An unsafe name or folder gives no destination; TargetPath logged it.
-    const std::string destination = TargetPath(file);
-    if (destination.empty()) continue;
-
-    const auto downloaded = downloadedCabinets.find(file.sFile);
-    if (downloaded != downloadedCabinets.end()) {
-      // A package is run once per cabinet, and its file is not put into
-      // place; whoever lists it again shares how it went.
-      if (!file.sPackage.empty()) {
-        if (!PackageRan(file)) FailForPackage(component, file);
-      } else {
-        state.pendingInstalls[destination] = downloaded->second;
-      }
-    } else {
-      ++number;
-      if (HasProgressWindow())
-        ProgressDialog::PostCurrentItem(progressWindow_, component.sName,
-                                        LastPathElement(file.sFile) +
-                                            FormatText(LoadResString(IDS_FILE_COUNT).c_str(), number, downloads));
-      std::string host, path, scheme;
-      WORD port = 0;
-      if (!IsSourceAllowed(file.sFile, CatalogueUrl())) return ERROR_ACCESS_DENIED;
-      if (!CrackUrl(file.sFile, host, path, &scheme, &port))
-        return NonZero(GetLastTransferError());
-      auto connection = std::find_if(connections.begin(), connections.end(),
-                                     [&](const Connection& c) { return c.host == host; });
-      if (connection == connections.end()) {
-        TransferSession* session =
-            ConnectionManager::Acquire(host, ServiceForScheme(scheme), port);
-        if (!session) return NonZero(GetLastTransferError());
-        connections.push_back({host, session});
-        connection = connections.end() - 1;
-      }
-      if (Cancelled()) return 0;
-      if (const DWORD error =
-              DownloadFile(*connection->session, file, destination, bytesDone, total)) {
-        // A package fetched but not started ends the run here, unrecorded.
-        if (!file.sPackage.empty() && downloadedCabinets.count(file.sFile))
-          LogFormat("Component '%s' is not installed: the package '%s' of '%s' could not be "
-                    "started. Error 0x0%x. The installation ends here; its version is not "
-                    "recorded.",
-                    component.sName.c_str(), file.sPackage.c_str(), file.sFile.c_str(),
-                    static_cast<unsigned>(error));
-        return error;
-      }
-      if (!file.sPackage.empty() && !state.cancelled && !PackageRan(file))
-        FailForPackage(component, file);
-    }
-    handled.push_back(file.sName);
-    if (Cancelled()) return 0;
-    if (file.bOLESelfRegistered) state.modulesToRegister.push_back(destination);
-  }
-
-  // Their results do not stop the run.
-  for (const RegistryEntry& entry : component.addRegistry) entry.ApplyAdd();
-  for (const RegistryEntry& entry : component.deleteRegistry) entry.ApplyDelete();
-  if (Contains(state.failedComponents, component.sName)) return 0;
-  LogFormat("Done installing component '%s'...", component.sName.c_str());
-  RecordComponentVersion(component);
-  return 0;
-}
-
-// A package's cabinet is listed as unpacked only once it unpacked and its
-// program may be started; a refused or undecodable one was never run.
-bool CDownloadThread::PackageRan(const ComponentFile& file) const {
-  const auto downloaded = downloadedCabinets.find(file.sFile);
-  return downloaded != downloadedCabinets.end() && Contains(unpacked_, downloaded->second);
-}
-
-// A package that did not run (its cabinet would not unpack, or its name was
-// refused; the lines before say which) fails its component alone: recorded,
-// it would never be offered again. The other components go on.
-void CDownloadThread::FailForPackage(const Component& component, const ComponentFile& file) {
-  LogFormat("Component '%s' is not installed: the package '%s' of '%s' did not run. Its "
-            "version is not recorded.",
-            component.sName.c_str(), file.sPackage.c_str(), file.sFile.c_str());
-  if (!Contains(state.failedComponents, component.sName))
-    state.failedComponents.push_back(component.sName);
-}
-
-DWORD CDownloadThread::DownloadPhase(bool& restartHost) {
-  const uint32_t total = SelectionDownloadSize(state.components, false);
-  std::vector<std::string> handled;
-  std::vector<Connection> connections;
-  uint32_t bytesDone = 0;
-  DWORD result = 0;
-  for (const Component& component : state.components) {
-    result = DownloadComponent(component, handled, markedForDeleting_, connections, bytesDone,
-                               total, restartHost);
-    if (result != 0 || state.cancelled) break;
-  }
-  for (const Connection& connection : connections) ConnectionManager::Release(connection.host);
-  return result;
-}
-
-// The folder a downloaded cabinet is unpacked into, made and listed for
-// deleting at the exit.
-DWORD CDownloadThread::PrepareFolder(const std::string& cabinet) {
-  const std::string folder = CabinetFolder(cabinet);
-  if (!::CreateDirectoryA(folder.c_str(), nullptr)) {
-    if (::GetLastError() != ERROR_ALREADY_EXISTS) return LastErrorCode();
-    return 0;
-  }
-  TheTempFileList().Add(folder);
-  return 0;
-}
-
-// Every cabinet waiting to be installed is unpacked by now (most of them
-// while the others downloaded), while nothing installed has been touched:
-// one that will not decode ends the run here.
-DWORD CDownloadThread::UnpackDownloads() {
-  const std::map<std::string, CabinetUnpacker::Outcome> outcomes = unpacker_.Finish();
-  for (const auto& pending : state.pendingInstalls) {
-    const std::string& cabinet = pending.second;
-    const std::string folder = CabinetFolder(cabinet);
-    if (!Contains(unpacked_, cabinet)) {
-      const auto outcome = outcomes.find(cabinet);
-      bool unpacked = false;
-      if (outcome != outcomes.end()) {
-        unpacked = outcome->second.unpacked;
-        ::SetLastError(outcome->second.error);
-      } else {
-        if (const DWORD error = PrepareFolder(cabinet)) return error;
-        unpacked = ExtractCabinetTo(cabinet, folder, nullptr) != 0;
-      }
-      if (!unpacked) {
-        DWORD error = 0;
-        state.errorText = ReportBadCabinet(cabinet, &error);
-        return error;
-      }
-      unpacked_.push_back(cabinet);
-    }
-    // A cabinet that decodes but lacks a file it should carry is as bad.
-    const std::string member = folder + LastPathElement(pending.first);
-    if (::GetFileAttributesA(member.c_str()) == INVALID_FILE_ATTRIBUTES) {
-      LogFormat("The cabinet file '%s' does not hold the file '%s'.", cabinet.c_str(),
-                LastPathElement(pending.first).c_str());
-      state.errorText = FormatText(LoadResString(IDS_CABINET_CORRUPTED).c_str(), cabinet.c_str());
-      if (!IsQuiet()) AppMessageBox(state.errorText, MB_OK | MB_ICONHAND, MessageCaptionId());
-      return ERROR_FILE_NOT_FOUND;
-    }
-  }
-  return 0;
-}
-
-DWORD CDownloadThread::InstallFiles(CompletionDialog& completion) {
-  const std::map<std::string, std::string> pending = state.pendingInstalls;
-  for (auto install = pending.begin(); install != pending.end(); ++install) {
-    const std::string& destination = install->first;
-    const std::string& cabinet = install->second;
-    const std::string folder = CabinetFolder(cabinet);
-    const std::string extracted = folder + LastPathElement(destination);
-    // Missing only when something removed it meanwhile: the cabinet is
-    // unpacked again.
-    if (::GetFileAttributesA(extracted.c_str()) == INVALID_FILE_ATTRIBUTES) {
-      completion.ShowStep(LoadResString(IDS_STATUS_DECOMPRESSING), extracted, "");
-      ::CreateDirectoryA(folder.c_str(), nullptr);
-      if (!ExtractCabinetTo(cabinet, folder, ::GetDlgItem(completion.Window(), 212))) {
-        DWORD error = 0;
-        state.errorText = ReportBadCabinet(cabinet, &error);
-        return error;
-      }
-    }
-    const size_t slash = destination.find_last_of('\\');
-    if (slash != std::string::npos) CreateDirectoryPath(destination.substr(0, slash + 1));
-    completion.ShowStep(LoadResString(IDS_STATUS_COPYING), extracted, destination);
-    // The replacement raises the flag exactly when it defers the file.
-    const uint32_t rebootBefore = state.rebootRequired;
-    state.rebootRequired = 0;
-    // The last destination of a member may have it moved into place; the
-    // others get copies. Nothing else reads the folder by now: packages ran
-    // from it and ended during the downloads, hooks run from their places.
-    const DWORD error =
-        ReplaceInstalledFile(destination, extracted, state,
-                             NeededAgain(pending, install) ? ExtractedFileUse::kNeededAgain
-                                                           : ExtractedFileUse::kDone);
-    if (state.rebootRequired && error == 0) state.waitingForRestart.push_back(destination);
-    state.rebootRequired |= rebootBefore;
-    if (error != 0) return error;
-  }
-  return 0;
-}
-
-void CDownloadThread::DeleteMarkedFiles(const std::vector<std::string>& markedForDeleting) {
-  LogWrite("Deleting all files marked for deleting");
-  for (const std::string& path : markedForDeleting) {
-    const char* p = path.c_str();
-    if (::GetFileAttributesA(p) == INVALID_FILE_ATTRIBUTES) {
-      LogFormat("File '%s' to be deleted does not exist.", p);
-      continue;
-    }
-    if (!::SetFileAttributesA(p, FILE_ATTRIBUTE_NORMAL))
-      LogFormat("SetFileAttributes failed to set file attribute FILE_ATTRIBUTE_NORMAL for file "
-                "'%s'. Error 0x0%x.",
-                p, static_cast<unsigned>(LastErrorCode()));
-    if (IsFileLocked(path)) {
-      if (const DWORD error = DeleteFileDelayReboot(path)) {
-        LogFormat("Failed to delete locked file '%s'. Error 0x0%x.", p,
-                  static_cast<unsigned>(error));
-      } else {
-        LogFormat("Locked file '%s' remove is delayed till next reboot.", p);
-        state.waitingForRestart.push_back(path);
-      }
-      state.rebootRequired = 1;
-    } else if (::DeleteFileA(p)) {
-      LogFormat("Successfully deleted file '%s'.", p);
-    } else {
-      LogFormat("Failed to delete file '%s'. Error 0x0%x.", p,
-                static_cast<unsigned>(LastErrorCode()));
-    }
-  }
-  LogWrite("Done Removing old files.");
-}
-
 void CDownloadThread::CloseProgressWindow() {
   if (!HasProgressWindow()) return;
   ::PostMessageA(progressWindow_, WM_COMMAND, MAKEWPARAM(IDOK, 0), 0);
@@ -570,71 +104,7 @@ DWORD CDownloadThread::Run() {
     CloseProgressWindow();
     return 0;
   }
-
-  // Phase 2: from here on Cancel has no effect. The windows belong to other
-  // threads: they are told, not waited for.
-  if (HasProgressWindow()) ::ShowWindowAsync(progressWindow_, SW_HIDE);
-  CompletionWindowScope completion(StartCompletionDialog());
-  const bool visible = !SetupAndQuiet();
-  if (visible) completion->Show(true);
-  HWND status = completion->Window();
-
-  ManagerState manager;
-  manager.closeNeeded = restartHost;
-  if (restartHost && visible)
-    manager.stillRunning = CloseRunningManager(status, &manager.closed) == 0;
-  DeleteMarkedFiles(markedForDeleting_);
-
-  CompletionWindowTexts texts(*completion);
-  result = InstallFiles(*completion);
-  if (result == 0) {
-    RegisterModules(state, texts);
-    if (visible) {
-      ::SetWindowPos(status, HWND_NOTOPMOST, 0, 0, 0, 0,
-                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
-      ::ShowWindowAsync(status, SW_MINIMIZE);
-    }
-    result = ExecuteHooks(state, texts);
-    if (visible) {
-      ::ShowWindowAsync(status, SW_RESTORE);
-      ::SetWindowPos(status, HWND_TOPMOST, 0, 0, 0, 0,
-                     SWP_NOMOVE | SWP_NOSIZE | SWP_ASYNCWINDOWPOS);
-    }
-  }
-  if (result != 0) {
-    FinishFailedRun(*completion, result, manager);
-    completion.Release();  // the sequence has closed it
-    return result;
-  }
-
-  CloseProgressWindow();
-  completion->Show(false);
-  const DWORD done = RunCompletionSequence(*completion, state.rebootRequired, manager);
-  completion.Release();  // the sequence has closed it
-  return done;
-}
-
-// What was done stays done: the user learns of the error, then of a restart
-// of Windows that files already wait for, or gets back the manager this run
-// closed. A quiet run leaves it all in the log.
-void CDownloadThread::FinishFailedRun(CompletionDialog& completion, DWORD error,
-                                      const ManagerState& manager) {
-  LogFormat("The installation of the components failed. Error 0x0%x.",
-            static_cast<unsigned>(error));
-  if (state.rebootRequired) {
-    std::string files;
-    for (const std::string& path : state.waitingForRestart)
-      files += (files.empty() ? "'" : ", '") + path + "'";
-    if (files.empty())
-      LogWrite("A restart of Windows is due to complete what was installed.");
-    else
-      LogFormat("Files wait for the next start of Windows: %s.", files.c_str());
-  }
-  CloseProgressWindow();
-  completion.Show(false);
-  if (!IsQuiet()) CError(error, state.errorText).Show();
-  RunCompletionSequence(completion, state.rebootRequired, manager, true);
-  state.failureReported = 1;
+  return InstallPhase(restartHost);
 }
 
 DWORD WINAPI StartDownloadThread(void* downloadThread) {

@@ -66,6 +66,7 @@ class CDownloadThread {
                      const std::string& destination, uint32_t& bytesDone, uint32_t total);
   DWORD PrepareFolder(const std::string& cabinet);
   DWORD UnpackDownloads();
+  DWORD InstallPhase(bool restartHost);
   DWORD InstallFiles(CompletionDialog& completion);
   bool PackageRan(const ComponentFile& file) const;
   void FailForPackage(const Component& component, const ComponentFile& file);

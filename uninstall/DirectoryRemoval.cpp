@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/Locations.h"
+#include "core/Error.h"
 #include "core/Log.h"
 #include "core/Resources.h"
 #include "core/SystemLibraries.h"
@@ -11,12 +12,6 @@
 #include "resources/StringIds.h"
 
 namespace {
-
-// A failed call never reads as success, even when the last error is 0.
-DWORD LastErrorCode() {
-  const DWORD error = ::GetLastError();
-  return error ? error : ERROR_GEN_FAILURE;
-}
 
 std::string WithoutBackslash(const std::string& path) {
   if (!path.empty() && path.back() == '\\') return path.substr(0, path.size() - 1);

@@ -1,0 +1,208 @@
+// The installation phase: the files marked for deleting go, every pending
+// file is put into place (a locked one at the restart), servers are
+// registered, hooks run, and the run ends with the completion sequence.
+#include <iterator>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "core/Error.h"
+#include "core/Locations.h"
+#include "core/Log.h"
+#include "core/Resources.h"
+#include "host/CompletionDialog.h"
+#include "host/HostControl.h"
+#include "install/DownloadThread.h"
+#include "install/ExtractCabinet.h"
+#include "install/FileReplace.h"
+#include "install/Hooks.h"
+#include "install/InstallRun.h"
+#include "install/Registration.h"
+#include "install/WorkerCommon.h"
+#include "resources/StringIds.h"
+
+using namespace worker;
+
+namespace {
+
+// The completion window's three lines, for the registration and hook steps.
+class CompletionWindowTexts : public CompletionTexts {
+ public:
+  explicit CompletionWindowTexts(CompletionDialog& dialog) : dialog_(dialog) {}
+  void ShowStep(const std::string& headline, const std::string& firstPath,
+                const std::string& secondPath) override {
+    dialog_.ShowStep(headline, firstPath, secondPath);
+  }
+
+ private:
+  CompletionDialog& dialog_;
+};
+
+// Whether a destination after `install` takes its file from the same
+// unpacked member (same cabinet, same name): that member must stay.
+bool NeededAgain(const std::map<std::string, std::string>& pending,
+                 std::map<std::string, std::string>::const_iterator install) {
+  const std::string name = LastPathElement(install->first);
+  for (auto later = std::next(install); later != pending.end(); ++later)
+    if (later->second == install->second &&
+        ::lstrcmpiA(LastPathElement(later->first).c_str(), name.c_str()) == 0)
+      return true;
+  return false;
+}
+
+// Closes the completion window on every way out of the installation phase,
+// an exception included, unless the completion sequence took it over.
+class CompletionWindowScope {
+ public:
+  explicit CompletionWindowScope(std::shared_ptr<CompletionDialog> dialog)
+      : dialog_(std::move(dialog)) {}
+  ~CompletionWindowScope() {
+    if (dialog_) dialog_->Close();
+  }
+  CompletionWindowScope(const CompletionWindowScope&) = delete;
+  CompletionWindowScope& operator=(const CompletionWindowScope&) = delete;
+  CompletionDialog& operator*() const { return *dialog_; }
+  CompletionDialog* operator->() const { return dialog_.get(); }
+  void Release() { dialog_.reset(); }
+
+ private:
+  std::shared_ptr<CompletionDialog> dialog_;
+};
+
+}  // namespace
+
+DWORD CDownloadThread::InstallFiles(CompletionDialog& completion) {
+  const std::map<std::string, std::string> pending = state.pendingInstalls;
+  for (auto install = pending.begin(); install != pending.end(); ++install) {
+    const std::string& destination = install->first;
+    const std::string& cabinet = install->second;
+    const std::string folder = CabinetFolder(cabinet);
+    const std::string extracted = folder + LastPathElement(destination);
+    // Missing only when something removed it meanwhile: the cabinet is
+    // unpacked again.
+    if (::GetFileAttributesA(extracted.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      completion.ShowStep(LoadResString(IDS_STATUS_DECOMPRESSING), extracted, "");
+      ::CreateDirectoryA(folder.c_str(), nullptr);
+      if (!ExtractCabinetTo(cabinet, folder, ::GetDlgItem(completion.Window(), 212))) {
+        DWORD error = 0;
+        state.errorText = ReportBadCabinet(cabinet, &error);
+        return error;
+      }
+    }
+    const size_t slash = destination.find_last_of('\\');
+    if (slash != std::string::npos) CreateDirectoryPath(destination.substr(0, slash + 1));
+    completion.ShowStep(LoadResString(IDS_STATUS_COPYING), extracted, destination);
+    // The replacement raises the flag exactly when it defers the file.
+    const uint32_t rebootBefore = state.rebootRequired;
+    state.rebootRequired = 0;
+    // The last destination of a member may have it moved into place; the
+    // others get copies. Nothing else reads the folder by now: packages ran
+    // from it and ended during the downloads, hooks run from their places.
+    const DWORD error =
+        ReplaceInstalledFile(destination, extracted, state,
+                             NeededAgain(pending, install) ? ExtractedFileUse::kNeededAgain
+                                                           : ExtractedFileUse::kDone);
+    if (state.rebootRequired && error == 0) state.waitingForRestart.push_back(destination);
+    state.rebootRequired |= rebootBefore;
+    if (error != 0) return error;
+  }
+  return 0;
+}
+
+void CDownloadThread::DeleteMarkedFiles(const std::vector<std::string>& markedForDeleting) {
+  LogWrite("Deleting all files marked for deleting");
+  for (const std::string& path : markedForDeleting) {
+    const char* p = path.c_str();
+    if (::GetFileAttributesA(p) == INVALID_FILE_ATTRIBUTES) {
+      LogFormat("File '%s' to be deleted does not exist.", p);
+      continue;
+    }
+    if (!::SetFileAttributesA(p, FILE_ATTRIBUTE_NORMAL))
+      LogFormat("SetFileAttributes failed to set file attribute FILE_ATTRIBUTE_NORMAL for file "
+                "'%s'. Error 0x0%x.",
+                p, static_cast<unsigned>(LastErrorCode()));
+    if (IsFileLocked(path)) {
+      if (const DWORD error = DeleteFileDelayReboot(path)) {
+        LogFormat("Failed to delete locked file '%s'. Error 0x0%x.", p,
+                  static_cast<unsigned>(error));
+      } else {
+        LogFormat("Locked file '%s' remove is delayed till next reboot.", p);
+        state.waitingForRestart.push_back(path);
+      }
+      state.rebootRequired = 1;
+    } else if (::DeleteFileA(p)) {
+      LogFormat("Successfully deleted file '%s'.", p);
+    } else {
+      LogFormat("Failed to delete file '%s'. Error 0x0%x.", p,
+                static_cast<unsigned>(LastErrorCode()));
+    }
+  }
+  LogWrite("Done Removing old files.");
+}
+
+// Phase 2: from here on Cancel has no effect. The windows belong to other
+// threads: they are told, not waited for.
+DWORD CDownloadThread::InstallPhase(bool restartHost) {
+  if (HasProgressWindow()) ::ShowWindowAsync(progressWindow_, SW_HIDE);
+  CompletionWindowScope completion(StartCompletionDialog());
+  const bool visible = !SetupAndQuiet();
+  if (visible) completion->Show(true);
+  HWND status = completion->Window();
+
+  ManagerState manager;
+  manager.closeNeeded = restartHost;
+  if (restartHost && visible)
+    manager.stillRunning = CloseRunningManager(status, &manager.closed) == 0;
+  DeleteMarkedFiles(markedForDeleting_);
+
+  CompletionWindowTexts texts(*completion);
+  DWORD result = InstallFiles(*completion);
+  if (result == 0) {
+    RegisterModules(state, texts);
+    if (visible) {
+      ::SetWindowPos(status, HWND_NOTOPMOST, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
+      ::ShowWindowAsync(status, SW_MINIMIZE);
+    }
+    result = ExecuteHooks(state, texts);
+    if (visible) {
+      ::ShowWindowAsync(status, SW_RESTORE);
+      ::SetWindowPos(status, HWND_TOPMOST, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_ASYNCWINDOWPOS);
+    }
+  }
+  if (result != 0) {
+    FinishFailedRun(*completion, result, manager);
+    completion.Release();  // the sequence has closed it
+    return result;
+  }
+
+  CloseProgressWindow();
+  completion->Show(false);
+  const DWORD done = RunCompletionSequence(*completion, state.rebootRequired, manager);
+  completion.Release();  // the sequence has closed it
+  return done;
+}
+
+// What was done stays done: the user learns of the error, then of a restart
+// of Windows that files already wait for, or gets back the manager this run
+// closed. A quiet run leaves it all in the log.
+void CDownloadThread::FinishFailedRun(CompletionDialog& completion, DWORD error,
+                                      const ManagerState& manager) {
+  LogFormat("The installation of the components failed. Error 0x0%x.",
+            static_cast<unsigned>(error));
+  if (state.rebootRequired) {
+    std::string files;
+    for (const std::string& path : state.waitingForRestart)
+      files += (files.empty() ? "'" : ", '") + path + "'";
+    if (files.empty())
+      LogWrite("A restart of Windows is due to complete what was installed.");
+    else
+      LogFormat("Files wait for the next start of Windows: %s.", files.c_str());
+  }
+  CloseProgressWindow();
+  completion.Show(false);
+  if (!IsQuiet()) CError(error, state.errorText).Show();
+  RunCompletionSequence(completion, state.rebootRequired, manager, true);
+  state.failureReported = 1;
+}

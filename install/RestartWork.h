@@ -1,0 +1,38 @@
+// Work left for the next start of Windows: a file replaced or deleted then
+// (on the NT family through the session manager's pending renames, on the
+// older family through the "rename" section of WININIT.INI), a command run
+// once at the next logon, and the restart itself.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+// The copy that waits next to its destination for the restart: named after
+// the whole file name, so that Foo.dll and Foo.exe in one folder never share
+// one, and a later run before the restart replaces its own copy.
+std::string PendingCopyName(const std::string& destination);
+
+// 0 or a system error code.
+DWORD DeleteFileDelayReboot(const std::string& path);
+DWORD ReplaceFileDelayReboot(const std::string& newFile, const std::string& destination);
+
+// Copies the new file beside the destination as its ".1" copy and has that
+// renamed onto the destination at the restart; on the older family after a
+// "NUL" line for the destination when `deleteFirst`. Whatever can fail is
+// tried before anything changes: a failure leaves no line, no new waiting
+// copy (an earlier run's one keeps its bytes) and the new file where it is.
+// Once all is done the new file goes, unless `keepNewFile`.
+DWORD DeferReplacement(const std::string& newFile, const std::string& destination,
+                       bool deleteFirst, bool keepNewFile);
+
+// A command run once at the next logon (HKLM RunOnce; the key is not created).
+LONG AddRunOnceEntry(const std::string& name, const std::string& commandLine);
+
+// Starts the restart of the computer; non-zero when it was started.
+BOOL RebootComputer();
+// Tests replace the final restart call (ExitWindowsEx) with one that records
+// it; an empty function puts the real one back. Returns the previous one.
+using ExitWindowsCall = std::function<BOOL(UINT flags, DWORD reason)>;
+ExitWindowsCall SetExitWindowsCallForTests(ExitWindowsCall call);
