@@ -14,7 +14,6 @@
 #include "core/MessageBox.h"
 #include "core/Resources.h"
 #include "core/TextFormat.h"
-#include "frame/RegKey.h"
 #include "install/DownloadThread.h"
 #include "install/ExtractCabinet.h"
 #include "install/Hooks.h"
@@ -55,19 +54,6 @@ int DistinctDownloads(const std::vector<ComponentFile>& work) {
   return static_cast<int>(seen.size());
 }
 
-void RecordComponentVersion(const Component& component) {
-  frame::RegKey key;
-  LONG rc = key.Create(HKEY_LOCAL_MACHINE, kComponentsKey, KEY_READ | KEY_WRITE);
-  if (rc != ERROR_SUCCESS) {
-    LogFormat("Failed to create the registry key 'HKLM\\%s. Error 0x0%x", kComponentsKey,
-              static_cast<unsigned>(rc));
-    return;
-  }
-  rc = key.SetString(component.sName, component.version.RegistryText());
-  if (rc != ERROR_SUCCESS)
-    LogFormat("Failed to set registry entry %s under the key 'HKLM\\%s. Error 0x0%x",
-              component.sName.c_str(), kComponentsKey, static_cast<unsigned>(rc));
-}
 
 }  // namespace
 
@@ -262,8 +248,8 @@ DWORD CDownloadThread::DownloadComponent(const Component& component,
   for (const RegistryEntry& entry : component.addRegistry) entry.ApplyAdd();
   for (const RegistryEntry& entry : component.deleteRegistry) entry.ApplyDelete();
   if (Contains(state.failedComponents, component.sName)) return 0;
+  // The version is recorded once the installation phase has put it all in place.
   LogFormat("Done installing component '%s'...", component.sName.c_str());
-  RecordComponentVersion(component);
   return 0;
 }
 

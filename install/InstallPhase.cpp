@@ -6,10 +6,12 @@
 #include <memory>
 #include <string>
 
+#include "catalog/InstalledState.h"
 #include "core/Error.h"
 #include "core/Locations.h"
 #include "core/Log.h"
 #include "core/Resources.h"
+#include "frame/RegKey.h"
 #include "host/CompletionDialog.h"
 #include "host/HostControl.h"
 #include "install/DownloadThread.h"
@@ -68,6 +70,24 @@ class CompletionWindowScope {
  private:
   std::shared_ptr<CompletionDialog> dialog_;
 };
+
+// A component's version is recorded only once its files are in place or
+// waiting for the restart, its servers registered and its hooks run: a run
+// that ends earlier leaves the records as they were, and the next check
+// offers the component again.
+void RecordComponentVersion(const Component& component) {
+  frame::RegKey key;
+  LONG rc = key.Create(HKEY_LOCAL_MACHINE, kComponentsKey, KEY_READ | KEY_WRITE);
+  if (rc != ERROR_SUCCESS) {
+    LogFormat("Failed to create the registry key 'HKLM\\%s. Error 0x0%x", kComponentsKey,
+              static_cast<unsigned>(rc));
+    return;
+  }
+  rc = key.SetString(component.sName, component.version.RegistryText());
+  if (rc != ERROR_SUCCESS)
+    LogFormat("Failed to set registry entry %s under the key 'HKLM\\%s. Error 0x0%x",
+              component.sName.c_str(), kComponentsKey, static_cast<unsigned>(rc));
+}
 
 }  // namespace
 
@@ -177,6 +197,8 @@ DWORD CDownloadThread::InstallPhase(bool restartHost) {
     return result;
   }
 
+  for (const Component& component : state.components)
+    if (!Contains(state.failedComponents, component.sName)) RecordComponentVersion(component);
   CloseProgressWindow();
   completion->Show(false);
   const DWORD done = RunCompletionSequence(*completion, state.rebootRequired, manager);
