@@ -35,6 +35,10 @@ namespace {
 // cancel check per step; a step ends when less than this is left free in its
 // buffer. A read itself may be as small as one byte.
 constexpr DWORD kChunkSize = 2000;
+// A download cut short is asked for again this many times at most, after
+// these pauses.
+constexpr int kDownloadRetries = 3;
+constexpr DWORD kRetryPauseMs[kDownloadRetries] = {1000, 2000, 4000};
 
 // The component's work list: the files this run installs, then its hooks
 // that are due (all of them in Setup mode), as plain file entries.
@@ -56,6 +60,65 @@ int DistinctDownloads(const std::vector<ComponentFile>& work) {
 
 
 }  // namespace
+
+// Receives the body of `remote` into `local` from where it stands, counting
+// what arrives in `held` and the progress. 0 at the body's end or after a
+// Cancel (state.cancelled says which); else the error, and `retry` says
+// whether the network failed (a cut or a silence: worth another try) rather
+// than the local file.
+DWORD CDownloadThread::ReceiveBody(TransferFile& remote, HANDLE local, unsigned long long& held,
+                                   uint32_t& bytesDone, uint32_t total, bool& retry) {
+  // Only a read of 0 bytes ends the transfer; the transfer layer fails a read
+  // when the server sent less than it announced, or after the network was
+  // silent for its limit. The cost of a download is per progress message
+  // more than per read, so each step gathers what has already arrived, read
+  // after read, until the buffer is nearly full or kStepMs have passed: a
+  // fast line gets large writes and few progress messages, a slow one still
+  // sees its progress after every step. A read never asks for more than has
+  // arrived (a read returns only once it has all it asked for, which on a
+  // line turned slow could take hours): each wait is bounded by the
+  // network's silence limit. Cancel does not wait for a read: the transfer
+  // layer ends it.
+  constexpr DWORD kBufferSize = 256 * 1024;
+  constexpr DWORD kStepMs = 50;
+  std::vector<char> buffer(kBufferSize);
+  bool ended = false;
+  while (!ended) {
+    const DWORD stepStart = ::GetTickCount();
+    DWORD got = 0;
+    DWORD readError = 0;
+    do {
+      // What has arrived (Available waits, bounded, until something has);
+      // at least one byte, which at the end returns the end at once.
+      const DWORD size = std::min(std::max(remote.Available(), DWORD{1}), kBufferSize - got);
+      DWORD piece = 0;
+      if (!remote.Read(buffer.data() + got, size, &piece)) {
+        if (Cancelled()) break;  // the transfer ended its read for the Cancel
+        readError = NonZero(GetLastTransferError());
+        break;
+      }
+      got += piece;
+      ended = piece == 0;
+    } while (!ended && kBufferSize - got >= kChunkSize && ::GetTickCount() - stepStart < kStepMs);
+    if (state.cancelled) return 0;
+    // What arrived before a failed read is kept: a second request goes on
+    // after it.
+    DWORD written = 0;
+    if (got && (!::WriteFile(local, buffer.data(), got, &written, nullptr) || written != got)) {
+      retry = false;
+      return LastErrorCode();
+    }
+    held += got;
+    bytesDone += got;
+    if (got && HasProgressWindow()) ProgressDialog::SendBytes(progressWindow_, bytesDone, total);
+    if (readError) {
+      retry = true;
+      return readError;
+    }
+    if (Cancelled()) return 0;
+  }
+  return 0;
+}
 
 DWORD CDownloadThread::DownloadFile(TransferSession& session, const ComponentFile& file,
                                     const std::string& destination, uint32_t& bytesDone,
@@ -84,50 +147,63 @@ DWORD CDownloadThread::DownloadFile(TransferSession& session, const ComponentFil
   LogFormat("Downloading file '%s' to temporary file '%s'...", file.sFile.c_str(),
             temporary.c_str());
 
-  // Only a read of 0 bytes ends the transfer; the transfer layer fails a read
-  // when the server sent less than it announced, or after the network was
-  // silent for its limit. The cost of a download is per progress message
-  // more than per read, so each step gathers what has already arrived, read
-  // after read, until the buffer is nearly full or kStepMs have passed: a
-  // fast line gets large writes and few progress messages, a slow one still
-  // sees its progress after every step. A read never asks for more than has
-  // arrived (a read returns only once it has all it asked for, which on a
-  // line turned slow could take hours): each wait is bounded by the
-  // network's silence limit. Cancel does not wait for a read: the transfer
-  // layer ends it.
-  constexpr DWORD kBufferSize = 256 * 1024;
-  constexpr DWORD kStepMs = 50;
-  std::vector<char> buffer(kBufferSize);
-  bool ended = false;
-  while (!ended) {
-    const DWORD stepStart = ::GetTickCount();
-    DWORD got = 0;
-    do {
-      // What has arrived (Available waits, bounded, until something has);
-      // at least one byte, which at the end returns the end at once.
-      const DWORD size = std::min(std::max(remote->Available(), DWORD{1}), kBufferSize - got);
-      DWORD piece = 0;
-      if (!remote->Read(buffer.data() + got, size, &piece)) {
-        if (Cancelled()) break;  // the transfer ended its read for the Cancel
-        const DWORD error = NonZero(GetLastTransferError());
-        remote->CloseIfOpen();
-        return error;
-      }
-      got += piece;
-      ended = piece == 0;
-    } while (!ended && kBufferSize - got >= kChunkSize && ::GetTickCount() - stepStart < kStepMs);
-    if (got == 0 || state.cancelled) break;
-    DWORD written = 0;
-    if (!::WriteFile(local.get(), buffer.data(), got, &written, nullptr) || written != got) {
-      const DWORD error = LastErrorCode();
-      remote->CloseIfOpen();
-      return error;
+  // A body cut short is asked for again from where it stopped, a few times
+  // with growing pauses; a server that cannot continue it (no validator, no
+  // range, a changed file) sends it whole. Whatever arrives, the cabinet's
+  // own checksums decide at the unpacking whether it is right.
+  ResumePoint point;
+  point.validator = remote->Validator();
+  point.total = remote->BodyLength();
+  const uint32_t doneBefore = bytesDone;
+  for (int retries = 0;;) {
+    bool retry = false;
+    DWORD error = 0;
+    if (remote) {
+      error = ReceiveBody(*remote, local.get(), point.offset, bytesDone, total, retry);
+      if (error) remote->CloseIfOpen();
+    } else {
+      error = NonZero(GetLastTransferError());
+      retry = !Cancelled();
+    }
+    if (!error || state.cancelled) break;
+    if (!retry || retries == kDownloadRetries) return error;
+    const DWORD pauseMs = kRetryPauseMs[retries++];
+    LogFormat("The download of '%s' stopped after %s bytes. Error 0x0%x. It is asked for again "
+              "after a pause of %u s (%d of %d).",
+              file.sFile.c_str(), std::to_string(point.offset).c_str(),
+              static_cast<unsigned>(error), static_cast<unsigned>(pauseMs / 1000), retries,
+              kDownloadRetries);
+    // Cancel ends the pause at once.
+    const HANDLE cancel = progress.CancelSignal().Event();
+    if (cancel ? ::WaitForSingleObject(cancel, pauseMs) == WAIT_OBJECT_0
+               : (::Sleep(pauseMs), false)) {
+      Cancelled();
+      break;
     }
     if (Cancelled()) break;
-    bytesDone += got;
-    if (HasProgressWindow()) ProgressDialog::SendBytes(progressWindow_, bytesDone, total);
+    // A partial answer that does not continue this file asks for it whole.
+    if (!remote && GetLastTransferError() == ERROR_INVALID_DATA) point.validator.clear();
+    remote = session.OpenFile(progressWindow_, file.sFile, &progress.CancelSignal(), &point);
+    if (!remote) continue;
+    if (remote->BodyOffset() == point.offset) {
+      LogFormat("The server goes on with '%s' at byte %s.", file.sFile.c_str(),
+                std::to_string(point.offset).c_str());
+      continue;
+    }
+    // The whole file comes: what was held goes.
+    LogFormat("The server sends '%s' whole again.", file.sFile.c_str());
+    if (::SetFilePointer(local.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+        !::SetEndOfFile(local.get())) {
+      const DWORD localError = LastErrorCode();
+      remote->CloseIfOpen();
+      return localError;
+    }
+    bytesDone = doneBefore;
+    point.offset = 0;
+    point.validator = remote->Validator();
+    point.total = remote->BodyLength();
   }
-  remote->Close();
+  if (remote) remote->Close();
   if (state.cancelled) {
     LogWrite("Operation cancelled.");
     // Half a download is of no use to anyone; it goes at once.

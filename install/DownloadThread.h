@@ -26,6 +26,7 @@
 #include "transfer/ProgressDialog.h"
 
 class CompletionDialog;
+class TransferFile;
 class TransferSession;
 
 class CDownloadThread {
@@ -62,6 +63,8 @@ class CDownloadThread {
                           std::vector<std::string>& markedForDeleting,
                           std::vector<Connection>& connections, uint32_t& bytesDone,
                           uint32_t total, bool& restartHost);
+  DWORD ReceiveBody(TransferFile& remote, HANDLE local, unsigned long long& held,
+                    uint32_t& bytesDone, uint32_t total, bool& retry);
   DWORD DownloadFile(TransferSession& session, const ComponentFile& file,
                      const std::string& destination, uint32_t& bytesDone, uint32_t total);
   DWORD PrepareFolder(const std::string& cabinet);

@@ -104,6 +104,8 @@ DWORD ReplaceInstalledFile(const std::string& destination, const std::string& ex
       LogWrite(FormatString(IDS_COPY_SUCCEEDED, e));
     ::SetFileAttributesA(d, FILE_ATTRIBUTE_NORMAL);
     RefreshEarlierPendingCopy(destination);
+    // A delete an earlier run left for the restart would take the new file.
+    WithdrawPendingDeletes(destination);
     if (!keep && !moved && !::DeleteFileA(e)) {
       // The temporary file is removed with the others when the program ends.
       const std::string text =
@@ -116,6 +118,8 @@ DWORD ReplaceInstalledFile(const std::string& destination, const std::string& ex
 
   LogFormat("File '%s' is locked. The file update is delayed until reboot.", d);
   state.rebootRequired = 1;
+  // Before this run's own lines: an earlier run's delete must not come first.
+  WithdrawPendingDeletes(destination);
   // The start-up processing of the older family deletes the old file before
   // it renames the new one into place; both lines go in together or not at all.
   if (const DWORD error = DeferReplacement(extracted, destination, IsFileLocked(destination),

@@ -1,6 +1,7 @@
 // The installation phase: the files marked for deleting go, every pending
 // file is put into place (a locked one at the restart), servers are
 // registered, hooks run, and the run ends with the completion sequence.
+#include <algorithm>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -142,6 +143,17 @@ void CDownloadThread::DeleteMarkedFiles(const std::vector<std::string>& markedFo
                 "'%s'. Error 0x0%x.",
                 p, static_cast<unsigned>(LastErrorCode()));
     if (IsFileLocked(path)) {
+      // A file this run also installs is never deleted at the restart: its
+      // new copy would go with it.
+      const bool installed =
+          std::any_of(state.pendingInstalls.begin(), state.pendingInstalls.end(),
+                      [&](const auto& install) {
+                        return ::lstrcmpiA(install.first.c_str(), p) == 0;
+                      });
+      if (installed) {
+        LogFormat("Locked file '%s' is not deleted: this run installs it.", p);
+        continue;
+      }
       if (const DWORD error = DeleteFileDelayReboot(path)) {
         LogFormat("Failed to delete locked file '%s'. Error 0x0%x.", p,
                   static_cast<unsigned>(error));

@@ -1,5 +1,6 @@
 #include "install/RestartWork.h"
 
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -65,11 +66,24 @@ std::string LineKey(const std::string& line) {
   return line.substr(begin, end - begin);
 }
 
+// The value of a line ("key=value"), without the blanks around it.
+std::string LineValue(const std::string& line) {
+  const size_t equals = line.find('=');
+  if (equals == std::string::npos) return std::string();
+  const size_t begin = line.find_first_not_of(" \t", equals + 1);
+  const size_t end = line.find_last_not_of(" \t\r\n");
+  return begin == std::string::npos || end < begin ? std::string()
+                                                    : line.substr(begin, end - begin + 1);
+}
+
+// Whether a line of the "rename" section goes.
+using LineFilter = std::function<bool(const std::string& line)>;
+
 // `text` with `lines` at the end of its "rename" section (the section added
-// at the end of the text when it has none), after the lines of that section
-// whose key is `replacedKey` have been taken out.
+// at the end of the text when it has none and there are lines to add), after
+// the lines of that section that `drop` names have been taken out.
 std::string WithRenameLines(const std::string& text, const std::vector<std::string>& lines,
-                            const std::string& replacedKey) {
+                            const LineFilter& drop) {
   std::string added;
   for (const std::string& line : lines) added += line + "\r\n";
   std::string out;
@@ -88,14 +102,14 @@ std::string WithRenameLines(const std::string& text, const std::vector<std::stri
       // Only the first "rename" section counts, as for the profile functions.
       inRename = !found && ::lstrcmpiA(name.c_str(), kRenameSection) == 0;
       found = found || inRename;
-    } else if (inRename && !replacedKey.empty() &&
-               ::lstrcmpiA(LineKey(line).c_str(), replacedKey.c_str()) == 0) {
+    } else if (inRename && drop && drop(line)) {
       continue;
     }
     out += line;
     if (inRename && at != std::string::npos) insertAt = out.size();
   }
   if (!found) {
+    if (lines.empty()) return out;
     if (!out.empty() && out.back() != '\n') out += "\r\n";
     return out + "[" + kRenameSection + "]\r\n" + added;
   }
@@ -141,10 +155,11 @@ class WininitFile {
     return 0;
   }
 
-  // Adds `lines` to the "rename" section in place of the line keyed
-  // `replacedKey` (none when empty); 0 or the system error code.
-  DWORD AddRenameLines(const std::vector<std::string>& lines, const std::string& replacedKey) {
-    const std::string text = WithRenameLines(text_, lines, replacedKey);
+  // Adds `lines` to the "rename" section in place of the lines `drop` names
+  // (none when empty); 0 or the system error code.
+  DWORD AddRenameLines(const std::vector<std::string>& lines, const LineFilter& drop = nullptr) {
+    const std::string text = WithRenameLines(text_, lines, drop);
+    if (text == text_) return 0;
     // The room first: where the file system allocates it as the file grows, a
     // full disk then fails before the old text is touched.
     if (text.size() > text_.size()) {
@@ -267,7 +282,10 @@ DWORD DeferReplacement(const std::string& newFile, const std::string& destinatio
       std::vector<std::string> lines;
       if (!deleteLine.empty()) lines.push_back(deleteLine);
       lines.push_back(key + "=" + shortPending);
-      if ((error = ini.AddRenameLines(lines, key)) != 0)
+      const auto sameKey = [&key](const std::string& line) {
+        return ::lstrcmpiA(LineKey(line).c_str(), key.c_str()) == 0;
+      };
+      if ((error = ini.AddRenameLines(lines, sameKey)) != 0)
         LogFormat("Failed to write the file '%s'. Error 0x0%x.", ini.Path().c_str(),
                   static_cast<unsigned>(error));
     }
@@ -292,7 +310,7 @@ DWORD DeleteFileDelayReboot(const std::string& path) {
   if (const DWORD error = ShortPath(path, shortPath)) return error;
   WininitFile ini;
   if (const DWORD error = ini.Open()) return error;
-  return ini.AddRenameLines({"NUL=" + shortPath}, std::string());
+  return ini.AddRenameLines({"NUL=" + shortPath});
 }
 
 DWORD ReplaceFileDelayReboot(const std::string& newFile, const std::string& destination) {
@@ -325,4 +343,28 @@ BOOL RebootComputer() {
   else
     LogFormat("ExitWindowsEx failed. Error %d.", static_cast<int>(error));
   return ok;
+}
+
+int WithdrawWininitDeletes(const std::string& path) {
+  // The line names the file by its short form; one written by hand may use
+  // the long one.
+  std::string shortPath;
+  if (ShortPath(path, shortPath) != 0) shortPath = path;
+  WininitFile ini;
+  if (ini.Open() != 0) return 0;
+  int withdrawn = 0;
+  const auto deletesPath = [&](const std::string& line) {
+    const std::string value = LineValue(line);
+    const bool match = ::lstrcmpiA(LineKey(line).c_str(), "NUL") == 0 &&
+                       (::lstrcmpiA(value.c_str(), shortPath.c_str()) == 0 ||
+                        ::lstrcmpiA(value.c_str(), path.c_str()) == 0);
+    withdrawn += match;
+    return match;
+  };
+  if (const DWORD error = ini.AddRenameLines({}, deletesPath)) {
+    LogFormat("Failed to write the file '%s'. Error 0x0%x.", ini.Path().c_str(),
+              static_cast<unsigned>(error));
+    return 0;
+  }
+  return withdrawn;
 }

@@ -27,6 +27,13 @@ DWORD ReplaceFileDelayReboot(const std::string& newFile, const std::string& dest
 DWORD DeferReplacement(const std::string& newFile, const std::string& destination,
                        bool deleteFirst, bool keepNewFile);
 
+// Takes every delete of `path` that an earlier run queued for the next start
+// out of the waiting work (the pending renames, or WININIT.INI's "NUL" lines
+// on the older family), before this run installs the file; how many went.
+int WithdrawPendingDeletes(const std::string& path);
+// The older family's part of it.
+int WithdrawWininitDeletes(const std::string& path);
+
 // A command run once at the next logon (HKLM RunOnce; the key is not created).
 LONG AddRunOnceEntry(const std::string& name, const std::string& commandLine);
 

@@ -58,7 +58,8 @@ DWORD FileSession::Close() { return 0; }
 
 // Local files are not waited for: the cancel flag has nothing to end.
 std::unique_ptr<TransferFile> FileSession::OpenFile(HWND /*parent*/, const std::string& url,
-                                                    const CancelFlag* /*cancel*/) {
+                                                    const CancelFlag* /*cancel*/,
+                                                    const ResumePoint* /*resume*/) {
   std::string path;
   if (!LocalPathForUrl(url, path)) return nullptr;
   HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,

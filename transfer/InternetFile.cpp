@@ -33,16 +33,33 @@ long long QueryContentLength(HINTERNET request) {
 
 }  // namespace
 
+std::string QueryValidator(HINTERNET request) {
+  const std::string tag = QueryHeaderText(request, HTTP_QUERY_ETAG);
+  return tag.empty() ? QueryHeaderText(request, HTTP_QUERY_LAST_MODIFIED) : tag;
+}
+
+std::string QueryHeaderText(HINTERNET request, DWORD info) {
+  char text[512] = "";
+  DWORD length = sizeof(text);
+  if (!WinInet().HttpQueryInfoA(request, info, text, &length, nullptr) || length >= sizeof(text))
+    return std::string();
+  return std::string(text, length);
+}
+
 InternetFile::InternetFile(SharedInternetPtr request, std::string path, DWORD mode,
                            DWORD_PTR context, std::unique_ptr<CallThread> calls,
-                           const CancelFlag* cancel)
+                           const CancelFlag* cancel, unsigned long long bodyOffset)
     : TransferFile(std::move(path)),
       request_(std::move(request)),
       mode_(mode),
       context_(context),
       calls_(calls ? std::move(calls) : std::make_unique<CallThread>()),
-      cancel_(cancel) {
-  if (request_ && request_->get()) contentLength_ = QueryContentLength(request_->get());
+      cancel_(cancel),
+      bodyOffset_(bodyOffset) {
+  if (request_ && request_->get()) {
+    contentLength_ = QueryContentLength(request_->get());
+    validator_ = QueryValidator(request_->get());
+  }
 }
 
 DWORD InternetFile::CallLimitMs() { return TransferTimeoutMs() + kCallGraceMs; }

@@ -23,6 +23,11 @@
 
 class CancelFlag;
 
+// A header of the answer as text (HttpQueryInfo); "" when it has none.
+std::string QueryHeaderText(HINTERNET request, DWORD info);
+// The answer's validator: its ETag, else its Last-Modified; "" when neither.
+std::string QueryValidator(HINTERNET request);
+
 class InternetFile : public TransferFile {
  public:
   static constexpr DWORD kReadOnly = 1;
@@ -30,7 +35,8 @@ class InternetFile : public TransferFile {
   // Takes over the request. The announced Content-Length, when there is one,
   // is what a complete read must add up to.
   InternetFile(SharedInternetPtr request, std::string path, DWORD mode, DWORD_PTR context,
-               std::unique_ptr<CallThread> calls = nullptr, const CancelFlag* cancel = nullptr);
+               std::unique_ptr<CallThread> calls = nullptr, const CancelFlag* cancel = nullptr,
+               unsigned long long bodyOffset = 0);
   ~InternetFile() override;
 
   bool Seek(LONG distance, DWORD method) override;
@@ -49,6 +55,9 @@ class InternetFile : public TransferFile {
 
   // The announced body length; -1 when the server sent none.
   long long ContentLength() const { return contentLength_; }
+  long long BodyLength() const override { return contentLength_; }
+  std::string Validator() const override { return validator_; }
+  unsigned long long BodyOffset() const override { return bodyOffset_; }
 
  private:
   struct Job {
@@ -76,6 +85,8 @@ class InternetFile : public TransferFile {
   DWORD mode_;
   DWORD_PTR context_;
   long long contentLength_ = -1;
+  std::string validator_;
+  unsigned long long bodyOffset_ = 0;
   unsigned long long position_ = 0;  // bytes delivered so far, or where Seek put us
   std::unique_ptr<CallThread> calls_;
   const CancelFlag* cancel_;

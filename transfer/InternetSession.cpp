@@ -10,6 +10,7 @@
 #include "transfer/CancelFlag.h"
 #include "transfer/CrackUrl.h"
 #include "transfer/InternetFile.h"
+#include "transfer/ResumeAnswer.h"
 #include "transfer/TransferError.h"
 
 namespace {
@@ -282,7 +283,8 @@ DWORD InternetSession::Close() {
 }
 
 std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const std::string& url,
-                                                        const CancelFlag* cancel) {
+                                                        const CancelFlag* cancel,
+                                                        const ResumePoint* resume) {
   std::string host, path;
   if (!CrackUrl(url, host, path)) return nullptr;
   if (!connection_) {
@@ -315,6 +317,17 @@ std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const s
 
   // Wine takes the time-outs only from the request itself (measured).
   SetInternetTimeouts(request->get());
+  // The rest of a cut download, if the server still has the same file; one
+  // that changed since comes whole (If-Range).
+  const std::string range = resume ? RangeRequestHeaders(*resume) : std::string();
+  if (!range.empty() &&
+      !WinInet().HttpAddRequestHeadersA(request->get(), range.c_str(),
+                                        static_cast<DWORD>(range.size()),
+                                        HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE)) {
+    LogFormat("HttpAddRequestHeaders failed. Error 0x0%x. File %s, Line %d.",
+              static_cast<unsigned>(TakeSystemError()), kTransferSource, __LINE__);
+    return nullptr;
+  }
   ProxyCredentials().Offer(request->get());
   auto calls = std::make_unique<CallThread>();
   // What the send's call writes. Read only after it returned: a call left
@@ -327,6 +340,7 @@ std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const s
   };
   auto job = std::make_shared<SendJob>();
 
+  DWORD status = 0;
   int repeats = 0;  // sends again for statuses other than 200, 401 and 407
   int requests = 0;
   bool proxyAsked = false;
@@ -377,13 +391,12 @@ std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const s
       }
       return nullptr;
     }
-    DWORD status = 0;
     if (const DWORD error = QueryStatus(request->get(), &status)) {
       LogFormat("HttpQueryInfo failed. Error 0x0%x. File %s, Line %d.",
                 static_cast<unsigned>(error), kTransferSource, __LINE__);
       return nullptr;
     }
-    if (status == HTTP_STATUS_OK) {
+    if (status == HTTP_STATUS_OK || (status == HTTP_STATUS_PARTIAL_CONTENT && !range.empty())) {
       if (proxyAsked) ProxyCredentials().Keep(request->get());
       break;
     }
@@ -449,8 +462,24 @@ std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const s
     LogFormat("Error: Unidentified service type: %8.8X.", static_cast<unsigned>(type));
     return nullptr;
   }
+  unsigned long long bodyOffset = 0;
+  if (status == HTTP_STATUS_PARTIAL_CONTENT) {
+    // Only the exact continuation of the same file will do; anything else is
+    // fetched whole by the caller.
+    const std::string contentRange = QueryHeaderText(request->get(), HTTP_QUERY_CONTENT_RANGE);
+    const std::string validator = QueryValidator(request->get());
+    if (!ContinuesDownload(contentRange, validator, *resume)) {
+      SetLastTransferError(ERROR_INVALID_DATA);
+      LogFormat("The partial answer for URL '%s' ('%s', '%s') does not continue the download at "
+                "byte %s. File %s, Line %d.",
+                url.c_str(), contentRange.c_str(), validator.c_str(),
+                std::to_string(resume->offset).c_str(), kTransferSource, __LINE__);
+      return nullptr;
+    }
+    bodyOffset = resume->offset;
+  }
   return std::make_unique<InternetFile>(std::move(request), path, InternetFile::kReadOnly, 0,
-                                        std::move(calls), cancel);
+                                        std::move(calls), cancel, bodyOffset);
 }
 
 DWORD InternetSession::DownloadToFile(HWND parent, const std::string& url,

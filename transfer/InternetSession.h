@@ -33,7 +33,8 @@ class InternetSession : public TransferSession {
             const char* password) override;
   DWORD Close() override;
   std::unique_ptr<TransferFile> OpenFile(HWND parent, const std::string& url,
-                                         const CancelFlag* cancel = nullptr) override;
+                                         const CancelFlag* cancel = nullptr,
+                                         const ResumePoint* resume = nullptr) override;
   DWORD DownloadToFile(HWND parent, const std::string& url, const std::string& localPath,
                        bool failIfExists, const CancelFlag* cancel = nullptr) override;
 

@@ -16,6 +16,16 @@ constexpr DWORD kServiceFtp = 1;
 constexpr DWORD kServiceHttp = 3;
 constexpr DWORD kServiceFile = 5;
 
+// Where a fetch cut short goes on: the bytes already held, the first answer's
+// validator (its ETag, else its Last-Modified) and its body length (-1 when
+// it announced none). A server that cannot continue exactly there, for the
+// same file, answers with the whole file instead.
+struct ResumePoint {
+  unsigned long long offset = 0;
+  std::string validator;
+  long long total = -1;
+};
+
 class TransferFile {
  public:
   explicit TransferFile(std::string name) : name_(std::move(name)) {}
@@ -34,6 +44,14 @@ class TransferFile {
   virtual bool Close() = 0;
   // Bytes that can be read now (HTTP: without waiting; files: the size).
   virtual DWORD Available() = 0;
+
+  // The answer's validator: its ETag, else its Last-Modified; "" when none.
+  virtual std::string Validator() const { return std::string(); }
+  // Where the body starts in the whole file: the resume point's offset when
+  // the server continues there, else 0 (the whole file).
+  virtual unsigned long long BodyOffset() const { return 0; }
+  // The announced body length; -1 when none was announced.
+  virtual long long BodyLength() const { return -1; }
 
   // The URL path or the file path.
   const std::string& Name() const { return name_; }
@@ -57,9 +75,12 @@ class TransferSession {
   // The URL may be relative to the catalogue URL; null on failure (the
   // layer's last error says why). Once `cancel` (may be null) is set, the
   // open and the file's reads end at once and fail with ERROR_CANCELLED; the
-  // flag must outlive the file.
+  // flag must outlive the file. With a resume point that has a validator, an
+  // HTTP server is asked for the rest of the file only; the file's
+  // BodyOffset says what came.
   virtual std::unique_ptr<TransferFile> OpenFile(HWND parent, const std::string& url,
-                                                 const CancelFlag* cancel = nullptr) = 0;
+                                                 const CancelFlag* cancel = nullptr,
+                                                 const ResumePoint* resume = nullptr) = 0;
   // 0 or an error code (ERROR_CANCELLED after `cancel` was set). A file
   // that did not arrive whole is not left behind.
   virtual DWORD DownloadToFile(HWND parent, const std::string& url, const std::string& localPath,

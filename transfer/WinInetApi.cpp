@@ -24,6 +24,7 @@ bool BindWinInet() {
       {"InternetQueryDataAvailable", Slot(g_api.InternetQueryDataAvailable)},
       {"HttpOpenRequestA", Slot(g_api.HttpOpenRequestA)},
       {"HttpSendRequestA", Slot(g_api.HttpSendRequestA)},
+      {"HttpAddRequestHeadersA", Slot(g_api.HttpAddRequestHeadersA)},
       {"InternetSetOptionA", Slot(g_api.InternetSetOptionA)},
       {"HttpQueryInfoA", Slot(g_api.HttpQueryInfoA)},
       {"InternetErrorDlg", Slot(g_api.InternetErrorDlg)},

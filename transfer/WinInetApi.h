@@ -18,6 +18,7 @@ struct WinInetApi {
   decltype(&::InternetQueryDataAvailable) InternetQueryDataAvailable = nullptr;
   decltype(&::HttpOpenRequestA) HttpOpenRequestA = nullptr;
   decltype(&::HttpSendRequestA) HttpSendRequestA = nullptr;
+  decltype(&::HttpAddRequestHeadersA) HttpAddRequestHeadersA = nullptr;
   decltype(&::InternetSetOptionA) InternetSetOptionA = nullptr;
   decltype(&::HttpQueryInfoA) HttpQueryInfoA = nullptr;
   decltype(&::InternetErrorDlg) InternetErrorDlg = nullptr;

@@ -3,11 +3,15 @@
 // an earlier run left for the next start of Windows.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "tests/e2e/ServedRunTest.h"
+#include "tests/fixtures/holder/HeldFile.h"
 #include "tests/support/CatalogueCabinet.h"
+#include "tests/support/HttpServer.h"
+#include "tests/support/Scratch.h"
 
 namespace e2e {
 namespace {
@@ -16,6 +20,13 @@ using namespace testing_support;
 
 constexpr int kFailed = -1;
 constexpr char kHooksKey[] = "Software\\Pellory\\Upgrade\\Hooks";
+
+CatalogueComponent Named(const std::string& name, std::vector<CatalogueFile> files) {
+  CatalogueComponent component;
+  component.name = name;
+  component.files = std::move(files);
+  return component;
+}
 
 class WholeUpdateE2E : public ServedRunTest {
  protected:
@@ -33,10 +44,8 @@ class WholeUpdateE2E : public ServedRunTest {
 TEST_F(WholeUpdateE2E, AVersionIsRecordedOnlyForWhatIsReallyInstalled) {
   // The second component's cabinet is missing: the download phase fails
   // after the first component was fetched.
-  CatalogueComponent first{"First"}, second{"Second"};
-  first.files = {{"First.txt", "first.cab"}};
-  second.files = {{"Second.txt", "second.cab"}};
-  server_.Serve(kCataloguePath, CatalogueCabinet({first, second}));
+  server_.Serve(kCataloguePath, CatalogueCabinet({Named("First", {{"First.txt", "first.cab"}}),
+                                                  Named("Second", {{"Second.txt", "second.cab"}})}));
   server_.Serve("/PM50/Quoma/first.cab", CabinetBytes({{"First.txt", "first"}}));
   EXPECT_EQ(Run("/Setup /q"), kFailed);
   EXPECT_FALSE(FileExists(install_.Dir() + "First.txt"));
@@ -55,6 +64,152 @@ TEST_F(WholeUpdateE2E, AVersionIsRecordedOnlyForWhatIsReallyInstalled) {
   EXPECT_EQ(Recorded("Player"), "<none>") << log;
   std::string hook;
   EXPECT_FALSE(RegReadString(HKEY_LOCAL_MACHINE, kHooksKey, "Broken.exe", hook)) << hook;
+}
+
+// Text of `size` bytes that differs along its length, named by `seed`.
+std::string Filler(size_t size, char seed) {
+  std::string text(size, ' ');
+  for (size_t i = 0; i < size; ++i) text[i] = static_cast<char>('a' + (i * 7 + seed) % 26);
+  return text;
+}
+
+// Three cabinets whose bodies stop at half, in one run: a server that answers
+// ranges continues where the body stopped (one ranged request), one that
+// ignores ranges sends the whole file again, and a file that changed between
+// the requests comes whole in its new form. Every file arrives right.
+TEST_F(WholeUpdateE2E, ADownloadCutAtHalfIsResumedOrFetchedWholeAgain) {
+  const std::string resumed = Filler(96 * 1024, 1), ignored = Filler(80 * 1024, 2);
+  const std::string before = Filler(64 * 1024, 3), after = Filler(70 * 1024, 4);
+  server_.Serve(kCataloguePath,
+                CatalogueCabinet({Named("Books", {{"Resumed.txt", "resumed.cab"},
+                                                  {"Ignored.txt", "ignored.cab"},
+                                                  {"Changed.txt", "changed.cab"}})}));
+  auto cut = [](const std::string& body) {
+    HttpRoute route;
+    route.body = body;
+    route.dropAfter = static_cast<long long>(body.size() / 2);
+    route.faultTimes = 1;
+    return route;
+  };
+  HttpRoute route = cut(CabinetBytes({{"Resumed.txt", resumed}}));
+  route.etag = "\"r1\"";
+  server_.SetRoute("/PM50/Quoma/resumed.cab", route);
+  route = cut(CabinetBytes({{"Ignored.txt", ignored}}));
+  route.extraHeaders = "ETag: \"i1\"\r\n";  // no ranges
+  server_.SetRoute("/PM50/Quoma/ignored.cab", route);
+  route = cut(CabinetBytes({{"Changed.txt", before}}));
+  route.etag = "\"c1\"";
+  route.changedBody = CabinetBytes({{"Changed.txt", after}});
+  server_.SetRoute("/PM50/Quoma/changed.cab", route);
+
+  EXPECT_EQ(Run("/Setup /q"), 0) << Log();
+  EXPECT_EQ(FileContent(install_.Dir() + "Resumed.txt"), resumed);
+  EXPECT_EQ(FileContent(install_.Dir() + "Ignored.txt"), ignored);
+  EXPECT_EQ(FileContent(install_.Dir() + "Changed.txt"), after);
+  EXPECT_EQ(Recorded("Books"), "1, 0, 0, 0");
+  // What each server was asked: the second request of each asked for the
+  // rest, with the first answer's tag.
+  for (const char* name : {"resumed", "ignored", "changed"}) {
+    const std::string path = std::string("/PM50/Quoma/") + name + ".cab";
+    EXPECT_EQ(server_.RequestCount(path), 2u) << path;
+    std::vector<std::string> ranges;
+    for (const HttpRequest& request : server_.Requests())
+      if (request.target == path) ranges.push_back(request.Header("Range") + "|" + request.Header("If-Range"));
+    ASSERT_EQ(ranges.size(), 2u);
+    EXPECT_EQ(ranges[0], "|");
+    EXPECT_EQ(ranges[1].rfind("bytes=", 0), 0u) << ranges[1];
+  }
+  const std::string log = Log();
+  EXPECT_NE(log.find("The server goes on with 'resumed.cab' at byte "), std::string::npos) << log;
+  EXPECT_NE(log.find("The server sends 'ignored.cab' whole again."), std::string::npos) << log;
+  EXPECT_NE(log.find("The server sends 'changed.cab' whole again."), std::string::npos) << log;
+}
+
+// A delete that an earlier run left for the next start of Windows does not
+// take a file this run installs: on the NT family (the pending renames) and
+// on the older one (WININIT.INI, the program run as under Windows 98).
+TEST_F(WholeUpdateE2E, AnEarlierRunsDeleteWaitingForTheRestartSparesTheNewFile) {
+  server_.Serve(kCataloguePath, CatalogueCabinet({Named("Notes", {{"Notes.txt", "notes.cab"}})}));
+  const std::string notes = install_.Dir() + "Notes.txt";
+  for (const bool older : {false, true}) {
+    SCOPED_TRACE(older ? "the older family" : "the NT family");
+    server_.Serve("/PM50/Quoma/notes.cab",
+                  CabinetBytes({{"Notes.txt", older ? "new notes 98" : "new notes"}}));
+    ASSERT_TRUE(WriteFileBytes(notes, "old notes"));
+    RegDeleteTree(HKEY_LOCAL_MACHINE, kComponentsKey);
+    const std::string appDefaults = "Software\\Wine\\AppDefaults\\Upgrade.exe";
+    if (older) {
+      char shortNotes[MAX_PATH] = "";
+      ASSERT_NE(::GetShortPathNameA(notes.c_str(), shortNotes, MAX_PATH), 0u);
+      ASSERT_TRUE(WriteFileBytes(WindowsFile("WININIT.INI"),
+                                 std::string("[rename]\r\nNUL=") + shortNotes + "\r\n"));
+      ASSERT_TRUE(RegWriteString(HKEY_CURRENT_USER, appDefaults, "Version", "win98"));
+    } else {
+      ASSERT_TRUE(::MoveFileExA(notes.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    }
+    const int result = Run("/Setup /q");
+    RegDeleteTree(HKEY_CURRENT_USER, appDefaults);
+    CloseManager();
+    EXPECT_EQ(result, 0) << Log();
+    EXPECT_NE(Log().find("A delete of '" + notes + "' that waited for the next start of Windows "
+                         "is withdrawn"),
+              std::string::npos) << Log();
+    ASSERT_TRUE(RunRestartProcessing());
+    EXPECT_EQ(FileContent(notes), older ? "new notes 98" : "new notes");
+  }
+}
+
+// The same against a real web server (with-web-server: nginx behind a relay
+// that cuts the first answer for "books.cab" at half): its ETag and its
+// partial answer are understood, and one ranged request brings the rest.
+class WebServerEnv : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const char* missing = std::getenv("UPGRADE_WEB_MISSING"))
+      GTEST_SKIP() << "no web server to test against: " << missing;
+    const char* url = std::getenv("UPGRADE_WEB_URL");
+    const char* root = std::getenv("UPGRADE_WEB_ROOT");
+    ASSERT_TRUE(url && root) << "run through tests/webserver/with-web-server";
+    url_ = url;
+    root_ = WinePath(root) + "\\";
+    ResetMachineState();
+    install_.Register();
+    install_.SetManagerVersion(5, 0, 0, 1);
+  }
+  void TearDown() override { ResetMachineState(); }
+
+  std::string url_, root_;
+  Installation install_;
+};
+
+TEST_F(WebServerEnv, ACutDownloadIsResumedWithOneRangedRequest) {
+  const std::string text = Filler(300 * 1024, 5);
+  ASSERT_TRUE(WriteFileBytes(root_ + "PM_InstallQuoma.cab",
+                             CatalogueCabinet({Named("Books", {{"Books.txt", "books.cab"}})})));
+  ASSERT_TRUE(WriteFileBytes(root_ + "books.cab", CabinetBytes({{"Books.txt", text}})));
+
+  EXPECT_EQ(AsInt(RunUpgrade(install_.InstalledUpgrade(),
+                             "/Setup /q /URL:" + url_ + "/PM_InstallQuoma.cab", 90000)),
+            0);
+  const std::string log = FileContent(UserLogPath());
+  EXPECT_EQ(FileContent(install_.Dir() + "Books.txt"), text) << log;
+  EXPECT_NE(log.find("The server goes on with 'books.cab' at byte "), std::string::npos) << log;
+  // nginx's account: the whole file once (cut on its way), then one partial answer.
+  std::vector<std::string> answers;
+  const std::string access = FileContent(WinePath(std::getenv("UPGRADE_WEB_LOG")));
+  for (size_t at = 0; (at = access.find("\"GET /books.cab ", at)) != std::string::npos; ++at) {
+    const size_t lineStart = access.rfind('\n', at) + 1;
+    answers.push_back(access.substr(lineStart, at - lineStart));
+  }
+  ASSERT_EQ(answers.size(), 2u) << access;
+  EXPECT_NE(answers[0].find(" 200 "), std::string::npos) << answers[0];
+  EXPECT_NE(answers[1].find(" 206 "), std::string::npos) << answers[1];
+  // The manager a Setup run starts at its end.
+  ui::WindowQuery query;
+  query.className = "PelloryWndClass";
+  if (HWND manager = ui::WaitForWindow(query, 5000))
+    ::PostMessageA(manager, WM_COMMAND, kManagerCloseCommand, 0);
+  WaitNoProcessNamed("Manager.exe");
 }
 
 }  // namespace

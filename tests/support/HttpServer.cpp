@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 
 namespace testing_support {
 namespace {
@@ -12,6 +13,7 @@ namespace {
 const char* ReasonPhrase(int status) {
   switch (status) {
     case 200: return "OK";
+    case 206: return "Partial Content";
     case 401: return "Unauthorized";
     case 403: return "Forbidden";
     case 404: return "Not Found";
@@ -267,6 +269,33 @@ void HttpServer::Answer(SOCKET client, const HttpRequest& request) {
       answer->status = 200;
     else
       answer->body = std::to_string(route->status) + " " + ReasonPhrase(route->status) + "\n";
+    route = std::move(answer);
+  }
+  const size_t earlier = RequestCount(PathOf(request.target)) - 1;
+  const bool faultsDone = route->faultTimes >= 0 && earlier >= size_t(route->faultTimes);
+  if (!route->etag.empty() || faultsDone) {
+    auto answer = std::make_shared<HttpRoute>(*route);
+    if (faultsDone) {
+      answer->dropAfter = answer->stallAfter = -1;
+      answer->answerDelayMs = 0;
+    }
+    if (!route->changedBody.empty() && earlier > 0) {
+      answer->body = route->changedBody;
+      answer->etag = route->etag.substr(0, route->etag.size() - 1) + "-changed\"";
+    }
+    if (!answer->etag.empty()) answer->extraHeaders += "ETag: " + answer->etag + "\r\n";
+    const std::string range = request.Header("Range");
+    const std::string ifRange = request.Header("If-Range");
+    unsigned long long first = 0;
+    if (answer->status == 200 && !answer->etag.empty() && range.rfind("bytes=", 0) == 0 &&
+        range.back() == '-' && (ifRange.empty() || ifRange == answer->etag) &&
+        (first = std::strtoull(range.c_str() + 6, nullptr, 10)) < answer->body.size()) {
+      answer->extraHeaders += "Content-Range: bytes " + std::to_string(first) + "-" +
+                              std::to_string(answer->body.size() - 1) + "/" +
+                              std::to_string(answer->body.size()) + "\r\n";
+      answer->body = answer->body.substr(static_cast<size_t>(first));
+      answer->status = 206;
+    }
     route = std::move(answer);
   }
   const HttpRoute& r = *route;

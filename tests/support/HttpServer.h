@@ -40,6 +40,12 @@ struct HttpRoute {
   long long contentLength = -1;
   // >= 0: after this many bytes of the body the connection is reset.
   long long dropAfter = -1;
+  // A strong ETag ("\"v1\"", quotes included) sent with every answer: a request
+  // with "Range: bytes=N-" (and an If-Range naming this tag, when it has one)
+  // gets 206 with the rest of the body. With changedBody, every answer after
+  // the first is for a changed file: that body under another tag.
+  std::string etag;
+  std::string changedBody;
   // > 0: the body goes out in pieces of this size, pieceDelayMs apart.
   size_t pieceSize = 0;
   DWORD pieceDelayMs = 0;
@@ -49,6 +55,9 @@ struct HttpRoute {
   DWORD answerDelayMs = 0;
   long long stallAfter = -1;
   DWORD stallMs = 0;
+  // >= 0: the cut and the stalls above come in the first faultTimes answers
+  // for the path only; the later ones are whole and prompt.
+  int faultTimes = -1;
 };
 
 struct HttpRequest {

@@ -187,4 +187,10 @@ bool CopyWithVersion(const std::string& sourceExe, const std::string& target, WO
   return ::EndUpdateResourceA(update, !ok) && ok;
 }
 
+std::string WindowsFile(const char* name) {
+  char folder[MAX_PATH] = "";
+  ::GetWindowsDirectoryA(folder, MAX_PATH);
+  return std::string(folder) + "\\" + name;
+}
+
 }  // namespace testing_support

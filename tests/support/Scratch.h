@@ -48,6 +48,8 @@ void RegDeleteTree(HKEY root, const std::string& key);
 
 // Converts a Unix path of the build tree to its Wine drive path (Z:\...).
 std::string WinePath(const std::string& unixPath);
+// A file in the Windows folder ("WININIT.INI").
+std::string WindowsFile(const char* name);
 
 // Copies `sourceExe` to `target` and gives the copy a fixed file version.
 bool CopyWithVersion(const std::string& sourceExe, const std::string& target, WORD major,

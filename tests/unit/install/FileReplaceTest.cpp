@@ -35,12 +35,6 @@ std::string ShortPath(const std::string& path) {
   return n && n < MAX_PATH ? std::string(buffer, n) : "<no short path for " + path + ">";
 }
 
-std::string WindowsFile(const char* name) {
-  char folder[MAX_PATH] = "";
-  ::GetWindowsDirectoryA(folder, MAX_PATH);
-  return std::string(folder) + "\\" + name;
-}
-
 // While it lives, each move of an extracted file beside its destination
 // fails as across volumes, and each copy of a new file writes half its bytes
 // to the target and then fails as a full disk does.
