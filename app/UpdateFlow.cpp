@@ -19,6 +19,7 @@
 #include "host/HostControl.h"
 #include "install/DamagedFiles.h"
 #include "install/InstallRun.h"
+#include "install/RunJournal.h"
 #include "selection/ComponentSelectionDialog.h"
 
 namespace {
@@ -90,6 +91,9 @@ int InstallOneComponent(ComponentCatalog& catalog, const std::string& name) {
 }
 
 int RunUpdateFlow(const std::string& appDir, ComponentCatalog& catalog) {
+  // A run that was killed before it ended left its journal: it is finished
+  // before anything else looks at the installation.
+  RunJournal::FinishEarlierRun();
   if (!IsSetupMode()) RemoveDamagedFilesFirst();
 
   if (!IsQuiet() && !IsSetupMode() &&

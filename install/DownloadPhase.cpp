@@ -7,6 +7,7 @@
 #include "catalog/ComponentStatus.h"
 #include "catalog/DownloadSize.h"
 #include "catalog/InstalledState.h"
+#include "catalog/RegistryEntry.h"
 #include "catalog/TargetPath.h"
 #include "core/Error.h"
 #include "core/Locations.h"
@@ -17,6 +18,7 @@
 #include "install/DownloadThread.h"
 #include "install/ExtractCabinet.h"
 #include "install/Hooks.h"
+#include "install/RunJournal.h"
 #include "install/TempFileList.h"
 #include "install/WorkerCommon.h"
 #include "install/cab/MemberName.h"
@@ -232,6 +234,7 @@ DWORD CDownloadThread::DownloadFile(TransferSession& session, const ComponentFil
   if (const DWORD error = PrepareFolder(temporary)) return error;
   if (ExtractCabinetTo(temporary, folder, nullptr)) {
     unpacked_.push_back(temporary);
+    state.programsRun.push_back(folder + file.sPackage);
     return LaunchPackage(folder + file.sPackage, file.sCmdLine);
   }
   ReportBadCabinet(temporary, nullptr);
@@ -321,8 +324,19 @@ DWORD CDownloadThread::DownloadComponent(const Component& component,
   }
 
   // Their results do not stop the run.
-  for (const RegistryEntry& entry : component.addRegistry) entry.ApplyAdd();
-  for (const RegistryEntry& entry : component.deleteRegistry) entry.ApplyDelete();
+  // What each line changes is recorded first, for a restore.
+  for (const RegistryEntry& entry : component.addRegistry) {
+    if (const HKEY root = RegistryRootKey(entry.root))
+      journal_.RegistryValue(root, entry.subkey, entry.name);
+    entry.ApplyAdd();
+  }
+  for (const RegistryEntry& entry : component.deleteRegistry) {
+    if (const HKEY root = RegistryRootKey(entry.root)) {
+      journal_.RegistryTree(root, entry.subkey + "\\" + entry.name);
+      journal_.RegistryValue(root, entry.subkey, entry.name);
+    }
+    entry.ApplyDelete();
+  }
   if (Contains(state.failedComponents, component.sName)) return 0;
   // The version is recorded once the installation phase has put it all in place.
   LogFormat("Done installing component '%s'...", component.sName.c_str());

@@ -61,6 +61,11 @@ CDownloadThread::CDownloadThread(std::vector<Component> components) {
 CDownloadThread::~CDownloadThread() {
   // Nothing is unpacked into the folders while they are deleted.
   unpacker_.Stop();
+  // A run that ended by a fault neither kept nor restored what it changed.
+  if (journal_.Active()) {
+    LogWrite("The run ended by a fault: what it changed is put back.");
+    journal_.Restore();
+  }
   if (progress.IsCancelled() || state.cancelled) {
     // Nothing of a cancelled run is kept: its downloads go now, not at exit.
     for (const auto& download : downloadedCabinets) {
@@ -89,22 +94,22 @@ void CDownloadThread::CloseProgressWindow() {
 }
 
 DWORD CDownloadThread::Run() {
+  // Everything the run changes is recorded first; without a journal the run
+  // goes on as one whose failure cannot be undone.
+  if (journal_.Begin()) state.journal = &journal_;
   bool restartHost = false;
   DWORD result = DownloadPhase(restartHost);
   // What is still queued would only be deleted again.
   if (state.cancelled || result != 0) unpacker_.Stop();
+  if (!result && !state.cancelled) result = UnpackDownloads();
+  if (!result && !state.cancelled && !Cancelled()) return InstallPhase(restartHost);
+  // Nothing installed is touched yet: only the registry lines are put back.
+  RestoreInstallation();
   if (state.cancelled) {
     CloseProgressWindow();
-    state.cancelled = 1;
     return 0;
   }
-  if (result != 0) return result;
-  if (const DWORD error = UnpackDownloads()) return error;
-  if (Cancelled()) {
-    CloseProgressWindow();
-    return 0;
-  }
-  return InstallPhase(restartHost);
+  return result;
 }
 
 DWORD WINAPI StartDownloadThread(void* downloadThread) {

@@ -23,6 +23,7 @@
 #include "install/CabinetUnpacker.h"
 #include "install/InstallRun.h"
 #include "install/InstallState.h"
+#include "install/RunJournal.h"
 #include "transfer/ProgressDialog.h"
 
 class CompletionDialog;
@@ -77,7 +78,13 @@ class CDownloadThread {
   void DeleteMarkedFiles(const std::vector<std::string>& markedForDeleting);
   void CloseProgressWindow();
 
+  // Puts back what the run changed when it fails or is cancelled; says
+  // whether everything was put back (the texts of what was not go to the log
+  // and to state.errorText).
+  bool RestoreInstallation();
+
   HWND progressWindow_ = nullptr;
+  RunJournal journal_;
   std::vector<std::string> markedForDeleting_;
   std::vector<std::string> unpacked_;  // cabinets unpacked into their folders
   CabinetUnpacker unpacker_;

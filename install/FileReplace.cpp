@@ -7,6 +7,7 @@
 #include "core/TextFormat.h"
 #include "frame/Handle.h"
 #include "install/RestartWork.h"
+#include "install/RunJournal.h"
 #include "install/SideCopy.h"
 #include "resources/StringIds.h"
 
@@ -39,10 +40,15 @@ bool ClearReadOnly(const std::string& path) {
 // copy back over the newer file, and on the older family its "NUL" line
 // deletes the destination first, so the waiting copy cannot simply go: it
 // becomes the file just installed.
-void RefreshEarlierPendingCopy(const std::string& destination) {
+void RefreshEarlierPendingCopy(const std::string& destination, RunJournal* journal) {
   const std::string pending = PendingCopyName(destination);
   if (::GetFileAttributesA(pending.c_str()) == INVALID_FILE_ATTRIBUTES) return;
   ::SetFileAttributesA(pending.c_str(), FILE_ATTRIBUTE_NORMAL);
+  std::string kept;
+  if (journal && journal->Active() && journal->KeepFile(pending, kept) != 0) {
+    LogFormat("The waiting copy '%s' cannot be kept; it stays as it is.", pending.c_str());
+    return;
+  }
   if (const DWORD error = ReplaceByCopy(destination, pending)) {
     LogFormat("CopyFile failed to copy file '%s' to the file '%s'. Error 0x0%x.",
               destination.c_str(), pending.c_str(), static_cast<unsigned>(error));
@@ -91,6 +97,18 @@ DWORD ReplaceInstalledFile(const std::string& destination, const std::string& ex
     // never leaves the installed file half-written.
     const bool keep = use == ExtractedFileUse::kNeededAgain;
     bool moved = false;
+    // The installed file stays whole beside it until the run has ended well.
+    if (state.journal && state.journal->Active()) {
+      std::string kept;
+      if (::GetFileAttributesA(d) == INVALID_FILE_ATTRIBUTES) {
+        state.journal->AddedFile(destination);
+      } else if (const DWORD error = state.journal->KeepFile(destination, kept)) {
+        const std::string text = FormatString(IDS_COPY_FAILED, e, d, static_cast<int>(error));
+        LogWrite(text);
+        state.errorText += text;
+        return error;
+      }
+    }
     if (const DWORD error = keep ? ReplaceByCopy(extracted, destination)
                                  : ReplaceByMove(extracted, destination, moved)) {
       const std::string text = FormatString(IDS_COPY_FAILED, e, d, static_cast<int>(error));
@@ -103,7 +121,7 @@ DWORD ReplaceInstalledFile(const std::string& destination, const std::string& ex
     else
       LogWrite(FormatString(IDS_COPY_SUCCEEDED, e));
     ::SetFileAttributesA(d, FILE_ATTRIBUTE_NORMAL);
-    RefreshEarlierPendingCopy(destination);
+    RefreshEarlierPendingCopy(destination, state.journal);
     // A delete an earlier run left for the restart would take the new file.
     WithdrawPendingDeletes(destination);
     if (!keep && !moved && !::DeleteFileA(e)) {
@@ -123,7 +141,7 @@ DWORD ReplaceInstalledFile(const std::string& destination, const std::string& ex
   // The start-up processing of the older family deletes the old file before
   // it renames the new one into place; both lines go in together or not at all.
   if (const DWORD error = DeferReplacement(extracted, destination, IsFileLocked(destination),
-                                           use == ExtractedFileUse::kNeededAgain))
+                                           use == ExtractedFileUse::kNeededAgain, state.journal))
     return error;
   state.pendingInstalls.erase(destination);
   return 0;

@@ -8,7 +8,9 @@
 #include "core/Log.h"
 #include "core/MessageBox.h"  // IsSetupMode
 #include "core/Resources.h"
+#include "core/Locations.h"
 #include "frame/Handle.h"
+#include "install/RunJournal.h"
 #include "resources/StringIds.h"
 
 namespace {
@@ -165,7 +167,10 @@ DWORD ExecuteHooks(InstallState& state, CompletionTexts& texts) {
       texts.ShowStep(LoadResString(IDS_STATUS_EXECUTING), path, "");
       LogFormat("Executing hook '%s' version '%s'. Hook command line '%s'.",
                 hook.sHookName.c_str(), versionText.c_str(), command.c_str());
-      if (const DWORD error = LaunchHook(command, state.rebootRequired)) return error;
+      uint32_t askedRestart = 0;
+      if (const DWORD error = LaunchHook(command, askedRestart)) return error;
+      state.programsRun.push_back(command);
+      if (askedRestart) state.rebootRequired = state.hookAskedRestart = 1;
 
       if (hook.bDeleteAfterExec) {
         LogFormat("Deleting hook file '%s' after execution... ", path.c_str());
@@ -179,6 +184,9 @@ DWORD ExecuteHooks(InstallState& state, CompletionTexts& texts) {
       // Recorded whatever the exit code: a hook that asked for a restart is
       // not run again after it. A failed write is logged by the writer.
       LogFormat("Setting hook '%s' version '%s'", hook.sHookName.c_str(), versionText.c_str());
+      if (state.journal)
+        state.journal->RegistryValue(HKEY_LOCAL_MACHINE, kUpgradeKeyPrefix + std::string("Hooks"),
+                                     hook.sHookName);
       RecordHookVersion(hook.sHookName, hook.version);
       ran.push_back(hook);
     }

@@ -12,6 +12,7 @@
 #include "core/Locations.h"
 #include "core/Log.h"
 #include "core/Resources.h"
+#include "core/TextFormat.h"
 #include "frame/RegKey.h"
 #include "host/CompletionDialog.h"
 #include "host/HostControl.h"
@@ -20,6 +21,7 @@
 #include "install/FileReplace.h"
 #include "install/Hooks.h"
 #include "install/InstallRun.h"
+#include "install/RunJournal.h"
 #include "install/Registration.h"
 #include "install/WorkerCommon.h"
 #include "resources/StringIds.h"
@@ -154,7 +156,7 @@ void CDownloadThread::DeleteMarkedFiles(const std::vector<std::string>& markedFo
         LogFormat("Locked file '%s' is not deleted: this run installs it.", p);
         continue;
       }
-      if (const DWORD error = DeleteFileDelayReboot(path)) {
+      if (const DWORD error = DeleteFileDelayReboot(path, state.journal)) {
         LogFormat("Failed to delete locked file '%s'. Error 0x0%x.", p,
                   static_cast<unsigned>(error));
       } else {
@@ -162,6 +164,13 @@ void CDownloadThread::DeleteMarkedFiles(const std::vector<std::string>& markedFo
         state.waitingForRestart.push_back(path);
       }
       state.rebootRequired = 1;
+    } else if (state.journal && state.journal->Active()) {
+      // Deleted by stepping aside: a restore can put it back.
+      std::string kept;
+      if (const DWORD error = state.journal->KeepFile(path, kept))
+        LogFormat("Failed to delete file '%s'. Error 0x0%x.", p, static_cast<unsigned>(error));
+      else
+        LogFormat("Successfully deleted file '%s'.", p);
     } else if (::DeleteFileA(p)) {
       LogFormat("Successfully deleted file '%s'.", p);
     } else {
@@ -209,8 +218,13 @@ DWORD CDownloadThread::InstallPhase(bool restartHost) {
     return result;
   }
 
-  for (const Component& component : state.components)
-    if (!Contains(state.failedComponents, component.sName)) RecordComponentVersion(component);
+  for (const Component& component : state.components) {
+    if (Contains(state.failedComponents, component.sName)) continue;
+    journal_.RegistryValue(HKEY_LOCAL_MACHINE, kComponentsKey, component.sName);
+    RecordComponentVersion(component);
+  }
+  // The run ended well: the old copies go.
+  journal_.Commit();
   CloseProgressWindow();
   completion->Show(false);
   const DWORD done = RunCompletionSequence(*completion, state.rebootRequired, manager);
@@ -218,13 +232,35 @@ DWORD CDownloadThread::InstallPhase(bool restartHost) {
   return done;
 }
 
-// What was done stays done: the user learns of the error, then of a restart
-// of Windows that files already wait for, or gets back the manager this run
-// closed. A quiet run leaves it all in the log.
+bool CDownloadThread::RestoreInstallation() {
+  if (!journal_.Active()) return false;
+  const std::vector<std::string> missed = journal_.Restore();
+  for (const std::string& program : state.programsRun)
+    LogFormat("The program '%s' ran in this run; what it did is not undone.", program.c_str());
+  if (missed.empty()) {
+    LogWrite("The installation is restored as it was before this run.");
+    // Nothing of this run waits for the restart any more, unless a hook asked.
+    state.rebootRequired = state.hookAskedRestart;
+    state.waitingForRestart.clear();
+    state.errorText += (state.errorText.empty() ? "" : "\n") + LoadResString(IDS_UPDATE_RESTORED);
+    return true;
+  }
+  std::string list;
+  for (const std::string& what : missed) list += (list.empty() ? "'" : ", '") + what + "'";
+  LogFormat("The installation is restored, except for: %s.", list.c_str());
+  state.errorText += (state.errorText.empty() ? "" : "\n") +
+                     FormatText(LoadResString(IDS_UPDATE_NOT_RESTORED).c_str(), list.c_str());
+  return false;
+}
+
+// The user learns of the error and of the restore, then of a restart of
+// Windows that something of this run still waits for, or gets back the
+// manager this run closed. A quiet run leaves it all in the log.
 void CDownloadThread::FinishFailedRun(CompletionDialog& completion, DWORD error,
                                       const ManagerState& manager) {
   LogFormat("The installation of the components failed. Error 0x0%x.",
             static_cast<unsigned>(error));
+  RestoreInstallation();
   if (state.rebootRequired) {
     std::string files;
     for (const std::string& path : state.waitingForRestart)

@@ -9,6 +9,8 @@
 
 #include "catalog/Component.h"
 
+class RunJournal;
+
 struct InstallState {
   // The chosen components, in catalogue order.
   std::vector<Component> components;
@@ -29,4 +31,11 @@ struct InstallState {
   // The worker told the user of its error itself (or logged it in a quiet
   // run) and finished the run: the caller reports nothing more.
   uint32_t failureReported = 0;  // 0 or 1
+  // What the run changes is recorded here first, so that a failure can put
+  // it back; null (or not active) when no journal could be kept.
+  RunJournal* journal = nullptr;
+  // A hook asked for the restart (exit code 36): a restore does not undo that.
+  uint32_t hookAskedRestart = 0;  // 0 or 1
+  // Packages and hooks that ran: a restore cannot undo what they did.
+  std::vector<std::string> programsRun;
 };

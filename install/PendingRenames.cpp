@@ -1,3 +1,4 @@
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,18 @@ class PendingRenames {
     if (strings.size() % 2 != 0) return false;  // not a list of pairs: left alone
     for (size_t i = 0; i < strings.size(); i += 2) pairs_.push_back({strings[i], strings[i + 1]});
     return true;
+  }
+
+  // Takes out the last pair the predicate names; whether there was one.
+  template <class Predicate>
+  bool RemoveLast(Predicate match) {
+    for (auto pair = pairs_.rbegin(); pair != pairs_.rend(); ++pair) {
+      if (match(pair->first, pair->second)) {
+        pairs_.erase(std::next(pair).base());
+        return true;
+      }
+    }
+    return false;
   }
 
   // Takes out the pairs the predicate names; how many went.
@@ -132,4 +145,30 @@ int WithdrawPendingDeletes(const std::string& path) {
               "installs the file.",
               path.c_str());
   return withdrawn;
+}
+
+bool WithdrawPendingRename(const std::string& source, const std::string& target) {
+  PendingRenames pending;
+  if (!pending.Load()) return false;
+  const std::wstring wideSource = Wide(source), wideTarget = Wide(target);
+  const bool found =
+      pending.RemoveLast([&](const std::wstring& from, const std::wstring& to) {
+        if (!SamePath(from, wideSource)) return false;
+        if (wideTarget.empty()) return to.empty();
+        return !to.empty() && SamePath(to[0] == L'!' ? to.substr(1) : to, wideTarget);
+      });
+  if (!found) {
+    LogFormat("The operation on '%s' that waits for the next start of Windows is not found.",
+              source.c_str());
+    return false;
+  }
+  if (const LONG rc = pending.Save()) {
+    LogFormat("Failed to withdraw the operation on '%s' that waits for the next start of "
+              "Windows. Error 0x0%x.",
+              source.c_str(), static_cast<unsigned>(rc));
+    return false;
+  }
+  LogFormat("The operation on '%s' that waited for the next start of Windows is withdrawn.",
+            source.c_str());
+  return true;
 }

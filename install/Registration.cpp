@@ -7,6 +7,7 @@
 #include "core/SystemLibraries.h"
 #include "frame/Handle.h"
 #include "install/FileReplace.h"
+#include "install/RunJournal.h"
 #include "install/Hooks.h"
 #include "resources/StringIds.h"
 
@@ -64,6 +65,7 @@ void RegisterOutOfProcessServer(const std::string& path, const InstallState& sta
   texts.ShowStep(LoadResString(IDS_STATUS_REGISTERING), path, "");
   LogFormat("Registering module: '%s'...", command.c_str());
   if (state.rebootRequired) {
+    if (state.journal) state.journal->RunOnceValue(RunOnceValueName(path));
     AddRunOnceEntry(RunOnceValueName(path), command);
     return;
   }
@@ -90,6 +92,7 @@ void RegisterOutOfProcessServer(const std::string& path, const InstallState& sta
 
 void RegisterInprocServer(const std::string& path, const InstallState& state) {
   if (state.rebootRequired) {
+    if (state.journal) state.journal->RunOnceValue(RunOnceValueName(path));
     AddRunOnceEntry(RunOnceValueName(path), "regsvr32 /s \"" + path + "\"");
     return;
   }

@@ -11,6 +11,7 @@
 #include "core/SystemLibraries.h"
 #include "frame/Handle.h"
 #include "frame/RegKey.h"
+#include "install/RunJournal.h"
 #include "install/SideCopy.h"
 
 namespace {
@@ -225,7 +226,7 @@ bool EnableShutdownPrivilege() {
 std::string PendingCopyName(const std::string& destination) { return destination + ".1"; }
 
 DWORD DeferReplacement(const std::string& newFile, const std::string& destination,
-                       bool deleteFirst, bool keepNewFile) {
+                       bool deleteFirst, bool keepNewFile, RunJournal* journal) {
   const bool nt = IsNT();
   std::string key, deleteLine;
   WininitFile ini;
@@ -250,6 +251,18 @@ DWORD DeferReplacement(const std::string& newFile, const std::string& destinatio
   const bool hadPending = ::GetFileAttributesA(pending.c_str()) != INVALID_FILE_ATTRIBUTES;
   ::SetFileAttributesA(newFile.c_str(), FILE_ATTRIBUTE_NORMAL);
   if (hadPending) ::SetFileAttributesA(pending.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (journal && journal->Active()) {
+    // An earlier run's waiting copy is kept whole for a restore; a new one is
+    // known, so that a restore removes it.
+    std::string kept;
+    if (!hadPending) {
+      journal->AddedFile(pending);
+    } else if (const DWORD error = journal->KeepFile(pending, kept)) {
+      LogFormat("The waiting copy '%s' cannot be kept. Error 0x0%x.", pending.c_str(),
+                static_cast<unsigned>(error));
+      return error;
+    }
+  }
   {
     const DWORD error = ReplaceByCopy(newFile, pending);
     if (error) {
@@ -263,6 +276,7 @@ DWORD DeferReplacement(const std::string& newFile, const std::string& destinatio
 
   DWORD error = 0;
   if (nt) {
+    if (journal) journal->PendingRename(pending, destination);
     if (!::MoveFileExA(pending.c_str(), destination.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
       error = LastErrorCode();
@@ -285,6 +299,12 @@ DWORD DeferReplacement(const std::string& newFile, const std::string& destinatio
       const auto sameKey = [&key](const std::string& line) {
         return ::lstrcmpiA(LineKey(line).c_str(), key.c_str()) == 0;
       };
+      if (journal) {
+        for (const std::string& line : lines) journal->WininitLine(line);
+        // The earlier run's line for this destination is taken out for this
+        // one, which a restore cannot tell from it.
+        if (hadPending) journal->NotRestorable(destination);
+      }
       if ((error = ini.AddRenameLines(lines, sameKey)) != 0)
         LogFormat("Failed to write the file '%s'. Error 0x0%x.", ini.Path().c_str(),
                   static_cast<unsigned>(error));
@@ -300,8 +320,9 @@ DWORD DeferReplacement(const std::string& newFile, const std::string& destinatio
   return 0;
 }
 
-DWORD DeleteFileDelayReboot(const std::string& path) {
+DWORD DeleteFileDelayReboot(const std::string& path, RunJournal* journal) {
   if (IsNT()) {
+    if (journal) journal->PendingRename(path, std::string());
     if (!::MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return LastErrorCode();
     return 0;
   }
@@ -310,11 +331,12 @@ DWORD DeleteFileDelayReboot(const std::string& path) {
   if (const DWORD error = ShortPath(path, shortPath)) return error;
   WininitFile ini;
   if (const DWORD error = ini.Open()) return error;
+  if (journal) journal->WininitLine("NUL=" + shortPath);
   return ini.AddRenameLines({"NUL=" + shortPath});
 }
 
 DWORD ReplaceFileDelayReboot(const std::string& newFile, const std::string& destination) {
-  return DeferReplacement(newFile, destination, false, false);
+  return DeferReplacement(newFile, destination, false, false, nullptr);
 }
 
 LONG AddRunOnceEntry(const std::string& name, const std::string& commandLine) {
@@ -367,4 +389,25 @@ int WithdrawWininitDeletes(const std::string& path) {
     return 0;
   }
   return withdrawn;
+}
+
+bool WithdrawWininitLine(const std::string& line) {
+  WininitFile ini;
+  if (ini.Open() != 0) return false;
+  // One line that reads the same, blanks apart: lines alike do the same.
+  bool found = false;
+  const auto same = [&](const std::string& candidate) {
+    const bool match =
+        !found && ::lstrcmpiA(LineKey(candidate).c_str(), LineKey(line).c_str()) == 0 &&
+        ::lstrcmpiA(LineValue(candidate).c_str(), LineValue(line).c_str()) == 0;
+    found = found || match;
+    return match;
+  };
+  if (const DWORD error = ini.AddRenameLines({}, same)) {
+    LogFormat("Failed to write the file '%s'. Error 0x0%x.", ini.Path().c_str(),
+              static_cast<unsigned>(error));
+    return false;
+  }
+  if (found) LogFormat("The line '%s' of '%s' is withdrawn.", line.c_str(), ini.Path().c_str());
+  return found;
 }

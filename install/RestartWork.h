@@ -14,8 +14,11 @@
 // one, and a later run before the restart replaces its own copy.
 std::string PendingCopyName(const std::string& destination);
 
-// 0 or a system error code.
-DWORD DeleteFileDelayReboot(const std::string& path);
+class RunJournal;
+
+// 0 or a system error code. With a journal, what is queued is recorded in it
+// first, so that a failed run can withdraw it.
+DWORD DeleteFileDelayReboot(const std::string& path, RunJournal* journal = nullptr);
 DWORD ReplaceFileDelayReboot(const std::string& newFile, const std::string& destination);
 
 // Copies the new file beside the destination as its ".1" copy and has that
@@ -25,7 +28,7 @@ DWORD ReplaceFileDelayReboot(const std::string& newFile, const std::string& dest
 // copy (an earlier run's one keeps its bytes) and the new file where it is.
 // Once all is done the new file goes, unless `keepNewFile`.
 DWORD DeferReplacement(const std::string& newFile, const std::string& destination,
-                       bool deleteFirst, bool keepNewFile);
+                       bool deleteFirst, bool keepNewFile, RunJournal* journal = nullptr);
 
 // Takes every delete of `path` that an earlier run queued for the next start
 // out of the waiting work (the pending renames, or WININIT.INI's "NUL" lines
@@ -33,6 +36,12 @@ DWORD DeferReplacement(const std::string& newFile, const std::string& destinatio
 int WithdrawPendingDeletes(const std::string& path);
 // The older family's part of it.
 int WithdrawWininitDeletes(const std::string& path);
+
+// Withdraws one pending rename (target "" for a delete) this run queued, or
+// one line it wrote into WININIT.INI's "rename" section; false (logged) when
+// it is not there or cannot be taken out.
+bool WithdrawPendingRename(const std::string& source, const std::string& target);
+bool WithdrawWininitLine(const std::string& line);
 
 // A command run once at the next logon (HKLM RunOnce; the key is not created).
 LONG AddRunOnceEntry(const std::string& name, const std::string& commandLine);

@@ -115,4 +115,8 @@
 #define IDS_DELETE_PLUGIN_FAILED 5001
 #define IDS_MANAGER_DID_NOT_CLOSE 5002
 
+/* Installation: a failed update and what its restore left. */
+#define IDS_UPDATE_RESTORED 5003
+#define IDS_UPDATE_NOT_RESTORED 5004
+
 #endif /* UPGRADE_RESOURCES_STRINGIDS_H */

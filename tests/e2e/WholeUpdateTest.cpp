@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/Handle.h"
 #include "tests/e2e/ServedRunTest.h"
 #include "tests/fixtures/holder/HeldFile.h"
 #include "tests/support/CatalogueCabinet.h"
@@ -64,6 +65,124 @@ TEST_F(WholeUpdateE2E, AVersionIsRecordedOnlyForWhatIsReallyInstalled) {
   EXPECT_EQ(Recorded("Player"), "<none>") << log;
   std::string hook;
   EXPECT_FALSE(RegReadString(HKEY_LOCAL_MACHINE, kHooksKey, "Broken.exe", hook)) << hook;
+}
+
+// The catalogue of an update that touches every kind of thing a restore puts
+// back: a file replaced, one added, one deleted, one locked (replaced at the
+// restart), a registry value written and a key deleted, a version record;
+// its hook "Last.exe" comes last and is run with `hookArguments`.
+std::vector<std::string> EverythingCatalogue(const std::string& hookArguments) {
+  return {"[Components]", "Player=2,0,0,0", "[Player]", "SourceDisksFiles=Player Files",
+          "DeleteFiles=Player Doomed", "Add Registry=Player Reg",
+          "Delete Registry=Player Unreg", "Hook1=Last.exe",
+          "[Player Files]", "1=Old.txt", "2=New.txt", "3=Locked.txt",
+          "[Old.txt]", "File=player.cab", "FileVersion=2,0,0,0",
+          "[New.txt]", "File=player.cab", "FileVersion=2,0,0,0",
+          "[Locked.txt]", "File=player.cab", "FileVersion=2,0,0,0",
+          "[Player Doomed]", "1=Doomed.txt",
+          "[Player Reg]", "1=HKLM,Software\\Pellory Test,Setting,FLG_ADDREG_TYPE_SZ,after",
+          "[Player Unreg]", "1=HKLM,Software\\Pellory Test,Branch",
+          "[Last.exe]", "File=player.cab", "FileVersion=1,0,0,0", "Run=" + hookArguments};
+}
+
+class RestoreE2E : public WholeUpdateE2E {
+ protected:
+  void SetUp() override {
+    WholeUpdateE2E::SetUp();
+    RegDeleteTree(HKEY_LOCAL_MACHINE, kTestKey);
+    ASSERT_TRUE(WriteFileBytes(install_.Dir() + "Old.txt", "old"));
+    ASSERT_TRUE(WriteFileBytes(install_.Dir() + "Doomed.txt", "doomed"));
+    ASSERT_TRUE(WriteFileBytes(install_.Dir() + "Locked.txt", "locked"));
+    ASSERT_TRUE(RegWriteString(HKEY_LOCAL_MACHINE, kTestKey, "Setting", "before"));
+    ASSERT_TRUE(RegWriteString(HKEY_LOCAL_MACHINE, std::string(kTestKey) + "\\Branch\\Leaf",
+                               "Value", "kept"));
+    RegWriteString(HKEY_LOCAL_MACHINE, kComponentsKey, "Player", "1, 0, 0, 0");
+  }
+  void TearDown() override {
+    RegDeleteTree(HKEY_LOCAL_MACHINE, kTestKey);
+    WholeUpdateE2E::TearDown();
+  }
+  // Everything as SetUp left it, after the restart too, and nothing of the
+  // run behind: no side copy, no waiting copy, no journal.
+  void ExpectAsBefore() {
+    const std::string dir = install_.Dir(), log = Log();
+    EXPECT_EQ(FileContent(dir + "Old.txt"), "old") << log;
+    EXPECT_EQ(FileContent(dir + "Doomed.txt"), "doomed") << log;
+    EXPECT_FALSE(FileExists(dir + "New.txt"));
+    EXPECT_FALSE(FileExists(dir + "Last.exe"));
+    std::string value;
+    EXPECT_TRUE(RegReadString(HKEY_LOCAL_MACHINE, kTestKey, "Setting", value));
+    EXPECT_EQ(value, "before");
+    value.clear();
+    EXPECT_TRUE(RegReadString(HKEY_LOCAL_MACHINE, std::string(kTestKey) + "\\Branch\\Leaf",
+                              "Value", value));
+    EXPECT_EQ(value, "kept");
+    EXPECT_EQ(Recorded("Player"), "1, 0, 0, 0");
+    EXPECT_FALSE(RegReadString(HKEY_LOCAL_MACHINE, kHooksKey, "Last.exe", value));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, "Software\\Pellory\\Upgrade\\Run Journal"));
+    ASSERT_TRUE(RunRestartProcessing());
+    EXPECT_EQ(FileContent(dir + "Locked.txt"), "locked") << "the withdrawn replacement ran";
+    EXPECT_EQ(FolderNames(dir).size(), FolderNames(dir).size());
+    for (const std::string& name : FolderNames(dir))
+      EXPECT_TRUE(name.rfind("~up", 0) != 0 && name != "Locked.txt.1") << name;
+  }
+  void ServeEverything(const std::string& hookArguments, const std::string& hook) {
+    ServeInf(EverythingCatalogue(hookArguments));
+    server_.Serve("/PM50/Quoma/player.cab",
+                  CabinetBytes({{"Old.txt", "new old"}, {"New.txt", "new"},
+                                {"Locked.txt", "new locked"}, {"Last.exe", hook}}));
+  }
+  static constexpr char kTestKey[] = "Software\\Pellory Test";
+};
+
+// A hook that cannot start fails the run after everything else was done: the
+// run puts it all back, says so, and asks for no restart.
+TEST_F(RestoreE2E, AFailedUpdatePutsTheInstallationBack) {
+  ServeEverything("", "not a program");
+  {
+    HeldFile holder;
+    ASSERT_TRUE(holder.Hold(install_.Dir() + "Locked.txt"));
+    EXPECT_EQ(Run("/Setup /q"), kFailed);
+    ASSERT_TRUE(holder.Release());
+  }
+  EXPECT_NE(Log().find("The installation is restored as it was before this run."),
+            std::string::npos) << Log();
+  EXPECT_EQ(Log().find("Files wait for the next start of Windows"), std::string::npos) << Log();
+  ExpectAsBefore();
+}
+
+// A run killed while its hook runs leaves its journal; the next run puts the
+// installation back before it looks at anything.
+TEST_F(RestoreE2E, AKilledRunIsPutBackByTheNextOne) {
+  std::string hook;
+  ASSERT_TRUE(ReadFileBytes(FixturePath("Hook.exe"), hook));
+  ServeEverything("/sleep:60000", hook);
+  {
+    HeldFile holder;
+    ASSERT_TRUE(holder.Hold(install_.Dir() + "Locked.txt"));
+    ChildProcess child;
+    ASSERT_TRUE(Start(child, "/Setup /q"));
+    // The hook runs once every file is in place; the run and its hook are
+    // ended there, as by a power cut.
+    for (int i = 0; i < 600 && Log().find("Executing hook 'Last.exe'") == std::string::npos; ++i)
+      ::Sleep(100);
+    ASSERT_NE(Log().find("Executing hook 'Last.exe'"), std::string::npos) << Log();
+    EXPECT_EQ(FileContent(install_.Dir() + "Old.txt"), "new old");
+    child.Kill();
+    for (const DWORD id : ProcessIdsNamed("Last.exe")) {
+      frame::ScopedHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+      if (process) ::TerminateProcess(process.get(), 1);
+    }
+    ASSERT_TRUE(WaitNoProcessNamed("Last.exe"));
+    ASSERT_TRUE(holder.Release());
+  }
+  // The next run, for another component, finishes the earlier one first.
+  server_.Serve(kCataloguePath, CatalogueCabinet({Named("Other", {{"Other.txt", "other.cab"}})}));
+  server_.Serve("/PM50/Quoma/other.cab", CabinetBytes({{"Other.txt", "other"}}));
+  EXPECT_EQ(Run("/Setup /q"), 0);
+  EXPECT_NE(Log().find("An earlier run did not end: what it changed is put back now."),
+            std::string::npos) << Log();
+  ExpectAsBefore();
 }
 
 // Text of `size` bytes that differs along its length, named by `seed`.

@@ -332,8 +332,8 @@ TEST(OlderFamily, WininitLinesAreWrittenAndCarriedOutAtTheRestart) {
   EXPECT_TRUE(FileExists(f + "Doomed Notes.txt"));
 
   ASSERT_TRUE(RunRestartProcessing());
-  // The second replacement of the locked file wins; both delete lines for it
-  // ran before it.
+  // The second replacement of the locked file wins; its delete line (the
+  // first run's was withdrawn for it) ran before it.
   EXPECT_EQ(FileContent(f + "Locked Library.dll"), "new 2");
   EXPECT_FALSE(FileExists(f + "Locked Library.dll.1"));
   EXPECT_FALSE(FileExists(f + "Doomed Notes.txt"));
@@ -400,9 +400,9 @@ TEST(OlderFamilyEnv, FailedSteps) {
   // Once WININIT.INI can be written, the second run's lines go in.
   EXPECT_EQ(ReplaceInstalledFile(lib, f + "2.new", state), 0u);
   const std::string delLib = "NUL=" + ShortPath(lib);
-  EXPECT_EQ(RenameLines(), (Lines{delLib, delLib, ShortPath(f.substr(0, f.size() - 1)) +
-                                                      "\\Locked Library.dll=" +
-                                                      ShortPath(lib + ".1")}));
+  // The first run's delete line is withdrawn for the second run's own.
+  EXPECT_EQ(RenameLines(), (Lines{delLib, ShortPath(f.substr(0, f.size() - 1)) +
+                                              "\\Locked Library.dll=" + ShortPath(lib + ".1")}));
 
   // A free file: this family has no rename that replaces, and a copy that
   // fails half-way still leaves the old file whole.
@@ -502,7 +502,7 @@ TEST(OlderFamilyEnv, WininitLines) {
   // The lines of [rename], after the other section, in short names.
   const std::string delLib = "NUL=" + ShortPath(lib);
   const Lines lines = RenameLines();
-  EXPECT_EQ(lines, (Lines{delLib, delLib, s + "Locked Library.dll=" + ShortPath(lib + ".1"),
+  EXPECT_EQ(lines, (Lines{delLib, s + "Locked Library.dll=" + ShortPath(lib + ".1"),
                           "NUL=" + ShortPath(f + "Doomed Notes.txt"),
                           s + "Fresh Plugin.ocx=" + ShortPath(f + "Fresh Plugin.ocx.1")}));
 }
