@@ -9,6 +9,8 @@
 #include "app/Program.h"
 #include "core/Error.h"
 #include "core/MessageBox.h"
+#include "core/RunSummary.h"
+#include "core/RunSummaryFile.h"
 #include "core/Switches.h"
 #include "core/SystemLibraries.h"
 #include "core/UpdateLog.h"
@@ -28,17 +30,25 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // Before anything is loaded by name.
   RestrictDllSearch();
   int result = kExitFailed;
+  RunSummary& summary = TheRunSummary();
+  summary.SetStarted(UtcTimeNow());
+  summary.SetProgram(ProgramVersionText());
   try {
     SetProcessArguments(RuntimeArguments());
+    summary.SetSwitches(RuntimeArguments());
     result = RunProgram(instance);
   } catch (const CError& error) {
+    summary.SetError(error.Code(), error.Description());
     if (!IsQuiet()) error.Show();
     result = kExitFailed;
   } catch (...) {
+    summary.SetError(ERROR_GEN_FAILURE, "Internal error");
     if (!IsQuiet()) AppMessageBox(IDS_INTERNAL_ERROR, MB_OK | MB_ICONSTOP, kCaptionInstall);
     result = kExitFailed;
   }
-  // The closing lines, once, on every way out.
+  // The summary beside the log (none when no log was opened: another
+  // instance runs), then the log's closing lines, once, on every way out.
+  WriteRunSummary(RunSummaryPath(TheUpdateLog().Path()), result);
   TheUpdateLog().Finish();
   return result;
 }

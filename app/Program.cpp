@@ -8,6 +8,7 @@
 #include "core/Log.h"
 #include "core/MessageBox.h"
 #include "core/Platform.h"
+#include "core/RunSummary.h"
 #include "core/Switches.h"
 #include "core/SystemLibraries.h"
 #include "core/UpdateLog.h"
@@ -56,6 +57,16 @@ bool CreateInstanceMutex() {
   return InstanceMutex().valid();
 }
 
+std::string RunModeName() {
+  if (!GetSwitchValue("SwitchMode").empty()) return "switchmode";
+  if (HasSwitch("Uninstall")) return "uninstall";
+  if (HasSwitch("Setup")) return "setup";
+  if (!GetSwitchValue("Component").empty()) return "component";
+  if (HasSwitch("Devices")) return "devices";
+  if (HasSwitch("q")) return "quiet";
+  return "update";
+}
+
 int RunProgram(HINSTANCE instance) {
   ComScope com;
   InitSkinColours(GetUILanguageId());
@@ -71,6 +82,7 @@ int RunProgram(HINSTANCE instance) {
   }
   CreateInstanceMutex();
 
+  TheRunSummary().SetMode(RunModeName());
   UpdateLog& log = TheUpdateLog();
   log.Open(HasSwitch("Uninstall"));
   InstallUpdateLogSink();

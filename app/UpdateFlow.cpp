@@ -13,6 +13,7 @@
 #include "core/Log.h"
 #include "core/MessageBox.h"
 #include "core/Resources.h"
+#include "core/RunSummary.h"
 #include "core/Switches.h"
 #include "frame/Module.h"
 #include "host/CompletionDialog.h"
@@ -40,6 +41,25 @@ void RemoveDamagedFilesFirst() {
   CloseRunningManager(status->Window());
   RemoveDamagedFiles();
   status->Close(kStatusWindowWaitMs);
+}
+
+// Every component the run considers goes into the run summary with what the
+// machine has of it; the installation says later what became of it.
+void SummarizeCatalogue(const ComponentCatalog& catalog) {
+  std::vector<SummaryComponent> components;
+  for (const Component& component : catalog) {
+    SummaryComponent entry;
+    entry.name = component.sName;
+    entry.installedVersion = ReadUpgradeValue("Components", component.sName, "");
+    entry.offeredVersion = component.version.RegistryText();
+    const ComponentStatus status = GetComponentStatus(component);
+    entry.status = status == ComponentStatus::UpToDate          ? "upToDate"
+                   : status == ComponentStatus::UpdateAvailable ? "updateAvailable"
+                                                                : "notInstalled";
+    if (status == ComponentStatus::UpToDate) entry.action = "upToDate";
+    components.push_back(std::move(entry));
+  }
+  TheRunSummary().SetComponents(std::move(components));
 }
 
 int ChooseAndInstall(ComponentCatalog& catalog, ConnectDialog& connect) {
@@ -109,14 +129,17 @@ int RunUpdateFlow(const std::string& appDir, ComponentCatalog& catalog) {
     const DWORD result = CatalogueFetch(connect);
     if (result != 0) {
       LogFormat("Failed to download INF file. Error 0x0%x", static_cast<unsigned>(result));
+      TheRunSummary().SetError(result, "The catalogue could not be fetched.");
       return kExitFailed;
     }
   } else {
     connect.Run(::GetActiveWindow());
   }
+  if (connect.IsCancelled()) TheRunSummary().MarkCancelled();
   if (connect.CataloguePath().empty() || connect.IsCancelled()) return kExitFailed;
 
   if (HasSwitch("Devices")) KeepDeviceComponents(catalog);
+  SummarizeCatalogue(catalog);
 
   if (IsSetupMode()) {
     const int result = SpawnDownloadThread(SetupComponents(catalog));

@@ -14,6 +14,7 @@
 #include "core/Log.h"
 #include "core/MessageBox.h"
 #include "core/Resources.h"
+#include "core/RunSummary.h"
 #include "core/TextFormat.h"
 #include "install/DownloadThread.h"
 #include "install/ExtractCabinet.h"
@@ -112,6 +113,7 @@ DWORD CDownloadThread::ReceiveBody(TransferFile& remote, HANDLE local, unsigned 
     }
     held += got;
     bytesDone += got;
+    TheRunSummary().AddBytes(got);
     if (got && HasProgressWindow()) ProgressDialog::SendBytes(progressWindow_, bytesDone, total);
     if (readError) {
       retry = true;
@@ -331,10 +333,9 @@ DWORD CDownloadThread::DownloadComponent(const Component& component,
     entry.ApplyAdd();
   }
   for (const RegistryEntry& entry : component.deleteRegistry) {
-    if (const HKEY root = RegistryRootKey(entry.root)) {
-      journal_.RegistryTree(root, entry.subkey + "\\" + entry.name);
-      journal_.RegistryValue(root, entry.subkey, entry.name);
-    }
+    const HKEY root = RegistryRootKey(entry.root);
+    if (root && !entry.name.empty()) journal_.RegistryTree(root, entry.subkey + "\\" + entry.name);
+    if (root) journal_.RegistryValue(root, entry.subkey, entry.name);
     entry.ApplyDelete();
   }
   if (Contains(state.failedComponents, component.sName)) return 0;

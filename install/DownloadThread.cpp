@@ -7,6 +7,7 @@
 #include "core/Log.h"
 #include "core/MessageBox.h"
 #include "core/Resources.h"
+#include "core/RunSummary.h"
 #include "frame/Handle.h"
 #include "install/ExtractCabinet.h"
 #include "install/WorkerCommon.h"
@@ -106,9 +107,16 @@ DWORD CDownloadThread::Run() {
   // Nothing installed is touched yet: only the registry lines are put back.
   RestoreInstallation();
   if (state.cancelled) {
+    TheRunSummary().MarkCancelled();
     CloseProgressWindow();
     return 0;
   }
+  TheRunSummary().SetError(result, state.errorText);
+  const std::string reason = state.errorText.empty()
+                                 ? "error " + std::to_string(static_cast<unsigned long>(result))
+                                 : state.errorText;
+  for (const Component& component : state.components)
+    TheRunSummary().SetAction(component.sName, "failed", reason);
   return result;
 }
 

@@ -82,9 +82,12 @@ class CDownloadThread {
   // whether everything was put back (the texts of what was not go to the log
   // and to state.errorText).
   bool RestoreInstallation();
+  void SummarizeRun();
 
   HWND progressWindow_ = nullptr;
   RunJournal journal_;
+  // Files put in place (false) or left for the restart (true), in order.
+  std::vector<std::pair<std::string, bool>> installedFiles_;
   std::vector<std::string> markedForDeleting_;
   std::vector<std::string> unpacked_;  // cabinets unpacked into their folders
   CabinetUnpacker unpacker_;

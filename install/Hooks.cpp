@@ -170,7 +170,10 @@ DWORD ExecuteHooks(InstallState& state, CompletionTexts& texts) {
       uint32_t askedRestart = 0;
       if (const DWORD error = LaunchHook(command, askedRestart)) return error;
       state.programsRun.push_back(command);
-      if (askedRestart) state.rebootRequired = state.hookAskedRestart = 1;
+      if (askedRestart) {
+        state.rebootRequired = state.hookAskedRestart = 1;
+        state.restartHooks.push_back(hook.sHookName);
+      }
 
       if (hook.bDeleteAfterExec) {
         LogFormat("Deleting hook file '%s' after execution... ", path.c_str());

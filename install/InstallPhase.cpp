@@ -12,6 +12,7 @@
 #include "core/Locations.h"
 #include "core/Log.h"
 #include "core/Resources.h"
+#include "core/RunSummary.h"
 #include "core/TextFormat.h"
 #include "frame/RegKey.h"
 #include "host/CompletionDialog.h"
@@ -126,6 +127,7 @@ DWORD CDownloadThread::InstallFiles(CompletionDialog& completion) {
                              NeededAgain(pending, install) ? ExtractedFileUse::kNeededAgain
                                                            : ExtractedFileUse::kDone);
     if (state.rebootRequired && error == 0) state.waitingForRestart.push_back(destination);
+    if (error == 0) installedFiles_.push_back({destination, state.rebootRequired != 0});
     state.rebootRequired |= rebootBefore;
     if (error != 0) return error;
   }
@@ -225,11 +227,28 @@ DWORD CDownloadThread::InstallPhase(bool restartHost) {
   }
   // The run ended well: the old copies go.
   journal_.Commit();
+  SummarizeRun();
   CloseProgressWindow();
   completion->Show(false);
   const DWORD done = RunCompletionSequence(*completion, state.rebootRequired, manager);
   completion.Release();  // the sequence has closed it
   return done;
+}
+
+// What became of the chosen components, the files and the restart, for the
+// run summary of a run that ended well.
+void CDownloadThread::SummarizeRun() {
+  RunSummary& summary = TheRunSummary();
+  for (const Component& component : state.components) {
+    if (Contains(state.failedComponents, component.sName))
+      summary.SetAction(component.sName, "failed", "its package did not run");
+    else
+      summary.SetAction(component.sName, "installed");
+  }
+  for (const auto& file : installedFiles_)
+    summary.AddFile(file.first, file.second ? "deferred" : "installed");
+  for (const std::string& path : state.waitingForRestart) summary.AddRestartReason(path);
+  for (const std::string& hook : state.restartHooks) summary.AddRestartReason(hook);
 }
 
 bool CDownloadThread::RestoreInstallation() {
@@ -261,6 +280,9 @@ void CDownloadThread::FinishFailedRun(CompletionDialog& completion, DWORD error,
   LogFormat("The installation of the components failed. Error 0x0%x.",
             static_cast<unsigned>(error));
   RestoreInstallation();
+  TheRunSummary().SetError(error, state.errorText);
+  for (const Component& component : state.components)
+    TheRunSummary().SetAction(component.sName, "failed", state.errorText);
   if (state.rebootRequired) {
     std::string files;
     for (const std::string& path : state.waitingForRestart)

@@ -36,6 +36,7 @@ struct InstallState {
   RunJournal* journal = nullptr;
   // A hook asked for the restart (exit code 36): a restore does not undo that.
   uint32_t hookAskedRestart = 0;  // 0 or 1
+  std::vector<std::string> restartHooks;  // the hooks that asked, by name
   // Packages and hooks that ran: a restore cannot undo what they did.
   std::vector<std::string> programsRun;
 };

@@ -250,7 +250,8 @@ void DeleteJournal() {
 }  // namespace
 
 bool RunJournal::Begin() {
-  DeleteJournal();
+  // An earlier run's journal is never thrown away unfinished.
+  FinishEarlierRun();
   frame::RegKey key;
   const LONG rc = key.Create(HKEY_LOCAL_MACHINE, kJournalKey, KEY_WRITE);
   if (rc != ERROR_SUCCESS) {
