@@ -130,10 +130,11 @@ TEST_F(UninstallTrustE2E, ReachedByAnotherPathItMovesOutOrRemovesNothing) {
   ASSERT_NO_FATAL_FAILURE(LayOut());
   ASSERT_TRUE(MakeFolderLink(kLinkedBin, WithoutBackslash(install_.Bin())));
   const std::string linked = std::string(kLinkedBin) + "\\Upgrade.exe";
-  // The installation but the first process's log.
+  // The installation but the first process's log and its run summary.
   const auto installation = [this] {
     Lines tree = TreeOf(install_.Dir());
-    tree.erase(std::remove(tree.begin(), tree.end(), "Bin\\Update.log"), tree.end());
+    for (const char* written : {"Bin\\Update.log", "Bin\\Update.json"})
+      tree.erase(std::remove(tree.begin(), tree.end(), written), tree.end());
     return tree;
   };
   const Lines before = installation();
