@@ -79,13 +79,15 @@ class CDownloadThread {
   void CloseProgressWindow();
 
   // Puts back what the run changed when it fails or is cancelled; says
-  // whether everything was put back (the texts of what was not go to the log
-  // and to state.errorText).
+  // whether everything was put back (what was not goes to the log, and the
+  // user's sentence to restoreText_).
   bool RestoreInstallation();
   void SummarizeRun();
 
   HWND progressWindow_ = nullptr;
   RunJournal journal_;
+  // What the restore of a failed run did, for the user (empty: no restore).
+  std::string restoreText_;
   // Files put in place (false) or left for the restart (true), in order.
   std::vector<std::pair<std::string, bool>> installedFiles_;
   std::vector<std::string> markedForDeleting_;

@@ -261,14 +261,13 @@ bool CDownloadThread::RestoreInstallation() {
     // Nothing of this run waits for the restart any more, unless a hook asked.
     state.rebootRequired = state.hookAskedRestart;
     state.waitingForRestart.clear();
-    state.errorText += (state.errorText.empty() ? "" : "\n") + LoadResString(IDS_UPDATE_RESTORED);
+    restoreText_ = LoadResString(IDS_UPDATE_RESTORED);
     return true;
   }
   std::string list;
   for (const std::string& what : missed) list += (list.empty() ? "'" : ", '") + what + "'";
   LogFormat("The installation is restored, except for: %s.", list.c_str());
-  state.errorText += (state.errorText.empty() ? "" : "\n") +
-                     FormatText(LoadResString(IDS_UPDATE_NOT_RESTORED).c_str(), list.c_str());
+  restoreText_ = FormatText(LoadResString(IDS_UPDATE_NOT_RESTORED).c_str(), list.c_str());
   return false;
 }
 
@@ -280,7 +279,10 @@ void CDownloadThread::FinishFailedRun(CompletionDialog& completion, DWORD error,
   LogFormat("The installation of the components failed. Error 0x0%x.",
             static_cast<unsigned>(error));
   RestoreInstallation();
-  TheRunSummary().SetError(error, state.errorText);
+  // What failed (with the system's words for it), then what the restore did.
+  std::string message = CError(error, state.errorText).Description();
+  if (!restoreText_.empty()) message += (message.empty() ? "" : "\n") + restoreText_;
+  TheRunSummary().SetError(error, message);
   for (const Component& component : state.components)
     TheRunSummary().SetAction(component.sName, "failed", state.errorText);
   if (state.rebootRequired) {
@@ -294,7 +296,8 @@ void CDownloadThread::FinishFailedRun(CompletionDialog& completion, DWORD error,
   }
   CloseProgressWindow();
   completion.Show(false);
-  if (!IsQuiet()) CError(error, state.errorText).Show();
+  if (!IsQuiet() && !message.empty())
+    AppMessageBox(message, MB_OK | MB_ICONSTOP, kCaptionInstall);
   RunCompletionSequence(completion, state.rebootRequired, manager, true);
   state.failureReported = 1;
 }

@@ -165,8 +165,16 @@ std::string Undo(const std::vector<std::string>& f) {
       LogFormat("The file '%s' this run added is deleted.", f[1].c_str());
       return std::string();
     }
-    LogFormat("The file '%s' this run added cannot be deleted. Error 0x0%x.", f[1].c_str(),
-              static_cast<unsigned>(LastErrorCode()));
+    const DWORD error = LastErrorCode();
+    // In use (a program's image the system still holds): it goes at the
+    // next start of Windows instead.
+    if (DeleteFileDelayReboot(f[1]) == 0)
+      LogFormat("The file '%s' this run added is in use (error 0x0%x); it is deleted at the "
+                "next start of Windows.",
+                f[1].c_str(), static_cast<unsigned>(error));
+    else
+      LogFormat("The file '%s' this run added cannot be deleted. Error 0x0%x.", f[1].c_str(),
+                static_cast<unsigned>(error));
     return f[1];
   }
   if (kind == "P" && f.size() == 3) {
