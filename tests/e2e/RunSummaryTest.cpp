@@ -16,13 +16,6 @@ namespace {
 
 using namespace testing_support;
 
-CatalogueComponent Named(const std::string& name, std::vector<CatalogueFile> files) {
-  CatalogueComponent component;
-  component.name = name;
-  component.files = std::move(files);
-  return component;
-}
-
 class RunSummaryE2E : public ServedRunTest {
  protected:
   static std::string SummaryPath() {
@@ -49,7 +42,7 @@ class RunSummaryE2E : public ServedRunTest {
 // none of them is in the summary.
 TEST_F(RunSummaryE2E, ARunThatNeedsARestartSaysWhyAndKeepsSecretsOut) {
   server_.Serve(kCataloguePath,
-                CatalogueCabinet({Named("Books", {{"Books.txt", "books.cab"},
+                CatalogueCabinet({ComponentWith("Books", {{"Books.txt", "books.cab"},
                                                   {"Shelf.txt", "books.cab"}})}));
   server_.Serve("/PM50/Quoma/books.cab",
                 CabinetBytes({{"Books.txt", "new books"}, {"Shelf.txt", "shelf"}}));
@@ -98,7 +91,7 @@ TEST_F(RunSummaryE2E, ARunThatNeedsARestartSaysWhyAndKeepsSecretsOut) {
   // A quiet check whose catalogue offers nothing new (the component, as
   // recorded, without files): the summary is replaced, not appended to.
   ASSERT_TRUE(RunRestartProcessing());
-  server_.Serve(kCataloguePath, CatalogueCabinet({Named("Books", {})}));
+  server_.Serve(kCataloguePath, CatalogueCabinet({ComponentWith("Books", {})}));
   EXPECT_EQ(AsInt(RunUpgrade(install_.InstalledUpgrade(), "/q " + UrlSwitch(), 90000)), 0);
   const JsonValue quiet = Summary();
   EXPECT_EQ(quiet["mode"].text, "quiet");
@@ -113,7 +106,7 @@ TEST_F(RunSummaryE2E, ARunThatNeedsARestartSaysWhyAndKeepsSecretsOut) {
 // A run whose cabinet is missing fails: the summary has the error and the
 // component's failure; a catalogue that cannot be had fails too.
 TEST_F(RunSummaryE2E, AFailedRunSaysWhatFailed) {
-  server_.Serve(kCataloguePath, CatalogueCabinet({Named("Lost", {{"Lost.txt", "lost.cab"}})}));
+  server_.Serve(kCataloguePath, CatalogueCabinet({ComponentWith("Lost", {{"Lost.txt", "lost.cab"}})}));
   EXPECT_EQ(AsInt(RunUpgrade(install_.InstalledUpgrade(), "/Setup /q " + UrlSwitch(), 90000)),
             -1);
   JsonValue summary = Summary();

@@ -22,13 +22,6 @@ using namespace testing_support;
 constexpr int kFailed = -1;
 constexpr char kHooksKey[] = "Software\\Pellory\\Upgrade\\Hooks";
 
-CatalogueComponent Named(const std::string& name, std::vector<CatalogueFile> files) {
-  CatalogueComponent component;
-  component.name = name;
-  component.files = std::move(files);
-  return component;
-}
-
 class WholeUpdateE2E : public ServedRunTest {
  protected:
   int Run(const std::string& args) {
@@ -45,8 +38,8 @@ class WholeUpdateE2E : public ServedRunTest {
 TEST_F(WholeUpdateE2E, AVersionIsRecordedOnlyForWhatIsReallyInstalled) {
   // The second component's cabinet is missing: the download phase fails
   // after the first component was fetched.
-  server_.Serve(kCataloguePath, CatalogueCabinet({Named("First", {{"First.txt", "first.cab"}}),
-                                                  Named("Second", {{"Second.txt", "second.cab"}})}));
+  server_.Serve(kCataloguePath, CatalogueCabinet({ComponentWith("First", {{"First.txt", "first.cab"}}),
+                                                  ComponentWith("Second", {{"Second.txt", "second.cab"}})}));
   server_.Serve("/PM50/Quoma/first.cab", CabinetBytes({{"First.txt", "first"}}));
   EXPECT_EQ(Run("/Setup /q"), kFailed);
   EXPECT_FALSE(FileExists(install_.Dir() + "First.txt"));
@@ -168,6 +161,8 @@ TEST_F(RestoreE2E, AKilledRunIsPutBackByTheNextOne) {
     for (int i = 0; i < 600 && Log().find("Executing hook 'Last.exe'") == std::string::npos; ++i)
       ::Sleep(100);
     ASSERT_NE(Log().find("Executing hook 'Last.exe'"), std::string::npos) << Log();
+    for (int i = 0; i < 300 && ProcessIdsNamed("Last.exe").empty(); ++i) ::Sleep(100);
+    ASSERT_FALSE(ProcessIdsNamed("Last.exe").empty()) << "the hook did not start";
     EXPECT_EQ(FileContent(install_.Dir() + "Old.txt"), "new old");
     child.Kill();
     for (const DWORD id : ProcessIdsNamed("Last.exe")) {
@@ -178,7 +173,7 @@ TEST_F(RestoreE2E, AKilledRunIsPutBackByTheNextOne) {
     ASSERT_TRUE(holder.Release());
   }
   // The next run, for another component, finishes the earlier one first.
-  server_.Serve(kCataloguePath, CatalogueCabinet({Named("Other", {{"Other.txt", "other.cab"}})}));
+  server_.Serve(kCataloguePath, CatalogueCabinet({ComponentWith("Other", {{"Other.txt", "other.cab"}})}));
   server_.Serve("/PM50/Quoma/other.cab", CabinetBytes({{"Other.txt", "other"}}));
   EXPECT_EQ(Run("/Setup /q"), 0);
   EXPECT_NE(Log().find("An earlier run did not end: what it changed is put back now."),
@@ -201,7 +196,7 @@ TEST_F(WholeUpdateE2E, ADownloadCutAtHalfIsResumedOrFetchedWholeAgain) {
   const std::string resumed = Filler(96 * 1024, 1), ignored = Filler(80 * 1024, 2);
   const std::string before = Filler(64 * 1024, 3), after = Filler(70 * 1024, 4);
   server_.Serve(kCataloguePath,
-                CatalogueCabinet({Named("Books", {{"Resumed.txt", "resumed.cab"},
+                CatalogueCabinet({ComponentWith("Books", {{"Resumed.txt", "resumed.cab"},
                                                   {"Ignored.txt", "ignored.cab"},
                                                   {"Changed.txt", "changed.cab"}})}));
   auto cut = [](const std::string& body) {
@@ -249,7 +244,7 @@ TEST_F(WholeUpdateE2E, ADownloadCutAtHalfIsResumedOrFetchedWholeAgain) {
 // take a file this run installs: on the NT family (the pending renames) and
 // on the older one (WININIT.INI, the program run as under Windows 98).
 TEST_F(WholeUpdateE2E, AnEarlierRunsDeleteWaitingForTheRestartSparesTheNewFile) {
-  server_.Serve(kCataloguePath, CatalogueCabinet({Named("Notes", {{"Notes.txt", "notes.cab"}})}));
+  server_.Serve(kCataloguePath, CatalogueCabinet({ComponentWith("Notes", {{"Notes.txt", "notes.cab"}})}));
   const std::string notes = install_.Dir() + "Notes.txt";
   for (const bool older : {false, true}) {
     SCOPED_TRACE(older ? "the older family" : "the NT family");
@@ -305,7 +300,7 @@ class WebServerEnv : public ::testing::Test {
 TEST_F(WebServerEnv, ACutDownloadIsResumedWithOneRangedRequest) {
   const std::string text = Filler(300 * 1024, 5);
   ASSERT_TRUE(WriteFileBytes(root_ + "PM_InstallQuoma.cab",
-                             CatalogueCabinet({Named("Books", {{"Books.txt", "books.cab"}})})));
+                             CatalogueCabinet({ComponentWith("Books", {{"Books.txt", "books.cab"}})})));
   ASSERT_TRUE(WriteFileBytes(root_ + "books.cab", CabinetBytes({{"Books.txt", text}})));
 
   EXPECT_EQ(AsInt(RunUpgrade(install_.InstalledUpgrade(),

@@ -43,4 +43,11 @@ std::string CatalogueCabinet(const std::vector<CatalogueComponent>& components,
   return CabinetBytes(members);
 }
 
+CatalogueComponent ComponentWith(const std::string& name, std::vector<CatalogueFile> files) {
+  CatalogueComponent component;
+  component.name = name;
+  component.files = std::move(files);
+  return component;
+}
+
 }  // namespace testing_support

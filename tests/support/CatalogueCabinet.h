@@ -27,6 +27,9 @@ struct CatalogueComponent {
   std::vector<CatalogueFile> files;
 };
 
+// A component by name with these files, everything else as the defaults say.
+CatalogueComponent ComponentWith(const std::string& name, std::vector<CatalogueFile> files);
+
 // The catalogue text.
 std::string CatalogueText(const std::vector<CatalogueComponent>& components);
 // A catalogue written line by line, with the CR LF line ends the reader needs.
