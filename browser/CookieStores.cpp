@@ -10,6 +10,7 @@
 #include "browser/CookieFormats.h"
 #include "browser/WinInetCookies.h"
 #include "core/Platform.h"
+#include "core/TextConvert.h"
 #include "frame/Handle.h"
 #include "frame/RegKey.h"
 
@@ -92,22 +93,6 @@ bool ReplaceFileContent(const std::string& folder, const std::string& path,
   }
   if (hadOld) ::DeleteFileA(aside);
   return true;
-}
-
-// SQLite takes UTF-8 file names; the program's paths are in the ANSI code page.
-std::string AnsiToUtf8(const std::string& text) {
-  if (text.empty()) return text;
-  const int wide = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
-  if (wide <= 0) return text;
-  std::wstring buffer(wide, L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &buffer[0], wide);
-  const int narrow =
-      ::WideCharToMultiByte(CP_UTF8, 0, buffer.data(), wide, nullptr, 0, nullptr, nullptr);
-  if (narrow <= 0) return text;
-  std::string utf8(narrow, '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, buffer.data(), wide, &utf8[0], narrow, nullptr, nullptr);
-  return utf8;
 }
 
 // An open database connection that closes itself.

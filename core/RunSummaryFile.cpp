@@ -11,26 +11,11 @@
 #include "core/Log.h"
 #include "core/RunSummary.h"
 #include "core/RunSummaryFile.h"
+#include "core/TextConvert.h"
 #include "frame/Handle.h"
 
 namespace {
 
-// The system code page's text as UTF-8.
-std::string Utf8(const std::string& text) {
-  if (text.empty()) return text;
-  const int wideLength = ::MultiByteToWideChar(CP_ACP, 0, text.data(),
-                                               static_cast<int>(text.size()), nullptr, 0);
-  if (wideLength <= 0) return text;
-  std::wstring wide(static_cast<size_t>(wideLength), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0],
-                        wideLength);
-  const int length =
-      ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return text;
-  std::string utf8(static_cast<size_t>(length), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, &utf8[0], length, nullptr, nullptr);
-  return utf8;
-}
 
 }  // namespace
 
@@ -63,7 +48,7 @@ std::string RunSummaryPath(const std::string& logPath) {
 
 bool WriteRunSummary(const std::string& path, int exitCode) {
   if (path.empty()) return false;
-  const std::string text = Utf8(TheRunSummary().Json(exitCode, UtcTimeNow()));
+  const std::string text = AnsiToUtf8(TheRunSummary().Json(exitCode, UtcTimeNow()));
   const std::string side = path + ".new";
   ::DeleteFileA(side.c_str());  // a leftover, or a link someone put there: the name only
   bool ok = false;

@@ -4,6 +4,7 @@
 
 #include "core/Log.h"
 #include "core/Platform.h"
+#include "core/TextConvert.h"
 #include "frame/RegKey.h"
 #include "install/RestartWork.h"
 
@@ -13,16 +14,6 @@ const char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session M
 const wchar_t kPendingRenamesValue[] = L"PendingFileRenameOperations";
 // The value holds a few lines per waiting operation; far more is not one.
 constexpr DWORD kLargestPendingRenames = 16 * 1024 * 1024;
-
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  const int length = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-  if (length <= 0) return std::wstring();
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], length);
-  wide.resize(static_cast<size_t>(length - 1));
-  return wide;
-}
 
 // The session manager's list of operations for the next start: pairs of a
 // source ("\??\C:\path") and a target ("" deletes the source, a leading "!"
@@ -126,7 +117,7 @@ int WithdrawPendingDeletes(const std::string& path) {
   if (IsNT()) {
     PendingRenames pending;
     if (!pending.Load()) return 0;
-    const std::wstring wide = Wide(path);
+    const std::wstring wide = AnsiToWide(path);
     withdrawn = pending.Remove([&](const std::wstring& source, const std::wstring& target) {
       return target.empty() && SamePath(source, wide);
     });
@@ -150,7 +141,7 @@ int WithdrawPendingDeletes(const std::string& path) {
 bool WithdrawPendingRename(const std::string& source, const std::string& target) {
   PendingRenames pending;
   if (!pending.Load()) return false;
-  const std::wstring wideSource = Wide(source), wideTarget = Wide(target);
+  const std::wstring wideSource = AnsiToWide(source), wideTarget = AnsiToWide(target);
   const bool found =
       pending.RemoveLast([&](const std::wstring& from, const std::wstring& to) {
         if (!SamePath(from, wideSource)) return false;

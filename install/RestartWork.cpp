@@ -14,9 +14,10 @@
 #include "install/RunJournal.h"
 #include "install/SideCopy.h"
 
+const char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+
 namespace {
 
-const char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const char kRenameSection[] = "rename";
 // WININIT.INI is a short text; anything far larger is not one.
 constexpr LONGLONG kLargestWininit = 16 * 1024 * 1024;

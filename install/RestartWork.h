@@ -43,6 +43,8 @@ int WithdrawWininitDeletes(const std::string& path);
 bool WithdrawPendingRename(const std::string& source, const std::string& target);
 bool WithdrawWininitLine(const std::string& line);
 
+// The RunOnce key, below HKLM.
+extern const char kRunOnceKey[];
 // A command run once at the next logon (HKLM RunOnce; the key is not created).
 LONG AddRunOnceEntry(const std::string& name, const std::string& commandLine);
 

@@ -19,7 +19,6 @@ namespace {
 // One value per entry, named by its number; "Committed" once the run ended well.
 const char kJournalKey[] = "Software\\Pellory\\Upgrade\\Run Journal";
 const char kCommittedValue[] = "Committed";
-const char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 // Bounds on what one run records: a registry tree larger than this is not
 // kept (its delete is named as not restorable), and a journal never grows
 // past the second.
