@@ -36,6 +36,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   try {
     SetProcessArguments(RuntimeArguments());
     summary.SetSwitches(RuntimeArguments());
+    summary.SetDryRun(IsDryRun());
     result = RunProgram(instance);
   } catch (const CError& error) {
     summary.SetError(error.Code(), error.Description());

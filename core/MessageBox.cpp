@@ -14,6 +14,7 @@ bool SetupLatch() { return ::InterlockedCompareExchange(&g_setupLatch, 0, 0) != 
 void SetSetupLatch() { ::InterlockedExchange(&g_setupLatch, 1); }
 bool IsSetupMode() { return HasSwitch("Setup") || SetupLatch(); }
 bool IsQuiet() { return HasSwitch("q"); }
+bool IsDryRun() { return HasSwitch("DryRun"); }
 
 UINT MessageCaptionId() {
   if (IsSetupMode()) return kCaptionWebInstall;

@@ -26,3 +26,6 @@ int AppMessageBox(UINT textId, UINT style, UINT captionId = 0);
 
 // True with the "q" switch: no boxes, no confirmations.
 bool IsQuiet();
+// True with the "DryRun" switch: the run says what it would do and changes
+// nothing on the machine.
+bool IsDryRun();

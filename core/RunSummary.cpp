@@ -27,6 +27,15 @@ std::string WithoutUserInfo(const std::string& url) {
   return url.substr(0, hostStart) + url.substr(at + 1);
 }
 
+// A list of texts under `key`; left out when empty unless `always`.
+void StringList(JsonWriter& json, const char* key, const std::vector<std::string>& items,
+                bool always = false) {
+  if (items.empty() && !always) return;
+  json.Key(key).BeginArray();
+  for (const std::string& item : items) json.String(item);
+  json.EndArray();
+}
+
 }  // namespace
 
 std::string PublicSwitch(const std::string& argument) {
@@ -96,6 +105,27 @@ void RunSummary::AddFile(const std::string& path, const std::string& action) {
   files_.push_back({path, action});
 }
 
+void RunSummary::AddFile(SummaryFile file) {
+  std::lock_guard<std::mutex> guard(lock_);
+  files_.push_back(std::move(file));
+}
+
+void RunSummary::SetDryRun(bool dryRun) {
+  std::lock_guard<std::mutex> guard(lock_);
+  dryRun_ = dryRun;
+}
+
+void RunSummary::AddRemoval(const std::string& list, const std::string& path,
+                            const std::string& reason) {
+  std::lock_guard<std::mutex> guard(lock_);
+  for (auto& entry : removals_) {
+    if (entry.first != list) continue;
+    entry.second.push_back({path, reason});
+    return;
+  }
+  removals_.push_back({list, {{path, reason}}});
+}
+
 void RunSummary::AddBytes(unsigned long long bytes) {
   std::lock_guard<std::mutex> guard(lock_);
   bytes_ += bytes;
@@ -114,7 +144,7 @@ std::string RunSummary::Json(int exitCode, const std::string& endedUtc) const {
   json.Key("switches").BeginArray();
   for (const std::string& item : switches_) json.String(item);
   json.EndArray();
-  json.Key("dryRun").Bool(false);
+  json.Key("dryRun").Bool(dryRun_);
   json.Key("started").String(started_);
   json.Key("ended").String(endedUtc);
   json.Key("exitCode").Number(exitCode);
@@ -142,6 +172,9 @@ std::string RunSummary::Json(int exitCode, const std::string& endedUtc) const {
     json.Key("status").String(component.status);
     json.Key("action").String(component.action);
     if (!component.reason.empty()) json.Key("reason").String(component.reason);
+    StringList(json, "registry", component.registry);
+    StringList(json, "hooks", component.hooks);
+    StringList(json, "packages", component.packages);
     json.EndObject();
   }
   json.EndArray();
@@ -151,9 +184,37 @@ std::string RunSummary::Json(int exitCode, const std::string& endedUtc) const {
     json.BeginObject();
     json.Key("path").String(file.path);
     json.Key("action").String(file.action);
+    if (file.planned) {
+      json.Key("installedVersion");
+      if (file.installedVersion.empty())
+        json.Null();
+      else
+        json.String(file.installedVersion);
+      json.Key("offeredVersion").String(file.offeredVersion);
+      json.Key("exists").Bool(file.exists);
+      json.Key("inUse").Bool(file.inUse);
+      StringList(json, "heldBy", file.heldBy, true);
+    }
     json.EndObject();
   }
   json.EndArray();
+  if (mode_ == "uninstall") {
+    json.Key("uninstall").BeginObject();
+    for (const char* list : {"removed", "deferred", "refused", "kept"}) {
+      json.Key(list).BeginArray();
+      for (const auto& entry : removals_) {
+        if (entry.first != list) continue;
+        for (const SummaryRemoval& removal : entry.second) {
+          json.BeginObject();
+          json.Key("path").String(removal.path);
+          if (!removal.reason.empty()) json.Key("reason").String(removal.reason);
+          json.EndObject();
+        }
+      }
+      json.EndArray();
+    }
+    json.EndObject();
+  }
   json.EndObject();
   return json.Text() + "\n";
 }

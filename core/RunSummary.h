@@ -8,6 +8,7 @@
 
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct SummaryComponent {
@@ -17,11 +18,29 @@ struct SummaryComponent {
   std::string status;  // "notInstalled", "upToDate", "updateAvailable"
   std::string action = "notSelected";  // "installed", "upToDate", "failed", ...
   std::string reason;                  // why it failed
+  // What a dry run found the component would do; empty in a real run.
+  std::vector<std::string> registry;  // "add HKLM\\key\\name", "delete ..."
+  std::vector<std::string> hooks;     // the hook programs that would run
+  std::vector<std::string> packages;  // the packages that would run
 };
 
 struct SummaryFile {
   std::string path;
-  std::string action;  // "installed", "deferred"
+  std::string action;  // "installed", "deferred"; a dry run's "wouldInstall", "wouldDefer"
+  // What a dry run found of the file: its installed version ("" when it has
+  // none, or is missing), the catalogue's, whether it is there to be
+  // replaced, and the programs that hold it now.
+  bool planned = false;
+  std::string installedVersion, offeredVersion;
+  bool exists = false, inUse = false;
+  std::vector<std::string> heldBy;
+};
+
+// One entry of an uninstall's lists: a path, and why for what is refused or
+// kept.
+struct SummaryRemoval {
+  std::string path;
+  std::string reason;
 };
 
 class RunSummary {
@@ -40,7 +59,13 @@ class RunSummary {
   void SetAction(const std::string& component, const std::string& action,
                  const std::string& reason = std::string());
   void AddFile(const std::string& path, const std::string& action);
+  void AddFile(SummaryFile file);
   void AddBytes(unsigned long long bytes);
+  void SetDryRun(bool dryRun);
+  // The uninstall's lists, "removed", "deferred", "refused" and "kept" (in a
+  // dry run, what the uninstall would do); written for the uninstall mode.
+  void AddRemoval(const std::string& list, const std::string& path,
+                  const std::string& reason = std::string());
 
   // The JSON text, in the system's code page (the writer converts it).
   std::string Json(int exitCode, const std::string& endedUtc) const;
@@ -56,6 +81,8 @@ class RunSummary {
   std::vector<SummaryComponent> components_;
   std::vector<SummaryFile> files_;
   unsigned long long bytes_ = 0;
+  bool dryRun_ = false;
+  std::vector<std::pair<std::string, std::vector<SummaryRemoval>>> removals_;
 };
 
 RunSummary& TheRunSummary();
