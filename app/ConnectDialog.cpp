@@ -121,8 +121,12 @@ class HeldConnection {
 }  // namespace
 
 DWORD ConnectDialog::DownloadAndParse(TransferSession& session, const std::string& url) {
+  // A dry run leaves the program's folder as it is: the cabinet goes to a
+  // temporary file of its own.
   const std::string programDir = GetModuleDir();
-  const std::string cabinet = programDir + kCabinetName;
+  const std::string cabinet = IsDryRun() ? MakeTempFileName() : programDir + kCabinetName;
+  if (cabinet.empty()) return FailureCode(::GetLastError());
+  if (IsDryRun()) TheTempFileList().Add(cabinet);
   const bool ownCabinet = IsSourceOfUrl(url, cabinet);
   // What the local cabinet holds is deleted when it is done with, unless it
   // is the source itself.
@@ -222,14 +226,17 @@ DWORD ConnectDialog::DownloadAndParse(TransferSession& session, const std::strin
     return 2;
   }
 
+  // The copy the uninstaller reads; a dry run keeps the one it has.
   const std::string bin = appDir_ + "Bin\\";
-  CreateDirectoryPath(bin);
   const std::string kept = bin + kCatalogueName;
-  ClearReadOnly(kept);
-  if (!::CopyFileA(extracted.c_str(), kept.c_str(), FALSE))
-    LogFormat("Failed to copy initialization file from '%s' to '%s'. Error 0x0%x.",
-              extracted.c_str(), kept.c_str(), static_cast<unsigned>(::GetLastError()));
-  ClearReadOnly(kept);
+  if (!IsDryRun()) {
+    CreateDirectoryPath(bin);
+    ClearReadOnly(kept);
+    if (!::CopyFileA(extracted.c_str(), kept.c_str(), FALSE))
+      LogFormat("Failed to copy initialization file from '%s' to '%s'. Error 0x0%x.",
+                extracted.c_str(), kept.c_str(), static_cast<unsigned>(::GetLastError()));
+    ClearReadOnly(kept);
+  }
   ::DeleteFileA(extracted.c_str());
 
   // Only pictures this unpack wrote: the map never names a file of the program.

@@ -33,9 +33,11 @@ bool FolderExists(const std::string& path) {
 int RunUpdateBranch() {
   const std::string appDir = GetAppDir();
 
+  // A dry run leaves the entry in the installed-programs list as it is.
   frame::RegKey uninstallKey;
-  if (uninstallKey.Create(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_READ | KEY_WRITE) ==
-      ERROR_SUCCESS) {
+  if (!IsDryRun() &&
+      uninstallKey.Create(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_READ | KEY_WRITE) ==
+          ERROR_SUCCESS) {
     uninstallKey.SetString("DisplayName", LoadResString(IDS_PRODUCT_NAME));
     // Quoted: an unquoted path with spaces would let Windows try to start
     // "C:\Program.exe" first.

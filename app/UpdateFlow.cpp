@@ -8,6 +8,7 @@
 #include "app/ConnectDialog.h"
 #include "app/Program.h"
 #include "core/TextFormat.h"
+#include "catalog/ComponentCatalog.h"
 #include "catalog/ComponentStatus.h"
 #include "core/Locations.h"
 #include "core/Log.h"
@@ -19,6 +20,7 @@
 #include "host/CompletionDialog.h"
 #include "host/HostControl.h"
 #include "install/DamagedFiles.h"
+#include "install/DryRun.h"
 #include "install/InstallRun.h"
 #include "install/RunJournal.h"
 #include "selection/ComponentSelectionDialog.h"
@@ -36,6 +38,10 @@ void TerminateModule() {
 // window says what goes on meanwhile.
 void RemoveDamagedFilesFirst() {
   if (!HasDamagedFiles()) return;
+  if (IsDryRun()) {
+    LogWrite("Dry run: damaged files were found; the update would remove them first.");
+    return;
+  }
   AppMessageBox(IDS_DAMAGED_FILES_FOUND, MB_OK | MB_ICONINFORMATION);
   std::shared_ptr<CompletionDialog> status = StartCompletionDialog();
   CloseRunningManager(status->Window());
@@ -57,6 +63,7 @@ void SummarizeCatalogue(const ComponentCatalog& catalog) {
                    : status == ComponentStatus::UpdateAvailable ? "updateAvailable"
                                                                 : "notInstalled";
     if (status == ComponentStatus::UpToDate) entry.action = "upToDate";
+    else if (!PlatformMatches(component.platform)) entry.action = "skippedByPlatform";
     components.push_back(std::move(entry));
   }
   TheRunSummary().SetComponents(std::move(components));
@@ -70,6 +77,11 @@ int ChooseAndInstall(ComponentCatalog& catalog, ConnectDialog& connect) {
 
   if (IsQuiet()) {
     if (!HasUpdatesToOffer(catalog)) return kExitOk;
+    // The check's offer is what a dry run plans; the user would choose from it.
+    if (IsDryRun()) {
+      LogWrite("Dry run: the quiet check would offer new components.");
+      return PlanInstallation(UpdatesToOffer(catalog));
+    }
     if (AppMessageBox(IDS_NEW_COMPONENTS, MB_YESNO | MB_ICONQUESTION) != IDYES) return kExitOk;
   }
   // Its OK starts the installation and returns when the run is over; the
@@ -101,11 +113,11 @@ std::vector<Component> SetupComponents(const ComponentCatalog& catalog) {
 int InstallOneComponent(ComponentCatalog& catalog, const std::string& name) {
   Component component;
   if (!FindComponentToUpdate(catalog, name, component)) return kExitOk;
-  if (!HasSwitch("NoMessages"))
+  if (!HasSwitch("NoMessages") && !IsDryRun())
     AppMessageBox(FormatText(LoadResString(IDS_COMPONENT_NEEDS_UPDATE).c_str(),
                              component.sName.c_str()),
                   MB_OK);
-  const int result = SpawnDownloadThread({component});
+  const int result = InstallComponents({component});
   TerminateModule();
   return result;
 }
@@ -113,7 +125,10 @@ int InstallOneComponent(ComponentCatalog& catalog, const std::string& name) {
 int RunUpdateFlow(const std::string& appDir, ComponentCatalog& catalog) {
   // A run that was killed before it ended left its journal: it is finished
   // before anything else looks at the installation.
-  RunJournal::FinishEarlierRun();
+  if (!IsDryRun())
+    RunJournal::FinishEarlierRun();
+  else if (RunJournal::EarlierRunWaits())
+    LogWrite("Dry run: an earlier run did not finish; the update would finish it first.");
   if (!IsSetupMode()) RemoveDamagedFilesFirst();
 
   if (!IsQuiet() && !IsSetupMode() &&
@@ -142,7 +157,7 @@ int RunUpdateFlow(const std::string& appDir, ComponentCatalog& catalog) {
   SummarizeCatalogue(catalog);
 
   if (IsSetupMode()) {
-    const int result = SpawnDownloadThread(SetupComponents(catalog));
+    const int result = InstallComponents(SetupComponents(catalog));
     LogWrite("After CDownloadThread::SpawnDownloadThread.");
     TerminateModule();
     return result;

@@ -107,14 +107,27 @@ bool NeedsUpdate(const ComponentFile& file) {
   return IsNewerVersion(file.version, installed);
 }
 
+namespace {
+
+// Status first: every component looked at leaves its status lines in the log.
+bool IsOffered(const Component& component) {
+  return GetComponentStatus(component) != ComponentStatus::UpToDate &&
+         component.bInitiallySelected;
+}
+
+}  // namespace
+
 bool HasUpdatesToOffer(const ComponentCatalog& catalog) {
-  for (const Component& component : catalog) {
-    // Status first: every component looked at leaves its status lines in the log.
-    if (GetComponentStatus(component) != ComponentStatus::UpToDate &&
-        component.bInitiallySelected)
-      return true;
-  }
+  for (const Component& component : catalog)
+    if (IsOffered(component)) return true;
   return false;
+}
+
+std::vector<Component> UpdatesToOffer(const ComponentCatalog& catalog) {
+  std::vector<Component> offered;
+  for (const Component& component : catalog)
+    if (IsOffered(component)) offered.push_back(component);
+  return offered;
 }
 
 bool FindComponentToUpdate(ComponentCatalog& catalog, const std::string& text,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "catalog/Component.h"
 
@@ -33,6 +34,8 @@ bool HasTargetPath(const ComponentFile& file);
 // Some initially selected component is not up to date (catalogue order, the
 // first one ends the search; platforms are not consulted).
 bool HasUpdatesToOffer(const ComponentCatalog& catalog);
+// Every component that offer is made of: initially selected, not up to date.
+std::vector<Component> UpdatesToOffer(const ComponentCatalog& catalog);
 
 // The component named by `text` ("ID:<number>" or its name, any case). False
 // when none matches or the match is up to date; else marks the catalogue's

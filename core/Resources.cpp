@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "core/Platform.h"
+#include "core/TextConvert.h"
 #include "frame/Module.h"
 
 namespace {
@@ -23,10 +24,7 @@ std::string StringFromBlock(const WCHAR* block, DWORD blockBytes, UINT entry) {
   if (p >= end) return std::string();
   const int length = static_cast<int>(*p);
   if (length == 0 || p + 1 + length > end) return std::string();
-  const int bytes = ::WideCharToMultiByte(CP_ACP, 0, p + 1, length, nullptr, 0, nullptr, nullptr);
-  std::string text(static_cast<size_t>(bytes), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, p + 1, length, &text[0], bytes, nullptr, nullptr);
-  return text;
+  return WideToAnsi(p + 1, static_cast<size_t>(length));
 }
 
 }  // namespace

@@ -100,9 +100,26 @@ void RunSummary::SetAction(const std::string& component, const std::string& acti
   }
 }
 
+void RunSummary::SetPlan(const std::string& component, const std::string& action,
+                         const std::vector<std::string>& registry,
+                         const std::vector<std::string>& hooks,
+                         const std::vector<std::string>& packages) {
+  std::lock_guard<std::mutex> guard(lock_);
+  for (SummaryComponent& entry : components_) {
+    if (entry.name != component) continue;
+    entry.action = action;
+    entry.registry = registry;
+    entry.hooks = hooks;
+    entry.packages = packages;
+  }
+}
+
 void RunSummary::AddFile(const std::string& path, const std::string& action) {
   std::lock_guard<std::mutex> guard(lock_);
-  files_.push_back({path, action});
+  SummaryFile file;
+  file.path = path;
+  file.action = action;
+  files_.push_back(std::move(file));
 }
 
 void RunSummary::AddFile(SummaryFile file) {
@@ -190,7 +207,11 @@ std::string RunSummary::Json(int exitCode, const std::string& endedUtc) const {
         json.Null();
       else
         json.String(file.installedVersion);
-      json.Key("offeredVersion").String(file.offeredVersion);
+      json.Key("offeredVersion");
+      if (file.offeredVersion.empty())
+        json.Null();
+      else
+        json.String(file.offeredVersion);
       json.Key("exists").Bool(file.exists);
       json.Key("inUse").Bool(file.inUse);
       StringList(json, "heldBy", file.heldBy, true);

@@ -58,6 +58,10 @@ class RunSummary {
   // The action of a component the summary holds (others are ignored).
   void SetAction(const std::string& component, const std::string& action,
                  const std::string& reason = std::string());
+  // What a dry run found a component would do.
+  void SetPlan(const std::string& component, const std::string& action,
+               const std::vector<std::string>& registry, const std::vector<std::string>& hooks,
+               const std::vector<std::string>& packages);
   void AddFile(const std::string& path, const std::string& action);
   void AddFile(SummaryFile file);
   void AddBytes(unsigned long long bytes);

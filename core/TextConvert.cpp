@@ -12,14 +12,27 @@ std::wstring AnsiToWide(const std::string& text) {
   return wide;
 }
 
+namespace {
+
+std::string FromWide(UINT codePage, const wchar_t* wide, size_t size) {
+  if (size == 0) return std::string();
+  const int length = ::WideCharToMultiByte(codePage, 0, wide, static_cast<int>(size), nullptr, 0,
+                                           nullptr, nullptr);
+  if (length <= 0) return std::string();
+  std::string text(static_cast<size_t>(length), '\0');
+  ::WideCharToMultiByte(codePage, 0, wide, static_cast<int>(size), &text[0], length, nullptr,
+                        nullptr);
+  return text;
+}
+
+}  // namespace
+
 std::string AnsiToUtf8(const std::string& text) {
   const std::wstring wide = AnsiToWide(text);
-  if (wide.empty()) return text;
-  const int length = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                           nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return text;
-  std::string utf8(static_cast<size_t>(length), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0], length,
-                        nullptr, nullptr);
-  return utf8;
+  const std::string utf8 = FromWide(CP_UTF8, wide.data(), wide.size());
+  return utf8.empty() ? text : utf8;
+}
+
+std::string WideToAnsi(const wchar_t* text, size_t length) {
+  return FromWide(CP_ACP, text, length);
 }

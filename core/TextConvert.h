@@ -8,3 +8,5 @@
 
 std::wstring AnsiToWide(const std::string& text);
 std::string AnsiToUtf8(const std::string& text);
+// `length` UTF-16 units in the system's code page.
+std::string WideToAnsi(const wchar_t* text, size_t length);

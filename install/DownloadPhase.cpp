@@ -43,17 +43,6 @@ constexpr DWORD kChunkSize = 2000;
 constexpr int kDownloadRetries = 3;
 constexpr DWORD kRetryPauseMs[kDownloadRetries] = {1000, 2000, 4000};
 
-// The component's work list: the files this run installs, then its hooks
-// that are due (all of them in Setup mode), as plain file entries.
-std::vector<ComponentFile> WorkList(const Component& component) {
-  std::vector<ComponentFile> work;
-  for (const ComponentFile& file : component.files)
-    if (NeedsUpdate(file)) work.push_back(file);
-  for (const ComponentHook& hook : component.hooks)
-    if (IsSetupMode() || HookNeedsRun(hook)) work.push_back(hook);
-  return work;
-}
-
 int DistinctDownloads(const std::vector<ComponentFile>& work) {
   std::vector<std::string> seen;
   for (const ComponentFile& file : work)
@@ -63,6 +52,15 @@ int DistinctDownloads(const std::vector<ComponentFile>& work) {
 
 
 }  // namespace
+
+std::vector<ComponentFile> worker::WorkList(const Component& component) {
+  std::vector<ComponentFile> work;
+  for (const ComponentFile& file : component.files)
+    if (NeedsUpdate(file)) work.push_back(file);
+  for (const ComponentHook& hook : component.hooks)
+    if (IsSetupMode() || HookNeedsRun(hook)) work.push_back(hook);
+  return work;
+}
 
 // Receives the body of `remote` into `local` from where it stands, counting
 // what arrives in `held` and the progress. 0 at the body's end or after a

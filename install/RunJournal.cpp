@@ -421,6 +421,11 @@ std::vector<std::string> RunJournal::Restore() {
   return missed;
 }
 
+bool RunJournal::EarlierRunWaits() {
+  frame::RegKey key;
+  return key.Open(HKEY_LOCAL_MACHINE, kJournalKey, KEY_READ) == ERROR_SUCCESS;
+}
+
 void RunJournal::FinishEarlierRun() {
   frame::RegKey key;
   if (key.Open(HKEY_LOCAL_MACHINE, kJournalKey, KEY_READ) != ERROR_SUCCESS) return;

@@ -58,6 +58,8 @@ class RunJournal {
   // (killed, or the machine went down) is finished: a run that had ended
   // well loses its kept copies, any other is put back. Logged.
   static void FinishEarlierRun();
+  // Whether an earlier run left its journal (FinishEarlierRun would act).
+  static bool EarlierRunWaits();
 
  private:
   void Add(const std::string& entry);

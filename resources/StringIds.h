@@ -119,4 +119,11 @@
 #define IDS_UPDATE_RESTORED 5003
 #define IDS_UPDATE_NOT_RESTORED 5004
 
+/* The dry run's report: a run that changed nothing says what it would do. */
+#define IDS_DRY_RUN_REPORT 5005
+#define IDS_DRY_RUN_COMPONENT 5006
+#define IDS_DRY_RUN_NOTHING 5007
+#define IDS_DRY_RUN_RESTART 5008
+#define IDS_DRY_RUN_DETAILS 5009
+
 #endif /* UPGRADE_RESOURCES_STRINGIDS_H */

@@ -12,6 +12,7 @@
 #include "core/Switches.h"
 #include "core/SystemLibraries.h"
 #include "frame/Module.h"
+#include "install/DryRun.h"
 #include "install/InstallRun.h"
 #include "resources/SelectionIds.h"
 #include "resources/StringIds.h"
@@ -199,7 +200,7 @@ void ComponentSelectionDialog::OnOk() {
   // From here on the run behaves as a Setup run.
   SetSetupLatch();
   try {
-    runResult_ = SpawnDownloadThread(ticked);
+    runResult_ = InstallComponents(ticked);
   } catch (const CError& error) {
     // Nothing may unwind through the dialog procedure: the error is shown
     // here and the run counts as failed.

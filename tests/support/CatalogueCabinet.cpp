@@ -14,6 +14,8 @@ std::string CatalogueText(const std::vector<CatalogueComponent>& components) {
     text += std::string("Initially Selected=") + (c.initiallySelected ? "Yes" : "No") + "\r\n";
     text += std::string("RequiresPMClosed=") + (c.requiresPMClosed ? "Yes" : "No") + "\r\n";
     if (!c.image.empty()) text += "Image=" + c.image + "\r\n";
+    for (size_t i = 0; i < c.addRegistry.size(); ++i)
+      text += "Add Registry" + std::to_string(i) + "=" + c.addRegistry[i] + "\r\n";
     if (c.files.empty()) continue;
     text += "SourceDisksFiles=" + c.name + " Files\r\n\r\n[" + c.name + " Files]\r\n";
     for (size_t i = 0; i < c.files.size(); ++i)

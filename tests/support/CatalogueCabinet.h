@@ -24,6 +24,7 @@ struct CatalogueComponent {
   bool initiallySelected = true;
   bool requiresPMClosed = false;
   std::string image;  // "Image" value; empty: none
+  std::vector<std::string> addRegistry;  // "Add Registry<n>" lines
   std::vector<CatalogueFile> files;
 };
 
