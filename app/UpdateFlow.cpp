@@ -158,7 +158,7 @@ int RunUpdateFlow(const std::string& appDir, ComponentCatalog& catalog) {
 
   if (IsSetupMode()) {
     const int result = InstallComponents(SetupComponents(catalog));
-    LogWrite("After CDownloadThread::SpawnDownloadThread.");
+    if (!IsDryRun()) LogWrite("After CDownloadThread::SpawnDownloadThread.");
     TerminateModule();
     return result;
   }

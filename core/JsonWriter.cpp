@@ -25,6 +25,13 @@ std::string JsonQuoted(const std::string& utf8) {
   return out + "\"";
 }
 
+// Each member and item on a line of its own, two spaces deeper than its
+// container: people read the text too.
+void JsonWriter::NewLine() {
+  text_ += '\n';
+  text_.append(2 * empty_.size(), ' ');
+}
+
 void JsonWriter::BeforeValue() {
   if (afterKey_) {
     afterKey_ = false;
@@ -33,7 +40,15 @@ void JsonWriter::BeforeValue() {
   if (!empty_.empty()) {
     if (!empty_.back()) text_ += ',';
     empty_.back() = false;
+    NewLine();
   }
+}
+
+void JsonWriter::Close(char bracket) {
+  const bool wasEmpty = empty_.back();
+  empty_.pop_back();
+  if (!wasEmpty) NewLine();
+  text_ += bracket;
 }
 
 JsonWriter& JsonWriter::BeginObject() {
@@ -44,8 +59,7 @@ JsonWriter& JsonWriter::BeginObject() {
 }
 
 JsonWriter& JsonWriter::EndObject() {
-  empty_.pop_back();
-  text_ += '}';
+  Close('}');
   return *this;
 }
 
@@ -57,14 +71,13 @@ JsonWriter& JsonWriter::BeginArray() {
 }
 
 JsonWriter& JsonWriter::EndArray() {
-  empty_.pop_back();
-  text_ += ']';
+  Close(']');
   return *this;
 }
 
 JsonWriter& JsonWriter::Key(const std::string& name) {
   BeforeValue();
-  text_ += JsonQuoted(name) + ':';
+  text_ += JsonQuoted(name) + ": ";
   afterKey_ = true;
   return *this;
 }

@@ -1,5 +1,5 @@
 // A JSON text built value by value, for the run summary: objects and arrays
-// nest, commas go where they belong, and strings are escaped (the caller
+// nest (a member or item a line, indented), commas go where they belong, and strings are escaped (the caller
 // gives UTF-8; control characters are written as \u00XX). The caller keeps
 // the structure right: a key before each value of an object.
 #pragma once
@@ -23,6 +23,8 @@ class JsonWriter {
 
  private:
   void BeforeValue();
+  void NewLine();
+  void Close(char bracket);
 
   std::string text_;
   std::vector<bool> empty_;  // per open object or array: nothing in it yet
