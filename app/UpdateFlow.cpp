@@ -82,15 +82,20 @@ int ChooseAndInstall(ComponentCatalog& catalog, ConnectDialog& connect) {
       LogWrite("Dry run: the quiet check would offer new components.");
       return PlanInstallation(UpdatesToOffer(catalog));
     }
-    if (AppMessageBox(IDS_NEW_COMPONENTS, MB_YESNO | MB_ICONQUESTION) != IDYES) return kExitOk;
+    if (AppMessageBox(IDS_NEW_COMPONENTS, MB_YESNO | MB_ICONQUESTION) != IDYES) {
+      TheRunSummary().MarkCancelled();
+      return kExitOk;
+    }
   }
   // Its OK starts the installation and returns when the run is over; the
   // run's result is the program's, as for Setup and one component.
-  if (selection.DoModal(nullptr) == -1) {
+  const INT_PTR chosen = selection.DoModal(nullptr);
+  if (chosen == -1) {
     LogFormat("Failed to show the selection dialog. Error 0x0%x",
               static_cast<unsigned>(::GetLastError()));
     return kExitFailed;
   }
+  if (chosen == IDCANCEL) TheRunSummary().MarkCancelled();
   TerminateModule();
   return selection.RunResult();
 }
@@ -131,9 +136,12 @@ int RunUpdateFlow(const std::string& appDir, ComponentCatalog& catalog) {
     LogWrite("Dry run: an earlier run did not finish; the update would finish it first.");
   if (!IsSetupMode()) RemoveDamagedFilesFirst();
 
+  // The user's No ends the run as cancelled, though without an error.
   if (!IsQuiet() && !IsSetupMode() &&
-      AppMessageBox(IDS_CONFIRM_CONNECT, MB_YESNO | MB_ICONQUESTION) != IDYES)
+      AppMessageBox(IDS_CONFIRM_CONNECT, MB_YESNO | MB_ICONQUESTION) != IDYES) {
+    TheRunSummary().MarkCancelled();
     return kExitOk;
+  }
 
   PrependBinToPath();
 

@@ -124,5 +124,22 @@ TEST_F(RunSummaryE2E, AFailedRunSaysWhatFailed) {
   EXPECT_EQ(summary["components"].items.size(), 0u);
 }
 
+// The user who closes the selection dialog with Cancel ends the run without
+// an error: exit code 0, and the summary says it was cancelled.
+TEST_F(RunSummaryE2E, ARunTheUserCancelsSaysSo) {
+  server_.Serve(kCataloguePath, CatalogueCabinet({ComponentWith("Books", {{"Books.txt", "books.cab"}})}));
+  ChildProcess child;
+  ASSERT_TRUE(Start(child, ""));
+  ASSERT_NE(Answer(child, IDYES).window, nullptr) << "no question before the connection";
+  HWND selection = WaitForDialogWith(child.Id(), 201);
+  ASSERT_NE(selection, nullptr) << "no selection dialog";
+  ui::PressButton(selection, IDCANCEL);
+  EXPECT_EQ(AsInt(child.Wait()), 0);
+  const JsonValue summary = Summary();
+  EXPECT_EQ(summary["result"].text, "cancelled");
+  EXPECT_EQ(summary["exitCode"].number, 0);
+  EXPECT_EQ(summary["components"].items[0]["action"].text, "notSelected");
+}
+
 }  // namespace
 }  // namespace e2e
