@@ -2,7 +2,7 @@
 
 #include "catalog/IniFile.h"
 #include "core/Log.h"
-#include "install/cab/MemberName.h"
+#include "core/SafeName.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ bool IsContainedRelativePath(const std::string& text) {
     size_t end = start;
     while (end < text.size() && !IsSeparator(text[end])) ++end;
     const std::string part = text.substr(start, end - start);
-    if (ClimbsUp(part) || cab::IsDeviceName(part)) return false;
+    if (ClimbsUp(part) || IsDeviceName(part)) return false;
     start = end + 1;
   }
   return true;

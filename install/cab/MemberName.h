@@ -1,22 +1,16 @@
-// Whether a member's stored name may be written below a destination folder.
-// Names come from the cabinet and are untrusted: the extraction refuses any
-// name that could land outside the destination.
+// The extraction's guard on members' names: a member whose stored name could
+// land outside the destination folder (the rule is in core/SafeName.h) stops
+// an extraction that writes members to disk.
 #pragma once
 
 #include <string>
 
+#include "core/SafeName.h"
+
 namespace cab {
 
-// True for a relative name whose parts ("\\" or "/" separated) are ordinary
-// names: not empty, not absolute, no drive ("X:") or other colon, no UNC or
-// leading separator, no "." or ".." part (nor one that Windows would trim to
-// that, such as ". ." or "..."), no control characters, no device part
-// ("CON", "nul.txt", "COM1", "LPT9", "CONIN$", ...).
-// A name Windows opens as a device, not a file, in any folder, with any
-// extension and in any case: CON, NUL, AUX, PRN, COM1-9, LPT1-9, CONIN$, CONOUT$.
-bool IsDeviceName(const std::string& part);
-
-bool IsSafeMemberName(const std::string& name);
+using ::IsDeviceName;
+using ::IsSafeMemberName;
 
 }  // namespace cab
 

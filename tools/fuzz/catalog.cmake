@@ -6,5 +6,5 @@ upgrade_add_fuzzer(NAME catalog_fuzz SOURCES
   ${CATALOG_NEUTRAL_SOURCES}
   ${CMAKE_SOURCE_DIR}/tools/catcheck/CatalogChecker.cpp
   ${CMAKE_SOURCE_DIR}/core/LanguageTag.cpp
-  ${CMAKE_SOURCE_DIR}/install/cab/MemberName.cpp
+  ${CMAKE_SOURCE_DIR}/core/SafeName.cpp
   ${CMAKE_SOURCE_DIR}/core/Log.cpp ${CMAKE_SOURCE_DIR}/core/TextFormat.cpp)

@@ -1,6 +1,5 @@
-#include "install/cab/MemberName.h"
+#include "core/SafeName.h"
 
-namespace cab {
 // Windows opens a device, not a file, for these names in any folder, with
 // any extension ("nul.txt") and in any case.
 bool IsDeviceName(const std::string& part) {
@@ -38,4 +37,3 @@ bool IsSafeMemberName(const std::string& name) {
   return true;
 }
 
-}  // namespace cab
