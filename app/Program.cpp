@@ -118,6 +118,12 @@ int RunProgram(HINSTANCE instance) {
     const int processId = ParseDecimal(switchMode);
     if (processId != -1) {
       const std::string removeFile = GetSwitchValue("RemoveFile");
+      if (IsDryRun()) {
+        LogFormat("Dry run: the mode switch would wait for process %d to end, delete '%s' and "
+                  "start PelloryManager again; nothing is done.",
+                  processId, removeFile.c_str());
+        return kExitOk;
+      }
       return RunModeSwitch(processId, removeFile.empty() ? nullptr : removeFile.c_str());
     }
   }

@@ -209,5 +209,25 @@ TEST_F(DryRunE2E, TheSelectionDialogsOkShowsWhatWouldHappen) {
   EXPECT_EQ(Summary()["components"].items[0]["action"].text, "wouldInstall");
 }
 
+// The mode switch the manager asks for, as a dry run: it waits for no
+// process, deletes nothing and starts nothing.
+TEST_F(DryRunE2E, AModeSwitchDryRunDoesNothing) {
+  const std::string plugin = install_.Bin() + "Plugins\\Reader.dll";
+  ::CreateDirectoryA((install_.Bin() + "Plugins").c_str(), nullptr);
+  ASSERT_TRUE(WriteFileBytes(plugin, "plug-in"));
+  const MachineSnapshot before = Machine();
+  // This test's own process stands for the manager: it never ends meanwhile.
+  EXPECT_EQ(AsInt(RunUpgrade(install_.InstalledUpgrade(),
+                             "/SwitchMode:" + std::to_string(::GetCurrentProcessId()) +
+                                 " /RemoveFile:" + plugin + " /DryRun",
+                             20000)),
+            0);
+  EXPECT_EQ(SnapshotChanges(before, Machine()), std::vector<std::string>{});
+  EXPECT_FALSE(CloseManager()) << "a dry run starts no manager";
+  const JsonValue summary = Summary();
+  EXPECT_EQ(summary["mode"].text, "switchmode");
+  EXPECT_TRUE(summary["dryRun"].boolean);
+}
+
 }  // namespace
 }  // namespace e2e
