@@ -20,6 +20,8 @@
 #include "install/InstallRun.h"
 #include "install/WorkerCommon.h"
 #include "resources/StringIds.h"
+#include "transfer/CrackUrl.h"
+#include "transfer/UrlResolution.h"
 
 using namespace worker;
 
@@ -50,6 +52,8 @@ struct Plan {
   std::map<std::string, PlannedInstall> installs;    // destination -> its file
   std::vector<std::string> registrations;
   bool closesManager = false;
+  // A cabinet the run may not fetch ends it before anything is installed.
+  std::string refusedSource;
 };
 
 // The download phase's decisions without the downloads: the same work list,
@@ -67,7 +71,14 @@ void PlanComponent(const Component& component, Plan& plan, std::vector<std::stri
     const std::string destination = TargetPath(file);
     if (destination.empty()) continue;
     const bool fetched = Contains(cabinets, file.sFile);
-    if (!fetched) cabinets.push_back(file.sFile);
+    if (!fetched) {
+      std::string host, path;
+      if (!IsSourceAllowed(file.sFile, CatalogueUrl()) || !CrackUrl(file.sFile, host, path)) {
+        if (plan.refusedSource.empty()) plan.refusedSource = file.sFile;
+        return;
+      }
+      cabinets.push_back(file.sFile);
+    }
     if (!file.sPackage.empty()) {
       // A package runs once per cabinet, and its file is not put in place.
       if (!fetched) entry.packages.push_back(file.sPackage + " (" + file.sFile + ")");
@@ -154,6 +165,18 @@ int PlanInstallation(const std::vector<Component>& components) {
   for (const Component& component : components) {
     SummaryComponent entry;
     PlanComponent(component, plan, handled, cabinets, entry);
+    if (!plan.refusedSource.empty()) {
+      // The real run ends at this download, having changed nothing yet but
+      // what packages did; it puts back what it changed.
+      LogFormat("Dry run: the update would fail: the cabinet '%s' of component '%s' cannot be "
+                "fetched from there.",
+                plan.refusedSource.c_str(), component.sName.c_str());
+      summary.SetPlan(component.sName, "failed", {}, {}, {});
+      summary.SetError(ERROR_ACCESS_DENIED,
+                       "The cabinet '" + plan.refusedSource + "' cannot be fetched from there.");
+      LogWrite("Dry run: nothing was changed. The update would most likely end with -1.");
+      return kRunFailed;
+    }
     LogFormat("Dry run: component '%s' would be installed.", component.sName.c_str());
     for (const std::string& line : entry.registry)
       LogFormat("Dry run: registry line '%s' would be applied.", line.c_str());

@@ -181,6 +181,14 @@ TEST_F(DryRunE2E, ANamedComponentAndTheQuietCheckDryRunAsTheirRealRunsWouldEnd) 
   EXPECT_EQ(summary["components"].items[0]["action"].text, "upToDate");
   EXPECT_EQ(summary["files"].items.size(), 0u);
 
+  // A cabinet the real run would refuse to fetch (a file share named by a
+  // catalogue from the network) fails it, and so the dry run.
+  server_.Serve(kCataloguePath,
+                CatalogueCabinet({ComponentWith("Far", {{"Far.txt", "file:/=/=/C:/far.cab"}})}));
+  EXPECT_EQ(Run("/Setup /q /DryRun"), -1);
+  EXPECT_EQ(Summary()["components"].items[0]["action"].text, "failed");
+  EXPECT_EQ(SnapshotChanges(before, Machine()), std::vector<std::string>{});
+
   server_.ServeStatus(kCataloguePath, 404);
   EXPECT_EQ(Run("/Setup /q /DryRun"), -1);
   EXPECT_EQ(SnapshotChanges(before, Machine()), std::vector<std::string>{});
