@@ -4,17 +4,11 @@
 #include <cstdio>
 
 #include "frame/Handle.h"
+#include "frame/RegKey.h"
 #include "tests/support/Scratch.h"
 
 namespace testing_support {
 namespace {
-
-struct KeyTraits {
-  using Type = HKEY;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type key) { ::RegCloseKey(key); }
-};
-using ScopedKey = frame::UniqueHandle<KeyTraits>;
 
 std::string Hex(const unsigned char* data, size_t size) {
   std::string text;
@@ -78,9 +72,9 @@ void MachineSnapshot::AddFolder(const std::string& folder,
 
 MachineSnapshot& MachineSnapshot::Key(HKEY root, const std::string& rootName,
                                       const std::string& subkey) {
-  ScopedKey key;
+  frame::RegKey key;
   const std::string path = rootName + "\\" + subkey;
-  if (::RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
+  if (key.Open(root, subkey) != ERROR_SUCCESS) {
     lines_.push_back(path + " (missing)");
     return *this;
   }
@@ -111,8 +105,8 @@ void MachineSnapshot::AddKey(HKEY key, const std::string& path) {
     subkeys.emplace_back(name, nameLength);
   }
   for (const std::string& subkey : subkeys) {
-    ScopedKey child;
-    if (::RegOpenKeyExA(key, subkey.c_str(), 0, KEY_READ, child.put()) == ERROR_SUCCESS)
+    frame::RegKey child;
+    if (child.Open(key, subkey) == ERROR_SUCCESS)
       AddKey(child.get(), path + "\\" + subkey);
   }
 }
@@ -120,9 +114,9 @@ void MachineSnapshot::AddKey(HKEY key, const std::string& path) {
 MachineSnapshot& MachineSnapshot::Value(HKEY root, const std::string& rootName,
                                         const std::string& subkey, const std::string& name) {
   const std::string path = rootName + "\\" + subkey;
-  ScopedKey key;
+  frame::RegKey key;
   DWORD type = 0, size = 0;
-  if (::RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS ||
+  if (key.Open(root, subkey) != ERROR_SUCCESS ||
       ::RegQueryValueExA(key.get(), name.c_str(), nullptr, &type, nullptr, &size) !=
           ERROR_SUCCESS) {
     lines_.push_back(path + "\\[" + name + "] (missing)");
