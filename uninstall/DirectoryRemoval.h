@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "uninstall/RemovalProgress.h"
@@ -29,9 +30,15 @@ DWORD RemoveDirectoryTree(const std::string& folder, RemovalProgress* progress,
                           const char* secondExtension = nullptr,
                           const char* thirdExtension = nullptr);
 // Removes every empty folder below `folder`, deepest first, then the folder
-// itself when it is empty; false as soon as a file or a link was met (the
-// folder itself being a link included).
+// itself when it is empty; false when a file or a link was met anywhere in it
+// (the folder itself being a link included), which keeps the folders it lies
+// in but not their other folders.
 bool RemoveEmptyDirectories(const std::string& folder, RemovalProgress* progress);
+// Calls found(path) for every file below `folder` whose extension is one of
+// the given ones, as a sweep for them would meet it: links are not entered.
+void FindFilesOfKinds(const std::string& folder,
+                      const std::function<void(const std::string& path)>& found,
+                      const char* firstExtension, const char* secondExtension = nullptr);
 // Removes one (empty) folder, clearing its read-only, hidden and system bits.
 bool RemoveDirectoryEntry(const std::string& folder);
 // True when the path exists (a file too).
