@@ -1,6 +1,7 @@
 #include "uninstall/RemovalActions.h"
 
 #include <cstdarg>
+#include <cstdint>
 
 #include "catalog/RegistryEntry.h"
 #include "core/Log.h"
