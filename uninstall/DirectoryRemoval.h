@@ -3,6 +3,8 @@
 // the removal of one folder entry and two folder tests. Progress goes to the
 // uninstall progress window (status line 210, detail line 211) when one is
 // given; results go to the update log. Nothing here stops the uninstall.
+// Every change goes through the removal actions (RemovalActions.h): in a dry
+// run these routines decide as ever and only list what they would do.
 #pragma once
 
 #include <windows.h>

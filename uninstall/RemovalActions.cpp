@@ -220,7 +220,11 @@ DWORD RemovalActions::DeleteAtRestart(const std::string& path) {
     return 0;
   }
   const DWORD error = DeleteFileDelayReboot(path);
-  if (error == 0) Defer(path);
+  if (error == 0)
+    Defer(path);
+  else
+    Record("kept", path, FormatText("cannot be left for the next start of Windows: error %lu",
+                                    error));
   return error;
 }
 
@@ -307,7 +311,8 @@ void RemovalActions::DeleteRegistryEntry(const RegistryEntry& entry) {
   if (key.Open(root, entry.subkey, KEY_READ) != ERROR_SUCCESS) return;
   // What the line takes: the subkey of that name, else the value.
   frame::RegKey subkey;
-  const bool isKey = !entry.name.empty() && subkey.Open(key.get(), entry.name, KEY_READ) == 0;
+  const bool isKey =
+      !entry.name.empty() && subkey.Open(key.get(), entry.name, KEY_READ) == ERROR_SUCCESS;
   subkey.Close();
   if (!isKey && ::RegQueryValueExA(key.get(), entry.name.c_str(), nullptr, nullptr, nullptr,
                                    nullptr) != ERROR_SUCCESS)

@@ -146,9 +146,18 @@ TEST_F(UninstallDryRunE2E, ChangesNothingAndListsWhatTheUninstallThenDoes) {
                                         "Pellory\\Logs\\Update.json"}));
   HeldFile player;
   ASSERT_TRUE(player.Hold(bin + "Player.ini"));
+  // A manager runs (from elsewhere, so that it holds none of the files).
+  ChildProcess manager;
+  const std::string managerCopy = elsewhere_.Path() + "Manager.exe";
+  ASSERT_TRUE(::CopyFileA(FixturePath("Manager.exe").c_str(), managerCopy.c_str(), FALSE));
+  ASSERT_TRUE(manager.Start(managerCopy, ""));
+  ui::WindowQuery managerWindow;
+  managerWindow.className = "PelloryWndClass";
+  ASSERT_NE(ui::WaitForWindow(managerWindow), nullptr);
 
   // The dry run, from Bin\ as the uninstall entry would start it: no box,
-  // no copy of itself, and 36 for the file that would wait.
+  // no copy of itself, the manager left running, and 36 for the file that
+  // would wait.
   const Lines before = Machine();
   ChildProcess dryRun;
   ASSERT_TRUE(dryRun.Start(install_.InstalledUpgrade(), "/Uninstall /DryRun"));
@@ -160,6 +169,7 @@ TEST_F(UninstallDryRunE2E, ChangesNothingAndListsWhatTheUninstallThenDoes) {
   EXPECT_EQ(AsInt(dryExit), 36);
   EXPECT_EQ(Machine(), before);
   ASSERT_NE(dryExit, STILL_ACTIVE);
+  EXPECT_TRUE(manager.Running()) << "the dry run closed the manager";
   const std::string dryLog = FileContent(bin + "Update.log");
   EXPECT_NE(dryLog.find("Would delete file '" + bin + "Manager.exe'."), std::string::npos)
       << dryLog;
@@ -196,6 +206,7 @@ TEST_F(UninstallDryRunE2E, ChangesNothingAndListsWhatTheUninstallThenDoes) {
   const std::set<std::string> beforeReal = OnDisk();
   ASSERT_NO_FATAL_FAILURE(StartFromBin());
   Answer(processId_, kConfirm, IDYES);
+  Answer(processId_, kManagerRunning, IDOK);
   AnswerAudioQuestion(processId_, IDNO, kCaptionUninstall);
   Answer(processId_, kRestartQuestion, IDNO);
   EXPECT_EQ(UninstallerExit(), 0);
