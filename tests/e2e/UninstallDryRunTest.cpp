@@ -106,9 +106,10 @@ class UninstallDryRunE2E : public UninstallE2E {
 
 // An installation with audio files, a shared system file, a hook, a file the
 // player holds, a read-only file, program data, a registry line, a refused
-// shortcut entry and an update's log and summary: the dry run from Bin\ runs
-// in place, asks nothing and changes none of it; the real uninstall then
-// removes exactly what the dry run listed, and says so in the same lists.
+// shortcut entry and an update's log and summary, while a manager runs: the
+// dry run from Bin\ runs in place, asks nothing, closes nothing and changes
+// none of it; the real uninstall then removes exactly what the dry run
+// listed, and says so in the same lists.
 TEST_F(UninstallDryRunE2E, ChangesNothingAndListsWhatTheUninstallThenDoes) {
   ASSERT_NO_FATAL_FAILURE(LayOut());
   const std::string dir = install_.Dir(), bin = install_.Bin();
