@@ -1,7 +1,7 @@
 // The uninstall mode: an uninstaller started from the installation's own
 // "Bin" folder first moves out of it (to the temporary folder), so that the removal
 // can delete the program's own files; then the user confirms and the removal
-// runs.
+// runs. A dry run removes nothing, so it runs in place and asks nothing.
 #include <string>
 
 #include "app/Program.h"
@@ -118,9 +118,11 @@ DWORD RelaunchFromTemp(const std::string& ownPath) {
 int RunUninstallBranch() {
   const std::string appDir = GetAppDir();
   const std::string ownPath = OwnPath();
+  const bool dryRun = IsDryRun();
   // The installed program however it was reached: a short name, another
   // case, a path through a link all name the same file.
-  if (!appDir.empty() && IsSameFile(ownPath, appDir + "Bin\\" + FileNameOf(ownPath))) {
+  if (!dryRun && !appDir.empty() &&
+      IsSameFile(ownPath, appDir + "Bin\\" + FileNameOf(ownPath))) {
     // Run in place, the removal could not take Bin\ and would still say it
     // succeeded: a copy that cannot be made or started ends the run here,
     // with nothing removed.
@@ -129,9 +131,10 @@ int RunUninstallBranch() {
   }
   // The copy the relaunch made goes at the next start of Windows, however this
   // run ends (a "No", a cancel, a failure): nobody else can remove it.
-  if (IsUninstallCopy(ownPath)) DeleteFileDelayReboot(ownPath);
+  if (!dryRun && IsUninstallCopy(ownPath)) DeleteFileDelayReboot(ownPath);
 
-  if (AppMessageBox(IDS_CONFIRM_UNINSTALL, MB_YESNO | MB_ICONQUESTION) != IDYES) return kExitOk;
+  if (!dryRun && AppMessageBox(IDS_CONFIRM_UNINSTALL, MB_YESNO | MB_ICONQUESTION) != IDYES)
+    return kExitOk;
 
   // Without an installation folder there is nothing to look in: never the
   // current folder's "Bin\".
@@ -140,6 +143,10 @@ int RunUninstallBranch() {
     return kExitFailed;
   }
   // The removal's own result, so that a run the user gave up on, or one that
-  // could not read its catalogue, does not read as done.
-  return UninstallFlow(appDir) == 0 ? kExitOk : kExitFailed;
+  // could not read its catalogue, does not read as done. An uninstall that
+  // ran to its end has asked about the restart itself; a dry run tells
+  // whether one would be needed.
+  const int result = UninstallFlow(appDir);
+  if (result == kUninstallRestartNeeded) return dryRun ? kExitRestartNeeded : kExitOk;
+  return result == 0 ? kExitOk : kExitFailed;
 }

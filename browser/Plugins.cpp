@@ -11,8 +11,7 @@
 #include "core/Locations.h"
 #include "core/Log.h"
 #include "frame/RegKey.h"
-#include "install/FileReplace.h"
-#include "install/Registration.h"
+#include "uninstall/RemovalActions.h"
 
 const char kMediaPlayerPluginClsid[] = "{5A1E7C30-2B94-4F61-9D3A-7C20E4B1F958}";
 
@@ -36,7 +35,7 @@ bool IsFullyQualifiedPath(const std::string& path) {
 }
 
 bool IsExistingFile(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const DWORD attributes = TheRemovalActions().Attributes(path);
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -46,12 +45,13 @@ bool IsExistingFile(const std::string& path) {
 // restart for nothing.
 void RemoveModule(const std::string& path, bool& rebootNeeded) {
   if (!IsFullyQualifiedPath(path) || !IsExistingFile(path)) return;
-  UnregisterModule(path);
-  if (IsFileLocked(path)) {
-    DeleteFileDelayReboot(path);
+  RemovalActions& actions = TheRemovalActions();
+  actions.Unregister(path);
+  if (actions.IsInUse(path)) {
+    actions.DeleteAtRestart(path);
     rebootNeeded = true;
   } else {
-    ::DeleteFileA(path.c_str());
+    actions.DeleteFile(path);
   }
 }
 
@@ -144,7 +144,7 @@ void RemoveBrowserPlugins() {
     char path[MAX_PATH] = "";
     const int length = std::snprintf(path, sizeof(path), format, folder.c_str());
     if (length <= 0 || length >= MAX_PATH) continue;
-    ::DeleteFileA(path);
+    if (IsExistingFile(path)) TheRemovalActions().DeleteFile(path);
   }
 }
 
@@ -152,11 +152,14 @@ void RemoveBrowserPlugins() {
 
 bool RemovePlugins(bool& rebootNeeded) {
   const std::string player = MediaPlayerPluginPath();
-  if (!player.empty() && IsInSystemFolders(player))
+  if (!player.empty() && IsInSystemFolders(player)) {
     LogFormat("The media player plug-in's module '%s' lies in a system folder; it is left "
               "alone.", player.c_str());
-  else
+    TheRemovalActions().Refuse(player, "the media player plug-in's module lies in a system "
+                                       "folder");
+  } else {
     RemoveModule(player, rebootNeeded);
+  }
   RemoveModule(MediaFilterPath(), rebootNeeded);
   RemoveBrowserPlugins();
   return true;

@@ -36,6 +36,10 @@ struct RegistryEntry {
   static RegistryEntry ParseAdd(const std::string& line);
   static RegistryEntry ParseDelete(const std::string& line);
 
+  // False for a line whose key is empty, or only blanks and backslashes: its name would
+  // then be a whole branch of the root.
+  bool NamesKey() const { return subkey.find_first_not_of(" \\") != std::string::npos; }
+
 #ifdef _WIN32
   // 0 or the registry's error code of the failing call.
   LONG ApplyAdd() const;

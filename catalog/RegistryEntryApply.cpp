@@ -42,7 +42,7 @@ LONG RegistryEntry::ApplyDelete() const {
   if (!rootKey) return ERROR_SUCCESS;
   // Without a subkey the name would be a whole branch of the root: a line
   // such as "HKCU,,Software" must not take every program's settings.
-  if (subkey.find_first_not_of(" \\") == std::string::npos) {
+  if (!NamesKey()) {
     LogFormat("The registry line to delete '%s' without a key is refused.", name.c_str());
     return ERROR_SUCCESS;
   }

@@ -120,18 +120,26 @@ bool IsFolderBelowRoot(const std::string& folder) {
 std::string GetAppDir() { return ReadPelloryFolder("PelloryAppDir"); }
 std::string GetProgramsDir() { return ReadPelloryFolder("PelloryProgramsDir"); }
 
-std::string GetUserDataDir() {
+namespace {
+
+// Documents\Pellory\, made when missing if `create`.
+std::string UserDataDir(bool create) {
   char documents[MAX_PATH] = "";
   if (FAILED(::SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents)) ||
       !documents[0])
     return std::string();
   std::string folder = std::string(documents) + "\\Pellory";
-  ::CreateDirectoryA(folder.c_str(), nullptr);
+  if (create) ::CreateDirectoryA(folder.c_str(), nullptr);
   return folder + "\\";
 }
 
+}  // namespace
+
+std::string GetUserDataDir() { return UserDataDir(true); }
+
+// Creates nothing: the uninstall asks for it, and a dry run must leave no folder behind.
 std::string GetLogsDir() {
-  std::string base = GetUserDataDir();
+  std::string base = UserDataDir(false);
   if (base.empty()) base = GetAppDir();
   if (base.empty()) return std::string();
   return base + "Logs\\";

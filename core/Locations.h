@@ -17,7 +17,7 @@ extern const char kUninstallKey[];       // the entry in the installed-programs 
 std::string GetAppDir();        // "PelloryAppDir"
 std::string GetProgramsDir();   // "PelloryProgramsDir"
 std::string GetUserDataDir();   // Documents\Pellory\ (created when missing)
-std::string GetLogsDir();       // GetUserDataDir(), else GetAppDir(), + "Logs\"
+std::string GetLogsDir();       // Documents\Pellory\, else GetAppDir(), + "Logs\"; creates nothing
 std::string GetModuleDir();     // the running executable's folder
 std::string GetTempDir();       // the temporary folder, with its backslash
 std::string MakeTempFileName(); // a new empty file "PGF....tmp" in the temporary folder

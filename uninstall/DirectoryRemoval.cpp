@@ -10,6 +10,7 @@
 #include "core/SystemLibraries.h"
 #include "frame/Handle.h"
 #include "resources/StringIds.h"
+#include "uninstall/RemovalActions.h"
 
 namespace {
 
@@ -22,16 +23,19 @@ bool IsDotEntry(const char* name) {
   return std::string(name) == "." || std::string(name) == "..";
 }
 
-// Calls visit(entry) for every entry of the folder but "." and "..", until it
-// returns false; false when it was stopped. The search is closed before the
-// caller goes on (a folder being searched cannot be removed).
+// Calls visit(entry) for every entry of the folder but "." and ".." (and
+// what a dry run would have removed), until it returns false; false when it
+// was stopped. The search is closed before the caller goes on (a folder
+// being searched cannot be removed).
 template <class Visit>
 bool ForEachEntry(const std::string& base, Visit visit) {
   WIN32_FIND_DATAA entry;
   frame::ScopedFind find(::FindFirstFileA((base + "*.*").c_str(), &entry));
   if (!find) return true;
   do {
-    if (!IsDotEntry(entry.cFileName) && !visit(entry)) return false;
+    if (!IsDotEntry(entry.cFileName) && !TheRemovalActions().IsGone(base + entry.cFileName) &&
+        !visit(entry))
+      return false;
   } while (::FindNextFileA(find.get(), &entry));
   return true;
 }
@@ -68,13 +72,13 @@ void ShowEntry(RemovalProgress* progress, const std::string& status, const std::
 // error, logged either way. Attributes are left alone, since setting them
 // would reach the target.
 DWORD RemoveLink(const std::string& path, bool isFolder) {
-  const BOOL removed = isFolder ? ::RemoveDirectoryA(path.c_str()) : ::DeleteFileA(path.c_str());
-  if (!removed) {
+  RemovalActions& actions = TheRemovalActions();
+  if (!actions.RemoveLink(path, isFolder)) {
     const DWORD error = LastErrorCode();
-    LogFormat("Cannot remove link %s. Error %d.", path.c_str(), static_cast<int>(error));
+    actions.Report("Cannot remove link %s. Error %d.", path.c_str(), static_cast<int>(error));
     return error;
   }
-  LogFormat("Link %s has been removed; its target is left alone", path.c_str());
+  actions.Report("Link %s has been removed; its target is left alone", path.c_str());
   return 0;
 }
 
@@ -82,6 +86,7 @@ DWORD RemoveLink(const std::string& path, bool isFolder) {
 bool AllowRemoval(const std::string& folder) {
   if (IsRemovableFolderPath(folder)) return true;
   LogFormat("Refusing to remove '%s': not a folder the uninstaller may remove.", folder.c_str());
+  TheRemovalActions().Refuse(folder, "not a folder the uninstaller may remove");
   return false;
 }
 
@@ -146,7 +151,7 @@ enum class FolderKind { kFolder, kLink, kOther };
 FolderKind HoldFolder(const std::string& folder, frame::ScopedFile& hold) {
   const std::string path = WithoutBackslash(folder);
   RemovalEntryHook()(path);
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const DWORD attributes = TheRemovalActions().Attributes(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return FolderKind::kOther;
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return FolderKind::kLink;
   // Listing access, not attributes alone: an open for attributes only takes
@@ -172,12 +177,14 @@ struct SweepFilter {
 
 // Removes the folder at the end of a sweep; 0 or the error, logged either way.
 DWORD RemoveSweptFolder(const std::string& folder) {
+  RemovalActions& actions = TheRemovalActions();
   if (!RemoveDirectoryEntry(folder)) {
     const DWORD error = LastErrorCode();
-    LogFormat("Cannot delete directory %s. Error %d.", folder.c_str(), static_cast<int>(error));
+    actions.Report("Cannot delete directory %s. Error %d.", folder.c_str(),
+                   static_cast<int>(error));
     return error;
   }
-  LogFormat("Directory %s has been successfully removed", folder.c_str());
+  actions.Report("Directory %s has been successfully removed", folder.c_str());
   return 0;
 }
 
@@ -196,7 +203,11 @@ bool SweepEntries(const std::string& folder, RemovalProgress* progress, const Sw
     if (IsLink(entry) || kind == FolderKind::kLink) {
       // A filtered sweep takes links only as files of its kinds: a folder
       // link, or a link of another kind, is the user's and stays.
-      if (isFolder ? filter.Filtered() : !filter.Takes(entry.cFileName)) return true;
+      if (isFolder && filter.Filtered()) {
+        TheRemovalActions().Refuse(path, "a link: it and its target are left alone");
+        return true;
+      }
+      if (!isFolder && !filter.Takes(entry.cFileName)) return true;
       // A junction or link leads out of the tree: the link goes, never
       // what it points at.
       status = LoadResString(isFolder ? IDS_STATUS_REMOVING_FOLDER : IDS_STATUS_DELETING_FILE);
@@ -214,8 +225,7 @@ bool SweepEntries(const std::string& folder, RemovalProgress* progress, const Sw
       }
     } else if (filter.Takes(entry.cFileName)) {
       status = LoadResString(IDS_STATUS_DELETING_FILE);
-      ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (::DeleteFileA(path.c_str())) deleted = true;
+      if (TheRemovalActions().DeleteFile(path)) deleted = true;
     }
     ShowEntry(progress, status, path);
     return true;
@@ -245,6 +255,7 @@ DWORD RemoveDirectoryTree(const std::string& folder, RemovalProgress* progress,
   if (kind == FolderKind::kLink) {
     if (filter.Filtered()) {
       LogFormat("Directory %s is a link; it and its target are left alone", self.c_str());
+      TheRemovalActions().Refuse(self, "a link: it and its target are left alone");
       return ERROR_ACCESS_DENIED;
     }
     return RemoveLink(self, true);
@@ -266,22 +277,44 @@ bool RemoveEmptyDirectories(const std::string& folder, RemovalProgress* progress
   const FolderKind kind = HoldFolder(folder, hold);
   if (kind == FolderKind::kLink) return false;
   const std::string base = WithBackslash(folder);
-  const bool onlyFolders = kind != FolderKind::kFolder ||
-                           ForEachEntry(base, [&](const WIN32_FIND_DATAA& entry) {
-    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsLink(entry)) return false;
-    return RemoveEmptyDirectories(base + entry.cFileName, progress);
-  });
+  bool onlyFolders = true;
+  if (kind == FolderKind::kFolder) {
+    // A file or a link keeps this folder, never its other folders: each is
+    // still tidied.
+    ForEachEntry(base, [&](const WIN32_FIND_DATAA& entry) {
+      if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsLink(entry) ||
+          !RemoveEmptyDirectories(base + entry.cFileName, progress))
+        onlyFolders = false;
+      return true;
+    });
+  }
   hold.reset();
   if (!onlyFolders) return false;
   if (IsDirectoryEmpty(folder)) {
+    RemovalActions& actions = TheRemovalActions();
     if (RemoveDirectoryEntry(folder)) {
-      LogFormat("Empty directory %s has been successfully removed", folder.c_str());
+      actions.Report("Empty directory %s has been successfully removed", folder.c_str());
     } else {
-      LogFormat("Cannot delete empty directory %s. Error %d.", folder.c_str(),
-                static_cast<int>(LastErrorCode()));
+      actions.Report("Cannot delete empty directory %s. Error %d.", folder.c_str(),
+                     static_cast<int>(LastErrorCode()));
     }
   }
   return true;
+}
+
+void FindFilesOfKinds(const std::string& folder,
+                      const std::function<void(const std::string& path)>& found,
+                      const char* firstExtension, const char* secondExtension) {
+  const std::string base = WithBackslash(folder);
+  ForEachEntry(base, [&](const WIN32_FIND_DATAA& entry) {
+    const std::string path = base + entry.cFileName;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (!IsLink(entry)) FindFilesOfKinds(path, found, firstExtension, secondExtension);
+    } else if (FileGoes(entry.cFileName, firstExtension, secondExtension, nullptr)) {
+      found(path);
+    }
+    return true;
+  });
 }
 
 bool RemoveDirectoryEntry(const std::string& folder) {
@@ -290,14 +323,12 @@ bool RemoveDirectoryEntry(const std::string& folder) {
     ::SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }
-  const std::string path = WithoutBackslash(folder);
-  ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_NORMAL);
-  return ::RemoveDirectoryA(path.c_str()) != FALSE;
+  return TheRemovalActions().RemoveFolder(folder);
 }
 
 bool DirectoryExists(const std::string& path) {
   if (path.empty()) return false;
-  return ::GetFileAttributesA(WithoutBackslash(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  return TheRemovalActions().Attributes(WithoutBackslash(path)) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool IsDirectoryEmpty(const std::string& folder) {

@@ -3,10 +3,13 @@
 // the removal of one folder entry and two folder tests. Progress goes to the
 // uninstall progress window (status line 210, detail line 211) when one is
 // given; results go to the update log. Nothing here stops the uninstall.
+// Every change goes through the removal actions (RemovalActions.h): in a dry
+// run these routines decide as ever and only list what they would do.
 #pragma once
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "uninstall/RemovalProgress.h"
@@ -29,9 +32,15 @@ DWORD RemoveDirectoryTree(const std::string& folder, RemovalProgress* progress,
                           const char* secondExtension = nullptr,
                           const char* thirdExtension = nullptr);
 // Removes every empty folder below `folder`, deepest first, then the folder
-// itself when it is empty; false as soon as a file or a link was met (the
-// folder itself being a link included).
+// itself when it is empty; false when a file or a link was met anywhere in it
+// (the folder itself being a link included), which keeps the folders it lies
+// in but not their other folders.
 bool RemoveEmptyDirectories(const std::string& folder, RemovalProgress* progress);
+// Calls found(path) for every file below `folder` whose extension is one of
+// the given ones, as a sweep for them would meet it: links are not entered.
+void FindFilesOfKinds(const std::string& folder,
+                      const std::function<void(const std::string& path)>& found,
+                      const char* firstExtension, const char* secondExtension = nullptr);
 // Removes one (empty) folder, clearing its read-only, hidden and system bits.
 bool RemoveDirectoryEntry(const std::string& folder);
 // True when the path exists (a file too).

@@ -11,19 +11,14 @@
 #include "core/Log.h"
 #include "core/Resources.h"
 #include "core/SystemLibraries.h"
-#include "frame/RegKey.h"
-#include "install/FileReplace.h"
-#include "install/Hooks.h"
-#include "install/Registration.h"
 #include "resources/StringIds.h"
 #include "uninstall/DirectoryRemoval.h"
+#include "uninstall/RemovalActions.h"
 
 namespace {
 
 // The catalogue's values go through fixed buffers of this size.
 constexpr size_t kValueCapacity = 260;
-constexpr DWORD kHookRebootCode = 36;
-const char kSharedDllsKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
 
 std::string ReadValue(const IniFile& catalogue, const std::string& section,
                       const std::string& key) {
@@ -71,17 +66,18 @@ bool IsSharedSystemDir(const std::string& destDir) {
 // deleted in the final pass.
 void ReleaseFile(const std::string& path, MarkedForDeletingList& marked, bool& rebootNeeded,
                  bool logDeferral) {
-  if (!IsFileLocked(path)) {
+  RemovalActions& actions = TheRemovalActions();
+  if (!actions.IsInUse(path)) {
     marked.Append(path);
     return;
   }
-  const DWORD error = DeleteFileDelayReboot(path);
+  const DWORD error = actions.DeleteAtRestart(path);
   if (logDeferral) {
     if (error == 0)
-      LogFormat("Deleting of locked file '%s' is delayed till reboot.", path.c_str());
+      actions.Report("Deleting of locked file '%s' is delayed till reboot.", path.c_str());
     else
-      LogFormat("DeleteFileDelayReboot failed to delete file '%s'. Error 0x0%x.", path.c_str(),
-                static_cast<unsigned>(error));
+      actions.Report("DeleteFileDelayReboot failed to delete file '%s'. Error 0x0%x.",
+                     path.c_str(), static_cast<unsigned>(error));
   }
   // Even a failed deferral ends the run with the restart question.
   rebootNeeded = true;
@@ -111,25 +107,8 @@ void RunUninstallHooks(const IniFile& catalogue, RemovalProgress* progress, bool
     const std::string path = FullPath(section, destDir);
     if (path.empty()) continue;  // refused by TargetPath, which logged it
     ShowDetail(progress, path);
-    uint32_t reboot = 0;
-    LaunchHook("\"" + path + "\" " + cmdLine, reboot);
-    if (reboot) rebootNeeded = true;
+    TheRemovalActions().RunHook("\"" + path + "\" " + cmdLine, rebootNeeded);
   }
-}
-
-void ReleaseSharedDllCount(HKEY sharedDlls, const std::string& path) {
-  DWORD type = 0;
-  DWORD count = 0;
-  DWORD bytes = sizeof(count);
-  if (::RegQueryValueExA(sharedDlls, path.c_str(), nullptr, &type,
-                         reinterpret_cast<BYTE*>(&count), &bytes) != ERROR_SUCCESS ||
-      type != REG_DWORD || bytes != sizeof(count))
-    return;
-  // A count already at 0 stays there rather than wrapping to 4294967295.
-  if (count == 0) return;
-  --count;
-  ::RegSetValueExA(sharedDlls, path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count),
-                   sizeof(count));
 }
 
 namespace {
@@ -143,6 +122,8 @@ std::string RemovablePath(const ComponentFile& file, const std::string& appDir) 
       if (IsPathInsideFolder(server, appDir)) return server;
       LogFormat("The registered server '%s' of '%s' lies outside the installation; it is "
                 "left alone.", server.c_str(), file.sName.c_str());
+      TheRemovalActions().Refuse(server, "the registered server of '" + file.sName +
+                                             "' lies outside the installation");
     }
     // The file's own place in the installation, whatever is registered.
     ComponentFile placed = file;
@@ -157,28 +138,29 @@ std::string RemovablePath(const ComponentFile& file, const std::string& appDir) 
 void RemoveComponentFiles(const ComponentCatalog& catalogue, const std::string& appDir,
                           RemovalProgress* progress, ProcessedList& processed,
                           MarkedForDeletingList& marked, bool& rebootNeeded) {
+  RemovalActions& actions = TheRemovalActions();
   for (const Component& component : catalogue) {
     for (const ComponentFile& file : component.files) {
       const std::string path = RemovablePath(file, appDir);
       if (path.empty() || processed.Contains(path)) continue;
-      const DWORD attributes = ::GetFileAttributesA(path.c_str());
+      const DWORD attributes = actions.Attributes(path);
       if (attributes == INVALID_FILE_ATTRIBUTES) continue;
       ShowDetail(progress, path);
       if (IsSharedSystemDir(file.sDestDir)) {
         // Other programs may use it: only its use count goes down.
-        frame::RegKey key;
-        if (key.Open(HKEY_LOCAL_MACHINE, kSharedDllsKey, KEY_READ | KEY_WRITE) == ERROR_SUCCESS)
-          ReleaseSharedDllCount(key.get(), path);
+        actions.ReleaseSharedFile(path);
       } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         // Not a file the installation put down: the folder passes take
         // folders, and only empty ones.
         LogFormat("'%s' of the component list is a folder; it is left alone.", path.c_str());
+        actions.Refuse(path, "a folder in the component list: only the removal of empty "
+                             "folders takes folders");
       } else {
-        if (file.bOLESelfRegistered) UnregisterModule(path);
+        if (file.bOLESelfRegistered) actions.Unregister(path);
         // A read-only file is not one in use: only a file that is open stays
         // for the restart.
         if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
-          ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+          actions.ClearAttributes(path);
         ReleaseFile(path, marked, rebootNeeded, false);
       }
       processed.Append(path);
@@ -189,12 +171,13 @@ void RemoveComponentFiles(const ComponentCatalog& catalogue, const std::string& 
 void RemoveListedFiles(const IniFile& catalogue, RemovalProgress* progress,
                        ProcessedList& processed,
                        MarkedForDeletingList& marked, bool& rebootNeeded) {
+  RemovalActions& actions = TheRemovalActions();
   for (const std::string& section : NumberedValues(catalogue, "Uninstall", "File%d")) {
     const std::string destDir = ReadValue(catalogue, section, "DestDir");
     if (destDir.empty() && catalogue.FindEntry(section, "DestDir")) continue;
     const std::string path = FullPath(section, destDir);
     if (path.empty() || processed.Contains(path)) continue;
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const DWORD attributes = actions.Attributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) continue;
     const int platform = catalogue.GetInt(section, "Platform", 31);
     if (!PlatformMatches(static_cast<uint32_t>(platform))) continue;
@@ -205,10 +188,13 @@ void RemoveListedFiles(const IniFile& catalogue, RemovalProgress* progress,
     if (folder) {
       LogFormat("Deleteting recursively directory '%s'", path.c_str());
       // Only an empty folder goes: whatever is still in one belongs to someone.
-      if (IsDirectoryEmpty(path)) RemoveDirectoryTree(path, progress);
+      if (IsDirectoryEmpty(path))
+        RemoveDirectoryTree(path, progress);
+      else
+        actions.Keep(path, "a listed folder that is not empty");
       continue;
     }
-    if (!::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL))
+    if (!actions.ClearAttributes(path))
       LogFormat("SetFileAttributes failed to set file attribute FILE_ATTRIBUTE_NORMAL for file "
                 "'%s'. Error 0x0%x.",
                 path.c_str(), static_cast<unsigned>(::GetLastError()));
@@ -218,16 +204,18 @@ void RemoveListedFiles(const IniFile& catalogue, RemovalProgress* progress,
 }
 
 void DeleteMarkedFiles(const MarkedForDeletingList& marked) {
+  RemovalActions& actions = TheRemovalActions();
   for (const std::string& path : marked.Paths()) {
-    if (::DeleteFileA(path.c_str()))
-      LogFormat("Successfully deleted file '%s' marked for deleting.", path.c_str());
+    if (actions.DeleteFile(path))
+      actions.Report("Successfully deleted file '%s' marked for deleting.", path.c_str());
     else
-      LogFormat("DeleteFile failed to delete file '%s'. Error %d.", path.c_str(),
-                static_cast<int>(::GetLastError()));
+      actions.Report("DeleteFile failed to delete file '%s'. Error %d.", path.c_str(),
+                     static_cast<int>(::GetLastError()));
   }
 }
 
 void RemoveListedShortcuts(const IniFile& catalogue, RemovalProgress* progress) {
+  RemovalActions& actions = TheRemovalActions();
   for (const std::string& value : NumberedValues(catalogue, "Uninstall", "Shortcut%d")) {
     const size_t comma = value.find(',');
     const std::string name = value.substr(0, comma);
@@ -238,6 +226,7 @@ void RemoveListedShortcuts(const IniFile& catalogue, RemovalProgress* progress) 
     if ((csidl == 0 && ::lstrcmpiA(name.c_str(), "CSIDL_DESKTOP") != 0) ||
         !NamesEntryBelow(below)) {
       LogFormat("The shortcut entry '%s' is refused.", value.c_str());
+      actions.Refuse(value, "a shortcut entry that names no place below a shell folder");
       continue;
     }
     std::string folder;
@@ -245,11 +234,12 @@ void RemoveListedShortcuts(const IniFile& catalogue, RemovalProgress* progress) 
     const std::string path = folder + "\\" + below;
     if (IsSystemFolderOrAbove(path)) {
       LogFormat("The shortcut entry '%s' is refused.", value.c_str());
+      actions.Refuse(path, "a system folder or a drive root");
       continue;
     }
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const DWORD attributes = actions.Attributes(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-      ::DeleteFileA(path.c_str());
+      actions.DeleteFile(path);
     else
       RemoveDirectoryTree(path, progress);
   }
@@ -257,5 +247,5 @@ void RemoveListedShortcuts(const IniFile& catalogue, RemovalProgress* progress) 
 
 void RemoveListedRegistryEntries(const IniFile& catalogue) {
   for (const std::string& line : NumberedValues(catalogue, "Uninstall", "Registry%d"))
-    RegistryEntry::ParseDelete(line).ApplyDelete();
+    TheRemovalActions().DeleteRegistryEntry(RegistryEntry::ParseDelete(line));
 }

@@ -15,6 +15,7 @@
 #include "catalog/Component.h"
 #include "catalog/IniFile.h"
 
+#include "uninstall/RemovalActions.h"
 #include "uninstall/RemovalProgress.h"
 
 // Full paths in the order they were added. Paths are found without regard to
@@ -67,7 +68,3 @@ void RemoveListedShortcuts(const IniFile& catalogue, RemovalProgress* progress);
 
 // The "Registry%d" entries, each a delete line; failures are not reported.
 void RemoveListedRegistryEntries(const IniFile& catalogue);
-
-// The SharedDlls count of a shared file, lowered by one and kept at 0; a
-// missing or non-DWORD value is left alone. `sharedDlls` is the open key.
-void ReleaseSharedDllCount(HKEY sharedDlls, const std::string& path);

@@ -12,14 +12,15 @@
 #include "core/Log.h"
 #include "core/MessageBox.h"
 #include "core/Resources.h"
+#include "core/RunSummaryFile.h"
 #include "core/SystemLibraries.h"
 #include "frame/RegKey.h"
 #include "host/HostControl.h"
 #include "host/Processes.h"
-#include "install/FileReplace.h"
-#include "install/Registration.h"
+#include "install/RestartWork.h"
 #include "resources/StringIds.h"
 #include "uninstall/DirectoryRemoval.h"
+#include "uninstall/RemovalActions.h"
 #include "uninstall/RemovalLists.h"
 #include "uninstall/UninstallCatalogue.h"
 #include "uninstall/UninstallProgressWindow.h"
@@ -33,10 +34,16 @@ const char kUninstallKeys[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uni
 // end by then is left to the end of the process.
 constexpr DWORD kWindowCloseBound = 30000;
 
-bool SetupAndQuiet() { return IsSetupMode() && IsQuiet(); }
+const char kAudioKept[] = "an audio file, kept by the answer No to the audio question";
+const char kSystemFolder[] = "a system folder or a drive root";
+
+// A dry run shows no window: it removes nothing to show.
+bool WindowStaysHidden() {
+  return (IsSetupMode() && IsQuiet()) || TheRemovalActions().DryRun();
+}
 
 bool FileExists(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const DWORD attributes = TheRemovalActions().Attributes(path);
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -65,13 +72,14 @@ class ProgressScope {
 // Shows the window again after a question, unless a quiet setup keeps it out
 // of sight.
 void ShowAgain(UninstallProgressWindow& window) {
-  if (!SetupAndQuiet()) window.Show(true);
+  if (!WindowStaysHidden()) window.Show(true);
 }
 
 // Waits for a program to end, the window out of the way while the user is
 // asked; false when the user gave up.
 bool WaitForProgram(UninstallProgressWindow& window, const char* module, const char* shownAs) {
   if (!IsModuleRunning(module)) return true;
+  if (!TheRemovalActions().Allows(std::string("ask the user to exit ") + shownAs)) return true;
   window.Show(false);
   const bool ended = WaitForModuleExit(module, shownAs, IDS_CONFIRM_CANCEL_UNINSTALL) != 0;
   if (ended) ShowAgain(window);
@@ -86,26 +94,30 @@ void SweepTree(const std::string& folder, UninstallProgressWindow& window, const
   if (IsSystemFolderOrAbove(folder)) {
     LogFormat("Refusing to search '%s' for files to delete: it is a system folder or a drive root.",
               folder.c_str());
+    TheRemovalActions().Refuse(folder, kSystemFolder);
     return;
   }
   RemoveDirectoryTree(folder, &window, first, second);
 }
 
 void DeleteKeyTree(HKEY root, const std::string& parent, const std::string& name) {
-  frame::RegKey key;
-  LONG rc = key.Open(root, parent, KEY_READ | KEY_WRITE);
-  if (rc == ERROR_SUCCESS) rc = key.DeleteSubKeyTree(name);
+  RemovalActions& actions = TheRemovalActions();
+  const LONG rc = actions.DeleteRegistryKey(root, parent, name);
   if (rc == ERROR_SUCCESS)
-    LogFormat("Registry key '%s\\%s' has been deleted.", parent.c_str(), name.c_str());
+    actions.Report("Registry key '%s\\%s' has been deleted.", parent.c_str(), name.c_str());
   else if (rc != ERROR_FILE_NOT_FOUND)
     LogFormat("Cannot delete registry key '%s\\%s'. Error %ld.", parent.c_str(), name.c_str(), rc);
 }
 
 // Every subkey of the product key but the group maps, then every value of
-// the key itself; the first failure ends it.
+// the key itself; the first failure ends it. Not listed: the whole key goes
+// later, and is listed then.
 void EmptyProductKey() {
   frame::RegKey key;
   if (key.Open(HKEY_LOCAL_MACHINE, kProductKey, KEY_READ | KEY_WRITE) != ERROR_SUCCESS) return;
+  if (!TheRemovalActions().Allows(std::string("empty the registry key 'HKLM\\") + kProductKey +
+                                  "' but for its group maps"))
+    return;
   DWORD index = 0;
   for (;;) {
     char name[256];
@@ -154,30 +166,47 @@ bool RemoveIfEmpty(const std::string& folder) {
   return RemoveDirectoryEntry(folder);
 }
 
+// The audio files the answer No keeps, listed where the sweep for them would
+// have looked.
+void ListKeptAudioFiles(const std::string& folder) {
+  if (folder.empty() || IsSystemFolderOrAbove(folder)) return;
+  FindFilesOfKinds(
+      folder, [](const std::string& path) { TheRemovalActions().Keep(path, kAudioKept); },
+      ".plw", ".plx");
+}
+
 // The Content.plr of the installation: deleted now, or at the next start of
 // Windows while something holds it.
 void RemoveContentFile(const std::string& path, UninstallProgressWindow& window,
                        bool& rebootNeeded) {
   if (!FileExists(path)) return;
   window.SetDetail(path);
-  if (IsFileLocked(path)) {
-    DeleteFileDelayReboot(path);
+  RemovalActions& actions = TheRemovalActions();
+  if (actions.IsInUse(path)) {
+    actions.DeleteAtRestart(path);
     rebootNeeded = true;
     return;
   }
-  ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (!::DeleteFileA(path.c_str()))
-    LogFormat("Cannot delete file '%s'. Error %lu.", path.c_str(), ::GetLastError());
+  if (!actions.DeleteFile(path))
+    actions.Report("Cannot delete file '%s'. Error %lu.", path.c_str(), ::GetLastError());
 }
 
 // The manager's shell extension: unregistered and deleted, or left to the
-// next start of Windows.
+// next start of Windows (the shell that holds it asks for no restart).
 void RemoveShellExtension(const std::string& path) {
   if (!FileExists(path)) return;
-  UnregisterModule(path);
-  ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  ::DeleteFileA(path.c_str());
-  if (FileExists(path)) DeleteFileDelayReboot(path);
+  RemovalActions& actions = TheRemovalActions();
+  actions.Unregister(path);
+  actions.ClearAttributes(path);
+  if (actions.IsInUse(path) || !actions.DeleteFile(path)) actions.DeleteAtRestart(path);
+}
+
+// The run summary beside a log the sweeps take (Update.json beside
+// Update.log): an update's in the logs folder, and that of a run in place in
+// Bin\ (a dry run's).
+void RemoveRunSummary(const std::string& folder) {
+  const std::string path = RunSummaryPath(folder + "Update.log");
+  if (!path.empty() && FileExists(path)) TheRemovalActions().DeleteFile(path);
 }
 
 }  // namespace
@@ -190,6 +219,11 @@ int UninstallFlow(const std::string& installDir) {
     AppMessageBox(IDS_UNINSTALL_SHELL_MISSING, MB_OK | MB_ICONINFORMATION);
     return -1;
   }
+
+  RemovalActions& actions = TheRemovalActions();
+  actions.SetDryRun(IsDryRun());
+  if (actions.DryRun())
+    LogWrite("Dry run: the uninstall says what it would do and changes nothing.");
 
   // 2. The cookies' site is read now: its setting goes with the product key.
   const std::string cookieUrl = GetCookieUrl();
@@ -208,16 +242,18 @@ int UninstallFlow(const std::string& installDir) {
   // 3. The progress window.
   ProgressScope window;
   window->SetStatus(IDS_VERIFYING_INSTALLATION);
-  if (!SetupAndQuiet()) window->Show(true);
+  ShowAgain(*window);
 
   // 4. Whatever runs from the installation. Nothing is removed before this.
   // The window is hidden and shown through its own queue, in the order asked.
-  if (::FindWindowA(kManagerWindowClass, nullptr)) {
+  if (::FindWindowA(kManagerWindowClass, nullptr) && actions.Allows("close PelloryManager")) {
     window->Show(false);
     CloseRunningManager(nullptr);
     ShowAgain(*window);
   }
-  CloseDownloadManager();
+  if (!::FindWindowA(nullptr, kDownloadManagerTitle) ||
+      actions.Allows(std::string("close ") + kDownloadManagerTitle))
+    CloseDownloadManager();
   if (!WaitForProgram(*window, "Manager.exe", "PelloryManager") ||
       !WaitForProgram(*window, "PDHelper.exe", kDownloadManagerTitle) ||
       !WaitForProgram(*window, "PelloryDownloadHelper.exe", kDownloadManagerTitle)) {
@@ -236,13 +272,14 @@ int UninstallFlow(const std::string& installDir) {
   window->SetDetail("");
   RunUninstallHooks(catalogue.sections, &*window, rebootNeeded);
 
-  // 7. The audio files are the user's: asked, No by default.
+  // 7. The audio files are the user's: asked, No by default; a dry run asks
+  // nothing and takes the default.
   window->SetStatus(IDS_STATUS_DELETING_FILE);
   window->SetDetail("");
   window->Show(false);
   const bool removeAudio =
-      AppMessageBox(IDS_CONFIRM_REMOVE_AUDIO,
-                    MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+      !actions.DryRun() && AppMessageBox(IDS_CONFIRM_REMOVE_AUDIO,
+                                         MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
   ShowAgain(*window);
   LogFormat("Audio files: %s.", removeAudio ? "removed" : "kept");
 
@@ -251,15 +288,15 @@ int UninstallFlow(const std::string& installDir) {
   if (IsSystemFolderOrAbove(appDir)) {
     LogFormat("Refusing to remove program data below '%s': it is a system folder or a drive "
               "root.", appDir.c_str());
+    actions.Refuse(appDir, kSystemFolder);
   } else {
     RemoveDirectoryTree(appDir + "Admin", &*window);
     // The plug-ins' folder is the program's own: it goes once the sweep
     // has left it empty.
     RemoveDirectoryTree(binDir + "Plugins", &*window, ".dll");
     RemoveIfEmpty(binDir + "Plugins");
-    const std::string installedProgram = binDir + "Upgrade.exe";
-    ::SetFileAttributesA(installedProgram.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileA(installedProgram.c_str());
+    actions.DeleteFile(binDir + "Upgrade.exe");
+    RemoveRunSummary(binDir);
   }
   SweepTree(appDir, *window, ".log");
 
@@ -269,6 +306,10 @@ int UninstallFlow(const std::string& installDir) {
     SweepTree(appDir, *window, ".plw", ".plx");
     SweepTree(GetProgramsDir(), *window, ".plw", ".plx");
     RemoveContentFile(binDir + "Content.plr", *window, rebootNeeded);
+  } else {
+    ListKeptAudioFiles(appDir);
+    ListKeptAudioFiles(GetProgramsDir());
+    if (FileExists(binDir + "Content.plr")) actions.Keep(binDir + "Content.plr", kAudioKept);
   }
 
   // 10-13. The installed files: each handled once, plain deletions last.
@@ -296,9 +337,11 @@ int UninstallFlow(const std::string& installDir) {
 
   // 18. Bin\, then the installation folder, when empty.
   RemoveIfEmpty(binDir);
+  bool appDirDeferred = false;
   if (!RemoveIfEmpty(appDir) && IsRemovableFolderPath(appDir)) {
-    DeleteFileDelayReboot(appDir);
+    actions.DeleteAtRestart(appDir);
     rebootNeeded = true;
+    appDirDeferred = true;
   }
 
   // 19. The entry in the list of installed programs.
@@ -307,6 +350,7 @@ int UninstallFlow(const std::string& installDir) {
   // 20. The logs, then what is left empty.
   if (!logsDir.empty() && !IsSystemFolderOrAbove(logsDir)) {
     RemoveDirectoryTree(logsDir, &*window, ".log");
+    RemoveRunSummary(logsDir);
     // The sweep leaves the folder it was given; it goes here once empty.
     if (DirectoryExists(logsDir)) RemoveEmptyDirectories(logsDir, &*window);
   }
@@ -317,6 +361,8 @@ int UninstallFlow(const std::string& installDir) {
   if (!logsParent.empty() && ::lstrcmpiA(logsParent.c_str(), appDir.c_str()) != 0 &&
       !IsSystemFolderOrAbove(logsParent))
     RemoveIfEmpty(logsParent);
+  if (!appDirDeferred && DirectoryExists(appDir))
+    actions.Keep(appDir, "the installation folder still holds files");
 
   // 21. The window goes; then the plug-ins.
   window.Close();
@@ -327,10 +373,16 @@ int UninstallFlow(const std::string& installDir) {
   DeleteKeyTree(HKEY_CURRENT_USER, "SOFTWARE", "Pellory");
 
   // 23. The sites are told, and their cookies emptied.
-  RunBrowserStep(cookieUrl);
+  if (actions.Allows("tell the maker's sites of the uninstall and empty their cookies"))
+    RunBrowserStep(cookieUrl);
 
-  // 24. The result.
-  if (!rebootNeeded) {
+  // 24. The result. A dry run only says it.
+  if (actions.DryRun()) {
+    LogWrite(rebootNeeded ? "Dry run: the uninstall would leave some of this for the next start "
+                            "of Windows."
+                          : "Dry run: the uninstall could remove all of this now.");
+    LogWrite("Dry run: nothing on this machine has been changed.");
+  } else if (!rebootNeeded) {
     LogWrite("PelloryManager has been uninstalled.");
     AppMessageBox(IDS_UNINSTALL_SUCCEEDED, MB_OK | MB_ICONINFORMATION);
   } else {
@@ -338,5 +390,5 @@ int UninstallFlow(const std::string& installDir) {
     if (AppMessageBox(IDS_UNINSTALL_REBOOT, MB_YESNO | MB_ICONQUESTION) == IDYES)
       RebootComputer();
   }
-  return 0;
+  return rebootNeeded ? kUninstallRestartNeeded : 0;
 }
