@@ -11,7 +11,7 @@
 #include "core/Locations.h"
 #include "core/Log.h"
 #include "frame/RegKey.h"
-#include "uninstall/RemovalActions.h"
+#include "removal/RemovalActions.h"
 
 const char kMediaPlayerPluginClsid[] = "{5A1E7C30-2B94-4F61-9D3A-7C20E4B1F958}";
 

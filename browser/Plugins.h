@@ -12,5 +12,5 @@ extern const char kMediaPlayerPluginClsid[];
 // deleted at the next restart of Windows instead, and then `rebootNeeded` is
 // set (it is never cleared). Missing keys, values and files skip their part;
 // failures are ignored. Always true. Every change goes through the removal
-// actions (uninstall/RemovalActions.h), so a dry run only lists them.
+// actions (removal/RemovalActions.h), so a dry run only lists them.
 bool RemovePlugins(bool& rebootNeeded);

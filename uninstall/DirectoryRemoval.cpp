@@ -10,7 +10,7 @@
 #include "core/SystemLibraries.h"
 #include "frame/Handle.h"
 #include "resources/StringIds.h"
-#include "uninstall/RemovalActions.h"
+#include "removal/RemovalActions.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "catalog/Component.h"
 #include "catalog/IniFile.h"
 
-#include "uninstall/RemovalActions.h"
+#include "removal/RemovalActions.h"
 #include "uninstall/RemovalProgress.h"
 
 // Full paths in the order they were added. Paths are found without regard to

@@ -20,7 +20,7 @@
 #include "install/RestartWork.h"
 #include "resources/StringIds.h"
 #include "uninstall/DirectoryRemoval.h"
-#include "uninstall/RemovalActions.h"
+#include "removal/RemovalActions.h"
 #include "uninstall/RemovalLists.h"
 #include "uninstall/UninstallCatalogue.h"
 #include "uninstall/UninstallProgressWindow.h"

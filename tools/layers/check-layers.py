@@ -20,6 +20,7 @@ LEVELS = [
     ["host"],
     ["install/cab"],
     ["install"],
+    ["removal"],
     ["browser", "selection"],
     ["uninstall"],
     ["app"],

@@ -1,4 +1,4 @@
-#include "uninstall/RemovalActions.h"
+#include "removal/RemovalActions.h"
 
 #include <cstdarg>
 #include <cstdint>
