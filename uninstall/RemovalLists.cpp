@@ -13,7 +13,7 @@
 #include "core/SystemLibraries.h"
 #include "resources/StringIds.h"
 #include "uninstall/DirectoryRemoval.h"
-#include "uninstall/RemovalActions.h"
+#include "removal/RemovalActions.h"
 
 namespace {
 
