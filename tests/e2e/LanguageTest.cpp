@@ -51,7 +51,11 @@ const LanguageTexts* ForThisRun() {
   return nullptr;
 }
 
-TEST(LanguageEnv, MessagesAndCaptionsAreInTheUsersLanguage) {
+// A served installation for the connect dialog; the first case clears it
+// away, as a machine without the program is.
+class LanguageEnv : public ServedRunTest {};
+
+TEST_F(LanguageEnv, MessagesAndCaptionsAreInTheUsersLanguage) {
   const LanguageTexts* texts = ForThisRun();
   ASSERT_NE(texts, nullptr) << "LC_ALL names no language of this test";
   ResetMachineState();
@@ -77,27 +81,21 @@ TEST(LanguageEnv, MessagesAndCaptionsAreInTheUsersLanguage) {
   EXPECT_EQ(ask.text, texts->confirmUninstall);
   ui::PressButton(ask.window, IDNO);
   EXPECT_EQ(uninstall.Wait(), 0u);
-  ResetMachineState();
 }
 
 // The connect dialog, read while a slow catalogue comes.
-TEST(LanguageEnv, TheConnectDialogStepsInTheUsersLanguage) {
+TEST_F(LanguageEnv, TheConnectDialogStepsInTheUsersLanguage) {
   const LanguageTexts* texts = ForThisRun();
   ASSERT_NE(texts, nullptr) << "LC_ALL names no language of this test";
-  ResetMachineState();
-  Installation install;
-  install.Register();
-  testing_support::HttpServer server;
-  ASSERT_TRUE(server.Start());
   testing_support::HttpRoute slow;
   slow.body = testing_support::CatalogueCabinet({testing_support::ComponentWith("Slow", {})},
                                                 {{"Padding.bin", std::string(30000, 'p')}});
   slow.pieceSize = 2000;
   slow.pieceDelayMs = 100;
-  server.SetRoute(kCataloguePath, slow);
+  server_.SetRoute(kCataloguePath, slow);
 
   testing_support::ChildProcess child;
-  ASSERT_TRUE(child.Start(install.InstalledUpgrade(), "/URL:" + server.Url(kCataloguePath)));
+  ASSERT_TRUE(Start(child, ""));
   Answer(child, IDYES);
   constexpr int kGroupBox = 219, kFirstStep = 206;
   HWND dialog = WaitForDialogWith(child.Id(), kGroupBox);
@@ -107,8 +105,6 @@ TEST(LanguageEnv, TheConnectDialogStepsInTheUsersLanguage) {
   EXPECT_EQ(ui::ControlText(dialog, kGroupBox), texts->connectGroup);
   ui::WaitForWindowGone(dialog, 20000);
   child.Kill();  // at the selection dialog
-  server.Stop();
-  ResetMachineState();
 }
 
 }  // namespace
