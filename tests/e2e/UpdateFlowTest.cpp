@@ -59,9 +59,6 @@ class UpdateFlowE2E : public ServedRunTest {
   void ServeFile(const std::string& cabinet, const std::string& name, const std::string& text) {
     server_.Serve("/PM50/Quoma/" + cabinet, CabinetBytes({{name, text}}));
   }
-  int Run(const std::string& args) {
-    return AsInt(RunUpgrade(install_.InstalledUpgrade(), args + " " + UrlSwitch(), 90000));
-  }
   void Record(const std::string& component) {
     RegWriteString(HKEY_LOCAL_MACHINE, kComponentsKey, component, "1, 0, 0, 0");
   }

@@ -24,9 +24,6 @@ constexpr char kHooksKey[] = "Software\\Pellory\\Upgrade\\Hooks";
 
 class WholeUpdateE2E : public ServedRunTest {
  protected:
-  int Run(const std::string& args) {
-    return AsInt(RunUpgrade(install_.InstalledUpgrade(), args + " " + UrlSwitch(), 90000));
-  }
   void ServeInf(const std::vector<std::string>& lines) {
     server_.Serve(kCataloguePath, CabinetBytes({{"PM Install1.INF", InfText(lines)}}));
   }
