@@ -36,12 +36,7 @@ Lines Arguments(const std::string& commandLine) {
   return split;
 }
 
-class HostileCatalogueE2E : public ServedRunTest {
- protected:
-  int RunSetup() {
-    return AsInt(RunUpgrade(install_.InstalledUpgrade(), "/Setup /q " + UrlSwitch(), 90000));
-  }
-};
+class HostileCatalogueE2E : public ServedRunTest {};
 
 // A "Run" text holding double quotes (or ending in a backslash) reaches its
 // hook as the one argument it is, never as more arguments.
@@ -57,7 +52,7 @@ TEST_F(HostileCatalogueE2E, QuotesInARunTextAddNoArguments) {
   server_.Serve(kCataloguePath, CabinetBytes({{"PM Install1.INF", catalogue}}));
   server_.Serve("/PM50/Quoma/tools.cab", CabinetBytes({{"First.exe", hook}, {"Second.exe", hook}}));
 
-  EXPECT_EQ(RunSetup(), 0);
+  EXPECT_EQ(Run("/Setup /q"), 0);
   const std::string first = install_.Dir() + "First.exe", second = install_.Dir() + "Second.exe";
   std::string runs = FileContent(first + ".runs");
   EXPECT_EQ(Arguments(runs.substr(0, runs.find("\r\n"))), (Lines{first, injected})) << runs;
@@ -92,7 +87,7 @@ TEST_F(HostileCatalogueE2E, AFileSourceInAServedCatalogueIsRefused) {
         "[Secret.txt]\r\nFile=" + std::string(source.spelt) + "\r\nFileVersion=1,0,0,0\r\n";
     server_.Serve(kCataloguePath, CabinetBytes({{"PM Install1.INF", catalogue}}));
 
-    EXPECT_EQ(RunSetup(), -1);
+    EXPECT_EQ(Run("/Setup /q"), -1);
     const std::string log = FileContent(UserLogPath());
     EXPECT_NE(log.find(std::string("Refused to download '") + source.reached +
                        "': a catalogue from '" + server_.Url(kCataloguePath) +

@@ -5,7 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "tests/e2e/Installation.h"
+#include "tests/e2e/ServedRunTest.h"
+#include "tests/support/CatalogueCabinet.h"
 
 namespace e2e {
 namespace {
@@ -16,23 +17,31 @@ struct LanguageTexts {
   const char* noFolder;
   const char* uninstallCaption;
   const char* confirmUninstall;
+  // The connect dialog's first step and frame where they are not the US
+  // English ones (CMakeLists.txt runs that case only there).
+  const char* connectStep;
+  const char* connectGroup;
 };
 
 const LanguageTexts kTexts[] = {
     {"de_DE", "PelloryManager-Komponentenaktualisierung",
      "Der PelloryManager-Ordner wurde nicht gefunden. Der Vorgang kann nicht fortgesetzt werden.",
-     "PelloryManager-Deinstallation", "M\xF6" "chten Sie PelloryManager wirklich deinstallieren?"},
+     "PelloryManager-Deinstallation", "M\xF6" "chten Sie PelloryManager wirklich deinstallieren?",
+     "Verbindung mit www.pellory.com herstellen", "Komponenteninformationen werden abgerufen"},
     {"fr_FR", "Mise \xE0 jour des composants PelloryManager",
      "Le dossier de PelloryManager est introuvable. Impossible de continuer.",
      "D\xE9sinstallation de PelloryManager",
-     "Voulez-vous vraiment d\xE9sinstaller PelloryManager ?"},
+     "Voulez-vous vraiment d\xE9sinstaller PelloryManager ?", "Connexion \xE0 www.pellory.com",
+     "R\xE9" "cup\xE9" "ration des informations sur les composants"},
     {"en_GB", "PelloryManager Components Update",
      "The PelloryManager folder could not be found. Cannot continue.",
-     "PelloryManager Uninstall", "Are you sure you want to uninstall PelloryManager?"},
+     "PelloryManager Uninstall", "Are you sure you want to uninstall PelloryManager?",
+     nullptr, nullptr},
     // No table of its own: the US English originals.
     {"es_ES", "PelloryManager Components Update",
      "PelloryManager directory could not be found. Cannot continue.",
-     "PelloryManager Uninstall", "Are you sure you want to uninstall PelloryManager?"},
+     "PelloryManager Uninstall", "Are you sure you want to uninstall PelloryManager?",
+     nullptr, nullptr},
 };
 
 const LanguageTexts* ForThisRun() {
@@ -44,7 +53,11 @@ const LanguageTexts* ForThisRun() {
   return nullptr;
 }
 
-TEST(LanguageEnv, MessagesAndCaptionsAreInTheUsersLanguage) {
+// A served installation for the connect dialog; the first case clears it
+// away, as a machine without the program is.
+class LanguageEnv : public ServedRunTest {};
+
+TEST_F(LanguageEnv, MessagesAndCaptionsAreInTheUsersLanguage) {
   const LanguageTexts* texts = ForThisRun();
   ASSERT_NE(texts, nullptr) << "LC_ALL names no language of this test";
   ResetMachineState();
@@ -70,7 +83,31 @@ TEST(LanguageEnv, MessagesAndCaptionsAreInTheUsersLanguage) {
   EXPECT_EQ(ask.text, texts->confirmUninstall);
   ui::PressButton(ask.window, IDNO);
   EXPECT_EQ(uninstall.Wait(), 0u);
-  ResetMachineState();
+}
+
+// The connect dialog, read while a slow catalogue comes.
+TEST_F(LanguageEnv, TheConnectDialogStepsInTheUsersLanguage) {
+  const LanguageTexts* texts = ForThisRun();
+  ASSERT_NE(texts, nullptr) << "LC_ALL names no language of this test";
+  ASSERT_NE(texts->connectStep, nullptr) << "the connect dialog is in US English here";
+  testing_support::HttpRoute slow;
+  slow.body = testing_support::CatalogueCabinet({testing_support::ComponentWith("Slow", {})},
+                                                {{"Padding.bin", std::string(30000, 'p')}});
+  slow.pieceSize = 2000;
+  slow.pieceDelayMs = 100;
+  server_.SetRoute(kCataloguePath, slow);
+
+  testing_support::ChildProcess child;
+  ASSERT_TRUE(Start(child, ""));
+  Answer(child, IDYES);
+  constexpr int kGroupBox = 219, kFirstStep = 206;
+  HWND dialog = WaitForDialogWith(child.Id(), kGroupBox);
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(ui::WindowText(dialog), texts->updateCaption);
+  EXPECT_EQ(ui::ControlText(dialog, kFirstStep), texts->connectStep);
+  EXPECT_EQ(ui::ControlText(dialog, kGroupBox), texts->connectGroup);
+  ui::WaitForWindowGone(dialog, 20000);
+  child.Kill();  // at the selection dialog
 }
 
 }  // namespace

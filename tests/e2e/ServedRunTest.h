@@ -36,6 +36,11 @@ class ServedRunTest : public ::testing::Test {
   bool Start(testing_support::ChildProcess& child, const std::string& args) {
     return child.Start(install_.InstalledUpgrade(), args + " " + UrlSwitch());
   }
+  // Runs the installed program to its end (90 s at most): its exit code.
+  int Run(const std::string& args) const {
+    return testing_support::AsInt(
+        RunUpgrade(install_.InstalledUpgrade(), args + " " + UrlSwitch(), 90000));
+  }
   std::string Log() const { return testing_support::FileContent(UserLogPath()); }
 
   // The installed manager, started and with its window up.

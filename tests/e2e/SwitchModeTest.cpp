@@ -5,28 +5,24 @@
 
 #include <string>
 
-#include "tests/e2e/Installation.h"
+#include "tests/e2e/ServedRunTest.h"
 
 namespace e2e {
 namespace {
 
 using testing_support::ChildProcess;
+using testing_support::FileContent;
 using testing_support::FileExists;
-using testing_support::ReadFileBytes;
 
-constexpr UINT kManagerCloseCommand = 57665;
-
-class SwitchModeE2E : public ::testing::Test {
+class SwitchModeE2E : public ServedRunTest {
  protected:
   void SetUp() override {
-    ResetMachineState();
-    install_.Register();
-    ASSERT_TRUE(::CopyFileA(FixturePath("Manager.exe").c_str(), Manager().c_str(), FALSE));
+    ServedRunTest::SetUp();
     ASSERT_TRUE(testing_support::WriteFileBytes(plugin_, "plug-in"));
   }
   void TearDown() override {
     testing_support::RegDeleteTree(HKEY_CURRENT_USER, kXpKey);
-    ResetMachineState();
+    ServedRunTest::TearDown();
   }
 
   std::string Manager() const { return install_.Bin() + "Manager.exe"; }
@@ -37,28 +33,16 @@ class SwitchModeE2E : public ::testing::Test {
 
   // The restarted manager: how it was started; then it is closed again.
   void ExpectManagerRunsAgain(DWORD oldProcessId) {
-    ui::WindowQuery query;
-    query.className = "PelloryWndClass";
-    HWND window = ui::WaitForWindow(query);
+    HWND window = ui::WaitForWindow({"", "PelloryWndClass", 0});
     ASSERT_NE(window, nullptr) << "the manager was not started again";
     DWORD processId = 0;
     ::GetWindowThreadProcessId(window, &processId);
     EXPECT_NE(processId, oldProcessId);
-    std::string recorded;
-    ASSERT_TRUE(ReadFileBytes(Manager() + ".cmdline", recorded));
-    EXPECT_EQ(recorded, "\"" + Manager() + "\" --restored");
-    ::PostMessageA(window, WM_COMMAND, kManagerCloseCommand, 0);
-    EXPECT_TRUE(testing_support::WaitNoProcessNamed("Manager.exe"));
-  }
-
-  std::string Log() const {
-    std::string text;
-    EXPECT_TRUE(ReadFileBytes(UserLogPath(), text));
-    return text;
+    EXPECT_EQ(FileContent(Manager() + ".cmdline"), "\"" + Manager() + "\" --restored");
+    EXPECT_TRUE(CloseManager());
   }
 
   static constexpr char kXpKey[] = "Software\\Wine\\AppDefaults\\Upgrade.exe";
-  Installation install_;
   const std::string plugin_ = install_.Bin() + "Old Plugin.dll";
 };
 

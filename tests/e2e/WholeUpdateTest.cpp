@@ -24,9 +24,6 @@ constexpr char kHooksKey[] = "Software\\Pellory\\Upgrade\\Hooks";
 
 class WholeUpdateE2E : public ServedRunTest {
  protected:
-  int Run(const std::string& args) {
-    return AsInt(RunUpgrade(install_.InstalledUpgrade(), args + " " + UrlSwitch(), 90000));
-  }
   void ServeInf(const std::vector<std::string>& lines) {
     server_.Serve(kCataloguePath, CabinetBytes({{"PM Install1.INF", InfText(lines)}}));
   }
@@ -277,7 +274,7 @@ TEST_F(WholeUpdateE2E, AnEarlierRunsDeleteWaitingForTheRestartSparesTheNewFile) 
 // The same against a real web server (with-web-server: nginx behind a relay
 // that cuts the first answer for "books.cab" at half): its ETag and its
 // partial answer are understood, and one ranged request brings the rest.
-class WebServerEnv : public ::testing::Test {
+class WebServerEnv : public ServedRunTest {
  protected:
   void SetUp() override {
     if (const char* missing = std::getenv("UPGRADE_WEB_MISSING"))
@@ -287,14 +284,10 @@ class WebServerEnv : public ::testing::Test {
     ASSERT_TRUE(url && root) << "run through tests/webserver/with-web-server";
     url_ = url;
     root_ = WinePath(root) + "\\";
-    ResetMachineState();
-    install_.Register();
-    install_.SetManagerVersion(5, 0, 0, 1);
+    ServedRunTest::SetUp();
   }
-  void TearDown() override { ResetMachineState(); }
 
   std::string url_, root_;
-  Installation install_;
 };
 
 TEST_F(WebServerEnv, ACutDownloadIsResumedWithOneRangedRequest) {
@@ -319,12 +312,6 @@ TEST_F(WebServerEnv, ACutDownloadIsResumedWithOneRangedRequest) {
   ASSERT_EQ(answers.size(), 2u) << access;
   EXPECT_NE(answers[0].find(" 200 "), std::string::npos) << answers[0];
   EXPECT_NE(answers[1].find(" 206 "), std::string::npos) << answers[1];
-  // The manager a Setup run starts at its end.
-  ui::WindowQuery query;
-  query.className = "PelloryWndClass";
-  if (HWND manager = ui::WaitForWindow(query, 5000))
-    ::PostMessageA(manager, WM_COMMAND, kManagerCloseCommand, 0);
-  WaitNoProcessNamed("Manager.exe");
 }
 
 }  // namespace

@@ -22,21 +22,16 @@
 #include "resources/StringIds.h"
 #include "tests/fixtures/holder/HeldFile.h"
 #include "tests/support/CapturedLog.h"
+#include "tests/support/CatalogueCabinet.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/PlayedUser.h"
 #include "tests/support/Scratch.h"
 #include "tests/support/UiDriver.h"
-#include "tests/unit/cab/CabTestSupport.h"
 #include "transfer/WinInetApi.h"
 
 namespace {
 
 using namespace testing_support;
-
-std::string Cabinet(const std::vector<std::pair<std::string, std::string>>& members) {
-  const cabtest::Bytes bytes = cabtest::StoredCabinet(members);
-  return std::string(bytes.begin(), bytes.end());
-}
 
 std::string Recorded(const std::string& component) {
   std::string value;
@@ -138,8 +133,8 @@ class EngineRun : public ::testing::Test {
 
 TEST_F(EngineRun, EachFileComesFromItsOwnCabinetAndEachCabinetIsFetchedOnce) {
   // Two cabinets hold a member of the same name meant for different folders.
-  server_.Serve("/one.cab", Cabinet({{"Readme.txt", "one"}, {"Shared.dat", "shared"}}));
-  server_.Serve("/two.cab", Cabinet({{"Readme.txt", "two"}}));
+  server_.Serve("/one.cab", CabinetBytes({{"Readme.txt", "one"}, {"Shared.dat", "shared"}}));
+  server_.Serve("/two.cab", CabinetBytes({{"Readme.txt", "two"}}));
   const std::vector<Component> run = {
       // One member to two folders: each gets it.
       Named("Alpha", {File("A\\Readme.txt", "one.cab"), File("Shared.dat", "one.cab"),
@@ -174,9 +169,9 @@ TEST_F(EngineRun, EachFileComesFromItsOwnCabinetAndEachCabinetIsFetchedOnce) {
 
 // A cancelled run records no component: none of their files were put in place.
 TEST_F(EngineRun, CancelRecordsNothingAndLeavesNoDownloadBehind) {
-  server_.Serve("/first.cab", Cabinet({{"First.txt", "first"}}));
+  server_.Serve("/first.cab", CabinetBytes({{"First.txt", "first"}}));
   HttpRoute slow;
-  slow.body = Cabinet({{"Second.txt", std::string(300000, 's')}});
+  slow.body = CabinetBytes({{"Second.txt", std::string(300000, 's')}});
   slow.pieceSize = 2000;
   slow.pieceDelayMs = 40;
   server_.SetRoute("/slow.cab", slow);
@@ -200,7 +195,7 @@ TEST_F(EngineRun, CancelRecordsNothingAndLeavesNoDownloadBehind) {
 }
 
 TEST_F(EngineRun, ALockedFileWaitsForTheRestart) {
-  server_.Serve("/locked.cab", Cabinet({{"Locked.txt", "new"}}));
+  server_.Serve("/locked.cab", CabinetBytes({{"Locked.txt", "new"}}));
   const std::string locked = app_.Path() + "Locked.txt";
   ASSERT_TRUE(WriteFileBytes(locked, "old"));
   HeldFile holder;
@@ -228,11 +223,11 @@ TEST_F(EngineRun, ALockedFileWaitsForTheRestart) {
 }
 
 TEST_F(EngineRun, ABadCabinetStopsTheRunBeforeAnyFileIsTouched) {
-  server_.Serve("/good.cab", Cabinet({{"Good.txt", "new good"}}));
-  std::string damaged = Cabinet({{"Worse.txt", std::string(5000, 'b')}});
+  server_.Serve("/good.cab", CabinetBytes({{"Good.txt", "new good"}}));
+  std::string damaged = CabinetBytes({{"Worse.txt", std::string(5000, 'b')}});
   damaged[damaged.size() - 100] ^= 0x55;  // the data no longer matches its checksum
   // Sorted after Good.txt, so that only the check before installing can save it.
-  for (const std::string& bad : {damaged, Cabinet({{"Other.txt", "not the file"}})}) {
+  for (const std::string& bad : {damaged, CabinetBytes({{"Other.txt", "not the file"}})}) {
     server_.Serve("/bad.cab", bad);
     ASSERT_TRUE(WriteFileBytes(app_.Path() + "Good.txt", "old good"));
     ASSERT_TRUE(WriteFileBytes(app_.Path() + "Doomed.txt", "kept"));
@@ -260,7 +255,7 @@ TEST_F(EngineRun, ABadCabinetStopsTheRunBeforeAnyFileIsTouched) {
 // launch task, so the manager is started directly.
 TEST_F(EngineRun, TheManagerClosesForItsComponentAndComesBackOnYes) {
   const ComApartment com;
-  server_.Serve("/viewer.cab", Cabinet({{"Viewer.dat", "viewer"}}));
+  server_.Serve("/viewer.cab", CabinetBytes({{"Viewer.dat", "viewer"}}));
   const std::string bin = app_.Path() + "Bin\\";
   ASSERT_TRUE(::CreateDirectoryA(bin.c_str(), nullptr));
   RunningFixture manager;
@@ -309,7 +304,7 @@ TEST_F(EngineRun, TheManagerClosesForItsComponentAndComesBackOnYes) {
 // the manager at its end, does not start a second one.
 TEST_F(EngineRun, AManagerThatDidNotCloseIsNotStartedASecondTime) {
   const ComApartment com;
-  server_.Serve("/viewer.cab", Cabinet({{"Viewer.dat", "viewer"}}));
+  server_.Serve("/viewer.cab", CabinetBytes({{"Viewer.dat", "viewer"}}));
   const std::string bin = app_.Path() + "Bin\\";
   ASSERT_TRUE(::CreateDirectoryA(bin.c_str(), nullptr));
   RunningFixture manager;
