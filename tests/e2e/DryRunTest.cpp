@@ -71,10 +71,6 @@ class DryRunE2E : public ServedRunTest {
     return files;
   }
 
-  int Run(const std::string& args) {
-    return AsInt(RunUpgrade(install_.InstalledUpgrade(), args + " " + UrlSwitch(), 90000));
-  }
-
   // "Books": a file the user has (held open by a program), a new one, and a
   // registry line.
   void ServeBooks() {

@@ -92,7 +92,7 @@ TEST_F(RunSummaryE2E, ARunThatNeedsARestartSaysWhyAndKeepsSecretsOut) {
   // recorded, without files): the summary is replaced, not appended to.
   ASSERT_TRUE(RunRestartProcessing());
   server_.Serve(kCataloguePath, CatalogueCabinet({ComponentWith("Books", {})}));
-  EXPECT_EQ(AsInt(RunUpgrade(install_.InstalledUpgrade(), "/q " + UrlSwitch(), 90000)), 0);
+  EXPECT_EQ(Run("/q"), 0);
   const JsonValue quiet = Summary();
   EXPECT_EQ(quiet["mode"].text, "quiet");
   EXPECT_EQ(quiet["result"].text, "success");
@@ -107,8 +107,7 @@ TEST_F(RunSummaryE2E, ARunThatNeedsARestartSaysWhyAndKeepsSecretsOut) {
 // component's failure; a catalogue that cannot be had fails too.
 TEST_F(RunSummaryE2E, AFailedRunSaysWhatFailed) {
   server_.Serve(kCataloguePath, CatalogueCabinet({ComponentWith("Lost", {{"Lost.txt", "lost.cab"}})}));
-  EXPECT_EQ(AsInt(RunUpgrade(install_.InstalledUpgrade(), "/Setup /q " + UrlSwitch(), 90000)),
-            -1);
+  EXPECT_EQ(Run("/Setup /q"), -1);
   JsonValue summary = Summary();
   EXPECT_EQ(summary["exitCode"].number, -1);
   EXPECT_EQ(summary["result"].text, "failed");
@@ -116,8 +115,7 @@ TEST_F(RunSummaryE2E, AFailedRunSaysWhatFailed) {
   EXPECT_EQ(summary["components"].items[0]["action"].text, "failed");
 
   server_.ServeStatus(kCataloguePath, 404);
-  EXPECT_EQ(AsInt(RunUpgrade(install_.InstalledUpgrade(), "/Setup /q " + UrlSwitch(), 90000)),
-            -1);
+  EXPECT_EQ(Run("/Setup /q"), -1);
   summary = Summary();
   EXPECT_EQ(summary["result"].text, "failed");
   EXPECT_EQ(summary["error"]["text"].text, "The catalogue could not be fetched.");
