@@ -105,15 +105,21 @@ SeenBox WaitForMessageBoxCaption(const std::string& caption, DWORD timeoutMs) {
   return Describe(ui::WaitForWindow(query, timeoutMs));
 }
 
-SeenBox Answer(ChildProcess& child, int button, DWORD timeoutMs) {
+SeenBox WaitBox(DWORD processId, DWORD timeoutMs) {
   timeoutMs = Patience(timeoutMs);
-  SeenBox box;
   const DWORD start = ::GetTickCount();
-  while (!box.window && ::GetTickCount() - start < timeoutMs) {
-    for (HWND window : ui::FindWindows({"", "#32770", child.Id()}))
-      if (::GetDlgItem(window, 0xFFFF)) box = Describe(window);
-    if (!box.window) ::Sleep(50);
-  }
+  do {
+    // A box still being made, or being taken down, has no text.
+    for (HWND window : ui::FindWindows({"", "#32770", processId}))
+      if (::GetDlgItem(window, 0xFFFF) && !ui::MessageBoxText(window).empty())
+        return Describe(window);
+    ::Sleep(50);
+  } while (::GetTickCount() - start < timeoutMs);
+  return SeenBox();
+}
+
+SeenBox Answer(ChildProcess& child, int button, DWORD timeoutMs) {
+  const SeenBox box = WaitBox(child.Id(), timeoutMs);
   if (box.window) {
     ui::PressButton(box.window, button);
     ui::WaitForWindowGone(box.window);

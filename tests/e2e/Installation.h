@@ -59,9 +59,12 @@ struct SeenBox {
 };
 SeenBox WaitForMessageBox(DWORD processId, DWORD timeoutMs = 20000);
 SeenBox WaitForMessageBoxCaption(const std::string& caption, DWORD timeoutMs = 20000);
-// The process's next message box (the dialogs are #32770 windows too: a box is
-// the one with the text control 0xFFFF), answered with `button`; an empty
-// SeenBox when none came in time.
+// The process's message box now on screen (the dialogs are #32770 windows
+// too: a box is the one with the text control 0xFFFF, and its text in place),
+// or an empty SeenBox after the time.
+SeenBox WaitBox(DWORD processId, DWORD timeoutMs = 30000);
+// The process's next message box, answered with `button`; an empty SeenBox
+// when none came in time.
 SeenBox Answer(testing_support::ChildProcess& child, int button, DWORD timeoutMs = 30000);
 // The dialog of the process that has the control, or null after the time.
 HWND WaitForDialogWith(DWORD processId, int controlId, DWORD timeoutMs = 20000);

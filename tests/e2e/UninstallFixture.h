@@ -146,27 +146,6 @@ inline bool ProgressHidden(DWORD processId) {
   return !::IsWindowVisible(windows[0]);
 }
 
-// The uninstaller's message box now on screen (a #32770 window with the text
-// control 0xFFFF), or an empty one after the time.
-inline SeenBox WaitBox(DWORD processId, DWORD timeoutMs = 30000) {
-  timeoutMs = Patience(timeoutMs);
-  SeenBox box;
-  const DWORD start = ::GetTickCount();
-  do {
-    // A box still being made, or being taken down, has no text.
-    for (HWND window : ui::FindWindows({"", "#32770", processId}))
-      if (::GetDlgItem(window, 0xFFFF) && !ui::MessageBoxText(window).empty()) {
-        ui::DialogTexts texts = ui::ReadDialogTexts(window);
-        box.window = window;
-        box.caption = texts.caption;
-        box.text = texts.text;
-        return box;
-      }
-    ::Sleep(50);
-  } while (::GetTickCount() - start < timeoutMs);
-  return box;
-}
-
 // Answers the next box with `button` once it says `text`; what it said.
 inline std::string Answer(DWORD processId, const std::string& text, int button,
                    const std::string& caption = kCaptionUninstall) {
