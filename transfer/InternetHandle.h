@@ -37,9 +37,9 @@ using SharedInternetPtr = std::shared_ptr<SharedInternet>;
 // A line that still delivers bytes is never cut off.
 constexpr DWORD kTransferTimeoutMs = 60000;
 DWORD TransferTimeoutMs();
-// What a call thread's wait allows beyond WinInet's own time-outs before it
-// leaves the call behind.
-constexpr DWORD kCallGraceMs = 5000;
+// What a wait for a pending WinInet call allows beyond WinInet's own
+// time-outs before it gives up on the call.
+constexpr DWORD kWaitGraceMs = 5000;
 // Test seam for in-process tests: a shorter limit; 0 restores kTransferTimeoutMs.
 void SetTransferTimeoutForTests(DWORD ms);
 
