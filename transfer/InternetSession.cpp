@@ -282,7 +282,7 @@ bool InternetSession::Open(const std::string& host, DWORD service, WORD port, co
 
 DWORD InternetSession::Close() {
   DWORD result = 0;
-  // A request whose call was left behind keeps both open until it returns.
+  // A request still open keeps both open until it is closed.
   if (connection_ && session_) {
     if (const DWORD error = ReleaseInternetHandle(connection_, __LINE__)) result = error;
     if (const DWORD error = ReleaseInternetHandle(session_, __LINE__)) result = error;
