@@ -125,20 +125,20 @@ struct Handles {
 // Opens and sends the GET; false on failure (stats.failure says why).
 bool Open(const std::string& url, Way way, Seen& seen, Handles& h, Stats& stats,
           DWORD receiveTimeoutMs) {
-  URL_COMPONENTSA parts = {};
+  URL_COMPONENTSA pieces = {};
   char host[256] = "", path[2048] = "";
-  parts.dwStructSize = sizeof(parts);
-  parts.lpszHostName = host;
-  parts.dwHostNameLength = sizeof(host);
-  parts.lpszUrlPath = path;
-  parts.dwUrlPathLength = sizeof(path);
-  if (!::InternetCrackUrlA(url.c_str(), 0, 0, &parts)) return false;
+  pieces.dwStructSize = sizeof(pieces);
+  pieces.lpszHostName = host;
+  pieces.dwHostNameLength = sizeof(host);
+  pieces.lpszUrlPath = path;
+  pieces.dwUrlPathLength = sizeof(path);
+  if (!::InternetCrackUrlA(url.c_str(), 0, 0, &pieces)) return false;
   const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&seen);
   h.session = ::InternetOpenA("wininet_probe", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr,
                               IsAsync(way) ? INTERNET_FLAG_ASYNC : 0);
   if (!h.session) return false;
   if (IsAsync(way)) ::InternetSetStatusCallbackA(h.session, &OnStatus);
-  h.connection = ::InternetConnectA(h.session, host, parts.nPort, nullptr, nullptr,
+  h.connection = ::InternetConnectA(h.session, host, pieces.nPort, nullptr, nullptr,
                                     INTERNET_SERVICE_HTTP, 0, context);
   if (!h.connection) return false;
   h.request = ::HttpOpenRequestA(h.connection, "GET", path, nullptr, nullptr, nullptr,
