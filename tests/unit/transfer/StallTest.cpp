@@ -10,6 +10,7 @@
 
 #include "tests/support/Scratch.h"
 #include "tests/unit/transfer/TransferTestSupport.h"
+#include "transfer/CallThread.h"
 #include "transfer/CancelFlag.h"
 #include "transfer/InternetHandle.h"
 #include "transfer/TransferError.h"
@@ -183,6 +184,30 @@ TEST_F(Stalling, AReadGivesWhatHasArrivedWithoutWaitingForTheRest) {
     bytes.append(buffer, got);
   }
   EXPECT_TRUE(bytes == trickle.body);
+}
+
+// A call that was given up before its thread took it up is never made: a
+// WinInet call made then would use a handle its caller had let go of. What a
+// call holds goes once it has returned or been skipped.
+TEST(CallThreads, ACallGivenUpBeforeItStartedIsNeverMade) {
+  constexpr int kTries = 20;
+  auto made = std::make_shared<std::atomic<int>>(0);
+  auto held = std::make_shared<int>(0);
+  std::vector<std::unique_ptr<CallThread>> threads;
+  int returned = 0;
+  for (int i = 0; i < kTries; ++i) {
+    threads.push_back(std::make_unique<CallThread>());
+    // No time at all: given up at once, mostly before the new thread runs.
+    if (threads.back()->Run([made, held] { ++*made; }, nullptr, 0) ==
+        CallThread::Outcome::kReturned)
+      ++returned;
+  }
+  // Every call that was taken up has ended by now (it only counts).
+  ::Sleep(1000);
+  EXPECT_GE(made->load(), returned);
+  EXPECT_LT(made->load(), kTries);
+  EXPECT_EQ(held.use_count(), 1);
+  threads.clear();
 }
 
 TEST_F(Stalling, CancelEndsABlockedTransferAtOnce) {
