@@ -72,13 +72,13 @@ DWORD CDownloadThread::ReceiveBody(TransferFile& remote, HANDLE local, unsigned 
   // Only a read of 0 bytes ends the transfer; the transfer layer fails a read
   // when the server sent less than it announced, or after the network was
   // silent for its limit. The cost of a download is per progress message
-  // more than per read, so each step gathers what has arrived, read after
-  // read, until the buffer is nearly full or kStepMs have passed: a fast line
-  // gets large writes and few progress messages, a slow one still sees its
-  // progress after every step. A read takes what has arrived, up to the free
-  // part of the buffer, and waits only while nothing has (bounded by the
-  // network's silence limit), so a line turned slow never holds a read for
-  // more than one arrival. Cancel does not wait for a read: the transfer
+  // more than per read, so each step gathers what has already arrived, read
+  // after read, until the buffer is nearly full or kStepMs have passed: a
+  // fast line gets large writes and few progress messages, a slow one still
+  // sees its progress after every step. A read never asks for more than has
+  // arrived (a read returns only once it has all it asked for, which on a
+  // line turned slow could take hours): each wait is bounded by the
+  // network's silence limit. Cancel does not wait for a read: the transfer
   // layer ends it.
   constexpr DWORD kBufferSize = 256 * 1024;
   constexpr DWORD kStepMs = 50;
@@ -89,8 +89,11 @@ DWORD CDownloadThread::ReceiveBody(TransferFile& remote, HANDLE local, unsigned 
     DWORD got = 0;
     DWORD readError = 0;
     do {
+      // What has arrived (Available waits, bounded, until something has);
+      // at least one byte, which at the end returns the end at once.
+      const DWORD size = std::min(std::max(remote.Available(), DWORD{1}), kBufferSize - got);
       DWORD piece = 0;
-      if (!remote.Read(buffer.data() + got, kBufferSize - got, &piece)) {
+      if (!remote.Read(buffer.data() + got, size, &piece)) {
         if (Cancelled()) break;  // the transfer ended its read for the Cancel
         readError = NonZero(GetLastTransferError());
         break;

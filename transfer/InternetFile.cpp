@@ -47,50 +47,42 @@ std::string QueryHeaderText(HINTERNET request, DWORD info) {
 }
 
 InternetFile::InternetFile(SharedInternetPtr request, std::string path, DWORD mode,
-                           std::shared_ptr<AsyncRequest> events, const CancelFlag* cancel,
-                           unsigned long long bodyOffset)
+                           DWORD_PTR context, std::unique_ptr<CallThread> calls,
+                           const CancelFlag* cancel, unsigned long long bodyOffset)
     : TransferFile(std::move(path)),
       request_(std::move(request)),
       mode_(mode),
-      events_(std::move(events)),
-      bodyOffset_(bodyOffset),
-      cancel_(cancel) {
+      context_(context),
+      calls_(calls ? std::move(calls) : std::make_unique<CallThread>()),
+      cancel_(cancel),
+      bodyOffset_(bodyOffset) {
   if (request_ && request_->get()) {
     contentLength_ = QueryContentLength(request_->get());
     validator_ = QueryValidator(request_->get());
   }
 }
 
-DWORD InternetFile::WaitLimitMs() { return TransferTimeoutMs() + kWaitGraceMs; }
+DWORD InternetFile::CallLimitMs() { return TransferTimeoutMs() + kCallGraceMs; }
 
-void InternetFile::Abandon(DWORD error) {
-  failure_ = error;
-  // WinInet keeps what a pending call uses until it ends (and the events
-  // object until the handle's closing is reported), so the handle goes now.
-  ReleaseInternetHandle(request_, __LINE__);
-  SetLastTransferError(failure_);
-}
-
-bool InternetFile::AwaitCompletion(const char* what, int line) {
-  const DWORD start = ::GetTickCount();
-  const AsyncRequest::Outcome outcome = events_->Await(cancel_, WaitLimitMs());
-  if (outcome == AsyncRequest::Outcome::kCancelled) {
+bool InternetFile::Call(std::function<void()> call, DWORD limitMs, const char* what, int line) {
+  const CallThread::Outcome outcome = calls_->Run(std::move(call), cancel_, limitMs);
+  if (outcome == CallThread::Outcome::kReturned) return true;
+  if (outcome == CallThread::Outcome::kCancelled) {
+    failure_ = ERROR_CANCELLED;
     LogFormat("%s cancelled. File %s, Line %d.", what, kTransferSource, line);
-    Abandon(ERROR_CANCELLED);
-    return false;
-  }
-  if (outcome == AsyncRequest::Outcome::kOverdue) {
+  } else {
+    failure_ = ERROR_INTERNET_TIMEOUT;
     LogFormat("%s timed out: nothing arrived for %u seconds. Error 0x0%x. File %s, Line %d.",
               what, static_cast<unsigned>(TransferTimeoutMs() / 1000),
-              static_cast<unsigned>(ERROR_INTERNET_TIMEOUT), kTransferSource, line);
-    Abandon(ERROR_INTERNET_TIMEOUT);
-    return false;
+              static_cast<unsigned>(failure_), kTransferSource, line);
   }
-  if (!events_->Succeeded()) {
-    Failed(events_->Error(), ::GetTickCount() - start, what, line);
-    return false;
-  }
-  return true;
+  // The call left behind closes the request when it returns: closed here,
+  // its handle value could be reused by the next request before the call
+  // has even reached WinInet.
+  request_.reset();
+  ready_ = 0;
+  SetLastTransferError(failure_);
+  return false;
 }
 
 DWORD InternetFile::Failed(DWORD error, DWORD elapsedMs, const char* what, int line) {
@@ -117,14 +109,15 @@ bool InternetFile::Seek(LONG distance, DWORD method) {
     SetLastTransferError(ERROR_INVALID_HANDLE);
     return false;
   }
-  const DWORD position = WinInet().InternetSetFilePointer(request_->get(), distance, nullptr,
-                                                          method, events_->Context());
+  const DWORD position =
+      WinInet().InternetSetFilePointer(request_->get(), distance, nullptr, method, context_);
   if (position == INVALID_SET_FILE_POINTER) {
     LogFormat("InternetSetFilePointer failed. Error 0x0%x, File %s, Line %d.",
               static_cast<unsigned>(TakeSystemError()), kTransferSource, __LINE__);
     return false;
   }
   position_ = position;
+  ready_ = 0;
   return true;
 }
 
@@ -138,47 +131,55 @@ bool InternetFile::Read(void* buffer, DWORD size, DWORD* count) {
     SetLastTransferError(request_ ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
     return false;
   }
-  if (size == 0) return true;
-  // WinInet reads into bytes of the events object: a read that pends may
-  // still write when its caller has gone.
-  std::vector<char>& bytes = events_->Bytes();
-  if (bytes.size() < size) bytes.resize(size);
-  DWORD got = 0;
-  for (;;) {
-    if (!Direct("InternetReadFileEx", __LINE__)) return false;
-    INTERNET_BUFFERSA& buffers = events_->Buffers();
-    buffers = INTERNET_BUFFERSA{};
-    buffers.dwStructSize = sizeof(buffers);
-    buffers.lpvBuffer = bytes.data();
-    buffers.dwBufferLength = size;
-    events_->Arm();
-    // Everything that has arrived, up to `size`, without waiting for more.
-    if (WinInet().InternetReadFileExA(request_->get(), &buffers, IRF_ASYNC | IRF_NO_WAIT,
-                                      events_->Context())) {
-      got = buffers.dwBufferLength < size ? buffers.dwBufferLength : size;
-      if (got > 0 || AtEnd()) break;
-      // Nothing, before the announced end: the body ended (or the connection
-      // did), or nothing has arrived yet. Asking how much is there tells,
-      // waiting (bounded) for the first byte.
-      const DWORD available = Available();
-      if (failure_) return false;
-      if (available == 0) break;
-      continue;
-    }
-    const DWORD error = ::GetLastError();
-    if (error != ERROR_IO_PENDING) {
-      Failed(error, 0, "InternetReadFileEx", __LINE__);
-      return false;
-    }
-    // Nothing had arrived: the completion comes once something has (WinInet
-    // then holds it), or with the failure at its own silence limit.
-    if (!AwaitCompletion("InternetReadFileEx", __LINE__)) return false;
+  // Only what has arrived: first learn how much that is. At the end that is
+  // 0, and a read of one byte returns the end at once.
+  if (size > ready_) {
+    DWORD available = 0;
+    if (!QueryAvailable(&available)) return false;
+    ready_ = available;
   }
-  if (got > 0) std::memcpy(buffer, bytes.data(), got);
+  if (size > ready_) size = ready_ > 0 ? ready_ : 1;
+  BOOL ok = FALSE;
+  DWORD got = 0;
+  DWORD error = 0;
+  if (ready_ > 0 || AtEnd()) {
+    // What has arrived is read here: the read waits for nothing, and handing
+    // it to the call thread costs more than the read itself under Wine.
+    if (!Direct("InternetReadFile", __LINE__)) return false;
+    ok = WinInet().InternetReadFile(request_->get(), buffer, size, &got);
+    error = ok ? 0 : ::GetLastError();
+  } else {
+    // The call reads into the job's buffer, never into the caller's: a call
+    // left behind may still write when it returns.
+    std::shared_ptr<Job> job = job_;
+    if (job->bytes.size() < size) job->bytes.resize(size);
+    SharedInternetPtr request = request_;
+    if (!Call(
+            [job, request, size] {
+              job->count = 0;
+              job->ok =
+                  WinInet().InternetReadFile(request->get(), job->bytes.data(), size, &job->count);
+              job->error = job->ok ? 0 : ::GetLastError();
+            },
+            CallLimitMs(), "InternetReadFile", __LINE__))
+      return false;
+    ok = job->ok;
+    error = job->error;
+    got = job->count;
+    if (ok && got > 0) std::memcpy(buffer, job->bytes.data(), got < size ? got : size);
+  }
+  if (!ok) {
+    // Only WinInet's own word makes a read's failure a time-out: a read of
+    // what had arrived does not wait for the network.
+    Failed(error, 0, "InternetReadFile", __LINE__);
+    return false;
+  }
+  if (got > size) got = size;
   position_ += got;
+  ready_ = got < ready_ ? ready_ - got : 0;
   // WinInet reports a connection closed before the announced length as an
   // ordinary end (0 bytes, success): that end is checked here.
-  if (got == 0 && contentLength_ >= 0 &&
+  if (got == 0 && size > 0 && contentLength_ >= 0 &&
       position_ != static_cast<unsigned long long>(contentLength_)) {
     SetLastTransferError(ERROR_INTERNET_CONNECTION_ABORTED);
     LogFormat("InternetReadFile ended after %s of %s bytes. Error 0x0%x. File %s, Line %d.",
@@ -217,6 +218,7 @@ void InternetFile::CloseIfOpen() {
 
 bool InternetFile::Close() {
   if (!request_) return true;
+  ready_ = 0;
   return ReleaseInternetHandle(request_, __LINE__) == 0;
 }
 
@@ -229,23 +231,12 @@ DWORD InternetFile::Available() {
     SetLastTransferError(ERROR_INVALID_HANDLE);
     return 0;
   }
-  if (!Direct("InternetQueryDataAvailable", __LINE__)) return 0;
-  // The count is the events object's: a question that pends may still
-  // answer when its caller has gone.
-  DWORD& available = events_->Count();
-  available = 0;
-  events_->Arm();
-  if (WinInet().InternetQueryDataAvailable(request_->get(), &available, 0, events_->Context()))
-    return available;
-  const DWORD error = ::GetLastError();
-  if (error != ERROR_IO_PENDING) {
-    Failed(error, 0, "InternetQueryDataAvailable", __LINE__);
-    return 0;
-  }
-  // Waits until something has arrived: no longer than the silence limit.
-  if (!AwaitCompletion("InternetQueryDataAvailable", __LINE__)) return 0;
-  // The completion carries the count too.
-  return available ? available : events_->Error();
+  // What an earlier answer announced and no read has taken yet is there.
+  if (ready_ > 0) return ready_;
+  DWORD available = 0;
+  if (!QueryAvailable(&available)) return 0;
+  ready_ = available;
+  return available;
 }
 
 bool InternetFile::AtEnd() const {
@@ -254,7 +245,49 @@ bool InternetFile::AtEnd() const {
 
 bool InternetFile::Direct(const char* what, int line) {
   if (!cancel_ || !cancel_->IsSet()) return true;
+  failure_ = ERROR_CANCELLED;
   LogFormat("%s cancelled. File %s, Line %d.", what, kTransferSource, line);
-  Abandon(ERROR_CANCELLED);
+  ready_ = 0;
+  SetLastTransferError(failure_);
   return false;
+}
+
+bool InternetFile::QueryAvailable(DWORD* available) {
+  *available = 0;
+  if (ready_ > 0 || AtEnd()) {
+    // Bytes that arrived and are not read yet, or the end of the announced
+    // body: WinINet answers at once, so the question is asked here. (Under
+    // Wine the answer is then what its buffer holds, never more: the next
+    // 8 KiB come only with a question asked of an empty buffer, which waits
+    // for them.)
+    if (!Direct("InternetQueryDataAvailable", __LINE__)) return false;
+    DWORD count = 0;
+    if (!WinInet().InternetQueryDataAvailable(request_->get(), &count, 0, context_)) {
+      Failed(::GetLastError(), 0, "InternetQueryDataAvailable", __LINE__);
+      return false;
+    }
+    *available = count;
+    return true;
+  }
+  // Waits until something has arrived: for no longer than the silence limit
+  // (WinInet's receive time-out, and this wait's own bound after it).
+  std::shared_ptr<Job> job = job_;
+  SharedInternetPtr request = request_;
+  const DWORD_PTR context = context_;
+  const DWORD start = ::GetTickCount();
+  if (!Call(
+          [job, request, context] {
+            job->count = 0;
+            job->ok =
+                WinInet().InternetQueryDataAvailable(request->get(), &job->count, 0, context);
+            job->error = job->ok ? 0 : ::GetLastError();
+          },
+          CallLimitMs(), "InternetQueryDataAvailable", __LINE__))
+    return false;
+  if (!job->ok) {
+    Failed(job->error, ::GetTickCount() - start, "InternetQueryDataAvailable", __LINE__);
+    return false;
+  }
+  *available = job->count;
+  return true;
 }

@@ -20,12 +20,11 @@ struct InternetHandleTraits {
 
 using ScopedInternet = frame::UniqueHandle<InternetHandleTraits>;
 
-// A WinInet handle with more than one holder: a connection is held by its
-// session object and by every request still open on it. It is closed only
-// once its last holder lets go. Each handle holds its parent (a request its
-// connection, a connection its session), since closing a parent closes its
-// children. (A call that WinInet still runs for a closed request keeps what
-// it uses itself; see transfer/AsyncRequest.h.)
+// A WinInet handle that a call left behind on a call thread may still be
+// using. It is closed only once its last holder lets go: the caller drops
+// its share when it leaves a call behind, and the call closes the handle
+// when it returns. Each handle holds its parent (a request its connection,
+// a connection its session), since closing a parent closes its children.
 struct SharedInternet {
   std::shared_ptr<SharedInternet> parent;  // declared first, so closed last
   ScopedInternet handle;
@@ -38,9 +37,9 @@ using SharedInternetPtr = std::shared_ptr<SharedInternet>;
 // A line that still delivers bytes is never cut off.
 constexpr DWORD kTransferTimeoutMs = 60000;
 DWORD TransferTimeoutMs();
-// What a wait for a pending WinInet call allows beyond WinInet's own
-// time-outs before it gives up on the call.
-constexpr DWORD kWaitGraceMs = 5000;
+// What a call thread's wait allows beyond WinInet's own time-outs before it
+// leaves the call behind.
+constexpr DWORD kCallGraceMs = 5000;
 // Test seam for in-process tests: a shorter limit; 0 restores kTransferTimeoutMs.
 void SetTransferTimeoutForTests(DWORD ms);
 

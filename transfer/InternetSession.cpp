@@ -6,7 +6,7 @@
 #include "core/Error.h"
 #include "core/Log.h"
 #include "frame/Handle.h"
-#include "transfer/AsyncRequest.h"
+#include "transfer/CallThread.h"
 #include "transfer/CancelFlag.h"
 #include "transfer/CrackUrl.h"
 #include "transfer/InternetFile.h"
@@ -233,17 +233,9 @@ bool InternetSession::Open(const std::string& host, DWORD service, WORD port, co
                            const char* password) {
   session_ = std::make_shared<SharedInternet>();
   if (IsWinInetBound()) {
-    // Asynchronous: no call ever blocks the transferring thread (see
-    // transfer/AsyncRequest.h), and a read can take all that has arrived.
     session_->handle.reset(WinInet().InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                                                   nullptr, INTERNET_FLAG_ASYNC));
-    if (!session_->handle) {
-      TakeSystemError();
-    } else if (WinInet().InternetSetStatusCallbackA(session_->get(), &AsyncRequest::OnStatus) ==
-               INTERNET_INVALID_STATUS_CALLBACK) {
-      TakeSystemError();
-      session_->handle.reset();
-    }
+                                                   nullptr, 0));
+    if (!session_->handle) TakeSystemError();
   } else {
     SetLastTransferError(ERROR_PROC_NOT_FOUND);
   }
@@ -282,7 +274,7 @@ bool InternetSession::Open(const std::string& host, DWORD service, WORD port, co
 
 DWORD InternetSession::Close() {
   DWORD result = 0;
-  // A request still open keeps both open until it is closed.
+  // A request whose call was left behind keeps both open until it returns.
   if (connection_ && session_) {
     if (const DWORD error = ReleaseInternetHandle(connection_, __LINE__)) result = error;
     if (const DWORD error = ReleaseInternetHandle(session_, __LINE__)) result = error;
@@ -302,20 +294,13 @@ std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const s
 
   const DWORD flags =
       INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_TRANSFER_BINARY;
-  // Its completions come to `events`, found by the request's context.
-  std::shared_ptr<AsyncRequest> events = AsyncRequest::Make();
-  if (!events) {
-    LogFormat("Failed to create event. Error 0x0%x.", static_cast<unsigned>(TakeSystemError()));
-    return nullptr;
-  }
+  // Shared with the send's call: one left behind keeps it (see InternetHandle.h).
   auto request = std::make_shared<SharedInternet>();
   request->parent = connection_;
   request->handle.reset(WinInet().HttpOpenRequestA(connection_->get(), "GET", path.c_str(),
-                                                   "HTTP/1.1", "", nullptr, flags,
-                                                   events->Context()));
+                                                   "HTTP/1.1", "", nullptr, flags, 0));
   if (!request->handle) {
     const DWORD error = TakeSystemError();
-    AsyncRequest::Forget(events->Context());
     if (error == ERROR_INTERNET_EXTENDED_ERROR) {
       DWORD extended = 0;
       const std::string text = TakeResponseText(&extended);
@@ -344,51 +329,47 @@ std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const s
     return nullptr;
   }
   ProxyCredentials().Offer(request->get());
+  auto calls = std::make_unique<CallThread>();
+  // What the send's call writes. Read only after it returned: a call left
+  // behind may still write it.
+  struct SendJob {
+    BOOL ok = FALSE;
+    DWORD error = 0;
+    DWORD extended = 0;
+    std::string response;
+  };
+  auto job = std::make_shared<SendJob>();
 
   DWORD status = 0;
   int repeats = 0;  // sends again for statuses other than 200, 401 and 407
   int requests = 0;
   bool proxyAsked = false;
   for (;;) {
-    // A cancel that came first sends nothing.
-    if (cancel && cancel->IsSet()) {
-      SetLastTransferError(ERROR_CANCELLED);
-      LogFormat("Sending the HTTP request for URL '%s' cancelled. File %s, Line %d.", url.c_str(),
-                kTransferSource, __LINE__);
-      return nullptr;
-    }
     // The connect, the request and the answer's header: each may take the
     // limit before WinInet gives up, and this wait allows a little more.
     const DWORD start = ::GetTickCount();
-    events->Arm();
-    BOOL sent = WinInet().HttpSendRequestA(request->get(), nullptr, 0, nullptr, 0);
-    DWORD sendError = sent ? 0 : ::GetLastError();
-    AsyncRequest::Outcome outcome = AsyncRequest::Outcome::kCompleted;
-    if (!sent && sendError == ERROR_IO_PENDING) {
-      outcome = events->Await(cancel, 3 * TransferTimeoutMs() + kWaitGraceMs);
-      if (outcome == AsyncRequest::Outcome::kCompleted) {
-        sent = events->Succeeded();
-        sendError = sent ? 0 : events->Error();
-      }
-    }
-    // The server's own text, where WinInet keeps one for this thread.
-    DWORD extended = 0;
-    std::string response;
-    if (sendError == ERROR_INTERNET_EXTENDED_ERROR) response = ReadResponseInfo(&extended);
+    const CallThread::Outcome outcome = calls->Run(
+        [job, request] {
+          job->ok = WinInet().HttpSendRequestA(request->get(), nullptr, 0, nullptr, 0);
+          job->error = job->ok ? 0 : ::GetLastError();
+          if (job->error == ERROR_INTERNET_EXTENDED_ERROR)
+            job->response = ReadResponseInfo(&job->extended);
+        },
+        cancel, 3 * TransferTimeoutMs() + kCallGraceMs);
     ++requests;
-    // A send given up on: WinInet keeps what it uses until it ends, and the
-    // request goes with this open.
-    if (outcome == AsyncRequest::Outcome::kCancelled) {
+    // A send left behind keeps the request (and its calls): no file comes
+    // of it, and its job is not looked at again.
+    if (outcome == CallThread::Outcome::kCancelled) {
       SetLastTransferError(ERROR_CANCELLED);
       LogFormat("Sending the HTTP request for URL '%s' cancelled. File %s, Line %d.", url.c_str(),
                 kTransferSource, __LINE__);
       return nullptr;
     }
-    const bool returned = outcome == AsyncRequest::Outcome::kCompleted;
-    if (!returned || !sent) {
+    const bool returned = outcome == CallThread::Outcome::kReturned;
+    if (!returned || !job->ok) {
       const DWORD error =
           !returned ? static_cast<DWORD>(ERROR_INTERNET_TIMEOUT)
-                    : sendError ? sendError : static_cast<DWORD>(ERROR_GEN_FAILURE);
+                    : job->error ? job->error : static_cast<DWORD>(ERROR_GEN_FAILURE);
       if (IsTimeoutFailure(error, ::GetTickCount() - start)) {
         SetLastTransferError(ERROR_INTERNET_TIMEOUT);
         LogFormat("Failed to send HTTP request for URL '%s': no answer for %u seconds. "
@@ -399,11 +380,11 @@ std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const s
       }
       SetLastTransferError(error);
       if (error == ERROR_INTERNET_EXTENDED_ERROR) {
-        SetLastResponseText(response);
+        SetLastResponseText(job->response);
         LogFormat("Failed to send HTTP request. Error 0x0%x. Extended error 0x0%x %s. File %s, "
                   "Line %d.",
-                  static_cast<unsigned>(error), static_cast<unsigned>(extended),
-                  response.c_str(), kTransferSource, __LINE__);
+                  static_cast<unsigned>(error), static_cast<unsigned>(job->extended),
+                  job->response.c_str(), kTransferSource, __LINE__);
       } else {
         LogFormat("Failed to send HTTP request. Error 0x0%x. File %s, Line %d.",
                   static_cast<unsigned>(error), kTransferSource, __LINE__);
@@ -497,8 +478,8 @@ std::unique_ptr<TransferFile> InternetSession::OpenFile(HWND /*parent*/, const s
     }
     bodyOffset = resume->offset;
   }
-  return std::make_unique<InternetFile>(std::move(request), path, InternetFile::kReadOnly,
-                                        std::move(events), cancel, bodyOffset);
+  return std::make_unique<InternetFile>(std::move(request), path, InternetFile::kReadOnly, 0,
+                                        std::move(calls), cancel, bodyOffset);
 }
 
 DWORD InternetSession::DownloadToFile(HWND parent, const std::string& url,

@@ -19,9 +19,11 @@ class InternetSession : public TransferSession {
   // included: a user who keeps typing wrong credentials, or a server that
   // keeps asking, ends the open with the last status.
   static constexpr int kMostRequests = 4;
-  // DownloadToFile's chunk: the most one read takes of what has arrived.
-  // Small reads cost a socket call each (measured: 100 MB took 2-6 s in
-  // 2000-byte reads under Wine, 0.1-0.2 s in 1 MiB ones).
+  // DownloadToFile's chunk. Nothing is shown during this copy and a cancel
+  // ends a read at once, so it can wait for large reads (InternetReadFile
+  // returns only with a full buffer or at the end); small ones cost a socket
+  // call each (measured: 100 MB took 2-6 s in 2000-byte reads under Wine,
+  // 0.1-0.2 s in 1 MiB ones).
   static constexpr DWORD kDownloadChunk = 1024 * 1024;
 
   InternetSession() = default;

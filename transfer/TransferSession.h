@@ -42,8 +42,7 @@ class TransferFile {
   virtual bool Write(const void* buffer, DWORD size, DWORD* count) = 0;
   virtual void CloseIfOpen() = 0;
   virtual bool Close() = 0;
-  // Bytes that can be read now (HTTP: what has arrived, waiting, bounded,
-  // while nothing has; 0 at the end; files: the size).
+  // Bytes that can be read now (HTTP: without waiting; files: the size).
   virtual DWORD Available() = 0;
 
   // The answer's validator: its ETag, else its Last-Modified; "" when none.

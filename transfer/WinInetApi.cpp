@@ -19,8 +19,6 @@ bool BindWinInet() {
       {"InternetQueryOptionA", Slot(g_api.InternetQueryOptionA)},
       {"InternetSetFilePointer", Slot(g_api.InternetSetFilePointer)},
       {"InternetReadFile", Slot(g_api.InternetReadFile)},
-      {"InternetReadFileExA", Slot(g_api.InternetReadFileExA)},
-      {"InternetSetStatusCallbackA", Slot(g_api.InternetSetStatusCallbackA)},
       {"InternetWriteFile", Slot(g_api.InternetWriteFile)},
       {"InternetCrackUrlA", Slot(g_api.InternetCrackUrlA)},
       {"InternetQueryDataAvailable", Slot(g_api.InternetQueryDataAvailable)},

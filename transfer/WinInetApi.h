@@ -1,5 +1,5 @@
 // WinInet, bound at run time: the library is loaded at start-up and released
-// at process end; the binding fails unless every function below is there.
+// at process end; the binding fails unless all fifteen functions are there.
 #pragma once
 
 #include <windows.h>
@@ -13,8 +13,6 @@ struct WinInetApi {
   decltype(&::InternetQueryOptionA) InternetQueryOptionA = nullptr;
   decltype(&::InternetSetFilePointer) InternetSetFilePointer = nullptr;
   decltype(&::InternetReadFile) InternetReadFile = nullptr;
-  decltype(&::InternetReadFileExA) InternetReadFileExA = nullptr;
-  decltype(&::InternetSetStatusCallbackA) InternetSetStatusCallbackA = nullptr;
   decltype(&::InternetWriteFile) InternetWriteFile = nullptr;
   decltype(&::InternetCrackUrlA) InternetCrackUrlA = nullptr;
   decltype(&::InternetQueryDataAvailable) InternetQueryDataAvailable = nullptr;

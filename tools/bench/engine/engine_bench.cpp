@@ -14,16 +14,14 @@
 //     one line: seconds, the run's result, and the process's peak working set
 //     and peak private bytes before and after the run. Afterwards the manager
 //     that the run started is asked to close.
-//   engine_bench wininet BASE_URL MANIFEST DIR READ [unpack|thread|async]
+//   engine_bench wininet BASE_URL MANIFEST DIR READ [unpack|thread]
 //     A diagnostic: fetches every cabinet MANIFEST names once with WinINet
 //     alone, on one thread, over one connection handle, into DIR, with reads
 //     of READ bytes (0: of what InternetQueryDataAvailable reports, as the
 //     engine reads). With "unpack" each cabinet is queued to the engine's
 //     unpacking thread as its download ends, as the engine does; with
 //     "thread" each request is sent from a thread started for it and
-//     awaited, as the transfer layer used to send; with "async" the session
-//     is asynchronous and each read takes what has arrived, up to READ
-//     bytes, as the transfer layer reads now. Prints the
+//     awaited, as the transfer layer sends. Prints the
 //     seconds in all, in the requests (open, send, status) and in the
 //     bodies, and the number of reads.
 //   engine_bench slow CABINET MEMBER APP_DIR
@@ -265,43 +263,12 @@ int Install(const std::string& baseUrl, const std::string& manifest, const std::
   return result == kRunDone && managerClosed ? 0 : 1;
 }
 
-// The completions of the asynchronous variant's requests (one at a time).
-struct Completion {
-  HANDLE event = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  DWORD result = 0;
-  DWORD error = 0;
-  ~Completion() { ::CloseHandle(event); }
-};
-
-void CALLBACK OnCompletion(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info,
-                           DWORD length) {
-  if (status != INTERNET_STATUS_REQUEST_COMPLETE || !context || !info ||
-      length < sizeof(INTERNET_ASYNC_RESULT))
-    return;
-  auto* completion = reinterpret_cast<Completion*>(context);
-  completion->result = static_cast<DWORD>(static_cast<INTERNET_ASYNC_RESULT*>(info)->dwResult);
-  completion->error = static_cast<INTERNET_ASYNC_RESULT*>(info)->dwError;
-  ::SetEvent(completion->event);
-}
-
-// A call of the asynchronous variant: waits for its completion when it pended.
-BOOL Finish(BOOL ok, Completion& completion) {
-  if (ok || ::GetLastError() != ERROR_IO_PENDING) return ok;
-  if (::WaitForSingleObject(completion.event, 60000) != WAIT_OBJECT_0) return FALSE;
-  return completion.result != 0;
-}
-
 // What WinINet itself costs under Wine, without the transfer layer: one
-// session, one connection handle, the requests one after the other. With
-// "async" the session is asynchronous and every read an InternetReadFileEx
-// of READ bytes with IRF_ASYNC | IRF_NO_WAIT, as the transfer layer reads.
+// session, one connection handle, the requests one after the other.
 int Wininet(const std::string& baseUrl, const std::string& manifest, const std::string& dir,
             DWORD readSize, const std::string& variant) {
   const bool unpack = variant == "unpack";
   const bool thread = variant == "thread";
-  const bool async = variant == "async";
-  Completion completion;
-  const DWORD_PTR context = async ? reinterpret_cast<DWORD_PTR>(&completion) : 0;
   std::vector<Component> components;
   if (!ReadManifest(manifest, baseUrl, components)) return 1;
   std::vector<std::string> urls;
@@ -316,8 +283,7 @@ int Wininet(const std::string& baseUrl, const std::string& manifest, const std::
   parts.dwHostNameLength = sizeof(host);
   if (!::InternetCrackUrlA(baseUrl.c_str(), 0, 0, &parts)) return 1;
   HINTERNET session = ::InternetOpenA("engine_bench", INTERNET_OPEN_TYPE_DIRECT, nullptr,
-                                      nullptr, async ? INTERNET_FLAG_ASYNC : 0);
-  if (session && async) ::InternetSetStatusCallbackA(session, &OnCompletion);
+                                      nullptr, 0);
   HINTERNET connection = session ? ::InternetConnectA(session, host, parts.nPort, nullptr,
                                                       nullptr, INTERNET_SERVICE_HTTP, 0, 0)
                                  : nullptr;
@@ -337,13 +303,13 @@ int Wininet(const std::string& baseUrl, const std::string& manifest, const std::
     HINTERNET request = ::HttpOpenRequestA(connection, "GET", path.c_str(), nullptr, nullptr,
                                            nullptr, INTERNET_FLAG_RELOAD |
                                            INTERNET_FLAG_NO_CACHE_WRITE |
-                                           INTERNET_FLAG_KEEP_CONNECTION, context);
+                                           INTERNET_FLAG_KEEP_CONNECTION, 0);
     BOOL sent = FALSE;
     if (request && thread) {
       std::thread sender([&] { sent = ::HttpSendRequestA(request, nullptr, 0, nullptr, 0); });
       sender.join();
     } else if (request) {
-      sent = Finish(::HttpSendRequestA(request, nullptr, 0, nullptr, 0), completion);
+      sent = ::HttpSendRequestA(request, nullptr, 0, nullptr, 0);
     }
     DWORD status = 0, length = sizeof(status);
     if (!request || !sent ||
@@ -359,34 +325,19 @@ int Wininet(const std::string& baseUrl, const std::string& manifest, const std::
     frame::ScopedFile out(::CreateFileA(local.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     for (;;) {
-      DWORD got = 0, written = 0;
-      if (async) {
-        INTERNET_BUFFERSA buffers = {};
-        buffers.dwStructSize = sizeof(buffers);
-        buffers.lpvBuffer = buffer.data();
-        buffers.dwBufferLength = std::min<DWORD>(readSize, static_cast<DWORD>(buffer.size()));
-        ++reads;
-        if (::InternetReadFileExA(request, &buffers, IRF_ASYNC | IRF_NO_WAIT, context)) {
-          got = buffers.dwBufferLength;
-          if (got == 0) break;  // WinINet says so only at the end
-        } else if (!Finish(FALSE, completion)) {
-          result = 1;
-          break;
-        }
-      } else {
-        DWORD size = readSize;
-        if (size == 0) {
-          DWORD available = 0;
-          if (!::InternetQueryDataAvailable(request, &available, 0, 0)) break;
-          size = std::max<DWORD>(1, std::min<DWORD>(available, static_cast<DWORD>(buffer.size())));
-        }
-        if (!::InternetReadFile(request, buffer.data(), size, &got)) {
-          result = 1;
-          break;
-        }
-        ++reads;
-        if (got == 0) break;
+      DWORD size = readSize;
+      if (size == 0) {
+        DWORD available = 0;
+        if (!::InternetQueryDataAvailable(request, &available, 0, 0)) break;
+        size = std::max<DWORD>(1, std::min<DWORD>(available, static_cast<DWORD>(buffer.size())));
       }
+      DWORD got = 0, written = 0;
+      if (!::InternetReadFile(request, buffer.data(), size, &got)) {
+        result = 1;
+        break;
+      }
+      ++reads;
+      if (got == 0) break;
       ::WriteFile(out.get(), buffer.data(), got, &written, nullptr);
     }
     bodies += Seconds(mark, frequency);
@@ -423,6 +374,6 @@ int main(int argc, char** argv) {
                "usage: engine_bench serve DIR PORT_FILE STOP_FILE\n"
                "       engine_bench install BASE_URL MANIFEST APP_DIR LOG\n"
                "       engine_bench slow CABINET MEMBER APP_DIR\n"
-               "       engine_bench wininet BASE_URL MANIFEST DIR READ [unpack|thread|async]\n");
+               "       engine_bench wininet BASE_URL MANIFEST DIR READ [unpack|thread]\n");
   return 2;
 }

@@ -28,7 +28,7 @@ done
 for file in "$exe" "$manager" "$cabtool"; do
   [ -f "$file" ] || { echo "engine_bench: build $(basename "$file") first ($file)" >&2; exit 1; }
 done
-template=${UPGRADE_WINE_TEMPLATE:-$root/build/wine-template}
+template=$root/build/wine-template
 [ -f "$template/.upgrade-template-ok" ] || "$root/tests/support/make-wine-template"
 
 # shellcheck source=SCRIPTDIR/../web_server.sh
@@ -214,9 +214,8 @@ echo "engine peak memory: working set ${ws0} -> ${ws1} KiB, private ${pv0} -> ${
 # connection handle, no transfer layer), with reads of what has arrived as
 # the engine makes them, the same with each cabinet queued to the engine's
 # unpacking thread as its download ends, the same with each request sent
-# from a thread of its own, with reads of 256 KiB, and on an asynchronous
-# session with reads of all that has arrived up to 256 KiB (as the transfer
-# layer reads); medians of 3 runs each.
+# from a thread of its own, and with reads of 256 KiB; medians of 3 runs
+# each.
 mkdir -p "$work/wininet"
 wininet() {  # READ [unpack]
   local out conn
@@ -227,7 +226,7 @@ wininet() {  # READ [unpack]
   conn=$(web_server_connections .cab)
   awk -v conn="$conn" '/^wininet/ { print $2, $4, $6, $8, conn }' <<< "$out"
 }
-for variant in "0" "0 unpack" "0 thread" "262144" "262144 async"; do
+for variant in "0" "0 unpack" "0 thread" "262144"; do
   rows=()
   # shellcheck disable=SC2086
   for _ in 1 2 3; do rows+=("$(wininet $variant)"); done
@@ -236,7 +235,6 @@ for variant in "0" "0 unpack" "0 thread" "262144" "262144 async"; do
     0) what="reads of what has arrived" ;;
     "0 unpack") what="reads of what has arrived, unpacking meanwhile" ;;
     "0 thread") what="reads of what has arrived, each request sent from a new thread" ;;
-    "262144 async") what="asynchronous, reads of all that has arrived up to 262144 bytes" ;;
     *) what="reads of $variant bytes" ;;
   esac
   echo "WinINet alone, $what: $(field 1 "${rows[@]}")s (requests $(field 2 "${rows[@]}")s," \
