@@ -28,7 +28,7 @@ done
 for file in "$exe" "$manager" "$cabtool"; do
   [ -f "$file" ] || { echo "engine_bench: build $(basename "$file") first ($file)" >&2; exit 1; }
 done
-template=$root/build/wine-template
+template=${UPGRADE_WINE_TEMPLATE:-$root/build/wine-template}
 [ -f "$template/.upgrade-template-ok" ] || "$root/tests/support/make-wine-template"
 
 # shellcheck source=SCRIPTDIR/../web_server.sh

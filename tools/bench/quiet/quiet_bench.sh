@@ -29,7 +29,7 @@ done
 for file in "$helper" "$noop" "$twin" "$upgrade" "$manager"; do
   [ -f "$file" ] || { echo "quiet_bench: build $(basename "$file") first ($file)" >&2; exit 1; }
 done
-template=$root/build/wine-template
+template=${UPGRADE_WINE_TEMPLATE:-$root/build/wine-template}
 [ -f "$template/.upgrade-template-ok" ] || "$root/tests/support/make-wine-template"
 
 # shellcheck source=SCRIPTDIR/../web_server.sh
