@@ -84,6 +84,12 @@ std::string VersionQuad::RegistryText() const {
   return text;
 }
 
+std::string VersionQuad::DottedText() const {
+  char text[64];
+  std::snprintf(text, sizeof(text), "%d.%d.%d.%d", a, b, c, d);
+  return text;
+}
+
 int ParseVersionQuad(const std::string& text, VersionQuad& version) {
   version = VersionQuad();
   int32_t* parts[4] = {&version.a, &version.b, &version.c, &version.d};

@@ -44,6 +44,7 @@ struct VersionQuad {
 
   std::string CatalogText() const;   // "%d,%d,%d,%d"
   std::string RegistryText() const;  // "%d, %d, %d, %d"
+  std::string DottedText() const;    // "%d.%d.%d.%d", as file versions are shown
 };
 
 // Reads "%d,%d,%d,%d" as far as the text allows; parts it does not supply

@@ -30,11 +30,6 @@ namespace {
 // The box lists this many files in use at most; the log has them all.
 constexpr size_t kMostFilesShown = 10;
 
-std::string VersionText(const VersionQuad& version) {
-  return std::to_string(version.a) + "." + std::to_string(version.b) + "." +
-         std::to_string(version.c) + "." + std::to_string(version.d);
-}
-
 std::string RegistryLineText(const char* verb, const RegistryEntry& entry) {
   return std::string(verb) + " " + RegistryRootName(entry.root) + "\\" + entry.subkey + "\\" +
          entry.name;
@@ -107,9 +102,9 @@ SummaryFile LookAtFile(const std::string& path, const ComponentFile* offered) {
   file.exists = ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
   VersionQuad installed;
   if (file.exists && ReadFileVersion(path, installed) == 0)
-    file.installedVersion = VersionText(installed);
+    file.installedVersion = installed.DottedText();
   if (offered && !offered->version.IsInstallIfMissing())
-    file.offeredVersion = VersionText(offered->version);
+    file.offeredVersion = offered->version.DottedText();
   file.inUse = file.exists && IsFileLocked(path);
   if (file.inUse) file.heldBy = ProgramsHoldingFile(path);
   return file;
