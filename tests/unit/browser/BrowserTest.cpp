@@ -8,7 +8,6 @@
 // CMakeLists.txt) and expects that language's addresses.
 #include <gtest/gtest.h>
 #include <shlobj.h>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -25,12 +24,16 @@
 #include "tests/support/PlayedUser.h"
 #include "tests/support/Scratch.h"
 #include "tests/support/TestProcess.h"
+#include "tests/unit/browser/FirefoxCookies.h"
 
 namespace {
 
 using testing_support::ChildProcess;
 using testing_support::FixturePath;
 using testing_support::ScratchDir;
+using firefox_test::Insert;
+using firefox_test::Rows;
+using firefox_test::TestDatabase;
 
 const char* const kFixtureNames[] = {"SAFARI.EXE", "CHROME.EXE", "FIREFOX.EXE"};
 
@@ -92,38 +95,6 @@ std::string ExpectedPage(const LanguageCase& language, const std::string& browse
            "&PDM=" + browser + "&browser=Uninstall";
   return language.pagePrefix + "PM=" + value + "&PDM=" + value + "&browser=" + browser +
          "&operation=Uninstall";
-}
-
-// One row of moz_cookies as text: host, name, value, path, isSecure, expiry.
-using CookieRows = std::vector<std::string>;
-
-bool Exec(sqlite3* db, const char* sql) {
-  return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
-}
-
-CookieRows ReadCookieRows(const std::string& database) {
-  CookieRows rows;
-  sqlite3* db = nullptr;
-  if (sqlite3_open(database.c_str(), &db) != SQLITE_OK) {
-    sqlite3_close(db);
-    return {"<cannot open>"};
-  }
-  sqlite3_stmt* statement = nullptr;
-  sqlite3_prepare_v2(db,
-                     "SELECT host, name, value, path, isSecure, expiry FROM moz_cookies "
-                     "ORDER BY host, name, path",
-                     -1, &statement, nullptr);
-  while (statement && sqlite3_step(statement) == SQLITE_ROW) {
-    std::string row;
-    for (int column = 0; column < 6; ++column) {
-      const unsigned char* text = sqlite3_column_text(statement, column);
-      row += std::string(column ? "|" : "") + (text ? reinterpret_cast<const char*>(text) : "");
-    }
-    rows.push_back(row);
-  }
-  sqlite3_finalize(statement);
-  sqlite3_close(db);
-  return rows;
 }
 
 // Ends a process by its id: a moment to end by itself, then terminated.
@@ -195,25 +166,15 @@ class BrowserStepTest : public ::testing::Test {
     ASSERT_TRUE(testing_support::RegWriteString(HKEY_LOCAL_MACHINE,
                                                 std::string(kMozillaOrgKey) + "\\Mozilla",
                                                 "CurrentVersion", "1.9.0.1"));
-    sqlite3* db = nullptr;
-    const int opened = sqlite3_open(database_.c_str(), &db);
-    if (opened != SQLITE_OK) sqlite3_close(db);  // a failed open may still give a handle
-    ASSERT_EQ(opened, SQLITE_OK);
-    // Firefox 3's own table.
-    const bool made =
-        Exec(db,
-             "CREATE TABLE moz_cookies (id INTEGER PRIMARY KEY, name TEXT, value TEXT, "
-             "host TEXT, path TEXT, expiry INTEGER, lastAccessed INTEGER, isSecure INTEGER, "
-             "isHttpOnly INTEGER)") &&
-        Exec(db, ("INSERT INTO moz_cookies VALUES (1, 'PM', '4711', '" + cookieHost +
-                  "', '/', 1900000000, 1, 0, 0), (2, 'PM', '4712', '" + cookieHost +
-                  "', '/shop', 1900000000, 1, 1, 0), (3, 'PDM', '0815', '" + cookieHost +
-                  "', '/', 1900000000, 1, 0, 0), (4, 'PM', '99', 'kids.pellory.com', '/', "
-                  "1900000000, 1, 0, 0), (5, 'PM', 'keep', 'www.example.org', '/', 1900000000, "
-                  "1, 0, 0)")
-                     .c_str());
-    sqlite3_close(db);
-    ASSERT_TRUE(made);
+    TestDatabase db(database_);
+    ASSERT_TRUE(db.Exec(firefox_test::kFirefox3Layout));
+    for (const std::string& row :
+         {Insert(false, "", cookieHost, "/", 0, "PM", "4711"),
+          Insert(false, "", cookieHost, "/shop", 1, "PM", "4712"),
+          Insert(false, "", cookieHost, "/", 0, "PDM", "0815"),
+          Insert(false, "", "kids.pellory.com", "/", 0, "PM", "99"),
+          Insert(false, "", "www.example.org", "/", 0, "PM", "keep")})
+      ASSERT_TRUE(db.Exec(row));
   }
 
   void StartBrowser(const std::string& name) {
@@ -287,20 +248,16 @@ TEST_F(BrowserLanguageEnv, FirefoxNotRunningHasItsCookiesEmptiedAndNoPage) {
   // Started browsers stay until the end of the test: none may be there.
   EXPECT_EQ(testing_support::CountProcessesNamed("FIREFOX.EXE"), 0);
   EXPECT_FALSE(testing_support::FileExists(RecordPath("FIREFOX.EXE")));
-  // One row per host and name, emptied, and the other site's row as it was
-  // (sorted as the rows are read: by host, name and path).
-  const std::string emptied = "||/|0|1577858461";
+  // One row per host and name, emptied, and the other site's row as it was.
   const std::string& site = language.cookieHost;
-  CookieRows expected = {
-      "kids.pellory.com|PDM" + emptied,
-      "kids.pellory.com|PM" + emptied,
-      "www.example.org|PM|keep|/|0|1900000000",
-      site + "|PDM" + emptied,
-      site + "|PM" + emptied,
-      site + "|download_audio" + emptied,
+  const auto emptied = [](const std::string& host, const char* name) {
+    return host + "|/|0|1577858461|" + name + "|";
   };
+  Rows expected = {emptied("kids.pellory.com", "PDM"), emptied("kids.pellory.com", "PM"),
+                   "www.example.org|/|0|1999999999|PM|keep", emptied(site, "PDM"),
+                   emptied(site, "PM"), emptied(site, "download_audio")};
   std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(ReadCookieRows(database_), expected);
+  EXPECT_EQ(TestDatabase(database_).Cookies(), expected);
 }
 
 // From Vista on Internet Explorer's cookies are only read: a linked browser
@@ -354,26 +311,27 @@ TEST_F(BrowserLanguageEnv, InternetExplorerLinkedGetsThePageWhenItIsTheDefault) 
 
 // A store a running Firefox holds (another connection keeps its write lock)
 // while the process walk does not see Firefox: the step waits for it once,
-// not once per cookie, and leaves it as it was.
+// not once per cookie, but does wait, and leaves its bytes, its rows and its
+// folder as they were.
 TEST_F(BrowserStepTest, ABusyFirefoxStoreCostsOneWait) {
   ASSERT_NO_FATAL_FAILURE(InstallFirefox("pellory.com"));
-  const CookieRows before = ReadCookieRows(database_);
-  sqlite3* holder = nullptr;
-  const int opened = sqlite3_open(database_.c_str(), &holder);
-  struct Close {
-    sqlite3* db;
-    ~Close() { sqlite3_close(db); }
-  } close{holder};
-  ASSERT_EQ(opened, SQLITE_OK);
-  ASSERT_TRUE(Exec(holder, "BEGIN EXCLUSIVE;"));
+  TestDatabase holder(database_);
+  const Rows before = holder.Cookies();
+  const std::string folder = database_.substr(0, database_.find_last_of('\\') + 1);
+  const Rows names = testing_support::FolderNames(folder);
+  ASSERT_TRUE(holder.Exec("BEGIN EXCLUSIVE;"));
+  const std::string bytes = testing_support::FileContent(database_);
 
   const DWORD start = ::GetTickCount();
   RunBrowserStep(GetCookieUrl());
   const DWORD took = ::GetTickCount() - start;
   // One wait is three seconds; a second one would pass six.
   EXPECT_LT(took, 6000u) << "the busy store was waited for more than once";
-  ASSERT_TRUE(Exec(holder, "ROLLBACK;"));
-  EXPECT_EQ(ReadCookieRows(database_), before);
+  EXPECT_GE(took, 1000u) << "a briefly busy store is not waited for at all";
+  EXPECT_EQ(testing_support::FileContent(database_), bytes);
+  EXPECT_EQ(testing_support::FolderNames(folder), names);
+  ASSERT_TRUE(holder.Exec("ROLLBACK;"));
+  EXPECT_EQ(holder.Cookies(), before);
 }
 
 // The browser runs in its own folder, whatever folder the uninstaller is in:
