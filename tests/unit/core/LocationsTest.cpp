@@ -100,11 +100,9 @@ TEST_F(Locations, CreateDirectoryPathMakesOnlyFoldersFollowedByABackslash) {
   EXPECT_TRUE(DirExists(base + "unc\\d"));
 }
 
-TEST_F(Locations, UpgradeValuesRoundTripAndLogFailures) {
-  EXPECT_EQ(ReadUpgradeValue("Components\\Player", "Version", "none"), "none");
-  ASSERT_EQ(WriteUpgradeValue("Components\\Player", "Version", "1, 2, 3, 4"), ERROR_SUCCESS);
-  EXPECT_EQ(ReadUpgradeValue("Components\\Player", "Version", "none"), "1, 2, 3, 4");
-  EXPECT_EQ(ReadUpgradeValue("Components\\Player", "Other", "dflt"), "dflt");
+// Values written and read back, and the default for a missing one, are the
+// end-to-end Setup and stalling-server runs' (recorded component versions).
+TEST_F(Locations, UpgradeValueFailuresAreLogged) {
   CapturedLog log;
   // Key names longer than the registry allows cannot be created.
   EXPECT_NE(WriteUpgradeValue(std::string(300, 'k') + "\\" + std::string(300, 'k'), "v", "x"),
