@@ -329,7 +329,7 @@ TEST(HostCompletionDialog, ShowsItsTextsAndEndsWithItsThread) {
   EXPECT_LT(g_heldBytes - before, 100000) << "texts left in the queue were not freed";
 }
 
-// With no Bin\\Manager.exe to start, the scheduled start fails and the direct
+// With no Bin\Manager.exe to start, the scheduled start fails and the direct
 // one too: only then is the user told.
 TEST(ManagerRestart, WhenNoStartWorksTheUserIsTold) {
   const bool com = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED));  // as the entry
