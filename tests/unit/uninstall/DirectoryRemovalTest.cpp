@@ -200,43 +200,25 @@ TEST(DirectoryRemoval, ProgressWindowShowsEachEntry) {
   EXPECT_EQ(progress.detail, scratch.Path() + "Two\\kept.txt");
 }
 
-// The end-to-end uninstall sees empty folders go deepest first, a folder that
-// holds a user's file stay, and a link into the user's files left alone; what
-// it never meets is an empty folder behind a link, which stays where an empty
-// tree of the same shape goes.
-TEST(DirectoryRemoval, EmptyFoldersGoButNotBehindALink) {
-  ScratchDir user("user");
-  ScratchDir install("install");
-  const std::string bare = install.Path() + "Bare";
-  MakeTree(user.Path(), {"Bare\\", "Bare\\inner\\"});
-  MakeTree(install.Path(), {"Bare\\", "Bare\\a\\", "Bare\\a\\b\\", "Tidy\\", "Tidy\\x\\"});
-  if (!MakeFolderLink(install.Path() + "Tidy\\x\\Bare", user.Path() + "Bare"))
-    FAIL() << "could not make a folder link through the Unix side";
-
-  CapturedLog log;
-  EXPECT_TRUE(RemoveEmptyDirectories(bare + "\\", nullptr));
-  EXPECT_FALSE(DirectoryExists(bare));
-  EXPECT_TRUE(log.Has("Empty directory " + bare + "\\a has been successfully removed"))
-      << log.Text();
-
-  EXPECT_FALSE(RemoveEmptyDirectories(install.Path() + "Tidy", nullptr));
-  EXPECT_TRUE(DirExists(user.Path() + "Bare\\inner"));
-}
-
 // A folder the user moved elsewhere, a junction left in its place: neither a
 // whole-tree removal of the junction nor a filtered sweep of it or of a
-// folder that holds one reaches the user's files. (Wine shows no reparse
-// point on a link to a file, so the sweep's handling of file links cannot be
-// shown here.)
+// folder that holds one reaches the user's files. An empty folder behind a
+// link stays where an empty tree of the same shape goes (the end-to-end
+// uninstall never meets one). (Wine shows no reparse point on a link to a
+// file, so the sweep's handling of file links cannot be shown here.)
 TEST(DirectoryRemoval, LinksAreNeverSweptThrough) {
   ScratchDir user("user");
   ScratchDir install("install");
-  MakeTree(user.Path(), {"Moved\\", "Moved\\book.plw", "Moved\\notes.txt"});
-  MakeTree(install.Path(), {"Audio\\", "Audio\\old.plw"});
+  MakeTree(user.Path(),
+           {"Moved\\", "Moved\\book.plw", "Moved\\notes.txt", "Bare\\", "Bare\\inner\\"});
+  MakeTree(install.Path(), {"Audio\\", "Audio\\old.plw", "Bare\\", "Bare\\a\\", "Bare\\a\\b\\",
+                            "Tidy\\", "Tidy\\x\\"});
   const std::string admin = install.Path() + "Admin";
   const std::string audio = install.Path() + "Audio";
+  const std::string bare = install.Path() + "Bare";
   if (!MakeFolderLink(admin, user.Path() + "Moved") ||
-      !MakeFolderLink(audio + "\\Shelf", user.Path() + "Moved"))
+      !MakeFolderLink(audio + "\\Shelf", user.Path() + "Moved") ||
+      !MakeFolderLink(install.Path() + "Tidy\\x\\Bare", user.Path() + "Bare"))
     FAIL() << "could not make the links through the Unix side";
 
   // The filtered sweeps first: a whole-tree removal may take the link itself.
@@ -249,6 +231,13 @@ TEST(DirectoryRemoval, LinksAreNeverSweptThrough) {
   EXPECT_FALSE(FileExists(audio + "\\old.plw"));
   EXPECT_TRUE(log.Has("Directory " + admin + " is a link; it and its target are left alone"))
       << log.Text();
+
+  EXPECT_TRUE(RemoveEmptyDirectories(bare + "\\", nullptr));
+  EXPECT_FALSE(DirectoryExists(bare));
+  EXPECT_TRUE(log.Has("Empty directory " + bare + "\\a has been successfully removed"))
+      << log.Text();
+  EXPECT_FALSE(RemoveEmptyDirectories(install.Path() + "Tidy", nullptr));
+  EXPECT_TRUE(DirExists(user.Path() + "Bare\\inner"));
   for (const std::string& link : {admin, audio + "\\Shelf"}) RemoveFolderLink(link);
 }
 
