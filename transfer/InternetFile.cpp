@@ -53,9 +53,9 @@ InternetFile::InternetFile(SharedInternetPtr request, std::string path, DWORD mo
       request_(std::move(request)),
       mode_(mode),
       context_(context),
+      bodyOffset_(bodyOffset),
       calls_(calls ? std::move(calls) : std::make_unique<CallThread>()),
-      cancel_(cancel),
-      bodyOffset_(bodyOffset) {
+      cancel_(cancel) {
   if (request_ && request_->get()) {
     contentLength_ = QueryContentLength(request_->get());
     validator_ = QueryValidator(request_->get());
