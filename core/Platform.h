@@ -23,6 +23,17 @@ bool IsWow64();
 // WoW64; 0 elsewhere, where the bit means nothing or is refused.
 uint32_t NativeRegistryView();
 
+// The name the system itself uses for `path` when it works outside this
+// program: under WoW64 a path in the system folder is redirected for this
+// program to the 32-bit one (SysWOW64), but a rename or deletion left for the
+// next start of Windows is carried out by the system, which would take the
+// same name as the 64-bit system folder's file. So such a path is given as
+// the folder it really names; the few subfolders that are not redirected
+// (drivers\etc, spool, catroot, catroot2, logfiles, driverstore) and every
+// path outside the system folder come back as they are, and so does every
+// path when the program is not under WoW64.
+std::string NativePathForSystem(const std::string& path);
+
 // On the NT family the user's default language; on the older family the
 // user's default UI language when the kernel has it, else the default language.
 uint16_t GetUILanguageId();

@@ -117,7 +117,8 @@ int WithdrawPendingDeletes(const std::string& path) {
   if (IsNT()) {
     PendingRenames pending;
     if (!pending.Load()) return 0;
-    const std::wstring wide = AnsiToWide(path);
+    // Entries name files as the system does (see NativePathForSystem).
+    const std::wstring wide = AnsiToWide(NativePathForSystem(path));
     withdrawn = pending.Remove([&](const std::wstring& source, const std::wstring& target) {
       return target.empty() && SamePath(source, wide);
     });

@@ -277,8 +277,11 @@ DWORD DeferReplacement(const std::string& newFile, const std::string& destinatio
 
   DWORD error = 0;
   if (nt) {
-    if (journal) journal->PendingRename(pending, destination);
-    if (!::MoveFileExA(pending.c_str(), destination.c_str(),
+    // The system renames at its start, under the names it knows the files by.
+    const std::string nativePending = NativePathForSystem(pending);
+    const std::string nativeDestination = NativePathForSystem(destination);
+    if (journal) journal->PendingRename(nativePending, nativeDestination);
+    if (!::MoveFileExA(nativePending.c_str(), nativeDestination.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
       error = LastErrorCode();
       LogFormat("MoveFileEx failed for the file '%s'. Error 0x0%x.", pending.c_str(),
@@ -323,8 +326,10 @@ DWORD DeferReplacement(const std::string& newFile, const std::string& destinatio
 
 DWORD DeleteFileDelayReboot(const std::string& path, RunJournal* journal) {
   if (IsNT()) {
-    if (journal) journal->PendingRename(path, std::string());
-    if (!::MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return LastErrorCode();
+    // The system deletes at its start, under the name it knows the file by.
+    const std::string native = NativePathForSystem(path);
+    if (journal) journal->PendingRename(native, std::string());
+    if (!::MoveFileExA(native.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return LastErrorCode();
     return 0;
   }
   // A line without a file would delete nothing at the restart.

@@ -18,10 +18,18 @@ struct KeyTraits {
 };
 using ScopedKey = frame::UniqueHandle<KeyTraits>;
 
+// The view the program under test writes: the 32-bit one for the shipped
+// program (UPGRADE_SHIPPED=1, which this plug-in inherits from the test).
+REGSAM ProgramView() {
+  char value[8] = "";
+  const DWORD length = ::GetEnvironmentVariableA("UPGRADE_SHIPPED", value, sizeof(value));
+  return length == 1 && value[0] == '1' ? KEY_WOW64_32KEY : 0;
+}
+
 std::string Snapshot() {
   ScopedKey key;
-  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Pellory", 0, KEY_READ, key.put()) !=
-      ERROR_SUCCESS)
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Pellory", 0, KEY_READ | ProgramView(),
+                      key.put()) != ERROR_SUCCESS)
     return "no key\r\n";
   std::string keys = "keys:", values = "values:";
   char name[16384];
