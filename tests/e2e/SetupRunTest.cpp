@@ -18,6 +18,7 @@ using namespace testing_support;
 
 constexpr char kServerClass[] = "{6B0F2C1E-93A4-4D57-8E21-5C7A0B3D9F46}";
 constexpr char kSystemFileName[] = "PelloryE2ESetup.dll";
+constexpr char kHeldSystemFileName[] = "PelloryE2EHeld.ax";
 
 // The other registry view than the program's: where nothing of it belongs.
 REGSAM OtherRegistryView() {
@@ -41,7 +42,10 @@ class SetupRunE2E : public ServedRunTest {
   }
   static void Clean() {
     RegDeleteTree(HKEY_CLASSES_ROOT, std::string("CLSID\\") + kServerClass);
-    ::DeleteFileA((ProgramSystemFolder() + kSystemFileName).c_str());
+    for (const char* name : {kSystemFileName, kHeldSystemFileName}) {
+      ::DeleteFileA((ProgramSystemFolder() + name).c_str());
+      ::DeleteFileA((SystemFolderName() + name).c_str());
+    }
     ::SetEnvironmentVariableA("COMSERVER_CLSID", nullptr);
   }
 };
@@ -102,26 +106,42 @@ TEST_F(SetupRunE2E, AQuietSetupPutsEveryPieceWhereItsReadersLook) {
 
   CloseManager();  // the one Setup starts at its end
 
-  // A file in use waits for the next start of Windows, and is replaced then;
+  // Files in use wait for the next start of Windows, and are replaced then;
   // no question comes, and the manager is not started while a restart is due.
+  // The one in the system folder is replaced where the program put it: under
+  // WoW64 the system's restart work must not take the 64-bit folder's file.
+  const std::string held = std::string(kHeldSystemFileName);
   server_.Serve(kCataloguePath,
                 CabinetBytes({{"PM Install1.INF",
                                InfText({"[Components]", "Chapters=1,0,0,0", "[Chapters]",
                                         "RequiresPMClosed=No", "SourceDisksFiles=Chapters Files",
-                                        "[Chapters Files]", "1=Chapters.dat", "[Chapters.dat]",
+                                        "[Chapters Files]", "1=Chapters.dat", "2=" + held,
+                                        "[Chapters.dat]", "File=chapters.cab",
+                                        "FileVersion=1,0,0,0", "DestDir=Bin", "[" + held + "]",
                                         "File=chapters.cab", "FileVersion=1,0,0,0",
-                                        "DestDir=Bin"})}}));
-  server_.Serve("/PM50/Quoma/chapters.cab", CabinetBytes({{"Chapters.dat", "new chapters"}}));
+                                        "DestDir=LDID_SYS"})}}));
+  server_.Serve("/PM50/Quoma/chapters.cab",
+                CabinetBytes({{"Chapters.dat", "new chapters"}, {held, "new filter"}}));
   ASSERT_TRUE(WriteFileBytes(bin + "Chapters.dat", "old chapters"));
-  HeldFile player;
+  ASSERT_TRUE(WriteFileBytes(ProgramSystemFolder() + held, "old filter"));
+  HeldFile player, filter;
   ASSERT_TRUE(player.Hold(bin + "Chapters.dat"));
+  ASSERT_TRUE(filter.Hold(ProgramSystemFolder() + held));
   EXPECT_EQ(Run("/Setup /q"), 36);
   ASSERT_TRUE(player.Release());
+  ASSERT_TRUE(filter.Release());
   EXPECT_FALSE(CloseManager()) << "the manager was started while a restart of Windows is due";
   EXPECT_EQ(FileContent(bin + "Chapters.dat"), "old chapters");
+  EXPECT_EQ(FileContent(ProgramSystemFolder() + held), "old filter");
   EXPECT_EQ(Recorded("Chapters"), "1, 0, 0, 0");
   ASSERT_TRUE(RunRestartProcessing());
-  EXPECT_EQ(FileContent(bin + "Chapters.dat"), "new chapters") << Log();
+  log = Log();
+  EXPECT_EQ(FileContent(bin + "Chapters.dat"), "new chapters") << log;
+  EXPECT_EQ(FileContent(ProgramSystemFolder() + held), "new filter") << log;
+  if (ShippedProgramUnderTest()) {
+    EXPECT_FALSE(FileExists(SystemFolderName() + held))
+        << "the restart put the 32-bit file into the 64-bit system folder";
+  }
 }
 
 }  // namespace
