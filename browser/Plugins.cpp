@@ -55,12 +55,6 @@ void RemoveModule(const std::string& path, bool& rebootNeeded) {
   }
 }
 
-std::string SystemFolder(UINT(WINAPI* query)(LPSTR, UINT)) {
-  char folder[MAX_PATH] = "";
-  const UINT length = query(folder, MAX_PATH);
-  return length && length < MAX_PATH ? std::string(folder, length) : std::string();
-}
-
 std::string ShellFolder(int csidl) {
   char folder[MAX_PATH] = "";
   return SUCCEEDED(::SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, folder))

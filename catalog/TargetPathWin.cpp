@@ -7,17 +7,6 @@
 #include "core/Log.h"
 #include "frame/RegKey.h"
 
-namespace {
-
-std::string SystemFolder(UINT(WINAPI* query)(LPSTR, UINT)) {
-  char path[MAX_PATH + 1] = {};
-  const UINT length = query(path, MAX_PATH);
-  if (length == 0 || length > MAX_PATH) return "";
-  return std::string(path, length);
-}
-
-}  // namespace
-
 std::string InstalledServerPath(const ClassId& clsid) {
   LPOLESTR wide = nullptr;
   const HRESULT hr = ::StringFromCLSID(clsid, &wide);

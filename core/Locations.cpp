@@ -236,3 +236,9 @@ bool PrependBinToPath() {
   const std::string path = prefix + old.data();
   return ::SetEnvironmentVariableA("PATH", path.c_str()) != FALSE;
 }
+
+std::string SystemFolder(UINT(WINAPI* query)(LPSTR, UINT)) {
+  char folder[MAX_PATH] = "";
+  const UINT length = query(folder, MAX_PATH);
+  return length && length < MAX_PATH ? std::string(folder, length) : std::string();
+}

@@ -22,6 +22,11 @@ std::string GetModuleDir();     // the running executable's folder
 std::string GetTempDir();       // the temporary folder, with its backslash
 std::string MakeTempFileName(); // a new empty file "PGF....tmp" in the temporary folder
 
+// The folder a Windows query of that kind names (GetSystemDirectoryA,
+// GetWindowsDirectoryA, ...), as the query gives it: without a trailing
+// backslash, unlike the lookups above; "" when the query fails.
+std::string SystemFolder(UINT(WINAPI* query)(LPSTR, UINT));
+
 // Creates every folder of the path that is followed by a backslash.
 bool CreateDirectoryPath(const std::string& path);
 

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "core/Locations.h"
+
 bool GetOsVersion(OsVersion& version) {
   OSVERSIONINFOA info = {};
   info.dwOSVersionInfoSize = sizeof(info);
@@ -49,55 +51,34 @@ uint32_t NativeRegistryView() { return IsWow64() ? KEY_WOW64_64KEY : 0; }
 
 namespace {
 
-// `path` lies below `folder` (no trailing backslash), compared without case;
-// `rest` is what follows the folder's backslash.
-bool IsBelow(const std::string& path, const std::string& folder, std::string& rest) {
-  if (folder.empty() || path.size() <= folder.size() + 1 || path[folder.size()] != '\\')
-    return false;
-  if (::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, path.data(),
-                       static_cast<int>(folder.size()), folder.data(),
-                       static_cast<int>(folder.size())) != CSTR_EQUAL)
-    return false;
-  rest = path.substr(folder.size() + 1);
-  return true;
-}
-
-std::string FolderWithoutSlash(const char* text, UINT length) {
-  std::string folder(text, length);
-  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
-  return folder;
+// `path` is `folder` itself or lies below it, compared without case.
+bool IsOrIsBelow(const std::string& path, const std::string& folder) {
+  return !folder.empty() && path.size() >= folder.size() &&
+         (path.size() == folder.size() || path[folder.size()] == '\\') &&
+         ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, path.data(),
+                          static_cast<int>(folder.size()), folder.data(),
+                          static_cast<int>(folder.size())) == CSTR_EQUAL;
 }
 
 }  // namespace
 
 std::string NativePathForSystem(const std::string& path) {
   if (!IsWow64()) return path;
-  char system[MAX_PATH] = "";
-  const UINT systemLength = ::GetSystemDirectoryA(system, MAX_PATH);
-  std::string rest;
-  if (systemLength == 0 || systemLength >= MAX_PATH ||
-      !IsBelow(path, FolderWithoutSlash(system, systemLength), rest))
+  const std::string system = SystemFolder(&::GetSystemDirectoryA);
+  if (system.empty() || path.size() <= system.size() + 1 || !IsOrIsBelow(path, system))
     return path;
+  const std::string rest = path.substr(system.size() + 1);
   for (const char* exempt : {"drivers\\etc", "spool", "catroot", "catroot2", "logfiles",
-                             "driverstore"}) {
-    std::string below;
-    const std::string name(exempt);
-    if (::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, rest.data(),
-                         static_cast<int>(rest.size()), name.data(),
-                         static_cast<int>(name.size())) == CSTR_EQUAL ||
-        IsBelow(rest, name, below))
-      return path;
-  }
+                             "driverstore"})
+    if (IsOrIsBelow(rest, exempt)) return path;
   // Bound at run time: systems without WoW64 have no such function.
-  using GetWow64FolderFn = UINT(WINAPI*)(LPSTR, UINT);
+  using FolderQuery = UINT(WINAPI*)(LPSTR, UINT);
   HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
-  auto fn = kernel ? reinterpret_cast<GetWow64FolderFn>(reinterpret_cast<void*>(
-                         ::GetProcAddress(kernel, "GetSystemWow64DirectoryA")))
-                   : nullptr;
-  char wow64[MAX_PATH] = "";
-  const UINT wow64Length = fn ? fn(wow64, MAX_PATH) : 0;
-  if (wow64Length == 0 || wow64Length >= MAX_PATH) return path;
-  return FolderWithoutSlash(wow64, wow64Length) + "\\" + rest;
+  auto wow64Query = kernel ? reinterpret_cast<FolderQuery>(reinterpret_cast<void*>(
+                                 ::GetProcAddress(kernel, "GetSystemWow64DirectoryA")))
+                           : nullptr;
+  const std::string wow64 = wow64Query ? SystemFolder(wow64Query) : std::string();
+  return wow64.empty() ? path : wow64 + path.substr(system.size());
 }
 
 uint16_t GetUILanguageId() {
